@@ -1,0 +1,25 @@
+#pragma once
+// Drives the main queue on the calling thread: forever in a program, until idle in tests.
+#include <functional>
+
+namespace telvo::dispatch {
+
+class MainLoop {
+public:
+    // Runs main-queue blocks on this thread forever (the program's main()). Never returns.
+    [[noreturn]] static void runForever();
+    // Runs main-queue blocks until the main queue is empty and no other queue has a block
+    // queued or running; returns the number of main-queue blocks run. Real time does not pass
+    // by itself; in virtual mode no timer fires unless it was already due.
+    static int runUntilIdle();
+    // Virtual mode only: repeatedly runs until idle, then advances the virtual clock to the
+    // next timer or delayed block due within `seconds`, until `seconds` have passed in all.
+    static void runFor(double seconds);
+    // Real mode: runs main-queue blocks until `predicate()` is true or `timeoutSeconds` of real
+    // time have passed; answers the predicate's last value. For tests that wait on I/O.
+    static bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
+    // Makes runForever() return from the program with this status (exit()). For signal handlers.
+    [[noreturn]] static void exitProcess(int status);
+};
+
+}  // namespace telvo::dispatch

@@ -1,0 +1,28 @@
+#pragma once
+// The file-system root. The components keep their literal absolute paths ("/Library/...",
+// "/tmp/..."); at the boundary (open, mkdir, unlink, stat, socket paths) each is resolved under
+// the folder named by TELVO_ROOT (default "/"). "~" at the start of a path is $HOME, which is
+// not moved under the root.
+#include <string>
+
+namespace telvo::fs {
+
+// The host path for a path as the components name it.
+std::string resolve(const std::string& path);
+// The root folder in use ("/" when none is set).
+std::string root();
+// Tests point the root somewhere else; an empty string restores TELVO_ROOT (or "/").
+void setRootForTesting(const std::string& folder);
+// "~/x" -> "$HOME/x" without applying the root.
+std::string expandTilde(const std::string& path);
+
+// Conveniences over resolve(); all answer false / empty on failure with errno kept.
+bool exists(const std::string& path);
+bool isDirectory(const std::string& path);
+bool createDirectories(const std::string& path, unsigned mode = 0755);
+bool removeFile(const std::string& path);
+bool readFile(const std::string& path, std::string& contents);
+// Atomic write: temporary file in the same folder, fsync, rename.
+bool writeFileAtomically(const std::string& path, const std::string& contents, unsigned mode = 0644);
+
+}  // namespace telvo::fs
