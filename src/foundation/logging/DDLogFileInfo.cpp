@@ -1,0 +1,236 @@
+#include "foundation/logging/DDLogFileInfo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include "foundation/logging/PosixError.h"
+#include "platform/fs/Root.h"
+#include "platform/time/Clock.h"
+
+namespace telvo {
+
+namespace {
+
+std::atomic<bool> gAttributesUnavailable{false};
+
+// Linux accepts only namespaced attribute names; ours live in the user namespace.
+std::string systemAttributeName(const std::string& name) {
+    return name.rfind("user.", 0) == 0 ? name : "user." + name;
+}
+
+bool isUnsupported(int error) {
+    return error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+enum class AttributeState { Present, Absent, Unsupported };
+
+AttributeState attributeState(const std::string& path, const std::string& name) {
+    if (gAttributesUnavailable) return AttributeState::Unsupported;
+    if (getxattr(fs::resolve(path).c_str(), systemAttributeName(name).c_str(), nullptr, 0) >= 0) {
+        return AttributeState::Present;
+    }
+    return isUnsupported(errno) ? AttributeState::Unsupported : AttributeState::Absent;
+}
+
+double toSeconds(const struct statx_timestamp& t) {
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+std::string directoryOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return "";
+    return path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+void DDLogFileInfo::setExtendedAttributesUnavailableForTesting(bool unavailable) {
+    gAttributesUnavailable = unavailable;
+}
+
+DDLogFileInfoPtr DDLogFileInfo::logFileWithPath(const std::string& filePath) {
+    return std::make_shared<DDLogFileInfo>(filePath);
+}
+
+DDLogFileInfo::DDLogFileInfo(std::string filePath) : filePath_(std::move(filePath)) {}
+
+const std::string& DDLogFileInfo::fileName() {
+    if (!fileName_) {
+        auto slash = filePath_.rfind('/');
+        fileName_ = slash == std::string::npos ? filePath_ : filePath_.substr(slash + 1);
+    }
+    return *fileName_;
+}
+
+void DDLogFileInfo::readAttributes() {
+    if (!fileAttributes_.isNull()) return;
+    struct statx sx {};
+    if (statx(AT_FDCWD, fs::resolve(filePath_).c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return;
+    double modified = toSeconds(sx.stx_mtime);
+    double created = (sx.stx_mask & STATX_BTIME) ? toSeconds(sx.stx_btime) : modified;
+    ValueDictionary attributes;
+    attributes["FileSize"] = Value(uint64_t(sx.stx_size));
+    attributes["FileCreationDate"] = Value::dateFromSeconds(created);
+    attributes["FileModificationDate"] = Value::dateFromSeconds(modified);
+    attributes["FilePosixPermissions"] = Value(unsigned(sx.stx_mode & 07777));
+    fileAttributes_ = Value(std::move(attributes));
+}
+
+const Value& DDLogFileInfo::fileAttributes() {
+    readAttributes();
+    return fileAttributes_;
+}
+
+std::optional<double> DDLogFileInfo::creationDate() {
+    if (!creationDate_) {
+        const Value& attributes = fileAttributes();
+        if (attributes.has("FileCreationDate")) creationDate_ = attributes["FileCreationDate"].date().seconds;
+    }
+    return creationDate_;
+}
+
+std::optional<double> DDLogFileInfo::modificationDate() {
+    if (!modificationDate_) {
+        const Value& attributes = fileAttributes();
+        if (attributes.has("FileModificationDate")) modificationDate_ = attributes["FileModificationDate"].date().seconds;
+    }
+    return modificationDate_;
+}
+
+uint64_t DDLogFileInfo::fileSize() {
+    if (fileSize_ == 0) {
+        // Read afresh as long as the kept size is 0: a file still empty when first seen grows.
+        struct stat st {};
+        if (stat(fs::resolve(filePath_).c_str(), &st) == 0) fileSize_ = uint64_t(st.st_size);
+    }
+    return fileSize_;
+}
+
+double DDLogFileInfo::age() {
+    auto created = creationDate();
+    return created ? platform::Clock::now() - *created : 0.0;
+}
+
+bool DDLogFileInfo::isArchived() {
+    switch (attributeState(filePath_, kArchivedAttributeName)) {
+    case AttributeState::Present: return true;
+    case AttributeState::Absent: return false;
+    case AttributeState::Unsupported: break;
+    }
+    struct stat st {};
+    if (stat(fs::resolve(filePath_).c_str(), &st) != 0) return false;
+    return (st.st_mode & kWriteBits) == 0;
+}
+
+void DDLogFileInfo::setIsArchived(bool flag) {
+    if (flag) {
+        addExtendedAttributeWithName(kArchivedAttributeName);
+    } else {
+        removeExtendedAttributeWithName(kArchivedAttributeName);
+    }
+}
+
+void DDLogFileInfo::reset() {
+    fileName_.reset();
+    fileAttributes_ = Value();
+    creationDate_.reset();
+    modificationDate_.reset();
+}
+
+void DDLogFileInfo::renameFile(const std::string& newFileName) {
+    if (newFileName == fileName()) return;
+    std::string newPath = directoryOf(filePath_) + newFileName;
+    if (::rename(fs::resolve(filePath_).c_str(), fs::resolve(newPath).c_str()) != 0) {
+        int error = errno;
+        std::fprintf(stderr, "DDLogFileInfo: Error renaming file (%s): %s\n", fileName().c_str(),
+                     posixErrorDescription(error).c_str());
+    }
+    filePath_ = newPath;
+    fileSize_ = 0;
+    reset();
+}
+
+bool DDLogFileInfo::hasExtendedAttributeWithName(const std::string& attrName) {
+    return attributeState(filePath_, attrName) == AttributeState::Present;
+}
+
+// Applies the fallback mark (write permission) for the archived attribute; answers success.
+static bool setFallbackArchivedMark(const std::string& path, bool archived) {
+    std::string resolved = fs::resolve(path);
+    struct stat st {};
+    if (stat(resolved.c_str(), &st) != 0) return false;
+    mode_t mode = st.st_mode & 07777;
+    mode = archived ? (mode & ~kWriteBits) : (mode | S_IWUSR);
+    return chmod(resolved.c_str(), mode) == 0;
+}
+
+void DDLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
+    std::string resolved = fs::resolve(filePath_);
+    int result = -1;
+    int error = ENOTSUP;
+    if (!gAttributesUnavailable) {
+        result = setxattr(resolved.c_str(), systemAttributeName(attrName).c_str(), "", 0, 0);
+        error = errno;
+    }
+    if (result == 0) return;
+    if (isUnsupported(error) && attrName == kArchivedAttributeName) {
+        if (setFallbackArchivedMark(filePath_, true)) return;
+        error = errno;
+    }
+    std::fprintf(stderr, "DDLogFileInfo: setxattr(%s, %s): error = %s\n", attrName.c_str(), fileName().c_str(),
+                 std::strerror(error));
+}
+
+void DDLogFileInfo::removeExtendedAttributeWithName(const std::string& attrName) {
+    std::string resolved = fs::resolve(filePath_);
+    int result = -1;
+    int error = ENOTSUP;
+    if (!gAttributesUnavailable) {
+        result = removexattr(resolved.c_str(), systemAttributeName(attrName).c_str());
+        error = errno;
+    }
+    if (result == 0 || (result != 0 && error == ENODATA)) return;
+    if (isUnsupported(error) && attrName == kArchivedAttributeName) {
+        if (setFallbackArchivedMark(filePath_, false)) return;
+        error = errno;
+    }
+    std::fprintf(stderr, "DDLogFileInfo: removexattr(%s, %s): error = %s\n", attrName.c_str(), fileName().c_str(),
+                 std::strerror(error));
+}
+
+static int reverseCompare(std::optional<double> mine, std::optional<double> theirs) {
+    if (!mine || !theirs || *mine == *theirs) return 0;
+    return *mine > *theirs ? -1 : 1;
+}
+
+int DDLogFileInfo::reverseCompareByCreationDate(DDLogFileInfo& other) {
+    return reverseCompare(creationDate(), other.creationDate());
+}
+
+int DDLogFileInfo::reverseCompareByModificationDate(DDLogFileInfo& other) {
+    return reverseCompare(modificationDate(), other.modificationDate());
+}
+
+std::string DDLogFileInfo::description() {
+    auto orEmpty = [](std::optional<double> date) {
+        return date ? Value::dateFromSeconds(*date) : Value("");
+    };
+    ValueDictionary d;
+    d["filePath"] = Value(filePath_);
+    d["fileName"] = Value(fileName());
+    d["fileAttributes"] = fileAttributes().isNull() ? Value("") : fileAttributes();
+    d["creationDate"] = orEmpty(creationDate());
+    d["modificationDate"] = orEmpty(modificationDate());
+    d["fileSize"] = Value(fileSize());
+    d["age"] = Value(age());
+    d["isArchived"] = Value(isArchived());
+    return Value(std::move(d)).description();
+}
+
+}  // namespace telvo
