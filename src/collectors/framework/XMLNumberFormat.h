@@ -1,0 +1,17 @@
+#pragma once
+// The number texts of statistics replies: sample values "%.2f", times and sample numbers
+// "%.0f", counts, intervals and sessions "%li". A value that is not finite (NaN, infinity)
+// has no text form and is written as a missing value, "".
+#include <cstdint>
+#include <string>
+
+namespace telvo::xmlnumber {
+
+// "%.2f", or "" when the value is not finite.
+std::string value(double v);
+// "%.0f" (ties round to even, never truncated), or "" when the value is not finite.
+std::string whole(double v);
+// "%li".
+std::string integer(int64_t v);
+
+}  // namespace telvo::xmlnumber
