@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "platform/fs/Root.h"
+
+namespace fs = telvo::fs;
+
+namespace {
+
+class RootTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/telvo-root-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        fs::setRootForTesting(folder_);
+        const char* home = std::getenv("HOME");
+        savedHome_ = home ? home : "";
+        hadHome_ = home != nullptr;
+        setenv("HOME", "/home/tester", 1);
+    }
+    void TearDown() override {
+        fs::setRootForTesting("");
+        if (hadHome_) setenv("HOME", savedHome_.c_str(), 1);
+        else unsetenv("HOME");
+        std::filesystem::remove_all(folder_);
+    }
+    std::string folder_;
+    std::string savedHome_;
+    bool hadHome_ = false;
+};
+
+}  // namespace
+
+TEST_F(RootTest, ResolutionCases) {
+    const std::string r = folder_;
+    struct Case {
+        std::string path;
+        std::string expected;
+    } cases[] = {
+        {"/Library/Logs/TelvoServer.log", r + "/Library/Logs/TelvoServer.log"},
+        {"/tmp/tvs3.socket", r + "/tmp/tvs3.socket"},
+        {"/Library/Application Support/Telvo Server/", r + "/Library/Application Support/Telvo Server/"},
+        {"/", r + "/"},
+        {"//Library//Preferences", r + "/Library/Preferences"},
+        {"/Library/./Logs/../Preferences/x.plist", r + "/Library/Preferences/x.plist"},
+        // ".." never climbs out of the root.
+        {"/../../etc/passwd", r + "/etc/passwd"},
+        {"~/Library/Logs/Telvo Server/SetupBundle", "/home/tester/Library/Logs/Telvo Server/SetupBundle"},
+        {"~", "/home/tester"},
+        {"~other/x", "~other/x"},
+        {"relative/path", "relative/path"},
+        {"", ""},
+        // A path resolved before is not moved again.
+        {r + "/Library/x", r + "/Library/x"},
+        {r + "/../x", r + "/x"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fs::resolve(c.path), c.expected) << c.path;
+}
+
+TEST_F(RootTest, RootFromEnvironmentAndDefault) {
+    fs::setRootForTesting("");
+    const char* saved = std::getenv("TELVO_ROOT");
+    std::string savedValue = saved ? saved : "";
+    unsetenv("TELVO_ROOT");
+    EXPECT_EQ(fs::root(), "/");
+    EXPECT_EQ(fs::resolve("/Library/x"), "/Library/x");
+    setenv("TELVO_ROOT", "/srv/telvo/", 1);
+    EXPECT_EQ(fs::root(), "/srv/telvo");
+    EXPECT_EQ(fs::resolve("/tmp/tvs3.socket"), "/srv/telvo/tmp/tvs3.socket");
+    // The testing root wins over the environment.
+    fs::setRootForTesting(folder_ + "/");
+    EXPECT_EQ(fs::root(), folder_);
+    if (saved) setenv("TELVO_ROOT", savedValue.c_str(), 1);
+    else unsetenv("TELVO_ROOT");
+}
+
+TEST_F(RootTest, FileHelpersWorkUnderTheRoot) {
+    EXPECT_FALSE(fs::exists("/Library/Preferences"));
+    ASSERT_TRUE(fs::createDirectories("/Library/Preferences", 0750));
+    EXPECT_TRUE(fs::isDirectory("/Library/Preferences"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder_ + "/Library/Preferences"));
+    EXPECT_TRUE(fs::createDirectories("/Library/Preferences"));  // existing is fine
+
+    ASSERT_TRUE(fs::writeFileAtomically("/Library/Preferences/a.txt", "first", 0600));
+    ASSERT_TRUE(fs::writeFileAtomically("/Library/Preferences/a.txt", std::string("sec\0ond", 7)));
+    std::string contents;
+    ASSERT_TRUE(fs::readFile("/Library/Preferences/a.txt", contents));
+    EXPECT_EQ(contents, std::string("sec\0ond", 7));
+    struct stat st {};
+    ASSERT_EQ(stat((folder_ + "/Library/Preferences/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    // No temporary file is left beside it.
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(folder_ + "/Library/Preferences")) (void)e, ++files;
+    EXPECT_EQ(files, 1);
+
+    EXPECT_FALSE(fs::isDirectory("/Library/Preferences/a.txt"));
+    EXPECT_FALSE(fs::createDirectories("/Library/Preferences/a.txt/sub"));
+    ASSERT_TRUE(fs::removeFile("/Library/Preferences/a.txt"));
+    EXPECT_FALSE(fs::removeFile("/Library/Preferences/a.txt"));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(fs::readFile("/Library/Preferences/a.txt", contents));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_TRUE(contents.empty());
+    // Writing into a missing folder fails and creates nothing.
+    EXPECT_FALSE(fs::writeFileAtomically("/missing/b.txt", "x"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ + "/missing"));
+}
