@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -38,7 +39,12 @@ public:
     Value(unsigned long long i) : v_(int64_t(i)) {}
     Value(double d) : v_(d) {}
     Value(const char* s) : v_(std::string(s ? s : "")) {}
+    Value(char* s) : Value(static_cast<const char*>(s)) {}
     Value(std::string s) : v_(std::move(s)) {}
+    Value(std::string_view s) : v_(std::string(s)) {}
+    // Any other pointer would silently become a boolean: refused at compile time.
+    template <class T>
+    Value(T*) = delete;
     Value(Bytes d) : v_(std::move(d)) {}
     Value(Date d) : v_(d) {}
     Value(ValueArray a) : v_(std::make_shared<ValueArray>(std::move(a))) {}

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string_view>
+#include <type_traits>
 
 #include "platform/values/Value.h"
 
@@ -174,4 +176,16 @@ TEST(ValueEquality, DeepAndAcrossNumberKinds) {
     EXPECT_NE(Value(ValueDictionary{{"a", 1}}), Value(ValueDictionary{{"b", 1}}));
     EXPECT_EQ(Value::data("ab"), Value(Bytes{'a', 'b'}));
     EXPECT_EQ(Value(Date{3}), Value::dateFromSeconds(3));
+}
+
+TEST(ValueConstruction, TextAndPointerKinds) {
+    char buffer[] = "mutable";
+    std::string_view view = "view text";
+    const char* none = nullptr;
+    EXPECT_EQ(Value(buffer).string(), "mutable");
+    EXPECT_EQ(Value(view).string(), "view text");
+    EXPECT_TRUE(Value(none).isString());
+    EXPECT_TRUE(Value(nullptr).isNull());
+    static_assert(!std::is_constructible_v<Value, int*>, "pointers must not turn into booleans");
+    static_assert(!std::is_constructible_v<Value, const Value*>, "pointers must not turn into booleans");
 }
