@@ -1,0 +1,136 @@
+#include "platform/keychain/Keychain.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/fs/Root.h"
+#include "platform/keychain/SelfSignedIdentity.h"
+
+using namespace telvo;
+using namespace telvo::keychain;
+
+namespace {
+
+class KeychainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/keychain-test-XXXXXX";
+        root_ = mkdtemp(pattern);
+        fs::setRootForTesting(root_);
+        Keychain::setUserInteractionAllowed(false);
+    }
+    void TearDown() override {
+        fs::setRootForTesting("");
+        std::filesystem::remove_all(root_);
+    }
+    std::string hostPath() const { return root_ + kPath; }
+    static constexpr const char* kPath = "/Library/Keychains/test.keychain";
+    std::string root_;
+};
+
+std::string fileContents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST_F(KeychainTest, CreatesAnEncryptedFileReadableOnlyByItsOwner) {
+    KeychainPtr keychain;
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", &keychain), errSecSuccess);
+    ASSERT_EQ(keychain->addGenericPassword("TelvoServer", "passcode", "48213"), errSecSuccess);
+
+    struct stat st {};
+    ASSERT_EQ(stat(hostPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string raw = fileContents(hostPath());
+    EXPECT_EQ(raw.find("48213"), std::string::npos);
+    EXPECT_EQ(raw.find("TelvoServer"), std::string::npos);
+    EXPECT_EQ(Keychain::create(kPath, "brimcolantu", nullptr), errSecDuplicateKeychain);
+}
+
+TEST_F(KeychainTest, GenericPasswordsPersistAcrossHandles) {
+    KeychainPtr keychain;
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", &keychain), errSecSuccess);
+    ItemRef item;
+    EXPECT_EQ(keychain->findGenericPassword("TelvoServer", "passcode", &item), errSecItemNotFound);
+    ASSERT_EQ(keychain->addGenericPassword("TelvoServer", "passcode", "11111"), errSecSuccess);
+    EXPECT_EQ(keychain->addGenericPassword("TelvoServer", "passcode", "22222"), errSecDuplicateItem);
+
+    KeychainPtr other = Keychain::open(kPath);
+    EXPECT_EQ(other->findGenericPassword("TelvoServer", "passcode", &item), errSecInteractionNotAllowed);
+    ASSERT_EQ(other->unlock("brimcolantu"), errSecSuccess);
+    ASSERT_EQ(other->findGenericPassword("TelvoServer", "passcode", &item), errSecSuccess);
+    std::string data;
+    ASSERT_EQ(other->copyPasswordData(item, &data), errSecSuccess);
+    EXPECT_EQ(data, "11111");
+
+    ASSERT_EQ(other->modifyPasswordData(item, "33333"), errSecSuccess);
+    ASSERT_EQ(keychain->copyPasswordData(item, &data), errSecSuccess);  // the first handle sees the change
+    EXPECT_EQ(data, "33333");
+
+    ASSERT_EQ(keychain->deleteItem(item), errSecSuccess);
+    EXPECT_EQ(other->findGenericPassword("TelvoServer", "passcode", &item), errSecItemNotFound);
+}
+
+TEST_F(KeychainTest, StatusesForWrongPasswordMissingAndDamagedFiles) {
+    KeychainPtr missing = Keychain::open(kPath);
+    EXPECT_EQ(missing->unlock("brimcolantu"), errSecNoSuchKeychain);
+    EXPECT_EQ(missing->addGenericPassword("s", "a", "d"), errSecNoSuchKeychain);
+
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", nullptr), errSecSuccess);
+    KeychainPtr wrong = Keychain::open(kPath);
+    EXPECT_EQ(wrong->unlock("not the password"), errSecAuthFailed);
+    EXPECT_EQ(wrong->addGenericPassword("s", "a", "d"), errSecInteractionNotAllowed);
+
+    std::ofstream(hostPath(), std::ios::binary | std::ios::trunc) << "garbage";
+    EXPECT_EQ(Keychain::open(kPath)->unlock("brimcolantu"), errSecDecode);
+
+    // A file whose ciphertext was altered does not open.
+    std::filesystem::remove(hostPath());
+    KeychainPtr keychain;
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", &keychain), errSecSuccess);
+    std::string raw = fileContents(hostPath());
+    raw[raw.size() - 20] ^= 1;
+    std::ofstream(hostPath(), std::ios::binary | std::ios::trunc) << raw;
+    EXPECT_EQ(Keychain::open(kPath)->unlock("brimcolantu"), errSecAuthFailed);
+}
+
+TEST_F(KeychainTest, ImportsAPKCS12IdentityWithItsKeyLabel) {
+    KeychainPtr keychain;
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", &keychain), errSecSuccess);
+    ErrorPtr error;
+    std::string archive = makeSelfSignedPKCS12("Telvo Server", "TelvoServer2 Test", "quillbox", &error);
+    ASSERT_FALSE(archive.empty()) << (error ? error->description() : "");
+
+    EXPECT_EQ(keychain->importPKCS12(archive, "wrong", nullptr), errSecPkcs12VerifyFailure);
+    EXPECT_EQ(keychain->importPKCS12("not an archive", "quillbox", nullptr), errSecDecode);
+
+    std::vector<Identity> imported;
+    ASSERT_EQ(keychain->importPKCS12(archive, "quillbox", &imported), errSecSuccess);
+    ASSERT_EQ(imported.size(), 1u);
+    EXPECT_EQ(imported[0].label, "TelvoServer2 Test");
+    EXPECT_NE(imported[0].privateKeyPEM.find("BEGIN PRIVATE KEY"), std::string::npos);
+    EXPECT_NE(imported[0].certificatePEM.find("BEGIN CERTIFICATE"), std::string::npos);
+    EXPECT_EQ(keychain->importPKCS12(archive, "quillbox", nullptr), errSecDuplicateItem);
+
+    std::vector<Identity> identities;
+    KeychainPtr reopened = Keychain::open(kPath);
+    ASSERT_EQ(reopened->unlock("brimcolantu"), errSecSuccess);
+    ASSERT_EQ(reopened->copyIdentities(&identities), errSecSuccess);
+    ASSERT_EQ(identities.size(), 1u);
+    EXPECT_EQ(identities[0], imported[0]);
+}
+
+TEST_F(KeychainTest, ArchiveMadeHereOpensWithOpenSSLTool) {
+    std::string archive = makeSelfSignedPKCS12("Telvo Server", "TelvoServer2 Tool", "quillbox");
+    ASSERT_FALSE(archive.empty());
+    std::string file = root_ + "/identity.p12";
+    std::ofstream(file, std::ios::binary) << archive;
+    std::string command = "openssl pkcs12 -in '" + file + "' -passin pass:quillbox -nokeys -info 2>&1 | grep -q 'friendlyName: TelvoServer2 Tool'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+}
