@@ -1,0 +1,550 @@
+// Creation, queue rules, configuration, listening and accepting, closing and the state and
+// address queries of the socket.
+#include "net/socket/GCDAsyncSocket.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "net/socket/TlsEngine.h"
+
+namespace telvo {
+
+using dispatch::Block;
+using dispatch::Queue;
+using dispatch::QueuePtr;
+using dispatch::Source;
+
+// ---------------------------------------------------------------------------------------------
+// Creation and destruction
+
+GCDAsyncSocket::GCDAsyncSocket(DelegatePtr delegate, QueuePtr delegateQueue, QueuePtr socketQueue)
+    : delegate_(std::move(delegate)), delegateQueue_(std::move(delegateQueue)) {
+    if (socketQueue) {
+        if (!socketQueue->isSerial())
+            socketProgrammingError("The given socketQueue parameter must not be a concurrent queue.");
+        socketQueue_ = std::move(socketQueue);
+    } else {
+        socketQueue_ = Queue::createSerial(GCDAsyncSocketQueueName);
+    }
+    socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
+}
+
+GCDAsyncSocketPtr GCDAsyncSocket::initWithDelegate(DelegatePtr delegate, QueuePtr delegateQueue, QueuePtr socketQueue) {
+    return GCDAsyncSocketPtr(new GCDAsyncSocket(std::move(delegate), std::move(delegateQueue), std::move(socketQueue)));
+}
+
+GCDAsyncSocketPtr GCDAsyncSocket::initWithSocketQueue(QueuePtr socketQueue) {
+    return initWithDelegate({}, nullptr, std::move(socketQueue));
+}
+
+GCDAsyncSocketPtr GCDAsyncSocket::init() { return initWithDelegate({}, nullptr, nullptr); }
+
+GCDAsyncSocket::~GCDAsyncSocket() {
+    flags_ |= kDealloc;
+    runSync([this] { closeWithError(nullptr); });
+    socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, nullptr);
+    delegate_.reset();
+    delegateQueue_.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queue rules
+
+bool GCDAsyncSocket::isOnCorrectQueue() const {
+    return Queue::getSpecific(&isOnSocketQueueOrTargetQueueKey_) == this || socketQueue_->isCurrent();
+}
+
+void GCDAsyncSocket::runSync(const Block& block) const {
+    if (isOnCorrectQueue()) block();
+    else socketQueue_->sync(block);
+}
+
+void GCDAsyncSocket::runAsync(Block block) {
+    if (isOnCorrectQueue()) {
+        block();
+        return;
+    }
+    socketQueue_->async([self = shared_from_this(), block = std::move(block)] { block(); });
+}
+
+void GCDAsyncSocket::notifyDelegate(std::function<void(GCDAsyncSocketDelegate&)> call) {
+    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
+    QueuePtr queue = delegateQueue_;
+    if (!delegate || !queue) return;
+    queue->async([delegate, call = std::move(call)] { call(*delegate); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Delegate and configuration
+
+std::shared_ptr<GCDAsyncSocketDelegate> GCDAsyncSocket::delegate() const {
+    std::shared_ptr<GCDAsyncSocketDelegate> result;
+    runSync([&] { result = delegate_.lock(); });
+    return result;
+}
+
+QueuePtr GCDAsyncSocket::delegateQueue() const {
+    QueuePtr result;
+    runSync([&] { result = delegateQueue_; });
+    return result;
+}
+
+void GCDAsyncSocket::getDelegate(std::shared_ptr<GCDAsyncSocketDelegate>* delegate, QueuePtr* delegateQueue) const {
+    runSync([&] {
+        if (delegate) *delegate = delegate_.lock();
+        if (delegateQueue) *delegateQueue = delegateQueue_;
+    });
+}
+
+void GCDAsyncSocket::setDelegateImpl(DelegatePtr delegate, bool setDelegate, QueuePtr queue, bool setQueue, bool sync) {
+    Block block = [this, delegate = std::move(delegate), setDelegate, queue = std::move(queue), setQueue] {
+        if (setDelegate) delegate_ = delegate;
+        if (setQueue) delegateQueue_ = queue;
+    };
+    if (isOnCorrectQueue()) block();
+    else if (sync) socketQueue_->sync(block);
+    else socketQueue_->async([self = shared_from_this(), block] { block(); });
+}
+
+void GCDAsyncSocket::setDelegate(DelegatePtr d) { setDelegateImpl(std::move(d), true, nullptr, false, false); }
+void GCDAsyncSocket::setDelegateQueue(QueuePtr q) { setDelegateImpl({}, false, std::move(q), true, false); }
+void GCDAsyncSocket::setDelegate(DelegatePtr d, QueuePtr q) { setDelegateImpl(std::move(d), true, std::move(q), true, false); }
+void GCDAsyncSocket::synchronouslySetDelegate(DelegatePtr d) { setDelegateImpl(std::move(d), true, nullptr, false, true); }
+void GCDAsyncSocket::synchronouslySetDelegateQueue(QueuePtr q) { setDelegateImpl({}, false, std::move(q), true, true); }
+void GCDAsyncSocket::synchronouslySetDelegate(DelegatePtr d, QueuePtr q) {
+    setDelegateImpl(std::move(d), true, std::move(q), true, true);
+}
+
+void GCDAsyncSocket::setConfigBit(uint16_t bit, bool set) {
+    runAsync([this, bit, set] {
+        if (set) config_ |= bit;
+        else config_ &= uint16_t(~bit);
+    });
+}
+
+bool GCDAsyncSocket::isIPv4Enabled() const {
+    bool r = false;
+    runSync([&] { r = (config_ & kIPv4Disabled) == 0; });
+    return r;
+}
+void GCDAsyncSocket::setIPv4Enabled(bool flag) { setConfigBit(kIPv4Disabled, !flag); }
+bool GCDAsyncSocket::isIPv6Enabled() const {
+    bool r = false;
+    runSync([&] { r = (config_ & kIPv6Disabled) == 0; });
+    return r;
+}
+void GCDAsyncSocket::setIPv6Enabled(bool flag) { setConfigBit(kIPv6Disabled, !flag); }
+bool GCDAsyncSocket::isIPv4PreferredOverIPv6() const {
+    bool r = false;
+    runSync([&] { r = (config_ & kPreferIPv6) == 0; });
+    return r;
+}
+void GCDAsyncSocket::setIPv4PreferredOverIPv6(bool flag) { setConfigBit(kPreferIPv6, !flag); }
+double GCDAsyncSocket::alternateAddressDelay() const {
+    double r = 0;
+    runSync([&] { r = alternateAddressDelay_; });
+    return r;
+}
+void GCDAsyncSocket::setAlternateAddressDelay(double delay) {
+    runAsync([this, delay] { alternateAddressDelay_ = delay; });
+}
+std::any GCDAsyncSocket::userData() const {
+    std::any r;
+    runSync([&] { r = userData_; });
+    return r;
+}
+void GCDAsyncSocket::setUserData(std::any data) {
+    runAsync([this, data = std::move(data)] { userData_ = data; });
+}
+
+bool GCDAsyncSocket::autoDisconnectOnClosedReadStream() const {
+    bool r = false;
+    runSync([&] { r = (config_ & kAllowHalfDuplexConnection) == 0; });
+    return r;
+}
+void GCDAsyncSocket::setAutoDisconnectOnClosedReadStream(bool flag) { setConfigBit(kAllowHalfDuplexConnection, !flag); }
+
+void GCDAsyncSocket::performBlock(const Block& block) { runSync(block); }
+
+int GCDAsyncSocket::socketFD() const {
+    if (!isOnCorrectQueue()) return -1;
+    return socket4FD_ != -1 ? socket4FD_ : socket6FD_;
+}
+int GCDAsyncSocket::socket4FD() const { return isOnCorrectQueue() ? socket4FD_ : -1; }
+int GCDAsyncSocket::socket6FD() const { return isOnCorrectQueue() ? socket6FD_ : -1; }
+
+// ---------------------------------------------------------------------------------------------
+// Listening and accepting
+
+bool GCDAsyncSocket::acceptOnPort(uint16_t port, ErrorPtr* error) { return acceptOnInterface("", port, error); }
+
+bool GCDAsyncSocket::acceptOnInterface(const std::string& interface, uint16_t port, ErrorPtr* error) {
+    bool result = false;
+    ErrorPtr err;
+    const std::string description = interface;
+    runSync([&] { result = acceptImpl(description, port, &err); });
+    if (!result && error) *error = err;
+    return result;
+}
+
+int GCDAsyncSocket::createListeningSocket(int family, const Bytes& address, ErrorPtr* error) {
+    int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd == -1) {
+        *error = socket_errors::errnoErrorWithReason("Error in socket() function");
+        return -1;
+    }
+    auto fail = [&](const char* reason) {
+        *error = socket_errors::errnoErrorWithReason(reason);
+        ::close(fd);
+        return -1;
+    };
+    if (::fcntl(fd, F_SETFL, O_NONBLOCK) == -1) return fail("Error enabling non-blocking IO on socket (fcntl)");
+    int on = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == -1)
+        return fail("Error enabling address reuse (setsockopt)");
+    // Linux lets an IPv6 wildcard socket take the IPv4 port as well unless it is IPv6 only;
+    // the IPv4 descriptor already holds that port, so the IPv6 one keeps to IPv6.
+    if (family == AF_INET6 && ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) == -1)
+        return fail("Error enabling IPv6-only (setsockopt)");
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())) == -1)
+        return fail("Error in bind() function");
+    if (::listen(fd, 1024) == -1) return fail("Error in listen() function");
+    return fd;
+}
+
+void GCDAsyncSocket::startAcceptSource(int fd, dispatch::SourcePtr& source) {
+    source = Source::createRead(fd, socketQueue_);
+    std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
+    source->setEventHandler([weakSelf, fd] {
+        auto self = weakSelf.lock();
+        if (!self) return;
+        // No count of pending connections on Linux: accept until the queue is empty.
+        while (self->doAccept(fd)) {
+        }
+    });
+    source->setCancelHandler([fd] { ::close(fd); });
+    source->resume();
+}
+
+bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, ErrorPtr* error) {
+    if (!delegate_.lock()) {
+        *error = socket_errors::badConfigError("Attempting to accept without a delegate. Set a delegate first.");
+        return false;
+    }
+    if (!delegateQueue_) {
+        *error = socket_errors::badConfigError(
+            "Attempting to accept without a delegate queue. Set a delegate queue first.");
+        return false;
+    }
+    const bool v4Disabled = (config_ & kIPv4Disabled) != 0;
+    const bool v6Disabled = (config_ & kIPv6Disabled) != 0;
+    if (v4Disabled && v6Disabled) {
+        *error = socket_errors::badConfigError(
+            "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
+        return false;
+    }
+    if (flags_ & kSocketStarted) {
+        *error = socket_errors::badConfigError(
+            "Attempting to accept while connected or accepting connections. Disconnect first.");
+        return false;
+    }
+    readQueue_.clear();
+    writeQueue_.clear();
+
+    Bytes address4, address6;
+    getInterfaceAddress(&address4, &address6, interface, port);
+    if (address4.empty() && address6.empty()) {
+        *error = socket_errors::badParamError(
+            "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+        return false;
+    }
+    if (v4Disabled && address6.empty()) {
+        *error = socket_errors::badParamError("IPv4 has been disabled and specified interface doesn't support IPv6.");
+        return false;
+    }
+    if (v6Disabled && address4.empty()) {
+        *error = socket_errors::badParamError("IPv6 has been disabled and specified interface doesn't support IPv4.");
+        return false;
+    }
+    const bool enableIPv4 = !v4Disabled && !address4.empty();
+    const bool enableIPv6 = !v6Disabled && !address6.empty();
+
+    if (enableIPv4) {
+        socket4FD_ = createListeningSocket(AF_INET, address4, error);
+        if (socket4FD_ == -1) return false;
+    }
+    if (enableIPv6) {
+        if (enableIPv4 && port == 0) {
+            // Both families on the one port the system chose for IPv4.
+            auto* a6 = reinterpret_cast<sockaddr_in6*>(address6.data());
+            a6->sin6_port = htons(portOfName(socket4FD_, false, AF_INET));
+        }
+        socket6FD_ = createListeningSocket(AF_INET6, address6, error);
+        if (socket6FD_ == -1) {
+            if (socket4FD_ != -1) {
+                ::close(socket4FD_);
+                socket4FD_ = -1;
+            }
+            return false;
+        }
+    }
+    if (enableIPv4) startAcceptSource(socket4FD_, accept4Source_);
+    if (enableIPv6) startAcceptSource(socket6FD_, accept6Source_);
+    flags_ |= kSocketStarted;
+    return true;
+}
+
+bool GCDAsyncSocket::doAccept(int listenFD) {
+    sockaddr_storage storage{};
+    socklen_t length = listenFD == socket4FD_   ? socklen_t(sizeof(sockaddr_in))
+                       : listenFD == socket6FD_ ? socklen_t(sizeof(sockaddr_in6))
+                                                : socklen_t(sizeof(sockaddr_un));
+    // Non-blocking and close-on-exec from the start (accepted sockets inherit neither).
+    int childFD = ::accept4(listenFD, reinterpret_cast<sockaddr*>(&storage), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (childFD == -1) return false;
+    const uint8_t* raw = reinterpret_cast<const uint8_t*>(&storage);
+    Bytes address(raw, raw + std::min<size_t>(length, sizeof storage));
+    const int family = listenFD == socket4FD_ ? AF_INET : listenFD == socket6FD_ ? AF_INET6 : AF_UNIX;
+    // SIGPIPE: every write of the socket passes MSG_NOSIGNAL (Linux has no socket option).
+
+    if (!delegateQueue_) {
+        // Nobody would take the connection: close it rather than leave it open unowned.
+        ::close(childFD);
+        return true;
+    }
+    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
+    GCDAsyncSocketPtr self = shared_from_this();
+    delegateQueue_->async([delegate, address = std::move(address), self, childFD, family] {
+        QueuePtr childQueue;
+        if (delegate) childQueue = delegate->newSocketQueueForConnectionFromAddress(address, self);
+        GCDAsyncSocketPtr child = initWithDelegate(delegate, self->delegateQueue(), childQueue);
+        if (family == AF_INET) child->socket4FD_ = childFD;
+        else if (family == AF_INET6) child->socket6FD_ = childFD;
+        else child->socketUN_ = childFD;
+        child->flags_ = kSocketStarted | kConnected;
+        child->socketQueue_->async([child, childFD] { child->setupReadAndWriteSourcesForNewlyConnectedSocket(childFD); });
+        if (delegate) delegate->socketDidAcceptNewSocket(self, child);
+    });
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing
+
+void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
+    if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
+    if (connectTimer_) {
+        connectTimer_->cancel();
+        connectTimer_.reset();
+    }
+    ++stateIndex_;
+    if (currentRead_) endCurrentRead();
+    if (currentWrite_) endCurrentWrite();
+    readQueue_.clear();
+    writeQueue_.clear();
+    preBuffer_.reset();
+    if (sslPreBuffer_) sslPreBuffer_->reset();
+    lastSSLHandshakeError_ = 0;
+    sslErrCode_ = 0;
+    if (handshakeTimer_) {
+        handshakeTimer_->cancel();
+        handshakeTimer_.reset();
+    }
+    if (sslContext_) {
+        sslContext_->close();
+        sslContext_.reset();
+    }
+    sslPreBuffer_.reset();
+
+    if (accept4Source_ || accept6Source_ || acceptUNSource_ || readSource_ || writeSource_) {
+        for (auto* source : {&accept4Source_, &accept6Source_, &acceptUNSource_}) {
+            if (*source) {
+                (*source)->cancel();
+                source->reset();
+            }
+        }
+        if (readSource_) {
+            readSource_->cancel();
+            resumeReadSource();
+            readSource_.reset();
+        }
+        if (writeSource_) {
+            writeSource_->cancel();
+            resumeWriteSource();
+            writeSource_.reset();
+        }
+        // The sources' cancel handlers close the descriptors.
+        socket4FD_ = socket6FD_ = socketUN_ = -1;
+    } else {
+        for (int* fd : {&socket4FD_, &socket6FD_}) {
+            if (*fd != -1) {
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
+        if (socketUN_ != -1) {
+            ::close(socketUN_);
+            socketUN_ = -1;
+            if (!socketUrl_.empty()) {
+                std::string path = socketUrl_.rfind("file://", 0) == 0 ? socketUrl_.substr(7) : socketUrl_;
+                ::unlink(path.c_str());
+            }
+            socketUrl_.clear();
+        }
+    }
+
+    const uint32_t oldFlags = flags_;
+    socketFDBytesAvailable_ = 0;
+    flags_ = 0;
+    sslWriteCachedLength_ = 0;
+
+    if (oldFlags & kSocketStarted) {
+        GCDAsyncSocketPtr self = (oldFlags & kDealloc) ? nullptr : shared_from_this();
+        notifyDelegate([self, error](GCDAsyncSocketDelegate& d) { d.socketDidDisconnect(self, error); });
+    }
+}
+
+void GCDAsyncSocket::disconnect() {
+    runSync([this] {
+        if (flags_ & kSocketStarted) closeWithError(nullptr);
+    });
+}
+
+void GCDAsyncSocket::disconnectAfter(uint32_t bits) {
+    socketQueue_->async([self = shared_from_this(), bits] {
+        if (self->flags_ & kSocketStarted) {
+            self->flags_ |= kForbidReadsWrites | bits;
+            self->maybeClose();
+        }
+    });
+}
+
+void GCDAsyncSocket::disconnectAfterReading() { disconnectAfter(kDisconnectAfterReads); }
+void GCDAsyncSocket::disconnectAfterWriting() { disconnectAfter(kDisconnectAfterWrites); }
+void GCDAsyncSocket::disconnectAfterReadingAndWriting() { disconnectAfter(kDisconnectAfterReads | kDisconnectAfterWrites); }
+
+void GCDAsyncSocket::maybeClose() {
+    if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
+    bool shouldClose = false;
+    if (flags_ & kDisconnectAfterReads) {
+        if (readQueue_.empty() && !currentRead_) {
+            if (flags_ & kDisconnectAfterWrites) {
+                if (writeQueue_.empty() && !currentWrite_) shouldClose = true;
+            } else {
+                shouldClose = true;
+            }
+        }
+    } else if (flags_ & kDisconnectAfterWrites) {
+        if (writeQueue_.empty() && !currentWrite_) shouldClose = true;
+    }
+    if (shouldClose) closeWithError(nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------
+// State and address queries
+
+bool GCDAsyncSocket::isDisconnected() const {
+    bool r = false;
+    runSync([&] { r = (flags_ & kSocketStarted) == 0; });
+    return r;
+}
+bool GCDAsyncSocket::isConnected() const {
+    bool r = false;
+    runSync([&] { r = (flags_ & kConnected) != 0; });
+    return r;
+}
+bool GCDAsyncSocket::isIPv4() const {
+    bool r = false;
+    runSync([&] { r = socket4FD_ != -1; });
+    return r;
+}
+bool GCDAsyncSocket::isIPv6() const {
+    bool r = false;
+    runSync([&] { r = socket6FD_ != -1; });
+    return r;
+}
+bool GCDAsyncSocket::isSecure() const {
+    bool r = false;
+    runSync([&] { r = (flags_ & kSocketSecure) != 0; });
+    return r;
+}
+
+std::string GCDAsyncSocket::connectedHost() const {
+    std::string r;
+    runSync([&] {
+        if (socket4FD_ != -1) r = hostOfName(socket4FD_, true, AF_INET);
+        else if (socket6FD_ != -1) r = hostOfName(socket6FD_, true, AF_INET6);
+    });
+    return r;
+}
+uint16_t GCDAsyncSocket::connectedPort() const {
+    uint16_t r = 0;
+    runSync([&] {
+        if (socket4FD_ != -1) r = portOfName(socket4FD_, true, AF_INET);
+        else if (socket6FD_ != -1) r = portOfName(socket6FD_, true, AF_INET6);
+    });
+    return r;
+}
+std::string GCDAsyncSocket::localHost() const {
+    std::string r;
+    runSync([&] {
+        if (socket4FD_ != -1) r = hostOfName(socket4FD_, false, AF_INET);
+        else if (socket6FD_ != -1) r = hostOfName(socket6FD_, false, AF_INET6);
+    });
+    return r;
+}
+uint16_t GCDAsyncSocket::localPort() const {
+    uint16_t r = 0;
+    runSync([&] {
+        if (socket4FD_ != -1) r = portOfName(socket4FD_, false, AF_INET);
+        else if (socket6FD_ != -1) r = portOfName(socket6FD_, false, AF_INET6);
+    });
+    return r;
+}
+std::string GCDAsyncSocket::connectedUrl() const {
+    std::string r;
+    runSync([&] {
+        if (socketUN_ == -1) return;
+        Bytes a = addressOfName(socketUN_, true);
+        if (a.size() > offsetof(sockaddr_un, sun_path)) {
+            sockaddr_un un{};
+            std::memcpy(&un, a.data(), std::min(a.size(), sizeof un));
+            r = urlFromSockaddrUN(&un);
+        }
+    });
+    return r;
+}
+Bytes GCDAsyncSocket::connectedAddress() const {
+    Bytes r;
+    runSync([&] {
+        if (socket4FD_ != -1) r = addressOfName(socket4FD_, true);
+        if (socket6FD_ != -1) r = addressOfName(socket6FD_, true);
+    });
+    return r;
+}
+Bytes GCDAsyncSocket::localAddress() const {
+    Bytes r;
+    runSync([&] {
+        if (socket4FD_ != -1) r = addressOfName(socket4FD_, false);
+        if (socket6FD_ != -1) r = addressOfName(socket6FD_, false);
+    });
+    return r;
+}
+
+std::string GCDAsyncSocket::connectedHost4() const { std::string r; runSync([&] { if (socket4FD_ != -1) r = hostOfName(socket4FD_, true, AF_INET); }); return r; }
+std::string GCDAsyncSocket::connectedHost6() const { std::string r; runSync([&] { if (socket6FD_ != -1) r = hostOfName(socket6FD_, true, AF_INET6); }); return r; }
+uint16_t GCDAsyncSocket::connectedPort4() const { uint16_t r = 0; runSync([&] { if (socket4FD_ != -1) r = portOfName(socket4FD_, true, AF_INET); }); return r; }
+uint16_t GCDAsyncSocket::connectedPort6() const { uint16_t r = 0; runSync([&] { if (socket6FD_ != -1) r = portOfName(socket6FD_, true, AF_INET6); }); return r; }
+std::string GCDAsyncSocket::localHost4() const { std::string r; runSync([&] { if (socket4FD_ != -1) r = hostOfName(socket4FD_, false, AF_INET); }); return r; }
+std::string GCDAsyncSocket::localHost6() const { std::string r; runSync([&] { if (socket6FD_ != -1) r = hostOfName(socket6FD_, false, AF_INET6); }); return r; }
+uint16_t GCDAsyncSocket::localPort4() const { uint16_t r = 0; runSync([&] { if (socket4FD_ != -1) r = portOfName(socket4FD_, false, AF_INET); }); return r; }
+uint16_t GCDAsyncSocket::localPort6() const { uint16_t r = 0; runSync([&] { if (socket6FD_ != -1) r = portOfName(socket6FD_, false, AF_INET6); }); return r; }
+
+}  // namespace telvo

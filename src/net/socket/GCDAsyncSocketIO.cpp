@@ -1,0 +1,729 @@
+// The read and write engine of the socket: readiness sources, queued reads and writes, the
+// pre-buffer, time limits and their extension questions.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "net/socket/GCDAsyncSocket.h"
+#include "net/socket/TlsEngine.h"
+#include "net/socket/TlsStatus.h"
+
+namespace telvo {
+
+using dispatch::Source;
+using dispatch::SourcePtr;
+
+namespace {
+// Over TLS, the session is asked for at least this much per read and offered at most this much
+// per write.
+constexpr size_t kTLSReadChunk = 32768;
+constexpr size_t kTLSWriteChunk = 32768;
+}  // namespace
+
+int GCDAsyncSocket::connectionFD() const {
+    if (socket4FD_ != -1) return socket4FD_;
+    if (socket6FD_ != -1) return socket6FD_;
+    return socketUN_;
+}
+
+GCDAsyncReadPacket* GCDAsyncSocket::currentReadPacket() const {
+    if (!currentRead_) return nullptr;
+    auto* p = std::get_if<std::shared_ptr<GCDAsyncReadPacket>>(&*currentRead_);
+    return p ? p->get() : nullptr;
+}
+
+GCDAsyncWritePacket* GCDAsyncSocket::currentWritePacket() const {
+    if (!currentWrite_) return nullptr;
+    auto* p = std::get_if<std::shared_ptr<GCDAsyncWritePacket>>(&*currentWrite_);
+    return p ? p->get() : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sources
+
+void GCDAsyncSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int fd) {
+    readSource_ = Source::createRead(fd, socketQueue_);
+    writeSource_ = Source::createWrite(fd, socketQueue_);
+    std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
+    std::weak_ptr<Source> weakRead = readSource_;
+    std::weak_ptr<Source> weakWrite = writeSource_;
+
+    readSource_->setEventHandler([weakSelf, weakRead] {
+        auto self = weakSelf.lock();
+        auto source = weakRead.lock();
+        if (!self || !source || source->isCancelled()) return;
+        self->socketFDBytesAvailable_ = source->data();
+        if (self->socketFDBytesAvailable_ > 0) self->doReadData();
+        else self->doReadEOF();
+    });
+    writeSource_->setEventHandler([weakSelf, weakWrite] {
+        auto self = weakSelf.lock();
+        auto source = weakWrite.lock();
+        if (!self || !source || source->isCancelled()) return;
+        self->flags_ |= kSocketCanAcceptBytes;
+        self->doWriteData();
+    });
+    // The descriptor is closed once both sources are cancelled.
+    auto remaining = std::make_shared<int>(2);
+    auto cancelHandler = [remaining, fd] {
+        if (--*remaining == 0) ::close(fd);
+    };
+    readSource_->setCancelHandler(cancelHandler);
+    writeSource_->setCancelHandler(cancelHandler);
+
+    socketFDBytesAvailable_ = 0;
+    flags_ &= ~kReadSourceSuspended;
+    readSource_->resume();
+    // Writable until a write says otherwise; the write source waits suspended until then.
+    flags_ |= kSocketCanAcceptBytes | kWriteSourceSuspended;
+}
+
+void GCDAsyncSocket::suspendReadSource() {
+    if (!(flags_ & kReadSourceSuspended) && readSource_) {
+        readSource_->suspend();
+        flags_ |= kReadSourceSuspended;
+    }
+}
+
+void GCDAsyncSocket::resumeReadSource() {
+    if ((flags_ & kReadSourceSuspended) && readSource_) {
+        readSource_->resume();
+        flags_ &= ~kReadSourceSuspended;
+    }
+}
+
+void GCDAsyncSocket::suspendWriteSource() {
+    if (!(flags_ & kWriteSourceSuspended) && writeSource_) {
+        writeSource_->suspend();
+        flags_ |= kWriteSourceSuspended;
+    }
+}
+
+void GCDAsyncSocket::resumeWriteSource() {
+    if ((flags_ & kWriteSourceSuspended) && writeSource_) {
+        writeSource_->resume();
+        flags_ &= ~kWriteSourceSuspended;
+    }
+}
+
+SourcePtr GCDAsyncSocket::makeTimer(double seconds, void (GCDAsyncSocket::*handler)()) {
+    SourcePtr timer = Source::createTimer(socketQueue_);
+    std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
+    std::weak_ptr<Source> weakTimer = timer;
+    timer->setEventHandler([weakSelf, weakTimer, handler] {
+        auto self = weakSelf.lock();
+        auto source = weakTimer.lock();
+        if (!self || !source || source->isCancelled()) return;
+        (self.get()->*handler)();
+    });
+    timer->scheduleAfter(seconds, 0, 0);
+    timer->resume();
+    return timer;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+void GCDAsyncSocket::readDataWithTimeout(double timeout, long tag) {
+    readDataWithTimeout(timeout, nullptr, 0, 0, tag);
+}
+
+void GCDAsyncSocket::readDataWithTimeout(double timeout, std::shared_ptr<Bytes> buffer, size_t offset, long tag) {
+    readDataWithTimeout(timeout, std::move(buffer), offset, 0, tag);
+}
+
+void GCDAsyncSocket::readDataWithTimeout(double timeout, std::shared_ptr<Bytes> buffer, size_t offset,
+                                         size_t maxLength, long tag) {
+    if (offset > (buffer ? buffer->size() : 0)) return;
+    queueRead(std::make_shared<GCDAsyncReadPacket>(std::move(buffer), offset, maxLength, timeout, 0, Bytes(), tag));
+}
+
+void GCDAsyncSocket::readDataToLength(size_t length, double timeout, long tag) {
+    readDataToLength(length, timeout, nullptr, 0, tag);
+}
+
+void GCDAsyncSocket::readDataToLength(size_t length, double timeout, std::shared_ptr<Bytes> buffer, size_t offset,
+                                      long tag) {
+    if (length == 0) return;
+    if (offset > (buffer ? buffer->size() : 0)) return;
+    queueRead(std::make_shared<GCDAsyncReadPacket>(std::move(buffer), offset, 0, timeout, length, Bytes(), tag));
+}
+
+void GCDAsyncSocket::readDataToData(const Bytes& data, double timeout, long tag) {
+    readDataToData(data, timeout, nullptr, 0, 0, tag);
+}
+
+void GCDAsyncSocket::readDataToData(const Bytes& data, double timeout, std::shared_ptr<Bytes> buffer, size_t offset,
+                                    long tag) {
+    readDataToData(data, timeout, std::move(buffer), offset, 0, tag);
+}
+
+void GCDAsyncSocket::readDataToData(const Bytes& data, double timeout, size_t maxLength, long tag) {
+    readDataToData(data, timeout, nullptr, 0, maxLength, tag);
+}
+
+void GCDAsyncSocket::readDataToData(const Bytes& data, double timeout, std::shared_ptr<Bytes> buffer, size_t offset,
+                                    size_t maxLength, long tag) {
+    if (data.empty()) return;
+    if (offset > (buffer ? buffer->size() : 0)) return;
+    if (maxLength > 0 && maxLength < data.size()) return;
+    queueRead(std::make_shared<GCDAsyncReadPacket>(std::move(buffer), offset, maxLength, timeout, 0, data, tag));
+}
+
+void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) {
+    socketQueue_->async([self = shared_from_this(), packet = std::move(packet)] {
+        if ((self->flags_ & kSocketStarted) && !(self->flags_ & kForbidReadsWrites)) {
+            self->readQueue_.push_back(packet);
+            self->maybeDequeueRead();
+        }
+    });
+}
+
+void GCDAsyncSocket::maybeDequeueRead() {
+    if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
+    if (currentRead_ || !(flags_ & kConnected)) return;
+    if (!readQueue_.empty()) {
+        currentRead_ = readQueue_.front();
+        readQueue_.pop_front();
+        if (std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*currentRead_)) {
+            flags_ |= kStartingReadTLS;
+            maybeStartTLS();
+        } else {
+            setupReadTimerWithTimeout(currentReadPacket()->timeout);
+            doReadData();
+        }
+    } else if (flags_ & kDisconnectAfterReads) {
+        if (flags_ & kDisconnectAfterWrites) {
+            if (writeQueue_.empty() && !currentWrite_) closeWithError(nullptr);
+        } else {
+            closeWithError(nullptr);
+        }
+    } else if (flags_ & kSocketSecure) {
+        flushSSLBuffers();
+        if (preBuffer_.availableBytes() == 0) resumeReadSource();
+    }
+}
+
+void GCDAsyncSocket::doReadData() {
+    GCDAsyncReadPacket* packet = currentReadPacket();
+    if (!currentRead_ || (flags_ & kReadsPaused)) {
+        if (flags_ & kSocketSecure) flushSSLBuffers();
+        if (socketFDBytesAvailable_ > 0) suspendReadSource();
+        return;
+    }
+
+    const bool secure = (flags_ & kSocketSecure) != 0;
+    size_t estimatedBytesAvailable = socketFDBytesAvailable_;
+    if (secure) estimatedBytesAvailable += (sslPreBuffer_ ? sslPreBuffer_->availableBytes() : 0) + sslBufferedReadSize();
+    const bool hasBytesAvailable = estimatedBytesAvailable > 0;
+
+    if (!hasBytesAvailable && preBuffer_.availableBytes() == 0) {
+        resumeReadSource();
+        return;
+    }
+    if (flags_ & kStartingReadTLS) {
+        if ((flags_ & kStartingWriteTLS) && lastSSLHandshakeError_ == tls::errSSLWouldBlock) ssl_continueSSLHandshake();
+        else if (!(flags_ & kStartingWriteTLS)) suspendReadSource();
+        return;
+    }
+    if (!packet) return;  // a special packet is handled above
+
+    bool done = false;
+    ErrorPtr error;
+    size_t totalBytesReadForCurrentRead = 0;
+
+    // 1. From the pre-buffer.
+    if (preBuffer_.availableBytes() > 0) {
+        size_t bytesToCopy;
+        if (packet->hasTerm()) bytesToCopy = packet->readLengthForTermWithPreBuffer(preBuffer_, &done);
+        else bytesToCopy = packet->readLengthForNonTermWithHint(preBuffer_.availableBytes());
+        packet->ensureCapacityForAdditionalDataOfLength(bytesToCopy);
+        std::memcpy(packet->writePosition(), preBuffer_.readBuffer(), bytesToCopy);
+        preBuffer_.didRead(bytesToCopy);
+        packet->bytesDone += bytesToCopy;
+        totalBytesReadForCurrentRead += bytesToCopy;
+        if (packet->readLength > 0) {
+            done = packet->bytesDone == packet->readLength;
+        } else if (packet->hasTerm()) {
+            if (!done && packet->maxLength > 0 && packet->bytesDone >= packet->maxLength)
+                error = socket_errors::readMaxedOutError();
+        } else {
+            done = packet->maxLength > 0 && packet->bytesDone == packet->maxLength;
+        }
+    }
+
+    // 2. From the descriptor or the TLS session.
+    bool socketEOF = (flags_ & kSocketHasReadEOF) != 0;
+    bool waiting = !done && !error && !socketEOF && !hasBytesAvailable;
+
+    if (!done && !error && !socketEOF && hasBytesAvailable) {
+        if (preBuffer_.availableBytes() != 0) socketProgrammingError("Invalid logic");
+        bool readIntoPreBuffer = false;
+        uint8_t* buffer = nullptr;
+        size_t bytesRead = 0;
+
+        if (secure) {
+            size_t defaultReadLength =
+                estimatedBytesAvailable <= kTLSReadChunk ? kTLSReadChunk : estimatedBytesAvailable + 16384;
+            size_t bytesToRead = packet->optimalReadLengthWithDefault(defaultReadLength, &readIntoPreBuffer);
+            if (readIntoPreBuffer) {
+                preBuffer_.ensureCapacityForWrite(bytesToRead);
+                buffer = preBuffer_.writeBuffer();
+            } else {
+                packet->ensureCapacityForAdditionalDataOfLength(bytesToRead);
+                buffer = packet->writePosition();
+            }
+            int32_t result;
+            do {
+                size_t loopBytesRead = 0;
+                result = sslContext_->read(buffer + bytesRead, bytesToRead - bytesRead, &loopBytesRead);
+                bytesRead += loopBytesRead;
+            } while (result == tls::noErr && bytesRead < bytesToRead);
+            if (result != tls::noErr) {
+                if (result == tls::errSSLWouldBlock) {
+                    waiting = true;
+                } else if (result == tls::errSSLClosedGraceful || result == tls::errSSLClosedAbort) {
+                    socketEOF = true;
+                    sslErrCode_ = result;
+                } else {
+                    error = socket_errors::sslError(result);
+                }
+            }
+        } else {
+            size_t bytesToRead;
+            if (packet->hasTerm()) bytesToRead = packet->readLengthForTermWithHint(estimatedBytesAvailable, &readIntoPreBuffer);
+            else bytesToRead = packet->readLengthForNonTermWithHint(estimatedBytesAvailable);
+            if (readIntoPreBuffer) {
+                preBuffer_.ensureCapacityForWrite(bytesToRead);
+                buffer = preBuffer_.writeBuffer();
+            } else {
+                packet->ensureCapacityForAdditionalDataOfLength(bytesToRead);
+                buffer = packet->writePosition();
+            }
+            ssize_t result = ::read(connectionFD(), buffer, bytesToRead);
+            if (result < 0) {
+                if (errno == EWOULDBLOCK || errno == EAGAIN) waiting = true;
+                else error = socket_errors::errnoErrorWithReason("Error in read() function");
+                socketFDBytesAvailable_ = 0;
+            } else if (result == 0) {
+                socketEOF = true;
+                socketFDBytesAvailable_ = 0;
+            } else {
+                bytesRead = size_t(result);
+                if (bytesRead < bytesToRead || socketFDBytesAvailable_ <= bytesRead) socketFDBytesAvailable_ = 0;
+                else socketFDBytesAvailable_ -= bytesRead;
+                if (socketFDBytesAvailable_ == 0) waiting = true;
+            }
+        }
+
+        if (bytesRead > 0) {
+            if (packet->readLength > 0) {
+                if (readIntoPreBuffer) socketProgrammingError("Invalid logic");
+                packet->bytesDone += bytesRead;
+                totalBytesReadForCurrentRead += bytesRead;
+                done = packet->bytesDone == packet->readLength;
+            } else if (packet->hasTerm()) {
+                if (readIntoPreBuffer) {
+                    preBuffer_.didWrite(bytesRead);
+                    size_t bytesToCopy = packet->readLengthForTermWithPreBuffer(preBuffer_, &done);
+                    packet->ensureCapacityForAdditionalDataOfLength(bytesToCopy);
+                    std::memcpy(packet->writePosition(), preBuffer_.readBuffer(), bytesToCopy);
+                    preBuffer_.didRead(bytesToCopy);
+                    packet->bytesDone += bytesToCopy;
+                    totalBytesReadForCurrentRead += bytesToCopy;
+                } else {
+                    int64_t overflow = packet->searchForTermAfterPreBuffering(bytesRead);
+                    if (overflow == 0) {
+                        packet->bytesDone += bytesRead;
+                        totalBytesReadForCurrentRead += bytesRead;
+                        done = true;
+                    } else if (overflow > 0) {
+                        size_t underflow = bytesRead - size_t(overflow);
+                        preBuffer_.ensureCapacityForWrite(size_t(overflow));
+                        std::memcpy(preBuffer_.writeBuffer(), packet->writePosition() + underflow, size_t(overflow));
+                        preBuffer_.didWrite(size_t(overflow));
+                        packet->bytesDone += underflow;
+                        totalBytesReadForCurrentRead += underflow;
+                        done = true;
+                    } else {
+                        packet->bytesDone += bytesRead;
+                        totalBytesReadForCurrentRead += bytesRead;
+                    }
+                }
+                if (!done && packet->maxLength > 0 && packet->bytesDone >= packet->maxLength)
+                    error = socket_errors::readMaxedOutError();
+            } else {
+                if (readIntoPreBuffer) {
+                    preBuffer_.didWrite(bytesRead);
+                    packet->ensureCapacityForAdditionalDataOfLength(bytesRead);
+                    std::memcpy(packet->writePosition(), preBuffer_.readBuffer(), bytesRead);
+                    preBuffer_.didRead(bytesRead);
+                }
+                packet->bytesDone += bytesRead;
+                totalBytesReadForCurrentRead += bytesRead;
+                done = true;
+            }
+        }
+    }
+
+    // A read of what is there is complete with what the pre-buffer gave.
+    if (!done && packet->readLength == 0 && !packet->hasTerm() && totalBytesReadForCurrentRead > 0) done = true;
+
+    const int stateIndex = stateIndex_;
+    if (done) {
+        completeCurrentRead();
+        if (!error && (!socketEOF || preBuffer_.availableBytes() > 0)) maybeDequeueRead();
+    } else if (totalBytesReadForCurrentRead > 0) {
+        GCDAsyncSocketPtr self = shared_from_this();
+        const long tag = packet->tag;
+        notifyDelegate([self, total = totalBytesReadForCurrentRead, tag](GCDAsyncSocketDelegate& d) {
+            d.socketDidReadPartialDataOfLength(self, total, tag);
+        });
+    }
+    // The next read may have closed the socket already.
+    if (stateIndex != stateIndex_) return;
+
+    if (error) closeWithError(error);
+    else if (socketEOF) doReadEOF();
+    else if (waiting) resumeReadSource();
+}
+
+void GCDAsyncSocket::doReadEOF() {
+    flags_ |= kSocketHasReadEOF;
+    if (flags_ & kSocketSecure) flushSSLBuffers();
+
+    bool shouldDisconnect = false;
+    ErrorPtr error;
+    if ((flags_ & kStartingReadTLS) || (flags_ & kStartingWriteTLS)) {
+        shouldDisconnect = true;
+        error = socket_errors::sslError(tls::errSSLClosedAbort);
+    } else if (flags_ & kReadStreamClosed) {
+        shouldDisconnect = false;
+    } else if (preBuffer_.availableBytes() > 0) {
+        shouldDisconnect = false;
+    } else if (config_ & kAllowHalfDuplexConnection) {
+        pollfd pfd{connectionFD(), POLLOUT, 0};
+        ::poll(&pfd, 1, 0);
+        if (pfd.revents & POLLOUT) {
+            flags_ |= kReadStreamClosed;
+            GCDAsyncSocketPtr self = shared_from_this();
+            notifyDelegate([self](GCDAsyncSocketDelegate& d) { d.socketDidCloseReadStream(self); });
+        } else {
+            shouldDisconnect = true;
+        }
+    } else {
+        shouldDisconnect = true;
+    }
+
+    if (!shouldDisconnect) {
+        suspendReadSource();
+        return;
+    }
+    if (!error) {
+        if ((flags_ & kSocketSecure) && sslErrCode_ != tls::noErr && sslErrCode_ != tls::errSSLClosedGraceful)
+            error = socket_errors::sslError(sslErrCode_);
+        else
+            error = socket_errors::connectionClosedError();
+    }
+    closeWithError(error);
+}
+
+void GCDAsyncSocket::completeCurrentRead() {
+    GCDAsyncReadPacket* packet = currentReadPacket();
+    if (!packet) socketProgrammingError("Trying to complete current read when there is no current read.");
+    Bytes result;
+    if (packet->bufferOwner) {
+        packet->buffer->resize(packet->bytesDone);
+        result = std::move(*packet->buffer);
+    } else {
+        const size_t readSize = packet->startOffset + packet->bytesDone;
+        if (packet->buffer->size() > packet->originalBufferLength)
+            packet->buffer->resize(std::max(readSize, packet->originalBufferLength));
+        auto begin = packet->buffer->begin() + long(packet->startOffset);
+        result.assign(begin, begin + long(packet->bytesDone));
+    }
+    GCDAsyncSocketPtr self = shared_from_this();
+    notifyDelegate([self, data = std::move(result), tag = packet->tag](GCDAsyncSocketDelegate& d) {
+        d.socketDidReadData(self, data, tag);
+    });
+    endCurrentRead();
+}
+
+void GCDAsyncSocket::endCurrentRead() {
+    if (readTimer_) {
+        readTimer_->cancel();
+        readTimer_.reset();
+    }
+    currentRead_.reset();
+}
+
+void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
+    if (timeout >= 0) readTimer_ = makeTimer(timeout, &GCDAsyncSocket::doReadTimeout);
+}
+
+void GCDAsyncSocket::doReadTimeout() {
+    GCDAsyncReadPacket* packet = currentReadPacket();
+    if (!packet) return;
+    flags_ |= kReadsPaused;
+    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
+    if (!delegate || !delegateQueue_) {
+        doReadTimeoutWithExtension(0);
+        return;
+    }
+    GCDAsyncSocketPtr self = shared_from_this();
+    std::shared_ptr<GCDAsyncReadPacket> current = std::get<std::shared_ptr<GCDAsyncReadPacket>>(*currentRead_);
+    const long tag = packet->tag;
+    const double elapsed = packet->timeout;
+    const size_t bytesDone = packet->bytesDone;
+    delegateQueue_->async([delegate, self, current, tag, elapsed, bytesDone] {
+        double extension = delegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone).value_or(0);
+        self->socketQueue_->async([self, current, extension] {
+            // An answer for a read that has finished meanwhile is ignored.
+            if (self->currentReadPacket() == current.get()) self->doReadTimeoutWithExtension(extension);
+        });
+    });
+}
+
+void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) {
+    GCDAsyncReadPacket* packet = currentReadPacket();
+    if (!packet) return;
+    if (extension > 0) {
+        packet->timeout += extension;
+        if (readTimer_) readTimer_->scheduleAfter(extension, 0, 0);
+        flags_ &= ~kReadsPaused;
+        doReadData();
+    } else {
+        closeWithError(socket_errors::readTimeoutError());
+    }
+}
+
+float GCDAsyncSocket::progressOfReadReturningTag(long* tag, size_t* done, size_t* total) const {
+    float result = NAN;
+    runSync([&] {
+        GCDAsyncReadPacket* packet = currentReadPacket();
+        if (!packet) {
+            if (tag) *tag = 0;
+            if (done) *done = 0;
+            if (total) *total = 0;
+            return;
+        }
+        if (tag) *tag = packet->tag;
+        if (done) *done = packet->bytesDone;
+        if (total) *total = packet->readLength;
+        result = packet->readLength > 0 ? float(double(packet->bytesDone) / double(packet->readLength)) : 1.0f;
+    });
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+void GCDAsyncSocket::writeData(Bytes data, double timeout, long tag) {
+    writeData(std::make_shared<const Bytes>(std::move(data)), timeout, tag);
+}
+
+void GCDAsyncSocket::writeData(std::shared_ptr<const Bytes> data, double timeout, long tag) {
+    if (!data || data->empty()) return;
+    auto packet = std::make_shared<GCDAsyncWritePacket>(std::move(data), timeout, tag);
+    socketQueue_->async([self = shared_from_this(), packet] {
+        if ((self->flags_ & kSocketStarted) && !(self->flags_ & kForbidReadsWrites)) {
+            self->writeQueue_.push_back(packet);
+            self->maybeDequeueWrite();
+        }
+    });
+}
+
+void GCDAsyncSocket::maybeDequeueWrite() {
+    if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
+    if (currentWrite_ || !(flags_ & kConnected)) return;
+    if (!writeQueue_.empty()) {
+        currentWrite_ = writeQueue_.front();
+        writeQueue_.pop_front();
+        if (std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*currentWrite_)) {
+            flags_ |= kStartingWriteTLS;
+            maybeStartTLS();
+        } else {
+            setupWriteTimerWithTimeout(currentWritePacket()->timeout);
+            doWriteData();
+        }
+    } else if (flags_ & kDisconnectAfterWrites) {
+        if (flags_ & kDisconnectAfterReads) {
+            if (readQueue_.empty() && !currentRead_) closeWithError(nullptr);
+        } else {
+            closeWithError(nullptr);
+        }
+    }
+}
+
+void GCDAsyncSocket::doWriteData() {
+    if (!currentWrite_ || (flags_ & kWritesPaused)) {
+        if (flags_ & kSocketCanAcceptBytes) suspendWriteSource();
+        return;
+    }
+    if (!(flags_ & kSocketCanAcceptBytes)) {
+        resumeWriteSource();
+        return;
+    }
+    if (flags_ & kStartingWriteTLS) {
+        if ((flags_ & kStartingReadTLS) && lastSSLHandshakeError_ == tls::errSSLWouldBlock) ssl_continueSSLHandshake();
+        else if (!(flags_ & kStartingReadTLS)) suspendWriteSource();
+        return;
+    }
+    GCDAsyncWritePacket* packet = currentWritePacket();
+    if (!packet) return;
+
+    bool waiting = false;
+    ErrorPtr error;
+    size_t bytesWritten = 0;
+    bool done = false;
+    const Bytes& data = *packet->buffer;
+
+    if (flags_ & kSocketSecure) {
+        if (sslWriteCachedLength_ > 0) {
+            size_t processed = 0;
+            int32_t result = sslContext_->write(nullptr, 0, &processed);
+            if (result == tls::noErr) {
+                bytesWritten = sslWriteCachedLength_;
+                sslWriteCachedLength_ = 0;
+                if (data.size() == packet->bytesDone + bytesWritten) done = true;
+            } else if (result == tls::errSSLWouldBlock) {
+                waiting = true;
+            } else {
+                error = socket_errors::sslError(result);
+            }
+        }
+        if (!done && !waiting && !error) {
+            size_t offset = packet->bytesDone + bytesWritten;
+            while (offset < data.size()) {
+                const size_t chunk = std::min(kTLSWriteChunk, data.size() - offset);
+                size_t processed = 0;
+                int32_t result = sslContext_->write(data.data() + offset, chunk, &processed);
+                if (result == tls::errSSLWouldBlock) {
+                    waiting = true;
+                    sslWriteCachedLength_ = chunk;  // taken by the session, still to go out
+                    break;
+                }
+                if (result != tls::noErr) {
+                    error = socket_errors::sslError(result);
+                    break;
+                }
+                bytesWritten += processed;
+                offset += processed;
+            }
+        }
+    } else {
+        const size_t bytesToWrite = data.size() - packet->bytesDone;
+        ssize_t result = ::send(connectionFD(), data.data() + packet->bytesDone, bytesToWrite, MSG_NOSIGNAL);
+        if (result < 0) {
+            if (errno == EWOULDBLOCK || errno == EAGAIN) waiting = true;
+            else error = socket_errors::errnoErrorWithReason("Error in write() function");
+        } else {
+            bytesWritten = size_t(result);
+        }
+    }
+
+    if (waiting) {
+        flags_ &= ~kSocketCanAcceptBytes;
+        resumeWriteSource();
+    }
+    if (bytesWritten > 0) {
+        packet->bytesDone += bytesWritten;
+        done = packet->bytesDone == data.size();
+    }
+    if (done) {
+        completeCurrentWrite();
+        if (!error) socketQueue_->async([self = shared_from_this()] { self->maybeDequeueWrite(); });
+    } else {
+        if (!waiting && !error) {
+            flags_ &= ~kSocketCanAcceptBytes;
+            resumeWriteSource();
+        }
+        if (bytesWritten > 0) {
+            GCDAsyncSocketPtr self = shared_from_this();
+            notifyDelegate([self, bytesWritten, tag = packet->tag](GCDAsyncSocketDelegate& d) {
+                d.socketDidWritePartialDataOfLength(self, bytesWritten, tag);
+            });
+        }
+    }
+    if (error) closeWithError(error);
+}
+
+void GCDAsyncSocket::completeCurrentWrite() {
+    GCDAsyncWritePacket* packet = currentWritePacket();
+    if (!packet) socketProgrammingError("Trying to complete current write when there is no current write.");
+    GCDAsyncSocketPtr self = shared_from_this();
+    notifyDelegate([self, tag = packet->tag](GCDAsyncSocketDelegate& d) { d.socketDidWriteDataWithTag(self, tag); });
+    endCurrentWrite();
+}
+
+void GCDAsyncSocket::endCurrentWrite() {
+    if (writeTimer_) {
+        writeTimer_->cancel();
+        writeTimer_.reset();
+    }
+    currentWrite_.reset();
+}
+
+void GCDAsyncSocket::setupWriteTimerWithTimeout(double timeout) {
+    if (timeout >= 0) writeTimer_ = makeTimer(timeout, &GCDAsyncSocket::doWriteTimeout);
+}
+
+void GCDAsyncSocket::doWriteTimeout() {
+    GCDAsyncWritePacket* packet = currentWritePacket();
+    if (!packet) return;
+    flags_ |= kWritesPaused;
+    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
+    if (!delegate || !delegateQueue_) {
+        doWriteTimeoutWithExtension(0);
+        return;
+    }
+    GCDAsyncSocketPtr self = shared_from_this();
+    std::shared_ptr<GCDAsyncWritePacket> current = std::get<std::shared_ptr<GCDAsyncWritePacket>>(*currentWrite_);
+    const long tag = packet->tag;
+    const double elapsed = packet->timeout;
+    const size_t bytesDone = packet->bytesDone;
+    delegateQueue_->async([delegate, self, current, tag, elapsed, bytesDone] {
+        double extension = delegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone).value_or(0);
+        self->socketQueue_->async([self, current, extension] {
+            if (self->currentWritePacket() == current.get()) self->doWriteTimeoutWithExtension(extension);
+        });
+    });
+}
+
+void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) {
+    GCDAsyncWritePacket* packet = currentWritePacket();
+    if (!packet) return;
+    if (extension > 0) {
+        packet->timeout += extension;
+        if (writeTimer_) writeTimer_->scheduleAfter(extension, 0, 0);
+        flags_ &= ~kWritesPaused;
+        doWriteData();
+    } else {
+        closeWithError(socket_errors::writeTimeoutError());
+    }
+}
+
+float GCDAsyncSocket::progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const {
+    float result = NAN;
+    runSync([&] {
+        GCDAsyncWritePacket* packet = currentWritePacket();
+        if (!packet) {
+            if (tag) *tag = 0;
+            if (done) *done = 0;
+            if (total) *total = 0;
+            return;
+        }
+        if (tag) *tag = packet->tag;
+        if (done) *done = packet->bytesDone;
+        if (total) *total = packet->buffer->size();
+        result = float(double(packet->bytesDone) / double(packet->buffer->size()));
+    });
+    return result;
+}
+
+}  // namespace telvo
