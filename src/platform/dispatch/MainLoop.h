@@ -20,6 +20,11 @@ public:
     static bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
     // Makes runForever() return from the program with this status (exit()). For signal handlers.
     [[noreturn]] static void exitProcess(int status);
+
+    // Tests: waits (a few real seconds at most) for other queues to finish their blocks while
+    // dropping queued main-queue blocks, drops every delayed block and timer deadline, and
+    // puts the clock back to real time.
+    static void resetForTesting();
 };
 
 }  // namespace telvo::dispatch

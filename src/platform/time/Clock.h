@@ -29,6 +29,9 @@ public:
     // Sets virtual wall time to `wallTime` (may step backwards, as a clock change would);
     // monotonic virtual time still only moves forward by the positive part.
     static void setVirtualNow(double wallTime);
+
+    // Back to real time (the state a fresh process starts in).
+    static void resetForTesting();
 };
 
 }  // namespace telvo::platform

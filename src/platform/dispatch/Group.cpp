@@ -1,0 +1,54 @@
+#include "platform/dispatch/Group.h"
+
+#include <chrono>
+
+namespace telvo::dispatch {
+
+void Group::enter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++count_;
+}
+
+void Group::leave() {
+    std::vector<std::pair<QueuePtr, Block>> due;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (count_ == 0) return;  // unbalanced leave: ignored
+        if (--count_ > 0) return;
+        due.swap(notifications_);
+        cv_.notify_all();
+    }
+    for (auto& [queue, block] : due) queue->async(std::move(block));
+}
+
+void Group::async(const QueuePtr& queue, Block block) {
+    enter();
+    // The group must outlive its pending work, as a dispatch group's owner ensures.
+    queue->async([this, block = std::move(block)] {
+        block();
+        leave();
+    });
+}
+
+bool Group::wait(double timeoutSeconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto empty = [this] { return count_ == 0; };
+    if (timeoutSeconds < 0) {
+        cv_.wait(lock, empty);
+        return true;
+    }
+    return cv_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), empty);
+}
+
+void Group::notify(const QueuePtr& queue, Block block) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (count_ > 0) {
+            notifications_.emplace_back(queue, std::move(block));
+            return;
+        }
+    }
+    queue->async(std::move(block));
+}
+
+}  // namespace telvo::dispatch

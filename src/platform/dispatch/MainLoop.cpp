@@ -1,0 +1,94 @@
+#include "platform/dispatch/MainLoop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include "platform/dispatch/detail/Activity.h"
+#include "platform/dispatch/detail/Context.h"
+#include "platform/dispatch/detail/MainQueue.h"
+#include "platform/dispatch/detail/Scheduler.h"
+#include "platform/time/Clock.h"
+
+namespace telvo::dispatch {
+
+using platform::Clock;
+using Steady = std::chrono::steady_clock;
+
+void MainLoop::runForever() {
+    detail::setMainThread();
+    auto& queue = detail::MainQueue::instance();
+    for (;;) {
+        if (!queue.runOne()) queue.wait(false, std::nullopt);
+    }
+}
+
+int MainLoop::runUntilIdle() {
+    detail::setMainThread();
+    auto& queue = detail::MainQueue::instance();
+    int ran = 0;
+    for (;;) {
+        while (queue.runOne()) ++ran;
+        if (!queue.wait(true, std::nullopt)) return ran;
+    }
+}
+
+void MainLoop::runFor(double seconds) {
+    if (!Clock::isVirtual()) {
+        // Real time: serve the main queue for that long.
+        runUntil([] { return false; }, seconds);
+        return;
+    }
+    auto& scheduler = detail::Scheduler::instance();
+    const double end = Clock::monotonic() + std::max(0.0, seconds);
+    for (;;) {
+        runUntilIdle();
+        double now = Clock::monotonic();
+        auto next = scheduler.nextMonotonicDeadline();
+        if (!next || *next > end) {
+            if (end > now) Clock::advance(end - now);
+            runUntilIdle();
+            return;
+        }
+        // At least a nanosecond, so that a deadline on the wall clock is always reached.
+        Clock::advance(std::max(*next - now, 1e-9));
+    }
+}
+
+bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
+    detail::setMainThread();
+    auto& queue = detail::MainQueue::instance();
+    const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                              std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+    for (;;) {
+        if (predicate()) return true;
+        if (queue.runOne()) continue;
+        auto now = Steady::now();
+        if (now >= deadline) return predicate();
+        // Short slices: the predicate may watch state that other threads change.
+        queue.wait(false, std::min(deadline, now + std::chrono::milliseconds(5)));
+    }
+}
+
+void MainLoop::exitProcess(int status) {
+    std::fflush(nullptr);
+    std::exit(status);
+}
+
+void MainLoop::resetForTesting() {
+    auto& queue = detail::MainQueue::instance();
+    const auto deadline = Steady::now() + std::chrono::seconds(5);
+    queue.clear();
+    while (detail::activity() > 0 && Steady::now() < deadline) {
+        // Syncs onto the main queue from the draining blocks still get served.
+        while (queue.runOne()) {
+        }
+        queue.wait(true, Steady::now() + std::chrono::milliseconds(10));
+        queue.clear();
+    }
+    queue.clear();
+    detail::Scheduler::instance().clear();
+    Clock::resetForTesting();
+}
+
+}  // namespace telvo::dispatch

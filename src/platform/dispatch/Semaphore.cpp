@@ -1,0 +1,25 @@
+#include "platform/dispatch/Semaphore.h"
+
+#include <chrono>
+
+namespace telvo::dispatch {
+
+void Semaphore::signal() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++value_;
+    cv_.notify_one();
+}
+
+bool Semaphore::wait(double timeoutSeconds) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto available = [this] { return value_ > 0; };
+    if (timeoutSeconds < 0) {
+        cv_.wait(lock, available);
+    } else if (!cv_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), available)) {
+        return false;
+    }
+    --value_;
+    return true;
+}
+
+}  // namespace telvo::dispatch

@@ -1,0 +1,143 @@
+#include "platform/dispatch/detail/MainQueue.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include "platform/dispatch/detail/Activity.h"
+#include "platform/dispatch/detail/QueueAccess.h"
+
+namespace telvo::dispatch::detail {
+
+namespace {
+// The queue object lives for the whole process; the shared pointer never frees it.
+QueuePtr& holder() {
+    static QueuePtr* queue = new QueuePtr(std::shared_ptr<MainQueue>(new MainQueue(), [](MainQueue*) {}));
+    return *queue;
+}
+}  // namespace
+
+MainQueue::MainQueue() : Queue("com.telvo.main-thread", true) { QueueAccess::initialise(*this); }
+
+MainQueue& MainQueue::instance() { return static_cast<MainQueue&>(*holder()); }
+QueuePtr MainQueue::shared() { return holder(); }
+
+void MainQueue::async(Block block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    items_.push_back(Item{std::move(block), nullptr});
+    queued_.store(items_.size(), std::memory_order_release);
+    cv_.notify_all();
+}
+
+void MainQueue::sync(const Block& block) {
+    auto& chain = currentChain();
+    if (std::find(chain.begin(), chain.end(), this) != chain.end()) {
+        std::fprintf(stderr, "dispatch: sync onto the main queue from a block it is running\n");
+        std::abort();
+    }
+    auto state = std::make_shared<SyncState>();
+    state->block = &block;
+    state->chain = chain;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.push_back(Item{Block(), state});
+        queued_.store(items_.size(), std::memory_order_release);
+        cv_.notify_all();
+    }
+    if (isMainThread()) {
+        // This thread drives the main queue and runs none of its blocks now: run the
+        // earlier blocks, then ours.
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (state->done) return;
+            }
+            if (!runOne()) wait(false, std::nullopt);
+        }
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    syncDone_.wait(lock, [&] { return state->done; });
+}
+
+void MainQueue::suspend() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++suspendCount_;
+}
+
+void MainQueue::resume() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (suspendCount_ == 0) return;
+    if (--suspendCount_ == 0) cv_.notify_all();
+}
+
+bool MainQueue::runOne() {
+    Item item;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!runnableLocked()) return false;
+        item = std::move(items_.front());
+        items_.pop_front();
+        queued_.store(items_.size(), std::memory_order_release);
+    }
+    if (item.sync) {
+        Chain chain = item.sync->chain;
+        chain.push_back(this);
+        {
+            ChainScope scope(std::move(chain));
+            (*item.sync->block)();
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        item.sync->done = true;
+        syncDone_.notify_all();
+    } else {
+        ChainScope scope(Chain{this});
+        item.block();
+    }
+    return true;
+}
+
+bool MainQueue::runnable() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return runnableLocked();
+}
+
+bool MainQueue::wait(bool untilIdle, std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (untilIdle) {
+        // Work handed to a worker often comes straight back: look for a short while
+        // before sleeping.
+        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+        while (queued_.load(std::memory_order_acquire) == 0 && activity() != 0 &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto ready = [&] { return runnableLocked() || (untilIdle && activity() == 0); };
+    if (deadline) {
+        cv_.wait_until(lock, *deadline, ready);
+    } else {
+        // The slice guards against a wake-up lost between another thread's count and ours.
+        while (!ready()) cv_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    return runnableLocked();
+}
+
+void MainQueue::wake() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cv_.notify_all();
+}
+
+size_t MainQueue::clear() {
+    std::deque<Item> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Waiting syncs are kept: their callers would wait forever.
+        std::deque<Item> kept;
+        for (auto& item : items_) (item.sync ? kept : dropped).push_back(std::move(item));
+        items_.swap(kept);
+        queued_.store(items_.size(), std::memory_order_release);
+        suspendCount_ = 0;
+    }
+    return dropped.size();
+}
+
+}  // namespace telvo::dispatch::detail

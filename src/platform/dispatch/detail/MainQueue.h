@@ -1,0 +1,60 @@
+#pragma once
+// The main queue: its blocks run on the thread that drives MainLoop, one at a time.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/detail/Context.h"
+
+namespace telvo::dispatch::detail {
+
+class MainQueue final : public Queue {
+public:
+    static MainQueue& instance();
+    static QueuePtr shared();
+
+    void async(Block block) override;
+    // From another thread: waits until the main thread has run the block. From the main
+    // thread outside any main-queue block: runs the blocks queued before it, then the block.
+    void sync(const Block& block) override;
+    void suspend() override;
+    void resume() override;
+
+    // Runs the next block if one may run now; answers whether one ran.
+    bool runOne();
+    // Waits until a block may run, until the rest of the process has gone idle (when
+    // `untilIdle`), or until `deadline`. Answers true when a block may run.
+    bool wait(bool untilIdle, std::optional<std::chrono::steady_clock::time_point> deadline);
+    bool runnable();
+    void wake();
+    // Drops every queued block (tests); answers how many.
+    size_t clear();
+
+    // Only the one instance behind instance() exists.
+    MainQueue();
+
+private:
+    struct SyncState {
+        const Block* block = nullptr;
+        Chain chain;
+        bool done = false;
+    };
+    struct Item {
+        Block block;
+        std::shared_ptr<SyncState> sync;
+    };
+    bool runnableLocked() const { return suspendCount_ == 0 && !items_.empty(); }
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::condition_variable syncDone_;
+    std::deque<Item> items_;
+    int suspendCount_ = 0;
+    std::atomic<size_t> queued_{0};  // items_.size(), readable without the lock
+};
+
+}  // namespace telvo::dispatch::detail

@@ -1,0 +1,89 @@
+#include "platform/dispatch/detail/Pool.h"
+
+#include <chrono>
+#include <thread>
+#include "platform/dispatch/detail/Threads.h"
+
+namespace telvo::dispatch::detail {
+
+namespace {
+constexpr int kKeptIdle = 4;
+constexpr int kMaxThreads = 1024;
+constexpr auto kIdleExit = std::chrono::seconds(20);
+// A worker that ran out of tasks looks for a new one this long before it sleeps: handing
+// work back and forth between threads then costs no wake-up.
+constexpr auto kSpin = std::chrono::microseconds(50);
+const std::string kWorkerName = "telvo-worker";
+}  // namespace
+
+Pool& Pool::instance() {
+    static Pool* pool = new Pool();
+    return *pool;
+}
+
+void Pool::submit(std::function<void()> task) {
+    bool spawn = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tasks_.push_back(std::move(task));
+        queued_.fetch_add(1, std::memory_order_release);
+        if (static_cast<int>(tasks_.size()) > idle_ && threads_ < kMaxThreads) {
+            ++threads_;
+            ++idle_;  // counted as idle until it takes its first task
+            spawn = true;
+        } else {
+            cv_.notify_one();
+        }
+    }
+    if (spawn) startThread(kWorkerName, [this] { workerMain(); });
+}
+
+bool Pool::runOne() {
+    std::function<void()> task;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (tasks_.empty()) return false;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
+        queued_.fetch_sub(1, std::memory_order_release);
+    }
+    task();
+    return true;
+}
+
+int Pool::threadCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return threads_;
+}
+
+void Pool::workerMain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (tasks_.empty()) {
+            lock.unlock();
+            auto until = std::chrono::steady_clock::now() + kSpin;
+            while (queued_.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+            lock.lock();
+            if (!tasks_.empty()) continue;
+            bool woke = cv_.wait_for(lock, kIdleExit, [this] { return !tasks_.empty(); });
+            if (!woke && idle_ > kKeptIdle) {
+                --idle_;
+                --threads_;
+                return;
+            }
+            continue;
+        }
+        auto task = std::move(tasks_.front());
+        tasks_.pop_front();
+        queued_.fetch_sub(1, std::memory_order_release);
+        --idle_;
+        lock.unlock();
+        task();
+        task = nullptr;
+        lock.lock();
+        ++idle_;
+    }
+}
+
+}  // namespace telvo::dispatch::detail

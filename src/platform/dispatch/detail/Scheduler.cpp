@@ -1,0 +1,170 @@
+#include "platform/dispatch/detail/Scheduler.h"
+
+#include <algorithm>
+#include <chrono>
+#include "platform/dispatch/detail/Threads.h"
+#include "platform/time/Clock.h"
+
+namespace telvo::dispatch::detail {
+
+using platform::Clock;
+
+Scheduler& Scheduler::instance() {
+    // Never destroyed: threads may still use it while the process exits.
+    static Scheduler* scheduler = new Scheduler();
+    return *scheduler;
+}
+
+Scheduler::Scheduler() {
+    startThread("telvo-timers", [this] { threadMain(); });
+}
+
+uint64_t Scheduler::add(ClockKind kind, double deadline, Fire fire) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint64_t id = nextId_++;
+    Key key{deadline, id};
+    (kind == ClockKind::Monotonic ? monotonic_ : wall_).emplace(key, std::move(fire));
+    index_.emplace(id, std::make_pair(kind, key));
+    ++changes_;
+    cv_.notify_all();
+    return id;
+}
+
+bool Scheduler::remove(uint64_t id) {
+    Fire dropped;  // destroyed after the lock is released
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = index_.find(id);
+    if (it == index_.end()) return false;
+    auto& table = it->second.first == ClockKind::Monotonic ? monotonic_ : wall_;
+    auto entry = table.find(it->second.second);
+    if (entry != table.end()) {
+        dropped = std::move(entry->second);
+        table.erase(entry);
+    }
+    index_.erase(it);
+    ++changes_;
+    cv_.notify_all();
+    return true;
+}
+
+void Scheduler::kick() {
+    if (Clock::isVirtual()) {
+        fireDue();
+    } else {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++changes_;
+        cv_.notify_all();
+    }
+}
+
+void Scheduler::clockChanged() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++changes_;
+    cv_.notify_all();
+}
+
+bool Scheduler::popDueLocked(Fire& fire) {
+    double mono = Clock::monotonic();
+    double wall = Clock::now();
+    bool monoDue = !monotonic_.empty() && monotonic_.begin()->first.first <= mono;
+    bool wallDue = !wall_.empty() && wall_.begin()->first.first <= wall;
+    if (!monoDue && !wallDue) return false;
+    std::map<Key, Fire>* table;
+    if (monoDue && wallDue) {
+        // Both due: the one that fell due first goes first.
+        double monoLate = mono - monotonic_.begin()->first.first;
+        double wallLate = wall - wall_.begin()->first.first;
+        table = monoLate >= wallLate ? &monotonic_ : &wall_;
+    } else {
+        table = monoDue ? &monotonic_ : &wall_;
+    }
+    auto it = table->begin();
+    fire = std::move(it->second);
+    index_.erase(it->first.second);
+    table->erase(it);
+    return true;
+}
+
+void Scheduler::fireDue() {
+    for (;;) {
+        Fire fire;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!popDueLocked(fire)) return;
+        }
+        if (fire) fire();
+    }
+}
+
+std::optional<double> Scheduler::nextMonotonicLocked() const {
+    std::optional<double> next;
+    if (!monotonic_.empty()) next = monotonic_.begin()->first.first;
+    if (!wall_.empty()) {
+        double asMonotonic = wall_.begin()->first.first - (Clock::now() - Clock::monotonic());
+        next = next ? std::min(*next, asMonotonic) : asMonotonic;
+    }
+    return next;
+}
+
+std::optional<double> Scheduler::nextMonotonicDeadline() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return nextMonotonicLocked();
+}
+
+std::optional<std::pair<ClockKind, double>> Scheduler::nextDeadline() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::optional<std::pair<ClockKind, double>> next;
+    if (!monotonic_.empty()) next = std::make_pair(ClockKind::Monotonic, monotonic_.begin()->first.first);
+    if (!wall_.empty()) {
+        double wall = wall_.begin()->first.first;
+        double asMonotonic = wall - (Clock::now() - Clock::monotonic());
+        if (!next || asMonotonic < next->second) next = std::make_pair(ClockKind::Wall, wall);
+    }
+    return next;
+}
+
+size_t Scheduler::size() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return index_.size();
+}
+
+void Scheduler::clear() {
+    std::map<Key, Fire> monotonic, wall;
+    std::lock_guard<std::mutex> lock(mutex_);
+    monotonic.swap(monotonic_);
+    wall.swap(wall_);
+    index_.clear();
+    ++changes_;
+    cv_.notify_all();
+}
+
+void Scheduler::threadMain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        uint64_t seen = changes_;
+        auto changed = [&] { return changes_ != seen; };
+        if (Clock::isVirtual()) {
+            // Virtual time moves only through Clock::advance, which fires on its own thread.
+            cv_.wait(lock, changed);
+            continue;
+        }
+        auto next = nextMonotonicLocked();
+        if (!next) {
+            cv_.wait(lock, changed);
+            continue;
+        }
+        double wait = *next - Clock::monotonic();
+        if (wait <= 0) {
+            lock.unlock();
+            fireDue();
+            lock.lock();
+            continue;
+        }
+        // Wall-clock deadlines are re-checked at least once a second so that a clock step
+        // is noticed.
+        if (!wall_.empty()) wait = std::min(wait, 1.0);
+        cv_.wait_for(lock, std::chrono::duration<double>(wait), changed);
+    }
+}
+
+}  // namespace telvo::dispatch::detail

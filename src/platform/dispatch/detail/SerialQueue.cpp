@@ -1,0 +1,129 @@
+#include "platform/dispatch/detail/SerialQueue.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/dispatch/detail/Activity.h"
+#include "platform/dispatch/detail/Context.h"
+#include "platform/dispatch/detail/Pool.h"
+#include "platform/dispatch/detail/QueueAccess.h"
+#include "platform/dispatch/detail/Threads.h"
+
+namespace telvo::dispatch::detail {
+
+namespace {
+// Blocks one drain runs before it hands its worker back, so that busy queues take turns.
+constexpr int kBlocksPerTurn = 64;
+}
+
+SerialQueue::SerialQueue(const std::string& label) : Queue(label, true) { QueueAccess::initialise(*this); }
+
+void SerialQueue::scheduleLocked() {
+    // Ownership passes to the drain task.
+    auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
+    Pool::instance().submit([self] { self->drain(); });
+}
+
+void SerialQueue::async(Block block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Blocks of a suspended queue do not count as pending work until it is resumed.
+    if (suspendCount_ == 0) activityBegin();
+    items_.push_back(Item{std::move(block), nullptr});
+    if (!owned_ && suspendCount_ == 0) {
+        owned_ = true;
+        scheduleLocked();
+    }
+}
+
+void SerialQueue::sync(const Block& block) {
+    auto& chain = currentChain();
+    if (std::find(chain.begin(), chain.end(), this) != chain.end()) {
+        std::fprintf(stderr, "dispatch: sync onto queue \"%s\" from a block it is running\n", label().c_str());
+        std::abort();
+    }
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (owned_ || suspendCount_ > 0 || !items_.empty()) {
+            SyncTurn turn;
+            items_.push_back(Item{Block(), &turn});
+            if (!owned_ && suspendCount_ == 0) {
+                owned_ = true;
+                scheduleLocked();
+            }
+            turnGranted_.wait(lock, [&] { return turn.granted; });
+        } else {
+            owned_ = true;
+        }
+    }
+    // The queue is held by this thread now.
+    {
+        PushScope scope(this);
+        block();
+    }
+    release();
+}
+
+void SerialQueue::release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!items_.empty() && suspendCount_ == 0) {
+        scheduleLocked();
+    } else {
+        owned_ = false;
+    }
+}
+
+void SerialQueue::drain() {
+    nameThisThread(label());
+    ChainScope scope(Chain{this});
+    for (int n = 0; n < kBlocksPerTurn; ++n) {
+        Item item;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (items_.empty() || suspendCount_ > 0) {
+                owned_ = false;
+                return;
+            }
+            item = std::move(items_.front());
+            items_.pop_front();
+            if (item.turn) {
+                // Hand the queue to the waiting sync.
+                item.turn->granted = true;
+                turnGranted_.notify_all();
+                return;
+            }
+        }
+        item.block();
+        item.block = nullptr;
+        activityEnd();
+    }
+    // Still owned: another turn later.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!items_.empty() && suspendCount_ == 0) {
+        scheduleLocked();
+    } else {
+        owned_ = false;
+    }
+}
+
+void SerialQueue::suspend() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (suspendCount_++ == 0) {
+        for (auto& item : items_)
+            if (!item.turn) activityEnd();
+    }
+}
+
+void SerialQueue::resume() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (suspendCount_ == 0) return;  // unbalanced resume: ignored
+    if (--suspendCount_ > 0) return;
+    for (auto& item : items_)
+        if (!item.turn) activityBegin();
+    if (!owned_ && !items_.empty()) {
+        owned_ = true;
+        scheduleLocked();
+    }
+}
+
+}  // namespace telvo::dispatch::detail

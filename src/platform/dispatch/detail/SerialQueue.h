@@ -1,0 +1,38 @@
+#pragma once
+// A serial queue on the worker pool: one block at a time, in order. A sync waits for its turn
+// and then runs its block on the caller's thread while the queue is held.
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include "platform/dispatch/Queue.h"
+
+namespace telvo::dispatch::detail {
+
+class SerialQueue final : public Queue {
+public:
+    explicit SerialQueue(const std::string& label);
+    void async(Block block) override;
+    void sync(const Block& block) override;
+    void suspend() override;
+    void resume() override;
+
+private:
+    struct SyncTurn {
+        bool granted = false;
+    };
+    struct Item {
+        Block block;
+        SyncTurn* turn = nullptr;
+    };
+    void scheduleLocked();
+    void drain();
+    void release();
+
+    std::mutex mutex_;
+    std::condition_variable turnGranted_;
+    std::deque<Item> items_;
+    bool owned_ = false;  // a drain is scheduled or running, or a sync holds the queue
+    int suspendCount_ = 0;
+};
+
+}  // namespace telvo::dispatch::detail
