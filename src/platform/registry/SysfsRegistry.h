@@ -1,0 +1,24 @@
+#pragma once
+// The Linux backend of the registry: a tree built from sysfs. Below the platform expert
+// ("IOPlatformExpertDevice", named by the DMI product name) stand the device directories that
+// lead to each block device, parents first; under a disk's device come its
+// "IOBlockStorageDevice" (with "Device Characteristics" and "Protocol Characteristics"), the
+// "IOBlockStorageDriver" (with live "Statistics"), the whole-disk "IOMedia" and one "IOMedia"
+// per partition. BSD names are the kernel's names ("sda", "nvme0n1p2").
+#include <memory>
+#include <string>
+
+#include "platform/registry/Registry.h"
+
+namespace telvo::registry {
+
+// The sysfs folder read ("/sys" unless a test points it at a fixture tree).
+std::string sysfsRoot();
+// An empty folder restores "/sys".
+void setSysfsRootForTesting(const std::string& folder);
+
+// A fresh registry from the sysfs tree at `sysRoot`; a missing tree gives a registry holding
+// only the root and the platform expert.
+std::shared_ptr<Registry> buildFromSysfs(const std::string& sysRoot);
+
+}  // namespace telvo::registry
