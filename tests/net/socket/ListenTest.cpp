@@ -1,0 +1,185 @@
+// Listening: both families on one port, the configuration checks and their errors, a port
+// already taken, interfaces, and the listener's close report.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "SocketTestSupport.h"
+
+namespace telvo {
+namespace {
+
+using sockettest::EchoServer;
+using sockettest::RawClient;
+
+EchoServer::Options plain() {
+    EchoServer::Options o;
+    o.tls = false;
+    return o;
+}
+
+TEST(SocketListen, BothFamiliesShareTheSystemChosenPort) {
+    auto server = EchoServer::make(plain());
+    ErrorPtr error;
+    uint16_t port = server->listen("", &error);
+    ASSERT_NE(port, 0) << (error ? error->description() : "");
+    EXPECT_EQ(server->listener->localPort4(), port);
+    EXPECT_EQ(server->listener->localPort6(), port);
+    EXPECT_TRUE(server->listener->isIPv4());
+    EXPECT_TRUE(server->listener->isIPv6());
+    EXPECT_EQ(server->listener->connectedHost(), "");
+    EXPECT_EQ(server->listener->connectedPort(), 0);
+
+    RawClient v4(AF_INET, port), v6(AF_INET6, port);
+    ASSERT_TRUE(v4.isOpen());
+    ASSERT_TRUE(v6.isOpen());
+    ASSERT_TRUE(server->waitFor([&] { return server->accepted == 2; }));
+    std::lock_guard<std::mutex> lock(server->mutex);
+    std::vector<std::string> hosts;
+    for (auto& c : server->connections) {
+        EXPECT_TRUE(c->isConnected());
+        hosts.push_back(c->connectedHost());
+        EXPECT_NE(c->connectedPort(), 0);
+        EXPECT_EQ(c->localPort(), port);
+    }
+    std::sort(hosts.begin(), hosts.end());
+    EXPECT_EQ(hosts, (std::vector<std::string>{"127.0.0.1", "::1"}));
+}
+
+TEST(SocketListen, ConfigurationErrors) {
+    auto server = EchoServer::make(plain());
+    struct Case {
+        const char* name;
+        std::function<GCDAsyncSocketPtr()> make;
+        std::string interface;
+        long code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no delegate", [&] { return GCDAsyncSocket::initWithDelegate({}, server->queue); }, "", 1,
+         "Attempting to accept without a delegate. Set a delegate first."},
+        {"no delegate queue", [&] { return GCDAsyncSocket::initWithDelegate(server, nullptr); }, "", 1,
+         "Attempting to accept without a delegate queue. Set a delegate queue first."},
+        {"both families disabled",
+         [&] {
+             auto s = GCDAsyncSocket::initWithDelegate(server, server->queue);
+             s->setIPv4Enabled(false);
+             s->setIPv6Enabled(false);
+             return s;
+         },
+         "", 1, "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."},
+        {"unknown interface", [&] { return GCDAsyncSocket::initWithDelegate(server, server->queue); }, "nosuchif0", 2,
+         "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address."},
+        {"link-local text is no interface", [&] { return GCDAsyncSocket::initWithDelegate(server, server->queue); },
+         "fe80::1", 2, "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GCDAsyncSocketPtr s = c.make();
+        ErrorPtr error;
+        EXPECT_FALSE(s->acceptOnInterface(c.interface, 0, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, "GCDAsyncSocketErrorDomain");
+        EXPECT_EQ(error->code, c.code);
+        EXPECT_EQ(error->message, c.message);
+        EXPECT_TRUE(s->isDisconnected());
+    }
+}
+
+TEST(SocketListen, SecondAcceptFailsUntilDisconnected) {
+    auto server = EchoServer::make(plain());
+    ASSERT_NE(server->listen(), 0);
+    ErrorPtr error;
+    EXPECT_FALSE(server->listener->acceptOnPort(0, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 1);
+    EXPECT_EQ(error->message, "Attempting to accept while connected or accepting connections. Disconnect first.");
+
+    server->listener->disconnect();
+    // The listener reports its close with no error.
+    ASSERT_TRUE(server->waitFor([&] { return server->disconnects.size() == 1; }));
+    EXPECT_FALSE(server->disconnects[0].error);
+    EXPECT_TRUE(server->disconnects[0].hadSocket);
+    EXPECT_TRUE(server->listener->acceptOnPort(0, &error));
+    EXPECT_NE(server->listener->localPort(), 0);
+}
+
+TEST(SocketListen, TakenPortFailsWithBindErrorAndLeavesNothingOpen) {
+    // Hold the IPv6 side of a port only, so that the IPv4 bind succeeds and the IPv6 one fails.
+    int holder = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_NE(holder, -1);
+    int on = 1;
+    ::setsockopt(holder, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_any;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(holder, 1), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+    const uint16_t port = ntohs(a.sin6_port);
+
+    auto server = EchoServer::make(plain());
+    auto listener = GCDAsyncSocket::initWithDelegate(server, server->queue);
+    const int before = sockettest::openDescriptorCount();
+    ErrorPtr error;
+    EXPECT_FALSE(listener->acceptOnPort(port, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, "NSPOSIXErrorDomain");
+    EXPECT_EQ(error->code, EADDRINUSE);
+    EXPECT_EQ(socketErrorFailureReason(error), "Error in bind() function");
+    EXPECT_EQ(sockettest::openDescriptorCount(), before);
+    EXPECT_TRUE(listener->isDisconnected());
+    EXPECT_FALSE(listener->isIPv4());
+
+    ::close(holder);
+    EXPECT_TRUE(listener->acceptOnPort(port, &error)) << error->description();
+    EXPECT_EQ(listener->localPort(), port);
+}
+
+TEST(SocketListen, IPv4DisabledOnLocalhostListensOnlyOnIPv6Loopback) {
+    auto server = EchoServer::make(plain());
+    auto listener = GCDAsyncSocket::initWithDelegate(server, server->queue);
+    listener->setIPv4Enabled(false);
+    EXPECT_FALSE(listener->isIPv4Enabled());
+    ErrorPtr error;
+    ASSERT_TRUE(listener->acceptOnInterface("localhost", 0, &error)) << error->description();
+    EXPECT_FALSE(listener->isIPv4());
+    EXPECT_TRUE(listener->isIPv6());
+    EXPECT_EQ(listener->localHost(), "::1");
+    RawClient v4(AF_INET, listener->localPort());
+    EXPECT_FALSE(v4.isOpen());
+}
+
+TEST(SocketListen, InterfaceWithPortInItsDescription) {
+    auto server = EchoServer::make(plain());
+    // Find a free port first, then name it in the description.
+    auto probe = GCDAsyncSocket::initWithDelegate(server, server->queue);
+    ASSERT_TRUE(probe->acceptOnInterface("127.0.0.1", 0));
+    const uint16_t port = probe->localPort();
+    probe->disconnect();
+
+    auto listener = GCDAsyncSocket::initWithDelegate(server, server->queue);
+    ErrorPtr error;
+    ASSERT_TRUE(listener->acceptOnInterface("127.0.0.1:" + std::to_string(port), 0, &error)) << error->description();
+    EXPECT_EQ(listener->localPort(), port);
+    EXPECT_EQ(listener->localHost(), "127.0.0.1");
+    EXPECT_FALSE(listener->isIPv6());
+}
+
+TEST(SocketListen, ManyConnectionsArrivingTogetherAreAllAccepted) {
+    auto server = EchoServer::make(plain());
+    uint16_t port = server->listen();
+    ASSERT_NE(port, 0);
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 3; ++i) clients.push_back(std::make_unique<RawClient>(AF_INET, port));
+    EXPECT_TRUE(server->waitFor([&] { return server->accepted == 3; }));
+}
+
+}  // namespace
+}  // namespace telvo
