@@ -219,6 +219,7 @@ int GCDAsyncSocket::createListeningSocket(int family, const Bytes& address, Erro
     return fd;
 }
 
+// The listening descriptor is closed by closeWithError right after the source is cancelled.
 void GCDAsyncSocket::startAcceptSource(int fd, dispatch::SourcePtr& source) {
     source = Source::createRead(fd, socketQueue_);
     std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
@@ -229,7 +230,6 @@ void GCDAsyncSocket::startAcceptSource(int fd, dispatch::SourcePtr& source) {
         while (self->doAccept(fd)) {
         }
     });
-    source->setCancelHandler([fd] { ::close(fd); });
     source->resume();
 }
 
@@ -363,13 +363,15 @@ void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
     }
     sslPreBuffer_.reset();
 
-    if (accept4Source_ || accept6Source_ || acceptUNSource_ || readSource_ || writeSource_) {
-        for (auto* source : {&accept4Source_, &accept6Source_, &acceptUNSource_}) {
-            if (*source) {
-                (*source)->cancel();
-                source->reset();
-            }
+    // Listening descriptors close here, once their sources are cancelled (cancelling takes
+    // them out of the event set at once), so that the port is free when disconnect returns.
+    for (auto* source : {&accept4Source_, &accept6Source_, &acceptUNSource_}) {
+        if (*source) {
+            (*source)->cancel();
+            source->reset();
         }
+    }
+    if (readSource_ || writeSource_) {
         if (readSource_) {
             readSource_->cancel();
             resumeReadSource();
@@ -380,7 +382,7 @@ void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
             resumeWriteSource();
             writeSource_.reset();
         }
-        // The sources' cancel handlers close the descriptors.
+        // The connection's sources close its descriptor once both have been cancelled.
         socket4FD_ = socket6FD_ = socketUN_ = -1;
     } else {
         for (int* fd : {&socket4FD_, &socket6FD_}) {

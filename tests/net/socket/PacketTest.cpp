@@ -21,7 +21,7 @@ void fill(GCDAsyncSocketPreBuffer& pre, const std::string& s) {
 GCDAsyncReadPacket termRead(const std::string& term, const std::string& done, size_t maxLength = 0) {
     GCDAsyncReadPacket p(nullptr, 0, maxLength, -1, 0, bytes(term), 1);
     p.ensureCapacityForAdditionalDataOfLength(done.size());
-    std::memcpy(p.writePosition(), done.data(), done.size());
+    if (!done.empty()) std::memcpy(p.writePosition(), done.data(), done.size());
     p.bytesDone = done.size();
     return p;
 }
