@@ -11,8 +11,16 @@ namespace telvo {
 
 bool FMDatabase::isDatabaseValid() {
     sqlite3_stmt* statement = nullptr;
-    if (!db_ || sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &statement, nullptr) != SQLITE_OK) {
+    if (!db_) return false;
+    int prepared = sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &statement, nullptr);
+    if (prepared != SQLITE_OK) {
         sqlite3_finalize(statement);
+        // Preparing reads the schema, which another process's lock may keep from us: that
+        // says nothing about damage, and a file answered invalid is deleted.
+        if (prepared == SQLITE_BUSY || prepared == SQLITE_LOCKED) {
+            history::consoleLog("Result is simple BUSY of the sqllite3 on isDatabaseCorrupted");
+            return true;
+        }
         return false;
     }
     bool valid = true;
