@@ -322,8 +322,12 @@ TEST_F(FMDatabaseTest, CloseWithAnOpenResultSetClosesItFirst) {
     FMResultSetPtr uncached = db->executeQuery("select a from t where a > 0");
     ASSERT_TRUE(uncached->next());
     EXPECT_EQ(db->openResultSetCount(), 2u);
+    // A statement prepared on the raw handle behind the layer's back.
+    sqlite3_stmt* leaked = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db->sqliteHandle(), "select 1", -1, &leaked, nullptr), SQLITE_OK);
     LogCapture log;
     EXPECT_TRUE(db->close());
+    EXPECT_TRUE(log.contains("Closing leaked statement"));
     EXPECT_EQ(db->sqliteHandle(), nullptr);
     EXPECT_TRUE(cached->isClosed());
     EXPECT_TRUE(uncached->isClosed());
