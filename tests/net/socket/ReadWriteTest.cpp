@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cmath>
+
 #include "SocketTestSupport.h"
 
 namespace telvo {
@@ -196,6 +198,29 @@ TEST(SocketReadWrite, DisconnectAfterWritingSendsEverythingFirst) {
     ASSERT_TRUE(server->waitFor([&] { return server->disconnects.size() == 1; }));
     EXPECT_FALSE(server->disconnects[0].error);
     EXPECT_EQ(server->writesDone, 1);
+}
+
+TEST(SocketReadWrite, HalfDuplexKeepsTheSocketOpenAfterThePeersEnd) {
+    EchoServer::Options o = plain();
+    o.readAfterAccept = false;
+    auto server = EchoServer::make(o);
+    uint16_t port = server->listen();
+    ASSERT_NE(port, 0);
+    RawClient client(AF_INET, port);
+    GCDAsyncSocketPtr connection = firstConnection(*server);
+    ASSERT_TRUE(connection);
+    connection->setAutoDisconnectOnClosedReadStream(false);
+    EXPECT_FALSE(connection->autoDisconnectOnClosedReadStream());
+    ASSERT_TRUE(client.send("<tvx>last</tvx>"));
+    ::shutdown(client.fd(), SHUT_WR);
+    connection->readDataToData(sockettest::terminator(), 10, 1);
+    ASSERT_TRUE(server->waitFor([&] { return server->readStreamsClosed == 1 && server->reads.size() == 1; }));
+    EXPECT_TRUE(server->disconnects.empty());
+    // Still writable: the echo of the message arrives.
+    EXPECT_EQ(client.readUntil("</tvx>"), "<tvx>last</tvx>");
+    ASSERT_TRUE(server->waitFor([&] { return server->writesDone == 1; }));
+    float progress = connection->progressOfWriteReturningTag(nullptr, nullptr, nullptr);
+    EXPECT_TRUE(std::isnan(progress));  // nothing being written now
 }
 
 // Mended: a connection accepted while the listener has no delegate queue is closed at once.

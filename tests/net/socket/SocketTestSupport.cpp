@@ -161,6 +161,14 @@ void EchoServer::socketDidWritePartialDataOfLength(const GCDAsyncSocketPtr&, siz
     notify();
 }
 
+void EchoServer::socketDidCloseReadStream(const GCDAsyncSocketPtr&) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++readStreamsClosed;
+    }
+    notify();
+}
+
 void EchoServer::socketDidDisconnect(const GCDAsyncSocketPtr& sock, const ErrorPtr& error) {
     GCDAsyncSocketPtr released;
     {

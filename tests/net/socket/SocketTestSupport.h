@@ -68,6 +68,7 @@ public:
     int accepted = 0;
     int secured = 0;
     int writesDone = 0;
+    int readStreamsClosed = 0;
     size_t partialReadBytes = 0;
     size_t partialWriteBytes = 0;
 
@@ -78,6 +79,7 @@ public:
     void socketDidWriteDataWithTag(const GCDAsyncSocketPtr& sock, long tag) override;
     void socketDidWritePartialDataOfLength(const GCDAsyncSocketPtr& sock, size_t length, long tag) override;
     void socketDidDisconnect(const GCDAsyncSocketPtr& sock, const ErrorPtr& error) override;
+    void socketDidCloseReadStream(const GCDAsyncSocketPtr& sock) override;
 
 private:
     void notify();

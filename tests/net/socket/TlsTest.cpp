@@ -64,6 +64,24 @@ TEST_F(SocketTLS, EchoesMessagesToOpenSSLClientOnIPv6) {
     exchangeMessages(*server, "[::1]", port, {}, "TLSv1.3");
 }
 
+TEST_F(SocketTLS, MessagesSharingARecordOrSplitAcrossRecords) {
+    auto server = EchoServer::make({});
+    uint16_t port = server->listen();
+    ASSERT_NE(port, 0);
+    OpenSSLClient client(clientArguments("127.0.0.1", port, {"-quiet"}));
+    ASSERT_TRUE(client.started());
+    ASSERT_TRUE(server->waitFor([&] { return server->secured == 1; })) << client.errorOutput();
+    ASSERT_TRUE(client.send("<tvx>a</tvx><tvx>b</tvx>"));  // one record
+    ASSERT_TRUE(server->waitFor([&] { return server->reads.size() == 2; }));
+    ASSERT_TRUE(client.send("<tvx>split</t"));
+    ASSERT_TRUE(server->waitFor([&] { return server->partialReadBytes > 0; }));
+    ASSERT_TRUE(client.send("vx>"));
+    ASSERT_TRUE(server->waitFor([&] { return server->reads.size() == 3; }));
+    EXPECT_EQ(server->reads, (std::vector<std::string>{"<tvx>a</tvx>", "<tvx>b</tvx>", "<tvx>split</tvx>"}));
+    ASSERT_TRUE(client.readUntil("<tvx>split</tvx>"));
+    EXPECT_EQ(client.output(), "<tvx>a</tvx><tvx>b</tvx><tvx>split</tvx>");
+}
+
 TEST_F(SocketTLS, OldClientsStillConnectWithTheTLS10Minimum) {
     auto server = EchoServer::make({});
     uint16_t port = server->listen();
