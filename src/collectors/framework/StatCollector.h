@@ -136,6 +136,9 @@ public:
     // (newItemWithKey) and marked temporary.
     StatCollectorItemPtr itemWithKey(const Value& key, bool temporary = false);
     StatCollectorItemPtr itemWithKey(const std::string& key, bool temporary = false);
+    StatCollectorItemPtr itemWithKey(const char* key, bool temporary = false) {
+        return itemWithKey(std::string(key ? key : ""), temporary);
+    }
     // The item with that key (its temporary mark cleared), or a new one from itemClass():
     // a copy of the configuration, the key, parent = this collector, appended to items.
     StatCollectorItemPtr newItemWithKey(const std::string& key);
