@@ -93,7 +93,10 @@ BENCHMARK(BM_TickStorageType2HundredItems)->Arg(0)->Arg(1);
 std::string everyLevel(StatCollector& c) {
     std::string samples;
     for (int64_t level = 0; level < kSampleLevelCount; ++level)
-        samples += (level ? "|" : "") + std::to_string(int64_t(c.storageForType(level)[0].sampleID) - 600);
+    {
+        if (level) samples += '|';
+        samples += std::to_string(int64_t(c.storageForType(level)[0].sampleID) - 600);
+    }
     return samples;
 }
 

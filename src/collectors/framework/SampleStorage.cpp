@@ -1,15 +1,24 @@
 #include "collectors/framework/SampleStorage.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace telvo {
 
 void PushSamples(statsample* ring, int64_t count) {
     if (!ring) return;
-    for (int64_t i = kSamplesPerLevel - 1; i >= 1; --i) {
+    constexpr int64_t last = kSamplesPerLevel - 1;
+    // The rings of SampleStorage keep a level's value arrays back to back, slot after slot,
+    // and a slot keeps its array for life: the values then move in one step.
+    const bool contiguous = count > 0 && ring[0].values && ring[1].values == ring[0].values + count &&
+                            ring[last].values == ring[0].values + last * count;
+    if (contiguous) {
+        std::memmove(ring[1].values, ring[0].values, sizeof(double) * size_t(last * count));
+    }
+    for (int64_t i = last; i >= 1; --i) {
         statsample& to = ring[i];
         const statsample& from = ring[i - 1];
-        if (count > 0 && to.values && from.values) std::copy(from.values, from.values + count, to.values);
+        if (!contiguous && count > 0 && to.values && from.values) std::copy(from.values, from.values + count, to.values);
         to.empty = from.empty;
         to.sampleID = from.sampleID;
         to.time = from.time;

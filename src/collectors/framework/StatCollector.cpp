@@ -490,7 +490,10 @@ std::vector<std::string> splitBar(const std::string& s) {
 }
 std::string joinBar(const std::vector<std::string>& parts) {
     std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) out += (i ? "|" : "") + parts[i];
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += '|';
+        out += parts[i];
+    }
     return out;
 }
 }  // namespace

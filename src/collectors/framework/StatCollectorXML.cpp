@@ -14,7 +14,7 @@ void StatCollector::addKey(const std::string& key, const Value& value, StatNode&
     if (value.isString())
         text = value.string();
     else if (value.isBoolean())
-        text = value.boolValue() ? "1" : "0";
+        text.assign(1, value.boolValue() ? '1' : '0');
     else if (value.isDouble())
         text = std::isfinite(value.doubleValue()) ? value.stringValue() : std::string();
     else if (value.isNumber())
