@@ -33,7 +33,8 @@ void Group::async(const QueuePtr& queue, Block block) {
 bool Group::wait(double timeoutSeconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     auto empty = [this] { return count_ == 0; };
-    if (timeoutSeconds < 0) {
+    // Negative, NaN or beyond a few months: forever (keeps the clock arithmetic in range).
+    if (!(timeoutSeconds >= 0 && timeoutSeconds <= 1e7)) {
         cv_.wait(lock, empty);
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include "platform/dispatch/detail/Activity.h"
@@ -58,8 +59,10 @@ void MainLoop::runFor(double seconds) {
 bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds) {
     detail::setMainThread();
     auto& queue = detail::MainQueue::instance();
-    const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
-                                              std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+    // Anything beyond a few months is as good as forever (and keeps the arithmetic in range).
+    double timeout = std::isnan(timeoutSeconds) ? 0.0 : std::clamp(timeoutSeconds, 0.0, 1e7);
+    const auto deadline =
+        Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(timeout));
     for (;;) {
         if (predicate()) return true;
         if (queue.runOne()) continue;

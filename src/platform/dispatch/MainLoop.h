@@ -1,5 +1,14 @@
 #pragma once
 // Drives the main queue on the calling thread: forever in a program, until idle in tests.
+//
+// In tests (the gtest thread is the main thread):
+//   MainLoop::resetForTesting();            // SetUp and TearDown
+//   Clock::useVirtual(start);               // ticks, time-outs, delayed blocks
+//   MainLoop::runFor(86400);                // a simulated day, every deadline in order
+//   MainLoop::runUntil(pred, 10);           // real I/O: serve the main queue until pred()
+// runUntilIdle() waits for blocks on every other queue too, so a block that waits for an
+// outside event (a blocking read loop on the global queue) keeps it from returning: use
+// runUntil() there. Blocks of suspended queues do not count.
 #include <functional>
 
 namespace telvo::dispatch {

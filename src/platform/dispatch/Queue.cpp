@@ -74,9 +74,12 @@ void* Queue::getSpecific(const void* key) {
 }
 
 void Queue::after(double seconds, Block block) {
+    // Never, for a delay that is infinite or centuries long.
+    if (seconds >= 1e15) return;
+    if (!(seconds > 0)) seconds = 0;
     auto& scheduler = detail::Scheduler::instance();
     QueuePtr self = shared_from_this();
-    scheduler.add(detail::ClockKind::Monotonic, platform::Clock::monotonic() + std::max(0.0, seconds),
+    scheduler.add(detail::ClockKind::Monotonic, platform::Clock::monotonic() + seconds,
                   [self, block = std::move(block)]() mutable { self->async(std::move(block)); });
     scheduler.kick();
 }

@@ -13,7 +13,8 @@ void Semaphore::signal() {
 bool Semaphore::wait(double timeoutSeconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     auto available = [this] { return value_ > 0; };
-    if (timeoutSeconds < 0) {
+    // Negative, NaN or beyond a few months: forever (keeps the clock arithmetic in range).
+    if (!(timeoutSeconds >= 0 && timeoutSeconds <= 1e7)) {
         cv_.wait(lock, available);
     } else if (!cv_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), available)) {
         return false;

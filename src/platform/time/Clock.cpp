@@ -1,6 +1,7 @@
 #include "platform/time/Clock.h"
 
 #include <atomic>
+#include <cmath>
 #include <ctime>
 #include "platform/dispatch/detail/Scheduler.h"
 
@@ -56,7 +57,7 @@ void Clock::useReal() {
 bool Clock::isVirtual() { return virtualMode.load(std::memory_order_acquire); }
 
 void Clock::advance(double seconds) {
-    if (!isVirtual() || !(seconds > 0)) {
+    if (!isVirtual() || !(seconds > 0) || !std::isfinite(seconds)) {
         if (isVirtual()) dispatch::detail::Scheduler::instance().fireDue();
         return;
     }
@@ -95,7 +96,7 @@ void Clock::advance(double seconds) {
 }
 
 void Clock::setVirtualNow(double wallTime) {
-    if (!isVirtual()) return;
+    if (!isVirtual() || !std::isfinite(wallTime)) return;
     double delta = wallTime - now();
     if (delta > 0) {
         advance(delta);

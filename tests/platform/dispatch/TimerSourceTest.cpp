@@ -1,5 +1,6 @@
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <vector>
 #include "platform/dispatch/DispatchFixture.h"
 #include "platform/dispatch/Queue.h"
@@ -47,6 +48,19 @@ TEST_F(DispatchTest, ReArmingReplacesTheDeadline) {
     EXPECT_TRUE(fired.empty());
     MainLoop::runFor(1);
     EXPECT_EQ(fired, (std::vector<double>{15}));
+    // A deadline at infinity (or centuries away) means never; re-arming to it disarms.
+    timer->scheduleAfter(5);
+    timer->scheduleAfter(INFINITY);
+    bool afterRan = false;
+    Queue::main()->after(INFINITY, [&] { afterRan = true; });
+    Queue::main()->after(1e300, [&] { afterRan = true; });
+    MainLoop::runFor(1e6);
+    EXPECT_EQ(fired.size(), 1u);
+    EXPECT_FALSE(afterRan);
+    timer->scheduleAtWallTime(INFINITY, INFINITY);
+    timer->scheduleAfter(NAN);  // NaN is now
+    MainLoop::runUntilIdle();
+    EXPECT_EQ(fired.size(), 2u);
     timer->cancel();
 }
 

@@ -9,12 +9,12 @@ namespace {
 std::atomic<long> count{0};
 }
 
-void activityBegin() { count.fetch_add(1, std::memory_order_acq_rel); }
+void activityBegin() { count.fetch_add(1, std::memory_order_seq_cst); }
 
 void activityEnd() {
-    if (count.fetch_sub(1, std::memory_order_acq_rel) == 1) MainQueue::instance().wake();
+    if (count.fetch_sub(1, std::memory_order_seq_cst) == 1) MainQueue::instance().wake();
 }
 
-long activity() { return count.load(std::memory_order_acquire); }
+long activity() { return count.load(std::memory_order_seq_cst); }
 
 }  // namespace telvo::dispatch::detail

@@ -111,17 +111,21 @@ bool MainQueue::wait(bool untilIdle, std::optional<std::chrono::steady_clock::ti
             std::this_thread::yield();
     }
     std::unique_lock<std::mutex> lock(mutex_);
+    // Counted before the idle check: an activityEnd() after it sees us and takes the lock.
+    sleepers_.fetch_add(1, std::memory_order_seq_cst);
     auto ready = [&] { return runnableLocked() || (untilIdle && activity() == 0); };
     if (deadline) {
         cv_.wait_until(lock, *deadline, ready);
     } else {
-        // The slice guards against a wake-up lost between another thread's count and ours.
+        // The slice is a second line of defence against a lost wake-up.
         while (!ready()) cv_.wait_for(lock, std::chrono::milliseconds(100));
     }
+    sleepers_.fetch_sub(1, std::memory_order_seq_cst);
     return runnableLocked();
 }
 
 void MainQueue::wake() {
+    if (sleepers_.load(std::memory_order_seq_cst) == 0) return;
     std::lock_guard<std::mutex> lock(mutex_);
     cv_.notify_all();
 }

@@ -55,6 +55,7 @@ private:
     std::deque<Item> items_;
     int suspendCount_ = 0;
     std::atomic<size_t> queued_{0};  // items_.size(), readable without the lock
+    std::atomic<int> sleepers_{0};   // threads inside wait(), so that wake() may skip the lock
 };
 
 }  // namespace telvo::dispatch::detail

@@ -25,8 +25,7 @@ uint64_t Scheduler::add(ClockKind kind, double deadline, Fire fire) {
     Key key{deadline, id};
     (kind == ClockKind::Monotonic ? monotonic_ : wall_).emplace(key, std::move(fire));
     index_.emplace(id, std::make_pair(kind, key));
-    ++changes_;
-    cv_.notify_all();
+    notifyLocked();
     return id;
 }
 
@@ -42,9 +41,16 @@ bool Scheduler::remove(uint64_t id) {
         table.erase(entry);
     }
     index_.erase(it);
+    notifyLocked();
+    return true;
+}
+
+void Scheduler::notifyLocked() {
+    // In virtual mode the thread sleeps until the mode changes; waking it for every entry
+    // would only cost time.
+    if (Clock::isVirtual()) return;
     ++changes_;
     cv_.notify_all();
-    return true;
 }
 
 void Scheduler::kick() {
@@ -163,6 +169,7 @@ void Scheduler::threadMain() {
         // Wall-clock deadlines are re-checked at least once a second so that a clock step
         // is noticed.
         if (!wall_.empty()) wait = std::min(wait, 1.0);
+        wait = std::min(wait, 3600.0);
         cv_.wait_for(lock, std::chrono::duration<double>(wait), changed);
     }
 }

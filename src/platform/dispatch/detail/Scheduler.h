@@ -51,6 +51,7 @@ private:
     };
     using Key = std::pair<double, uint64_t>;
     bool popDueLocked(Fire& fire);
+    void notifyLocked();
     std::optional<double> nextMonotonicLocked() const;
     void threadMain();
 

@@ -36,6 +36,10 @@ void nameThisThread(const std::string& name) {
     pthread_setname_np(pthread_self(), cut.c_str());
 }
 
-long threadId() { return static_cast<long>(gettid()); }
+long threadId() {
+    // gettid() is a system call each time; a thread's id never changes.
+    thread_local long id = static_cast<long>(gettid());
+    return id;
+}
 
 }  // namespace telvo::dispatch::detail

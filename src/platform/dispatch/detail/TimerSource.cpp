@@ -12,13 +12,20 @@ TimerSource::~TimerSource() {
     if (entry_) Scheduler::instance().remove(entry_);
 }
 
+namespace {
+// Deadlines this far off (or infinite) mean "never", as the platform's forever does.
+constexpr double kNever = 1e15;
+}
+
 void TimerSource::scheduleAfter(double delaySeconds, double intervalSeconds, double leewaySeconds) {
-    double delay = std::isfinite(delaySeconds) ? std::max(0.0, delaySeconds) : 0.0;
-    arm(ClockKind::Monotonic, Clock::monotonic() + delay, intervalSeconds, leewaySeconds);
+    double delay = std::isnan(delaySeconds) ? 0.0 : std::max(0.0, delaySeconds);
+    arm(ClockKind::Monotonic, delay >= kNever ? kNever * 2 : Clock::monotonic() + delay, intervalSeconds,
+        leewaySeconds);
 }
 
 void TimerSource::scheduleAtWallTime(double wallTime, double intervalSeconds, double leewaySeconds) {
-    arm(ClockKind::Wall, std::isfinite(wallTime) ? wallTime : Clock::now(), intervalSeconds, leewaySeconds);
+    double at = std::isnan(wallTime) ? Clock::now() : wallTime;
+    arm(ClockKind::Wall, at >= kNever ? kNever * 2 : at, intervalSeconds, leewaySeconds);
 }
 
 void TimerSource::arm(ClockKind kind, double deadline, double interval, double leeway) {
@@ -27,7 +34,7 @@ void TimerSource::arm(ClockKind kind, double deadline, double interval, double l
         if (cancelled_) return;
         kind_ = kind;
         deadline_ = deadline;
-        interval_ = std::isfinite(interval) && interval > 0 ? interval : 0;
+        interval_ = std::isfinite(interval) && interval > 0 && interval < kNever ? interval : 0;
         leeway_ = leeway;
         armLocked();
     }
@@ -37,7 +44,12 @@ void TimerSource::arm(ClockKind kind, double deadline, double interval, double l
 void TimerSource::armLocked() {
     auto& scheduler = Scheduler::instance();
     if (entry_) scheduler.remove(entry_);
+    entry_ = 0;
     uint64_t generation = ++generation_;
+    if (deadline_ >= kNever) {
+        armed_ = false;
+        return;
+    }
     std::weak_ptr<Source> weak = weak_from_this();
     entry_ = scheduler.add(kind_, deadline_, [weak, generation] {
         if (auto self = weak.lock()) static_cast<TimerSource*>(self.get())->fired(generation);
