@@ -82,6 +82,24 @@ TEST_F(SocketTLS, MessagesSharingARecordOrSplitAcrossRecords) {
     EXPECT_EQ(client.output(), "<tvx>a</tvx><tvx>b</tvx><tvx>split</tvx>");
 }
 
+TEST_F(SocketTLS, MessageBeyondTheMaximumClosesWithCode6) {
+    EchoServer::Options o;
+    o.maxLength = 256;
+    auto server = EchoServer::make(o);
+    uint16_t port = server->listen();
+    ASSERT_NE(port, 0);
+    OpenSSLClient client(clientArguments("127.0.0.1", port, {"-quiet", "-no_ign_eof"}));
+    ASSERT_TRUE(client.started());
+    ASSERT_TRUE(client.send("<tvx>small</tvx>"));
+    ASSERT_TRUE(client.readUntil("small</tvx>"));
+    ASSERT_TRUE(client.send("<tvx>" + std::string(5000, 'x')));
+    ASSERT_TRUE(server->waitFor([&] { return server->disconnects.size() == 1; }));
+    ASSERT_TRUE(server->disconnects[0].error);
+    EXPECT_EQ(server->disconnects[0].error->domain, "GCDAsyncSocketErrorDomain");
+    EXPECT_EQ(server->disconnects[0].error->code, 6);
+    EXPECT_EQ(server->reads.size(), 1u);
+}
+
 TEST_F(SocketTLS, OldClientsStillConnectWithTheTLS10Minimum) {
     auto server = EchoServer::make({});
     uint16_t port = server->listen();
