@@ -78,7 +78,7 @@ void BM_TickStorageType2HundredItems(benchmark::State& state) {
     platform::Clock::useVirtual(kStart + 0.5);
     Files files(state.range(0) != 0);
     std::vector<std::string> keys;
-    for (int i = 0; i < 100; ++i) keys.push_back("item" + std::to_string(i));
+    for (int i = 0; i < 100; ++i) keys.push_back(std::string("item").append(std::to_string(i)));
     auto c = std::make_shared<fwtest::TestDevicesCollector>(keys);
     files.attach(*c);
     prime(*c);
@@ -138,7 +138,7 @@ BENCHMARK(BM_RequestEveryLevelStorageType1)->Unit(benchmark::kMillisecond);
 void BM_RequestEveryLevelStorageType2TenItems(benchmark::State& state) {
     platform::Clock::useVirtual(kStart);
     std::vector<std::string> keys;
-    for (int i = 0; i < 10; ++i) keys.push_back("item" + std::to_string(i));
+    for (int i = 0; i < 10; ++i) keys.push_back(std::string("item").append(std::to_string(i)));
     auto c = std::make_shared<fwtest::TestDevicesCollector>(keys);
     std::vector<StatCollectorItemPtr> items;
     for (const auto& k : keys) {

@@ -25,7 +25,7 @@ public:
     void updateStats() override;
     void addLongTermSample(const Value& sample) override { longTermSamples.push_back(sample); }
     int valueCount() const { return valueCount_; }
-    static std::string valueName(int i) { return "v" + std::to_string(i); }
+    static std::string valueName(int i) { return std::string("v").append(std::to_string(i)); }
     int samplesTaken = 0;
     std::vector<double> sampleTimes;  // level-0 time of every sample taken
     std::vector<Value> longTermSamples;
