@@ -194,6 +194,8 @@ private:
         std::shared_ptr<Entry> parent = deviceEntry(deviceRel);
 
         std::string vendor = readAttribute(dir / "device/vendor");
+        // virtio and PCI devices give a numeric vendor id ("0x1af4") there, not a name.
+        if (vendor.compare(0, 2, "0x") == 0) vendor.clear();
         std::string model = readAttribute(dir / "device/model");
         std::string serial = readAttribute(dir / "serial");
         if (serial.empty()) serial = readAttribute(dir / "device/serial");

@@ -103,6 +103,7 @@ protected:
         disk(vda, "41943040", "252:0", "1");
         link(vda + "/device", "../../../virtio1");
         file(vda + "/serial", "VIRT-0001\n");
+        file("devices/pci0000:00/0000:00:04.0/virtio1/vendor", "0x1af4\n");  // an id, not a name
         file(vda + "/stat", "  100 0 2048 30 50 0 4096 70 0 0 0 0 0 0 0\n");
         partition(vda + "/vda1", "1", "2048", "252:1");
         partition(vda + "/vda2", "2", "41000000", "252:2");
@@ -190,6 +191,9 @@ TEST_F(SysfsFixture, BlockDevicesWithTheirParentsFirst) {
     EntryRef device = driver->parent();
     EXPECT_EQ(device->className(), "IOBlockStorageDevice");
     EXPECT_EQ(device->property("Device Characteristics")["Serial Number"].stringValue(), "VIRT-0001");
+    EXPECT_FALSE(device->property("Device Characteristics").has("Vendor Name"));
+    EXPECT_EQ(device->property("Device Characteristics")["Product Name"].stringValue(), "vda");
+    EXPECT_EQ(whole->name(), "vda Media");
     EXPECT_EQ(device->property("Device Characteristics")["Medium Type"].stringValue(), "Rotational");
     EXPECT_EQ(device->property("Protocol Characteristics")["Physical Interconnect"].stringValue(), "Virtio");
     EXPECT_EQ(device->path(), "IOService:/MacBookPro11,3/pci0000:00/0000:00:04.0/virtio1/vda@vda");
