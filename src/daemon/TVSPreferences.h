@@ -1,0 +1,61 @@
+#pragma once
+// The daemon's settings: the machine-wide domain "com.kestro.telvoserverbackend", kept as an
+// XML property list at "/Library/Preferences/com.kestro.telvoserverbackend.plist" (mode 0600,
+// rewritten atomically on every change), with built-in defaults, typed getters and setters,
+// and the server passcode, which lives in the private keychain instead.
+#include <mutex>
+#include <optional>
+#include <string>
+#include "platform/values/Value.h"
+
+namespace telvo {
+
+class TVSPreferences {
+public:
+    static constexpr const char* kDomain = "com.kestro.telvoserverbackend";
+    static constexpr const char* kPath = "/Library/Preferences/com.kestro.telvoserverbackend.plist";
+
+    static TVSPreferences& sharedPreferences();
+    static void resetForTesting();
+
+    // The stored value, else the built-in default, else null.
+    Value objectForKey(const std::string& key) const;
+    // Stores (null removes) and writes the domain at once.
+    void setObject(const Value& value, const std::string& key);
+    void removeObjectForKey(const std::string& key);
+
+    // The stored value as it is, with no check of its type.
+    Value stringForKey(const std::string& key) const { return objectForKey(key); }
+    Value arrayForKey(const std::string& key) const { return objectForKey(key); }
+    Value dictionaryForKey(const std::string& key) const { return objectForKey(key); }
+    Value dataForKey(const std::string& key) const { return objectForKey(key); }
+    int64_t integerForKey(const std::string& key) const { return objectForKey(key).intValue(); }
+    float floatForKey(const std::string& key) const { return float(objectForKey(key).doubleValue()); }
+    double doubleForKey(const std::string& key) const { return objectForKey(key).doubleValue(); }
+    bool boolForKey(const std::string& key) const { return objectForKey(key).boolValue(); }
+
+    void setInteger(int64_t value, const std::string& key) { setObject(Value(static_cast<long long>(value)), key); }
+    void setFloat(float value, const std::string& key) { setObject(Value(double(value)), key); }
+    void setDouble(double value, const std::string& key) { setObject(Value(value), key); }
+    void setBool(bool value, const std::string& key) { setObject(Value(value), key); }
+
+    // The passcode from the private keychain; none when there is no item or it cannot be read.
+    std::optional<std::string> passcode();
+    void setPasscode(const std::string& passcode);
+    void createPasscode();
+    void verifyPasscode();
+    void upgradePasscode();
+
+    const ValueDictionary& defaults() const { return defaults_; }
+
+private:
+    TVSPreferences();
+    void load();
+    bool writeLocked();
+
+    ValueDictionary defaults_;
+    mutable std::mutex mutex_;
+    ValueDictionary stored_;
+};
+
+}  // namespace telvo
