@@ -1,0 +1,39 @@
+// TelvoServerDaemon: samples the machine once a second, keeps its history and serves it to
+// remote clients over TLS. It reads no arguments; it is driven by its preferences and its
+// clients, and stops on SIGTERM after flushing its history.
+#include <signal.h>
+
+#include <cstdio>
+
+#include "daemon/Controller.h"
+#include "platform/dispatch/MainLoop.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Source.h"
+#include "platform/fs/Root.h"
+#include "platform/process/ProcessIdentity.h"
+
+int main() {
+    using namespace telvo;
+    platform::ProcessIdentity::setBundleIdentifier("com.kestro.telvoserverdaemon");
+
+    // Every log line of the daemon goes to its standard output, appended to the log file.
+    fs::createDirectories("/Library/Logs", 0755);
+    if (!std::freopen(fs::resolve(Controller::kLogPath).c_str(), "a+", stdout))
+        std::perror("TelvoServerDaemon: cannot open the log file");
+
+    // Writes to a peer that went away must fail, not end the process.
+    ::signal(SIGPIPE, SIG_IGN);
+    // SIGTERM arrives as a block on the main queue; the source blocks the signal in every
+    // thread, so it is made before any other thread starts.
+    ::signal(SIGTERM, SIG_IGN);
+    dispatch::SourcePtr terminate = dispatch::Source::createSignal(SIGTERM, dispatch::Queue::main());
+    terminate->setEventHandler([] {
+        Controller::sharedController().finalizeDatabase();
+        dispatch::MainLoop::exitProcess(0);
+    });
+
+    Controller::sharedController().prepare();
+    Controller::sharedController().start();
+    terminate->resume();
+    dispatch::MainLoop::runForever();
+}

@@ -1,0 +1,234 @@
+#include "daemon/RemoteClient.h"
+
+#include "daemon/ClientProtocol.h"
+#include "daemon/Controller.h"
+#include "daemon/DaemonLog.h"
+#include "daemon/Gzip.h"
+#include "daemon/ServerManager.h"
+#include "daemon/TVSKeychain.h"
+#include "daemon/TVSPreferences.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/time/Clock.h"
+#include "platform/values/Format.h"
+
+namespace telvo {
+
+namespace {
+constexpr long kTag = 1;
+
+Bytes toBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+}  // namespace
+
+RemoteClient::RemoteClient(GCDAsyncSocketPtr socket) : socket_(std::move(socket)) {
+    terminator_ = toBytes(std::string(protocol::kTerminator));
+    connectionTime_ = platform::Clock::now();
+    statTree_ = Value(ValueDictionary{});
+}
+
+RemoteClientPtr RemoteClient::initWithSocket(const GCDAsyncSocketPtr& socket) {
+    RemoteClientPtr client(new RemoteClient(socket));
+    socket->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>(client), dispatch::Queue::main());
+    client->address_ = socket->connectedHost();
+    client->log("Host connected");
+    client->startSSL();
+    return client;
+}
+
+RemoteClient::~RemoteClient() {
+    if (socket_) {
+        socket_->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
+        socket_->disconnect();
+    }
+}
+
+std::string RemoteClient::description() const {
+    if (hostname_) return format("%@ - %@: ", address_, *hostname_);
+    return format("%@: ", address_);
+}
+
+void RemoteClient::log(const std::string& message) const { DLog("%@%@", description(), message); }
+
+std::string RemoteClient::name() const {
+    if (hostname_) return *hostname_;
+    return socket_ ? socket_->connectedHost() : address_;
+}
+
+double RemoteClient::connectedTime() const { return platform::Clock::now() - connectionTime_; }
+
+void RemoteClient::startSSL() {
+    log("Securing connection");
+    TVSKeychain& keychain = TVSKeychain::sharedKeychain();
+    auto identities = keychain.SSLIdentityAndCertificates();
+    if (identities.empty()) {
+        keychain.createNewIdentity();
+        identities = keychain.SSLIdentityAndCertificates();
+    }
+    ValueArray certificates;
+    for (const auto& identity : identities) certificates.push_back(identity.asValue());
+    ValueDictionary settings;
+    settings[kCFStreamSSLCertificates] = Value(std::move(certificates));
+    settings[kCFStreamSSLIsServer] = Value(true);
+    // The operating-system record reports 10.8 or later here, so the minimum is TLS 1.0.
+    settings[GCDAsyncSocketSSLProtocolVersionMin] = Value(int(kTLSProtocol1));
+    socket_->startTLS(Value(std::move(settings)));
+}
+
+void RemoteClient::queueRead(double timeout) {
+    if (socket_) socket_->readDataToData(terminator_, timeout, kMaximumMessageLength, kTag);
+}
+
+void RemoteClient::socketDidSecure(const GCDAsyncSocketPtr&) {
+    log("Secured connection");
+    queueRead(kFirstReadTimeout);
+}
+
+void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data, long) {
+    bytesReceived_ += double(data.size());
+    std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    if (processXML(bytes)) queueRead(kReadTimeout);
+}
+
+void RemoteClient::socketDidDisconnect(const GCDAsyncSocketPtr&, const ErrorPtr& error) {
+    if (error)
+        DLog("%@%@ - %@", description(), "Disconnecting with error", error->description());
+    else
+        log("Disconnecting");
+    log("Host disconnected");
+    // Keep this session alive until the removal has returned.
+    RemoteClientPtr self = shared_from_this();
+    ServerManager::sharedServerManager().removeClient(this);
+}
+
+std::optional<std::string> RemoteClient::decodeEntities(const std::optional<std::string>& text) {
+    if (!text || text->empty()) return std::nullopt;
+    return protocol::decodeEntities(*text);
+}
+
+bool RemoteClient::isAuthorized() const {
+    return deviceUUID_ && ServerManager::sharedServerManager().isDeviceAuthorized(*deviceUUID_);
+}
+
+bool RemoteClient::processXML(std::string_view bytes) {
+    protocol::Message message;
+    if (!protocol::parseMessage(bytes, message)) return true;
+    statTree_ = Value(ValueDictionary{});
+    const Value& attributes = message.attributes;
+    auto text = [&](const char* key) -> std::optional<std::string> {
+        if (!attributes.has(key)) return std::nullopt;
+        return attributes[key].stringValue();
+    };
+    switch (message.type) {
+        case protocol::kHelloMessage: {
+            allowsCompression_ = attributes["compression"].boolValue();
+            protocolVersion_ = attributes["protocol"].intValue();
+            clientPlatform_ = attributes["platform"].intValue();
+            auto answer = protocol::documentWithType(100);
+            protocol::rootOf(*answer).append_attribute("protocol") = format("%i", protocol::kProtocolVersion).c_str();
+            sendData(protocol::serialize(*answer));
+            break;
+        }
+        case protocol::kClientDetailsMessage: {
+            log("Got host details");
+            deviceUUID_ = text("uuid");
+            clientVersion_ = float(attributes["version"].doubleValue());
+            hostname_ = decodeEntities(text("name"));
+            sendServerDetails();
+            break;
+        }
+        case protocol::kPasscodeMessage: {
+            auto stored = TVSPreferences::sharedPreferences().passcode();
+            auto code = text("code");
+            ServerManager& server = ServerManager::sharedServerManager();
+            if (stored && code && *stored == *code) {
+                log("Host authorized");
+                server.passcodeThrottle().recordSuccess(address_);
+                if (deviceUUID_) server.addDeviceToAuthorizedList(*deviceUUID_);
+                sendData(protocol::serialize(*protocol::documentWithType(103)));
+                authenticated_ = true;
+            } else {
+                log("Invalid passcode");
+                double delay = server.passcodeThrottle().recordFailure(address_, ++passcodeFailures_);
+                std::string rejection = protocol::serialize(*protocol::documentWithType(102));
+                if (delay <= 0) {
+                    sendData(rejection);
+                    break;
+                }
+                // Answer later, and read nothing more from this session until then.
+                std::weak_ptr<RemoteClient> weak = weak_from_this();
+                dispatch::Queue::main()->after(delay, [weak, rejection] {
+                    if (auto self = weak.lock()) {
+                        self->sendData(rejection);
+                        self->queueRead(kReadTimeout);
+                    }
+                });
+                return false;
+            }
+            break;
+        }
+        case protocol::kStatRequestMessage: {
+            if (!authenticated_) break;
+            statTree_ = protocol::statTreeFromRequest(
+                message.root, [](const std::string& keys) { Controller::sharedController().processRequest(keys); });
+            sendStatResponse();
+            break;
+        }
+        default:
+            break;
+    }
+    return true;
+}
+
+void RemoteClient::sendServerDetails() {
+    // Trust of local client applications by bundle identifier has no counterpart here.
+    bool trusted = isAuthorized();
+    ServerManager& server = ServerManager::sharedServerManager();
+    const DaemonCollectors& collectors = Controller::sharedController().collectors();
+    auto document = protocol::documentWithType(100);
+    pugi::xml_node root = protocol::rootOf(*document);
+    auto add = [&](const char* key, const std::string& value) { root.append_attribute(key) = value.c_str(); };
+    add("protocol", format("%i", protocol::kProtocolVersion));
+    add("model", collectors.modelIdentifier ? collectors.modelIdentifier() : "");
+    add("uuid", TVSPreferences::sharedPreferences().objectForKey("uuid").stringValue());
+    add("version", format("%.2f", 3.03));
+    add("build", format("%i", 270));
+    add("platform", "7");
+    add("session", format("%.0f", server.session()));
+    add("os", collectors.osVersion ? collectors.osVersion() : "0.0.0");
+    if (trusted) {
+        log("Host is already authorized");
+        add("auth", "0");
+        authenticated_ = true;
+    } else {
+        log("Sending passcode request");
+        add("auth", format("%li", long(TVSPreferences::sharedPreferences().integerForKey("passcodeType") + 1)));
+    }
+    sendData(protocol::serialize(*document));
+}
+
+void RemoteClient::sendStatResponse() {
+    auto document = protocol::documentWithType(104);
+    pugi::xml_node root = protocol::rootOf(*document);
+    for (const StatCollectorPtr& collector : ServerManager::sharedServerManager().statCollectors()) {
+        if (!collector) continue;
+        std::string type = collector->statType();
+        if (!statTree_.has(type)) continue;
+        if (type == "processes" && !collector->enabled()) collector->setEnabled(true);
+        Value entry = statTree_[type];
+        if (collector->config().has("xmlSessionBased") && collector->session() <= entry["session"].intValue()) continue;
+        entry.set("protocol", Value(static_cast<long long>(protocolVersion_)));
+        for (const StatNodePtr& node : collector->xmlNodesFromAttributes(entry))
+            if (node) protocol::appendStatNode(root, *node);
+    }
+    std::string payload = protocol::serialize(*document);
+    if (allowsCompression_) payload = gzip::deflate(payload);
+    sendData(protocol::replyHeader(payload.size(), allowsCompression_));
+    statTree_ = Value(ValueDictionary{});
+    sendData(payload);
+}
+
+void RemoteClient::sendData(const std::string& bytes) {
+    bytesSent_ += double(bytes.size());
+    if (socket_) socket_->writeData(toBytes(bytes), kWriteTimeout, kTag);
+}
+
+}  // namespace telvo

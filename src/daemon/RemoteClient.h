@@ -1,0 +1,89 @@
+#pragma once
+// One connected client: owns the accepted socket, starts TLS at once, reads one message at a
+// time up to "</tvx>", answers the hello, the client details and the passcode, decides whether
+// the client is authorised, answers statistics requests with replies built by the served
+// collectors, counts the bytes it sends and receives, and leaves the server manager when the
+// connection ends. Runs on the main queue.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include "net/socket/GCDAsyncSocket.h"
+#include "platform/values/Value.h"
+
+namespace telvo {
+
+class RemoteClient;
+using RemoteClientPtr = std::shared_ptr<RemoteClient>;
+
+class RemoteClient : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<RemoteClient> {
+public:
+    // A client message may be at most this long (terminator included); a longer one closes
+    // the session with the socket's read-maximum error.
+    static constexpr size_t kMaximumMessageLength = 256 * 1024;
+    static constexpr double kFirstReadTimeout = 120;
+    static constexpr double kReadTimeout = 600;
+    static constexpr double kWriteTimeout = 120;
+
+    // Takes the accepted socket, moves its callbacks to the session on the main queue and
+    // starts TLS.
+    static RemoteClientPtr initWithSocket(const GCDAsyncSocketPtr& socket);
+    ~RemoteClient() override;
+
+    void socketDidSecure(const GCDAsyncSocketPtr& sock) override;
+    void socketDidReadData(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
+    void socketDidDisconnect(const GCDAsyncSocketPtr& sock, const ErrorPtr& error) override;
+
+    // Handles one message; answers whether the next read may be queued now (false while a
+    // throttled rejection is still to be sent, which queues the read itself).
+    bool processXML(std::string_view bytes);
+    void sendServerDetails();
+    void sendStatResponse();
+    void sendData(const std::string& bytes);
+    void startSSL();
+    static std::optional<std::string> decodeEntities(const std::optional<std::string>& text);
+    bool isAuthorized() const;
+
+    // For the client list and the log.
+    const std::string& address() const { return address_; }
+    std::string name() const;
+    double bytes() const { return bytesSent_; }
+    double connectedTime() const;
+    std::string identifier() const { return deviceUUID_.value_or(""); }
+    std::string description() const;
+
+    const std::optional<std::string>& hostname() const { return hostname_; }
+    const std::optional<std::string>& deviceUUID() const { return deviceUUID_; }
+    int64_t protocolVersion() const { return protocolVersion_; }
+    int64_t clientPlatform() const { return clientPlatform_; }
+    float clientVersion() const { return clientVersion_; }
+    bool allowsCompression() const { return allowsCompression_; }
+    bool authenticated() const { return authenticated_; }
+    double bytesSent() const { return bytesSent_; }
+    double bytesReceived() const { return bytesReceived_; }
+    const GCDAsyncSocketPtr& socket() const { return socket_; }
+
+private:
+    explicit RemoteClient(GCDAsyncSocketPtr socket);
+    void log(const std::string& message) const;
+    void queueRead(double timeout);
+
+    GCDAsyncSocketPtr socket_;
+    Bytes terminator_;
+    std::string address_;
+    std::optional<std::string> hostname_;
+    std::optional<std::string> deviceUUID_;
+    int64_t protocolVersion_ = 2;
+    int64_t clientPlatform_ = 0;
+    float clientVersion_ = 0;
+    bool allowsCompression_ = false;
+    bool authenticated_ = false;
+    double connectionTime_ = 0;
+    double bytesSent_ = 0;
+    double bytesReceived_ = 0;
+    Value statTree_;
+    int passcodeFailures_ = 0;
+};
+
+}  // namespace telvo

@@ -1,0 +1,206 @@
+#include "daemon/ServerManager.h"
+
+#include <algorithm>
+
+#include "daemon/BonjourManager.h"
+#include "daemon/Controller.h"
+#include "daemon/DaemonLog.h"
+#include "daemon/RemoteClient.h"
+#include "daemon/TVSPreferences.h"
+#include "platform/notify/DistributedNotificationCenter.h"
+#include "platform/time/Clock.h"
+#include "platform/values/Format.h"
+
+#include <sys/random.h>
+
+namespace telvo {
+
+namespace {
+
+std::mutex gInstanceMutex;
+std::shared_ptr<ServerManager> gInstance;
+
+constexpr const char* kSocketUpdated = "TelvoServerSocketUpdated";
+
+// A random (version 4) UUID in upper-case 8-4-4-4-12 form; empty when no random bytes came.
+std::string newUUIDString() {
+    unsigned char b[16];
+    if (getrandom(b, sizeof b, 0) != ssize_t(sizeof b)) return {};
+    b[6] = (b[6] & 0x0f) | 0x40;
+    b[8] = (b[8] & 0x3f) | 0x80;
+    std::string out;
+    char hex[3];
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
+        snprintf(hex, sizeof hex, "%02X", b[i]);
+        out += hex;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::shared_ptr<ServerManager> ServerManager::sharedServerManagerPtr() {
+    std::lock_guard lock(gInstanceMutex);
+    if (!gInstance) gInstance.reset(new ServerManager());
+    return gInstance;
+}
+
+ServerManager& ServerManager::sharedServerManager() { return *sharedServerManagerPtr(); }
+
+void ServerManager::resetForTesting() {
+    std::shared_ptr<ServerManager> old;
+    {
+        std::lock_guard lock(gInstanceMutex);
+        old = std::move(gInstance);
+    }
+    if (!old) return;
+    old->stopListening();
+    std::vector<RemoteClientPtr> clients;
+    {
+        std::lock_guard lock(old->clientsMutex_);
+        clients.swap(old->clients_);
+    }
+    for (auto& client : clients)
+        if (client->socket()) client->socket()->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
+    clients.clear();
+}
+
+ServerManager::ServerManager() {
+    setStatus(kNotStarted);
+    session_ = platform::Clock::now();
+    Value stored = TVSPreferences::sharedPreferences().objectForKey("authorized devices");
+    for (const Value& device : stored.array())
+        if (device.isString()) authorizedDevices_.push_back(device.string());
+    loadUUID();
+}
+
+void ServerManager::setStatus(int64_t status) {
+    status_ = status;
+    notify::DistributedNotificationCenter::defaultCenter().postNotification(kSocketUpdated);
+}
+
+void ServerManager::loadUUID() {
+    TVSPreferences& preferences = TVSPreferences::sharedPreferences();
+    if (!preferences.objectForKey("uuid").isNull()) return;
+    std::string uuid = newUUIDString();
+    if (uuid.empty()) {
+        // As the platform does without a UUID: the MD5 of the time.
+        uuid = format("%.0f", platform::Clock::now());
+    }
+    preferences.setObject(Value(uuid), "uuid");
+}
+
+uint16_t ServerManager::port() const {
+    int64_t port = int32_t(TVSPreferences::sharedPreferences().objectForKey("port").intValue());
+    if (port < 1024 || port > 65535) return kDefaultPort;
+    return uint16_t(port);
+}
+
+void ServerManager::startListening() {
+    setStatus(kStarting);
+    socketQueue_ = dispatch::Queue::createSerial("TelvoServerSocketQueue");
+    listener_ = GCDAsyncSocket::initWithDelegate(std::weak_ptr<GCDAsyncSocketDelegate>(shared_from_this()), socketQueue_);
+    ErrorPtr error;
+    uint16_t configured = port();
+    if (listener_->acceptOnPort(configured, &error)) {
+        setStatus(kListening);
+        socketAccepted_ = true;
+        ServerLog("Waiting for connections on port %u.", unsigned(listener_->localPort()));
+        startBonjour();
+    } else {
+        setStatus(kUnableToListen);
+        socketAccepted_ = false;
+        ServerLog("Cannot accept connections on port %u. Error domain %@ code %d (%@). Exiting.", unsigned(configured),
+                  error ? error->domain : std::string(), error ? int(error->code) : 0,
+                  error ? error->message : std::string());
+    }
+}
+
+void ServerManager::stopListening() {
+    if (!listener_) return;
+    listener_->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
+    listener_->disconnect();
+    listener_.reset();
+}
+
+void ServerManager::changePort() {
+    stopListening();
+    BonjourManager::sharedBonjourManager().stopBonjour();
+    startListening();
+}
+
+int ServerManager::activePort() const { return listener_ && socketAccepted_ ? int(listener_->localPort()) : -1; }
+
+void ServerManager::startBonjour() {
+    TVSPreferences& preferences = TVSPreferences::sharedPreferences();
+    if (!preferences.boolForKey("bonjour enabled")) return;
+    BonjourManager::sharedBonjourManager().startBonjourWithPort(listener_ ? listener_->localPort() : port(),
+                                                                preferences.objectForKey("uuid").stringValue());
+}
+
+void ServerManager::toggleBonjour() {
+    if (TVSPreferences::sharedPreferences().boolForKey("bonjour enabled"))
+        startBonjour();
+    else
+        BonjourManager::sharedBonjourManager().stopBonjour();
+}
+
+void ServerManager::socketDidAcceptNewSocket(const GCDAsyncSocketPtr&, const GCDAsyncSocketPtr& newSocket) {
+    RemoteClientPtr client = RemoteClient::initWithSocket(newSocket);
+    std::lock_guard lock(clientsMutex_);
+    clients_.push_back(std::move(client));
+}
+
+void ServerManager::removeClient(const RemoteClient* client) {
+    RemoteClientPtr removed;  // released after the lock
+    bool empty = false;
+    {
+        std::lock_guard lock(clientsMutex_);
+        auto it = std::find_if(clients_.begin(), clients_.end(), [&](const RemoteClientPtr& c) { return c.get() == client; });
+        if (it == clients_.end()) return;
+        removed = *it;
+        clients_.erase(it);
+        empty = clients_.empty();
+    }
+    if (empty) {
+        if (auto& processes = Controller::sharedController().collectors().processes) processes->setEnabled(false);
+    }
+}
+
+std::vector<RemoteClientPtr> ServerManager::clients() const {
+    std::lock_guard lock(clientsMutex_);
+    return clients_;
+}
+
+std::vector<std::string> ServerManager::authorizedDevices() const {
+    std::lock_guard lock(devicesMutex_);
+    return authorizedDevices_;
+}
+
+bool ServerManager::isDeviceAuthorized(const std::string& device) const {
+    std::lock_guard lock(devicesMutex_);
+    return std::find(authorizedDevices_.begin(), authorizedDevices_.end(), device) != authorizedDevices_.end();
+}
+
+void ServerManager::addDeviceToAuthorizedList(const std::string& device) {
+    if (device.empty()) return;
+    ValueArray list;
+    {
+        std::lock_guard lock(devicesMutex_);
+        authorizedDevices_.push_back(device);
+        for (const auto& d : authorizedDevices_) list.push_back(Value(d));
+    }
+    TVSPreferences::sharedPreferences().setObject(Value(std::move(list)), "authorized devices");
+}
+
+void ServerManager::resetAuthorizedDevices() {
+    DLog("Resetting authorizations");
+    {
+        std::lock_guard lock(devicesMutex_);
+        authorizedDevices_.clear();
+    }
+    TVSPreferences::sharedPreferences().setObject(Value(ValueArray{}), "authorized devices");
+}
+
+}  // namespace telvo

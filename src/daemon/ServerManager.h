@@ -1,0 +1,76 @@
+#pragma once
+// The daemon's one listener and the registry around it: listens on the configured port (IPv4
+// and IPv6), reports its status with the notification "TelvoServerSocketUpdated", starts and
+// stops the DNS-SD advertisement, keeps one RemoteClient per accepted connection, the
+// authorised device identifiers, the server UUID and session time, and the ordered list of
+// collectors clients may ask for.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+#include "collectors/framework/StatCollector.h"
+#include "daemon/PasscodeThrottle.h"
+#include "net/socket/GCDAsyncSocket.h"
+
+namespace telvo {
+
+class RemoteClient;
+using RemoteClientPtr = std::shared_ptr<RemoteClient>;
+
+class ServerManager : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<ServerManager> {
+public:
+    enum Status : int64_t { kNotStarted = 0, kStarting = 1, kUnableToListen = 2, kListening = 3 };
+    static constexpr uint16_t kDefaultPort = 5109;
+
+    static ServerManager& sharedServerManager();
+    static std::shared_ptr<ServerManager> sharedServerManagerPtr();
+    // Closes the listener and the sessions and forgets the instance.
+    static void resetForTesting();
+
+    void startListening();
+    void stopListening();
+    void changePort();
+    uint16_t port() const;
+    void startBonjour();
+    void toggleBonjour();
+
+    void socketDidAcceptNewSocket(const GCDAsyncSocketPtr& sock, const GCDAsyncSocketPtr& newSocket) override;
+    void removeClient(const RemoteClient* client);
+
+    bool isDeviceAuthorized(const std::string& device) const;
+    void addDeviceToAuthorizedList(const std::string& device);
+    void resetAuthorizedDevices();
+    void loadUUID();
+
+    int64_t status() const { return status_; }
+    double session() const { return session_; }
+    std::vector<RemoteClientPtr> clients() const;
+    std::vector<std::string> authorizedDevices() const;
+    bool socketAccepted() const { return socketAccepted_; }
+    int activePort() const;
+    GCDAsyncSocketPtr listener() const { return listener_; }
+
+    std::vector<StatCollectorPtr>& statCollectors() { return statCollectors_; }
+
+    PasscodeThrottle& passcodeThrottle() { return throttle_; }
+
+private:
+    ServerManager();
+    void setStatus(int64_t status);
+
+    std::atomic<int64_t> status_{kNotStarted};
+    double session_ = 0;
+    mutable std::mutex clientsMutex_;
+    std::vector<RemoteClientPtr> clients_;
+    mutable std::mutex devicesMutex_;
+    std::vector<std::string> authorizedDevices_;
+    GCDAsyncSocketPtr listener_;
+    dispatch::QueuePtr socketQueue_;
+    std::atomic<bool> socketAccepted_{false};
+    std::vector<StatCollectorPtr> statCollectors_;
+    PasscodeThrottle throttle_;
+};
+
+}  // namespace telvo
