@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <pugixml.hpp>
 #include "collectors/framework/StatNode.h"
 #include "platform/values/Value.h"
+#include "platform/xml/XmlDocument.h"
 
 namespace telvo::protocol {
 
@@ -28,8 +28,8 @@ enum MessageType : int64_t {
 
 // One parsed client message.
 struct Message {
-    pugi::xml_document document;
-    pugi::xml_node root;
+    std::unique_ptr<xml::XmlDocument> document;
+    xml::XmlElement root;
     Value attributes;  // the root's attributes, name to text
     int64_t type = 0;  // integer value of "type"; 0 when missing or not numeric
 };
@@ -39,10 +39,9 @@ struct Message {
 bool parseMessage(std::string_view bytes, Message& message);
 
 // A new answer document: declaration version "1.0", encoding "UTF-8", root "tvx" with "type".
-std::unique_ptr<pugi::xml_document> documentWithType(int64_t type);
-pugi::xml_node rootOf(pugi::xml_document& document);
+std::unique_ptr<xml::XmlDocument> documentWithType(int64_t type);
 // The document as UTF-8 bytes, with no line breaks and no self-closed elements.
-std::string serialize(const pugi::xml_document& document);
+std::string serialize(const xml::XmlDocument& document);
 
 // The reply header (type 105) for a payload of `length` bytes.
 std::string replyHeader(size_t length, bool compressed);
@@ -56,9 +55,9 @@ std::string decodeEntities(const std::string& text);
 // (when the stat element has element children: {"samples", "keys"} each). A later stat of the
 // same type replaces an earlier one. `processKeys` receives each child's "keys" of a
 // "processes" stat, in document order.
-Value statTreeFromRequest(const pugi::xml_node& root, const std::function<void(const std::string&)>& processKeys);
+Value statTreeFromRequest(const xml::XmlElement& root, const std::function<void(const std::string&)>& processKeys);
 
 // Appends a collector's node, with its attributes and children, under `parent`.
-void appendStatNode(pugi::xml_node parent, const StatNode& node);
+void appendStatNode(xml::XmlElement parent, const StatNode& node);
 
 }  // namespace telvo::protocol

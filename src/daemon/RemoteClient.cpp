@@ -123,7 +123,7 @@ bool RemoteClient::processXML(std::string_view bytes) {
             protocolVersion_ = attributes["protocol"].intValue();
             clientPlatform_ = attributes["platform"].intValue();
             auto answer = protocol::documentWithType(100);
-            protocol::rootOf(*answer).append_attribute("protocol") = format("%i", protocol::kProtocolVersion).c_str();
+            answer->root().setAttribute("protocol", format("%i", protocol::kProtocolVersion));
             sendData(protocol::serialize(*answer));
             break;
         }
@@ -184,8 +184,8 @@ void RemoteClient::sendServerDetails() {
     ServerManager& server = ServerManager::sharedServerManager();
     const DaemonCollectors& collectors = Controller::sharedController().collectors();
     auto document = protocol::documentWithType(100);
-    pugi::xml_node root = protocol::rootOf(*document);
-    auto add = [&](const char* key, const std::string& value) { root.append_attribute(key) = value.c_str(); };
+    xml::XmlElement root = document->root();
+    auto add = [&](const char* key, const std::string& value) { root.setAttribute(key, value); };
     add("protocol", format("%i", protocol::kProtocolVersion));
     add("model", collectors.modelIdentifier ? collectors.modelIdentifier() : "");
     add("uuid", TVSPreferences::sharedPreferences().objectForKey("uuid").stringValue());
@@ -207,7 +207,7 @@ void RemoteClient::sendServerDetails() {
 
 void RemoteClient::sendStatResponse() {
     auto document = protocol::documentWithType(104);
-    pugi::xml_node root = protocol::rootOf(*document);
+    xml::XmlElement root = document->root();
     for (const StatCollectorPtr& collector : ServerManager::sharedServerManager().statCollectors()) {
         if (!collector) continue;
         std::string type = collector->statType();
