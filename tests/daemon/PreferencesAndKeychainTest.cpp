@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <set>
+
+#include "DaemonFixture.h"
+#include "daemon/Controller.h"
+#include "daemon/Passcode.h"
+#include "daemon/TVSKeychain.h"
+#include "daemon/TVSPreferences.h"
+#include "platform/values/PropertyList.h"
+
+using namespace telvo;
+using telvo::testing::DaemonFixture;
+
+namespace {
+using PreferencesTest = DaemonFixture;
+using KeychainTest = DaemonFixture;
+}  // namespace
+
+TEST_F(PreferencesTest, DefaultsAndTypedReads) {
+    TVSPreferences& p = TVSPreferences::sharedPreferences();
+    EXPECT_EQ(p.integerForKey("port"), 5109);
+    EXPECT_TRUE(p.boolForKey("bonjour enabled"));
+    EXPECT_EQ(p.integerForKey("port external"), 5109);
+    EXPECT_TRUE(p.objectForKey("uuid").isNull());
+    EXPECT_FALSE(p.boolForKey("map external port"));
+
+    p.setObject(Value("5110"), "port");  // text, as the control service stores it
+    EXPECT_EQ(p.integerForKey("port"), 5110);
+    p.removeObjectForKey("port");
+    EXPECT_EQ(p.integerForKey("port"), 5109);
+    p.setDouble(2.5, "x");
+    EXPECT_FLOAT_EQ(p.floatForKey("x"), 2.5f);
+}
+
+TEST_F(PreferencesTest, EveryWriteReachesAPrivateXMLPropertyList) {
+    TVSPreferences& p = TVSPreferences::sharedPreferences();
+    p.setBool(true, "Upgrade-2.3");
+    p.setObject(Value(ValueArray{Value("A"), Value("A")}), "authorized devices");
+
+    std::string file = host(TVSPreferences::kPath);
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Value stored = plist::readFile(TVSPreferences::kPath);
+    EXPECT_TRUE(stored["Upgrade-2.3"].boolValue());
+    EXPECT_EQ(stored["authorized devices"].count(), 2u);
+    // Defaults are not written, the port-map identifier is (once).
+    EXPECT_FALSE(stored.has("port"));
+    std::string identifier = stored["port map identifier"].stringValue();
+    EXPECT_EQ(identifier.size(), 5u);
+
+    TVSPreferences::resetForTesting();
+    EXPECT_EQ(TVSPreferences::sharedPreferences().objectForKey("port map identifier").stringValue(), identifier);
+    EXPECT_EQ(TVSPreferences::sharedPreferences().arrayForKey("authorized devices").count(), 2u);
+}
+
+TEST_F(PreferencesTest, AnUnreadableFileIsKeptAsideAndTheDefaultsServe) {
+    fs::createDirectories("/Library/Preferences");
+    std::ofstream(host(TVSPreferences::kPath)) << "<plist><dict><key>port</key>";
+    TVSPreferences& p = TVSPreferences::sharedPreferences();
+    EXPECT_EQ(p.integerForKey("port"), 5109);
+    EXPECT_TRUE(std::filesystem::exists(host(std::string(TVSPreferences::kPath) + ".invalid")));
+    EXPECT_TRUE(plist::readFile(TVSPreferences::kPath).isDictionary());
+}
+
+TEST(PasscodeTest, FiveDigitsNeverBelow10381) {
+    EXPECT_EQ(passcode::fromRandom(0), "10381");
+    EXPECT_EQ(passcode::fromRandom(85456), "95837");
+    EXPECT_EQ(passcode::fromRandom(85457), "10381");
+    EXPECT_EQ(passcode::fromRandom(0xffffffffu), std::to_string(10381 + 0xffffffffu % 85457));
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        std::string code = passcode::generate();
+        ASSERT_EQ(code.size(), 5u);
+        ASSERT_GE(std::stoi(code), 10381);
+        seen.insert(code);
+    }
+    EXPECT_GT(seen.size(), 40u);
+}
+
+TEST_F(KeychainTest, PrepareCreatesTheKeychainAndAPasscode) {
+    TVSPreferences::sharedPreferences().setObject(Value("old"), "authenc");
+    Controller::sharedController().prepare();
+    EXPECT_TRUE(logged("Telvo Server Daemon version 3.03 (270)"));
+    EXPECT_TRUE(std::filesystem::exists(host(TVSKeychain::kKeychainPath)));
+    auto code = TVSPreferences::sharedPreferences().passcode();
+    ASSERT_TRUE(code);
+    EXPECT_EQ(code->size(), 5u);
+    EXPECT_TRUE(TVSPreferences::sharedPreferences().objectForKey("authenc").isNull());
+    EXPECT_TRUE(TVSPreferences::sharedPreferences().boolForKey("Upgrade-2.3"));
+
+    // A deleted passcode item is replaced at the next start; a kept one stays.
+    telvo::testing::resetDaemonSingletons();
+    Controller::sharedController().prepare();
+    EXPECT_EQ(TVSPreferences::sharedPreferences().passcode(), code);
+    ErrorPtr error;
+    ASSERT_TRUE(TVSKeychain::sharedKeychain().deleteItemForUsername(std::string("passcode"), std::string("TelvoServer"), &error));
+    EXPECT_FALSE(TVSPreferences::sharedPreferences().passcode());
+    Controller::sharedController().prepare();
+    EXPECT_TRUE(TVSPreferences::sharedPreferences().passcode());
+}
+
+TEST_F(KeychainTest, PasswordItemsAndTheirErrors) {
+    TVSKeychain& k = TVSKeychain::sharedKeychain();
+    ErrorPtr error;
+    EXPECT_FALSE(k.getPasswordForUsername(std::string("passcode"), std::string("TelvoServer"), &error));
+    EXPECT_FALSE(error);
+
+    EXPECT_FALSE(k.storeUsername(std::nullopt, std::string("x"), std::string("s"), true, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, "TVSKeychain");
+    EXPECT_EQ(error->code, -2000);
+    EXPECT_FALSE(k.getPasswordForUsername(std::string("a"), std::nullopt, &error));
+    EXPECT_EQ(error->code, -2000);
+
+    ASSERT_TRUE(k.storeUsername(std::string("a"), std::string("one"), std::string("s"), true, &error));
+    ASSERT_TRUE(k.storeUsername(std::string("a"), std::string("two"), std::string("s"), false, &error));  // updated anyway
+    EXPECT_EQ(k.getPasswordForUsername(std::string("a"), std::string("s"), &error), "two");
+
+    std::string longPassword(2000, 'p');
+    ASSERT_TRUE(k.storeUsername(std::string("a"), longPassword, std::string("s"), true, &error));
+    EXPECT_EQ(k.getPasswordForUsername(std::string("a"), std::string("s"), &error)->size(), 1023u);
+    ASSERT_TRUE(k.storeUsername(std::string("a"), std::string("ab\0cd", 5), std::string("s"), true, &error));
+    EXPECT_EQ(k.getPasswordForUsername(std::string("a"), std::string("s"), &error), "ab");
+}
+
+TEST_F(KeychainTest, IdentityIsMadeOnceAndFoundByItsLabel) {
+    TVSKeychain& k = TVSKeychain::sharedKeychain();
+    EXPECT_TRUE(k.SSLIdentityAndCertificates().empty());
+    k.createNewIdentity();
+    auto identities = k.SSLIdentityAndCertificates();
+    ASSERT_EQ(identities.size(), 1u);
+    EXPECT_EQ(identities[0].label.rfind("TelvoServer2", 0), 0u);
+    k.createNewIdentity();  // a second one: only the first is answered
+    auto again = k.SSLIdentityAndCertificates();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0], identities[0]);
+    TVSKeychain::resetForTesting();
+    EXPECT_EQ(TVSKeychain::sharedKeychain().SSLIdentityAndCertificates()[0], identities[0]);
+}
