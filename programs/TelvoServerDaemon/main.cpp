@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "daemon/Controller.h"
 #include "platform/dispatch/MainLoop.h"
@@ -29,7 +30,11 @@ int main() {
     dispatch::SourcePtr terminate = dispatch::Source::createSignal(SIGTERM, dispatch::Queue::main());
     terminate->setEventHandler([] {
         Controller::sharedController().finalizeDatabase();
-        dispatch::MainLoop::exitProcess(0);
+        // Status 0 at once: nothing else is closed, and no object is torn down behind the
+        // queues that are still running.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(0);
     });
 
     Controller::sharedController().prepare();

@@ -11,6 +11,7 @@
 #include "history/FMDatabase.h"
 #include "history/HistoryDatabaseController.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/fs/Root.h"
 #include "platform/notify/DistributedNotificationCenter.h"
 #include "platform/time/Clock.h"
 
@@ -77,6 +78,8 @@ void Controller::start() {
 
     // 2. History files.
     DLog("loading databases");
+    // The installation makes this folder; a fresh root has none yet.
+    fs::createDirectories("/Library/Application Support/Telvo Server/databases", 0755);
     HistoryDatabaseController& files = HistoryDatabaseController::sharedHistoryDatabaseController();
     databaseWithPath(std::string(kLocalDatabasePath));
     HistoryDatabaseItemPtr longTerm = databaseItemWithPath(std::string(kLongTermDatabasePath));

@@ -40,7 +40,9 @@ TEST(ClientProtocolTest, TypeAndAttributesOfClientMessages) {
     for (const auto& c : cases) {
         Message message;
         EXPECT_EQ(parseMessage(c.text, message), c.parses) << c.text;
-        if (c.parses) EXPECT_EQ(message.type, c.type) << c.text;
+        if (c.parses) {
+            EXPECT_EQ(message.type, c.type) << c.text;
+        }
     }
 }
 
