@@ -9,7 +9,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "daemon/DaemonLog.h"
+#include "foundation/ServerLog.h"
 #include "platform/process/ProcessIdentity.h"
 #include "platform/time/Clock.h"
 #include "platform/values/Format.h"

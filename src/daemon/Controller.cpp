@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "daemon/DaemonLog.h"
+#include "foundation/ServerLog.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"

@@ -2,6 +2,9 @@
 
 #include <fstream>
 
+#include "foundation/KXRVersions.h"
+#include "platform/values/Format.h"
+
 namespace telvo {
 
 namespace {
@@ -18,7 +21,10 @@ std::string dmiProductName() {
 DaemonCollectors makeDaemonCollectors() {
     DaemonCollectors c;
     c.modelIdentifier = dmiProductName;
-    c.osVersion = [] { return std::string("0.0.0"); };
+    c.osVersion = [] {
+        const KXRVersions& v = KXRVersions::sharedVersions();
+        return format("%d.%d.%d", int(v.major()), int(v.minor()), int(v.bugfix()));
+    };
     return c;
 }
 

@@ -1,9 +1,10 @@
 #include "daemon/RemoteClient.h"
 
 #include "daemon/ClientProtocol.h"
+#include "foundation/KXRVersions.h"
 #include "daemon/Controller.h"
-#include "daemon/DaemonLog.h"
-#include "daemon/Gzip.h"
+#include "foundation/ServerLog.h"
+#include "foundation/extensions/DataZLibSupport.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
@@ -68,8 +69,8 @@ void RemoteClient::startSSL() {
     ValueDictionary settings;
     settings[kCFStreamSSLCertificates] = Value(std::move(certificates));
     settings[kCFStreamSSLIsServer] = Value(true);
-    // The operating-system record reports 10.8 or later here, so the minimum is TLS 1.0.
-    settings[GCDAsyncSocketSSLProtocolVersionMin] = Value(int(kTLSProtocol1));
+    settings[GCDAsyncSocketSSLProtocolVersionMin] =
+        Value(int(KXRVersions::sharedVersions().mountainLion() ? kTLSProtocol1 : kSSLProtocolUnknown));
     socket_->startTLS(Value(std::move(settings)));
 }
 
@@ -220,7 +221,10 @@ void RemoteClient::sendStatResponse() {
             if (node) protocol::appendStatNode(root, *node);
     }
     std::string payload = protocol::serialize(*document);
-    if (allowsCompression_) payload = gzip::deflate(payload);
+    if (allowsCompression_) {
+        auto compressed = deflate(toBytes(payload));
+        payload = compressed ? std::string(compressed->begin(), compressed->end()) : std::string();
+    }
     sendData(protocol::replyHeader(payload.size(), allowsCompression_));
     statTree_ = Value(ValueDictionary{});
     sendData(payload);
@@ -228,7 +232,7 @@ void RemoteClient::sendStatResponse() {
 
 void RemoteClient::sendData(const std::string& bytes) {
     bytesSent_ += double(bytes.size());
-    if (socket_) socket_->writeData(toBytes(bytes), kWriteTimeout, kTag);
+    if (socket_ && !bytes.empty()) socket_->writeData(toBytes(bytes), kWriteTimeout, kTag);
 }
 
 }  // namespace telvo

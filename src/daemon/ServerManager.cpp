@@ -4,14 +4,15 @@
 
 #include "daemon/BonjourManager.h"
 #include "daemon/Controller.h"
-#include "daemon/DaemonLog.h"
+#include "foundation/ServerLog.h"
 #include "daemon/RemoteClient.h"
 #include "daemon/TVSPreferences.h"
+#include "foundation/extensions/StringMD5.h"
+#include "platform/crypto/Random.h"
 #include "platform/notify/DistributedNotificationCenter.h"
 #include "platform/time/Clock.h"
 #include "platform/values/Format.h"
 
-#include <sys/random.h>
 
 namespace telvo {
 
@@ -25,7 +26,7 @@ constexpr const char* kSocketUpdated = "TelvoServerSocketUpdated";
 // A random (version 4) UUID in upper-case 8-4-4-4-12 form; empty when no random bytes came.
 std::string newUUIDString() {
     unsigned char b[16];
-    if (getrandom(b, sizeof b, 0) != ssize_t(sizeof b)) return {};
+    crypto::randomBytes(b, sizeof b);
     b[6] = (b[6] & 0x0f) | 0x40;
     b[8] = (b[8] & 0x3f) | 0x80;
     std::string out;
@@ -85,8 +86,8 @@ void ServerManager::loadUUID() {
     if (!preferences.objectForKey("uuid").isNull()) return;
     std::string uuid = newUUIDString();
     if (uuid.empty()) {
-        // As the platform does without a UUID: the MD5 of the time.
-        uuid = format("%.0f", platform::Clock::now());
+        // Without a UUID: the MD5 of the time.
+        uuid = MD5(format("%.0f", platform::Clock::now()));
     }
     preferences.setObject(Value(uuid), "uuid");
 }

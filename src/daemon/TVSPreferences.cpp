@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "daemon/DaemonLog.h"
+#include "foundation/ServerLog.h"
 #include "daemon/Passcode.h"
 #include "daemon/TVSKeychain.h"
 #include "platform/fs/Root.h"

@@ -8,6 +8,7 @@
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
+#include "foundation/ServerLog.h"
 #include "history/HistoryDatabaseController.h"
 
 namespace telvo::testing {
@@ -21,33 +22,50 @@ void resetDaemonSingletons() {
     TVSKeychain::resetForTesting();
 }
 
-namespace {
-std::mutex gLogMutex;
-}
-
 void DaemonFixture::SetUp() {
     char pattern[] = "/tmp/telvo-daemon-XXXXXX";
     root_ = mkdtemp(pattern);
     fs::setRootForTesting(root_);
     resetDaemonSingletons();
-    daemonlog::setSinkForTesting([this](const std::string& line) {
-        std::lock_guard lock(gLogMutex);
-        log_.push_back(line);
-    });
+    log_ = std::tmpfile();
+    setDaemonLogStream(log_);
 }
 
 void DaemonFixture::TearDown() {
     resetDaemonSingletons();
-    daemonlog::setSinkForTesting(nullptr);
+    setDaemonLogStream(nullptr);
+    if (log_) std::fclose(log_);
+    log_ = nullptr;
     fs::setRootForTesting("");
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
 }
 
-bool DaemonFixture::logged(const std::string& line) const {
-    std::lock_guard lock(gLogMutex);
-    for (const auto& l : log_)
-        if (l == line) return true;
+std::vector<std::string> DaemonFixture::logMessages() const {
+    std::vector<std::string> messages;
+    if (!log_) return messages;
+    std::fflush(log_);
+    long end = std::ftell(log_);
+    std::string text(size_t(end), '\0');
+    std::rewind(log_);
+    size_t n = std::fread(text.data(), 1, text.size(), log_);
+    text.resize(n);
+    std::fseek(log_, 0, SEEK_END);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t newline = text.find('\n', start);
+        std::string line = text.substr(start, newline == std::string::npos ? std::string::npos : newline - start);
+        // "YYYY-MM-dd HH:mm:ss.SSS: " is 25 characters.
+        messages.push_back(line.size() >= 25 && line[23] == ':' ? line.substr(25) : line);
+        if (newline == std::string::npos) break;
+        start = newline + 1;
+    }
+    return messages;
+}
+
+bool DaemonFixture::logged(const std::string& message) const {
+    for (const auto& m : logMessages())
+        if (m == message) return true;
     return false;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/DaemonLog.h"
+#include "foundation/ServerLog.h"
 #include "platform/fs/Root.h"
 
 namespace telvo::testing {
@@ -19,9 +19,11 @@ protected:
     void TearDown() override;
     // The host path of a path as the daemon names it.
     std::string host(const std::string& path) const { return root_ + path; }
-    bool logged(const std::string& line) const;
+    // The messages of the daemon log lines written so far (time stamps taken off).
+    std::vector<std::string> logMessages() const;
+    bool logged(const std::string& message) const;
     std::string root_;
-    std::vector<std::string> log_;
+    FILE* log_ = nullptr;
 };
 
 }  // namespace telvo::testing

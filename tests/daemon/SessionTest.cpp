@@ -225,7 +225,7 @@ TEST_F(SessionTest, AnOverlongMessageClosesTheSession) {
     });
     ASSERT_TRUE(dispatch::MainLoop::runUntil([] { return ServerManager::sharedServerManager().clients().empty(); }, 10));
     bool sawMaximum = false;
-    for (const auto& line : log_)
+    for (const auto& line : logMessages())
         sawMaximum |= line.find("Disconnecting with error") != std::string::npos && line.find("Code=6") != std::string::npos;
     EXPECT_TRUE(sawMaximum);
 }
