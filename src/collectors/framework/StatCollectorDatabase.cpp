@@ -116,7 +116,7 @@ void StatCollector::insertSample(const Value& sample, int64_t level) {
             const std::string& k = key.string();
             if (!sample.has(k)) {
                 frameworklog::log(description() + " - missing key - '" + k + "'");
-                args.push_back(Value());  // bound as NULL, so the row keeps its shape
+                args.emplace_back();  // bound as NULL, so the row keeps its shape
                 continue;
             }
             args.push_back(sample[k]);
@@ -137,7 +137,7 @@ void StatCollector::insertSample(const Value& sample, int64_t level) {
             const std::string& k = key.string();
             if (!entry.has(k)) {
                 frameworklog::log(description() + " - missing item key - '" + k + "'");
-                args.push_back(Value());
+                args.emplace_back();
                 continue;
             }
             args.push_back(entry[k]);

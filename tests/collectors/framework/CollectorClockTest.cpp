@@ -2,6 +2,8 @@
 // stopping, and the level advance it drives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "collectors/framework/TestCollectors.h"
@@ -211,6 +213,38 @@ TEST_F(CollectorClockTest, GapFillingAfterALongPause) {
     auto never = std::make_shared<TestValuesCollector>(1);
     never->fillGaps();
     EXPECT_EQ(never->idForInterval(1), 1) << "a level whose time is 0 is left alone";
+}
+
+}  // namespace
+
+namespace {
+
+struct ThreadedCollector : TestValuesCollector {
+    ThreadedCollector() : TestValuesCollector(1) {}
+    bool threadedUpdating() const override { return true; }
+    void updateStats() override {
+        TestValuesCollector::updateStats();
+        auto q = dispatch::Queue::current();
+        if (!q || q->isMain()) onMain = true;
+        updaterFinishBlock()(*this);
+    }
+    std::atomic<bool> onMain{false};
+};
+
+TEST_F(CollectorClockTest, ThreadedUpdatingSamplesOffTheMainQueue) {
+    auto c = std::make_shared<ThreadedCollector>();
+    auto voter = std::make_shared<Voter>();
+    voter->answers = true;
+    voter->vote = true;
+    c->addDelegate(voter);
+    c->startLogging();
+    dispatch::MainLoop::runFor(5.0);
+    EXPECT_EQ(c->samplesTaken, 5);
+    EXPECT_FALSE(c->onMain) << "the sampling step runs on the global queue";
+    EXPECT_EQ(std::count(voter->modes.begin(), voter->modes.end(), 0), 5)
+        << "the finish block tells the delegates on the main queue";
+    EXPECT_EQ(c->idForInterval(0), 6);
+    c->cleanup();
 }
 
 }  // namespace
