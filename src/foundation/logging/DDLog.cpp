@@ -31,10 +31,24 @@ struct Core {
     std::atomic<unsigned> processors{1};
 };
 
+// Longest wait of the exit hook (real seconds): an exit called from inside a delivery would
+// otherwise wait for itself.
+constexpr double kExitFlushTimeout = 10;
+
+void flushNodes(Core& c);
+Core& core();
+
+// At exit the calling thread's thread-local state (the dispatch layer's record of the queue
+// it runs) is already destroyed, so the hook neither syncs nor asks which queue it is on:
+// it queues the flush and waits for it.
 void flushOnExit() {
-    // exit() called from a block of the logging queue cannot wait for that queue.
-    if (DDLog::isOnLoggingQueue()) return;
-    DDLog::applicationWillTerminate();
+    auto& c = core();
+    auto done = std::make_shared<dispatch::Semaphore>(0);
+    c.queue->async([&c, done] {
+        flushNodes(c);
+        done->signal();
+    });
+    done->wait(kExitFlushTimeout);
 }
 
 // Made on first use and never destroyed: the exit hook and loggers on other threads may still
@@ -155,17 +169,22 @@ void DDLog::queueLogMessage(const DDLogMessagePtr& logMessage, bool asynchronous
     }
 }
 
+namespace {
+// On the logging queue: every logger flushes, in parallel; returns when all have.
+void flushNodes(Core& c) {
+    bool any = false;
+    for (auto& node : c.nodes) {
+        auto logger = node->logger;
+        c.group.async(node->loggerQueue, [logger] { logger->flush(); });
+        any = true;
+    }
+    if (any) c.group.wait();
+}
+}  // namespace
+
 void DDLog::flushLog() {
     auto& c = core();
-    auto flushAll = [&c] {
-        bool any = false;
-        for (auto& node : c.nodes) {
-            auto logger = node->logger;
-            c.group.async(node->loggerQueue, [logger] { logger->flush(); });
-            any = true;
-        }
-        if (any) c.group.wait();
-    };
+    auto flushAll = [&c] { flushNodes(c); };
     if (isOnLoggingQueue()) {
         flushAll();
     } else {
