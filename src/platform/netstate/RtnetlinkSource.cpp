@@ -1,0 +1,128 @@
+// Network state from rtnetlink dumps, with a watcher thread for change reports.
+#include "platform/netstate/RtnetlinkSource.h"
+
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <cerrno>
+#include <map>
+#include "platform/netstate/DynamicStore.h"
+#include "platform/netstate/Rtnetlink.h"
+
+namespace telvo::netstate {
+
+RtnetlinkSource::~RtnetlinkSource() { stopWatching(); }
+
+ValueDictionary RtnetlinkSource::build(const std::vector<Ipv4Address>& addresses,
+                                       const std::vector<Ipv4Route>& routes) {
+    ValueDictionary out;
+    const Ipv4Route* best = nullptr;
+    for (const auto& r : routes) {
+        if (r.destinationLength != 0 || r.type != 1 /* RTN_UNICAST */) continue;
+        if (!best || r.priority < best->priority) best = &r;
+    }
+    if (best) {
+        Value global;
+        if (!best->gateway.empty()) global.set("Router", best->gateway);
+        if (!best->interfaceName.empty()) global.set("PrimaryInterface", best->interfaceName);
+        out[DynamicStore::kGlobalIPv4Key] = global;
+    }
+    std::map<std::string, Value> perInterface;
+    for (const auto& a : addresses) {
+        Value& v = perInterface[a.interfaceName];
+        v.mutableDictionary()["Addresses"].append(a.address);
+        v.mutableDictionary()["SubnetMasks"].append(maskFromPrefix(a.prefixLength));
+    }
+    for (auto& [name, v] : perInterface) out[DynamicStore::interfaceIPv4Key(name)] = v;
+    return out;
+}
+
+ValueDictionary RtnetlinkSource::snapshot() {
+    std::vector<Ipv4Address> addresses;
+    std::vector<Ipv4Route> routes;
+    dumpIpv4Addresses(addresses);
+    dumpIpv4Routes(routes);
+    return build(addresses, routes);
+}
+
+void RtnetlinkSource::setChangeListener(ChangeListener listener) {
+    stopWatching();
+    std::lock_guard<std::mutex> lock(mutex_);
+    listener_ = std::move(listener);
+    if (!listener_) return;
+    int nl = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+    if (nl < 0) return;
+    sockaddr_nl local{};
+    local.nl_family = AF_NETLINK;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE;
+    if (bind(nl, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
+        close(nl);
+        return;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        close(nl);
+        return;
+    }
+    thread_ = std::thread([this, nl, wake = wakeFd_] { watch(nl, wake); });
+}
+
+void RtnetlinkSource::stopWatching() {
+    std::thread t;
+    int wake = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        t = std::move(thread_);
+        wake = wakeFd_;
+        wakeFd_ = -1;
+    }
+    if (wake >= 0) {
+        uint64_t one = 1;
+        (void)!write(wake, &one, sizeof one);
+    }
+    if (t.joinable()) t.join();
+    if (wake >= 0) close(wake);
+}
+
+void RtnetlinkSource::watch(int nl, int wake) {
+    ValueDictionary previous = snapshot();
+    char buf[16384];
+    for (;;) {
+        pollfd fds[2] = {{nl, POLLIN, 0}, {wake, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents) break;
+        // Drain the burst (a lost burst, ENOBUFS, is covered by the fresh dump below), then
+        // give the kernel a moment to finish related changes.
+        for (int round = 0; round < 2; ++round) {
+            while (recv(nl, buf, sizeof buf, 0) > 0 || errno == ENOBUFS) {
+            }
+            pollfd again{nl, POLLIN, 0};
+            if (poll(&again, 1, 50) <= 0) break;
+        }
+        ValueDictionary now = snapshot();
+        std::vector<std::string> changed;
+        for (const auto& [k, v] : now) {
+            auto it = previous.find(k);
+            if (it == previous.end() || it->second != v) changed.push_back(k);
+        }
+        for (const auto& [k, v] : previous)
+            if (!now.count(k)) changed.push_back(k);
+        previous = std::move(now);
+        if (changed.empty()) continue;
+        ChangeListener listener;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            listener = listener_;
+        }
+        if (listener) listener(changed);
+    }
+    close(nl);
+}
+
+}  // namespace telvo::netstate

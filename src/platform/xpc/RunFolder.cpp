@@ -1,0 +1,46 @@
+// Making and checking socket folders.
+#include "platform/xpc/RunFolder.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+#include "platform/fs/Root.h"
+
+namespace telvo::xpc {
+
+gid_t groupID(const std::string& name) {
+    std::vector<char> buf(16384);
+    group grp{};
+    group* g = nullptr;
+    if (getgrnam_r(name.c_str(), &grp, buf.data(), buf.size(), &g) != 0 || !g) return gid_t(-1);
+    return g->gr_gid;
+}
+
+ErrorPtr prepareRunFolder(const std::string& path, mode_t mode, gid_t group) {
+    std::string host = fs::resolve(path);
+    auto posix = [&](int err, const std::string& what) {
+        return makeError("NSPOSIXErrorDomain", err, what + " " + host + ": " + std::strerror(err));
+    };
+    struct stat st{};
+    if (lstat(host.c_str(), &st) != 0) {
+        if (errno != ENOENT) return posix(errno, "cannot inspect");
+        std::string parent = path.substr(0, path.find_last_of('/'));
+        if (!parent.empty() && !fs::isDirectory(parent) && !fs::createDirectories(parent, 0755))
+            return posix(errno, "cannot make the parent of");
+        if (mkdir(host.c_str(), mode) != 0 && errno != EEXIST) return posix(errno, "cannot make");
+        if (lstat(host.c_str(), &st) != 0) return posix(errno, "cannot inspect");
+    }
+    if (!S_ISDIR(st.st_mode)) return posix(ENOTDIR, "not a folder:");
+    if (st.st_uid != geteuid()) return posix(EPERM, "owned by another user:");
+    if (geteuid() == 0 && group != gid_t(-1) && st.st_gid != group && chown(host.c_str(), 0, group) != 0)
+        return posix(errno, "cannot set the group of");
+    if ((st.st_mode & 07777) != mode && chmod(host.c_str(), mode) != 0) return posix(errno, "cannot set the mode of");
+    if (lstat(host.c_str(), &st) != 0) return posix(errno, "cannot inspect");
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return posix(EPERM, "writable by others:");
+    return nullptr;
+}
+
+}  // namespace telvo::xpc

@@ -1,0 +1,23 @@
+#pragma once
+// Folders that hold service sockets: made when missing, and trusted only when they belong to
+// this process's user (root for the daemon) and nobody else may write into them, so that no
+// other user can put a socket of their own in the service's place.
+#include <sys/types.h>
+#include <string>
+#include "platform/Error.h"
+
+namespace telvo::xpc {
+
+// The folder the stand-in's service sockets live in ("/var/run/telvo/xpc").
+constexpr const char* kServiceFolder = "/var/run/telvo/xpc";
+
+// Makes the folder (and missing parents, mode 0755) with `mode`; when `group` is not
+// gid_t(-1) and this process runs as root, the folder's group becomes `group`. Answers an
+// error in domain "NSPOSIXErrorDomain" when it cannot be made, or when it exists but is owned
+// by another user, is no directory, or is writable by group or others.
+ErrorPtr prepareRunFolder(const std::string& path, mode_t mode, gid_t group = gid_t(-1));
+
+// The gid of a group name, gid_t(-1) when there is none.
+gid_t groupID(const std::string& name);
+
+}  // namespace telvo::xpc
