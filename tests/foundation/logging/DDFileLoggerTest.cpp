@@ -152,6 +152,50 @@ TEST_F(DDFileLoggerTest, DeletingOrRenamingTheCurrentFileRollsWithoutLosingTheNe
     }
 }
 
+// Tells what the logger reports to its manager.
+class WatchedManager : public DDLogFileManagerDefault {
+public:
+    using DDLogFileManagerDefault::DDLogFileManagerDefault;
+    void didArchiveLogFile(const std::string& path) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        archivedAtStart.push_back(path);
+    }
+    void didRollAndArchiveLogFile(const std::string& path) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        rolled.push_back(path);
+    }
+    size_t rolledCount() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return rolled.size();
+    }
+    std::mutex mutex;
+    std::vector<std::string> archivedAtStart, rolled;
+};
+
+TEST_F(DDFileLoggerTest, ADeletionWhileIdleRollsAtOnce) {
+    platform::Clock::useVirtual(kMarch5);
+    auto manager = std::make_shared<WatchedManager>("/Logs");
+    auto logger = std::make_shared<DDFileLogger>(manager);
+    deliver(logger, "only");
+    std::string path = "/Logs/" + kAppName + " 2024-03-05 07-09.log";
+    ASSERT_TRUE(fs::exists(path));
+    ASSERT_EQ(::unlink(host(path).c_str()), 0);
+    EXPECT_TRUE(dispatch::MainLoop::runUntil([&] { return manager->rolledCount() == 1; }, 10))
+        << "the deletion was not noticed without a further record";
+    EXPECT_EQ(manager->rolled, std::vector<std::string>{path});
+    EXPECT_TRUE(manager->archivedAtStart.empty());
+
+    // A newest file over the limit at start is archived and reported as such.
+    touchHostFile(host("/Logs/" + kAppName + " 2024-03-05 07-08.log"), std::string(2000, 'x'));
+    auto restartedManager = std::make_shared<WatchedManager>("/Logs");
+    auto restarted = std::make_shared<DDFileLogger>(restartedManager);
+    restarted->setMaximumFileSize(1000);
+    settle(restarted);
+    deliver(restarted, "new");
+    EXPECT_EQ(restartedManager->archivedAtStart,
+              std::vector<std::string>{"/Logs/" + kAppName + " 2024-03-05 07-08.log"});
+}
+
 TEST_F(DDFileLoggerTest, ARestartContinuesTheUnarchivedNewestFileWithinTheLimits) {
     {
         auto logger = makeLogger();
