@@ -2,6 +2,11 @@
 
 #include <fstream>
 
+#include "collectors/system/CPUStatCollectorMac.h"
+#include "collectors/system/LoadStatCollectorMac.h"
+#include "collectors/system/MemoryStatCollectorMac.h"
+#include "collectors/system/UptimeStatCollectorMac.h"
+
 #include "foundation/KXRVersions.h"
 #include "platform/values/Format.h"
 
@@ -20,6 +25,12 @@ std::string dmiProductName() {
 
 DaemonCollectors makeDaemonCollectors() {
     DaemonCollectors c;
+    c.cpu = CPUStatCollectorMac::sharedCPUCollector();
+    c.load = LoadStatCollectorMac::sharedLoadCollector();
+    c.memory = MemoryStatCollectorMac::sharedMemoryCollector();
+    auto uptime = UptimeStatCollectorMac::sharedUptimeCollector();
+    c.uptime = uptime;
+    c.loadUptime = [uptime] { uptime->loadUptime(); };
     c.modelIdentifier = dmiProductName;
     c.osVersion = [] {
         const KXRVersions& v = KXRVersions::sharedVersions();

@@ -10,6 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <atomic>
+#include <map>
+#include <pthread.h>
+#include <regex>
+#include <sched.h>
+#include <vector>
 
 #include "DaemonFixture.h"
 #include "FreePort.h"
@@ -135,7 +141,10 @@ TEST_F(DaemonProgramTest, StartsOnAnEmptyRootServesOverBothFamiliesAndStopsOnSIG
     auto reply = v4.readStatReply();
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->header.attributes["c"], "1");
-    EXPECT_EQ(reply->payload, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"104\"></tvx>");  // no collectors built in yet
+    // The system collectors answer, in the served order.
+    EXPECT_EQ(reply->payload.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"104\"><stat type=\"cpu\" ", 0), 0u)
+        << reply->payload;
+    EXPECT_NE(reply->payload.find("<stat type=\"load\" "), std::string::npos) << reply->payload;
 
     // Connected clients do not keep it from stopping with status 0.
     EXPECT_EQ(stop(SIGTERM), 0);
@@ -184,4 +193,149 @@ TEST_F(DaemonProgramTest, APortInUseLeavesTheDaemonRunningWithoutListening) {
     EXPECT_EQ(waitpid(pid_, nullptr, WNOHANG), 0);  // still running
     EXPECT_EQ(stop(SIGTERM), 0);
     ::close(blocker);
+}
+
+namespace {
+
+// The attributes of the "s" elements of the stat element of `type` and `interval` in a reply.
+std::vector<std::map<std::string, std::string>> replySamples(const std::string& payload, const std::string& type,
+                                                             int interval) {
+    std::vector<std::map<std::string, std::string>> out;
+    const std::string head = "<stat type=\"" + type + "\" interval=\"" + std::to_string(interval) + "\"";
+    size_t at = payload.find(head);
+    if (at == std::string::npos) return out;
+    const size_t end = payload.find("</stat>", at);
+    const std::regex attribute("([a-z]+)=\"([^\"]*)\"");
+    for (size_t s = payload.find("<s ", at); s != std::string::npos && s < end; s = payload.find("<s ", s + 1)) {
+        const std::string tag = payload.substr(s, payload.find('>', s) - s);
+        std::map<std::string, std::string> attrs;
+        for (std::sregex_iterator m(tag.begin(), tag.end(), attribute), none; m != none; ++m) attrs[(*m)[1]] = (*m)[2];
+        out.push_back(attrs);
+    }
+    return out;
+}
+
+std::string statAttribute(const std::string& payload, const std::string& type, const std::string& name) {
+    size_t at = payload.find("<stat type=\"" + type + "\"");
+    if (at == std::string::npos) return "";
+    const std::string tag = payload.substr(at, payload.find('>', at) - at);
+    size_t v = tag.find(" " + name + "=\"");
+    if (v == std::string::npos) return "";
+    v += name.size() + 3;
+    return tag.substr(v, tag.find('"', v) - v);
+}
+
+std::vector<double> firstNumbers(const char* path, int count) {
+    std::ifstream in(path);
+    std::vector<double> out(count);
+    for (double& d : out) in >> d;
+    return out;
+}
+
+}  // namespace
+
+// The daemon on this machine's own /proc: CPU follows a busy processor, load and uptime agree
+// with the kernel's files, and a restart keeps the history and the one boot-time row.
+TEST_F(DaemonProgramTest, SystemCollectorsSmokeOnThisMachine) {
+    const std::string local = "/Library/Application Support/Telvo Server/databases/local.db";
+    const std::string longTerm = "/Library/Application Support/Telvo Server/databases/longterm.db";
+    start();
+    std::string code = passcode();
+    ProtocolClient client;
+    std::string error;
+    ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
+    ASSERT_EQ(client.logIn("SMOKE-DEVICE", code, false, &error), "0") << error;
+
+    // One processor spins for three seconds.
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int busy = -1;
+    for (int c = CPU_SETSIZE - 1; c >= 0 && busy < 0; --c)
+        if (CPU_ISSET(c, &allowed)) busy = c;
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    std::atomic<bool> stopSpinning{false};
+    std::thread spinner([&] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(busy, &one);
+        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+        volatile uint64_t n = 0;
+        while (!stopSpinning.load(std::memory_order_relaxed)) n = n + 1;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(3200));
+    ASSERT_TRUE(client.send(ProtocolClient::statRequest("cpu,load,uptime")));
+    auto reply = client.readStatReply();
+    const double kernelUptime = firstNumbers("/proc/uptime", 1)[0];
+    stopSpinning = true;
+    spinner.join();
+    ASSERT_TRUE(reply);
+
+    auto cpu = replySamples(reply->payload, "cpu", 0);
+    ASSERT_GE(cpu.size(), 2u) << reply->payload;
+    // The whole-second samples taken while it spun (the last one surely): one processor of
+    // `online` fully busy is at least 100 / online percent of the machine.
+    const auto& last = cpu.back();
+    const double busyShare = std::stod(last.at("u")) + std::stod(last.at("s")) + std::stod(last.at("n"));
+    EXPECT_GE(busyShare, 0.85 * 100.0 / double(online)) << reply->payload;
+    EXPECT_LE(busyShare, 100.0);
+    EXPECT_GT(std::stoi(statAttribute(reply->payload, "cpu", "tasks")), 1);
+
+    // The kernel's load average changes every five seconds: when it reads the same before a
+    // whole second and after the request, the newest sample holds exactly that reading.
+    bool compared = false;
+    for (int attempt = 0; attempt < 8 && !compared; ++attempt) {
+        const std::vector<double> before = firstNumbers("/proc/loadavg", 3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        ASSERT_TRUE(client.send(ProtocolClient::statRequest("load")));
+        auto answer = client.readStatReply();
+        ASSERT_TRUE(answer);
+        if (firstNumbers("/proc/loadavg", 3) != before) continue;
+        auto load = replySamples(answer->payload, "load", 0);
+        ASSERT_FALSE(load.empty());
+        char text[32];
+        const char* names[] = {"one", "five", "fifteen"};
+        for (int i = 0; i < 3; ++i) {
+            std::snprintf(text, sizeof text, "%.2f", before[i]);
+            EXPECT_EQ(load.back().at(names[i]), text) << answer->payload;
+        }
+        compared = true;
+    }
+    EXPECT_TRUE(compared) << "/proc/loadavg never held still for a second";
+
+    const double u = std::stod(statAttribute(reply->payload, "uptime", "u"));
+    EXPECT_NEAR(u, kernelUptime, 1.0);
+
+    // Long enough for two hour-level rows (one every 6 s), then a restart. (The level's first
+    // row, written when its first due time is set, has sample number 0; reloading numbers it
+    // 1 and so drops the real sample 1, which is why one row is not enough here.)
+    std::this_thread::sleep_for(std::chrono::milliseconds(9000));
+    client.close();
+    ASSERT_EQ(stop(SIGTERM), 0);
+    const std::string stored = sqlite(local, "select count(*) from hour_cpuhistory where empty = 0;");
+    ASSERT_GE(std::atoi(stored.c_str()), 2) << stored;
+    EXPECT_EQ(sqlite(local, "select count(*) from boottimes;"), "1\n");
+    EXPECT_EQ(sqlite(longTerm, "select count(*) from boottimes;"), "1\n");
+    const std::string newest = sqlite(local, "select cast(sample as int) from hour_cpuhistory where empty = 0 order by sample desc limit 1;");
+
+    const size_t logBefore = logText().size();
+    start();
+    // start() sees the first run's line; wait for the second daemon's own.
+    const std::string ready = ": Waiting for connections on port " + std::to_string(port_) + ".\n";
+    for (int i = 0; i < 500 && logText().find(ready, logBefore) == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_NE(logText().find(ready, logBefore), std::string::npos) << logText();
+    ProtocolClient again;
+    ASSERT_TRUE(again.connect("127.0.0.1", port_, &error)) << error;
+    ASSERT_EQ(again.logIn("SMOKE-DEVICE", std::nullopt, false, &error), "0") << error;
+    ASSERT_TRUE(again.send(ProtocolClient::statRequest("cpu", "0|0")));
+    auto second = again.readStatReply();
+    ASSERT_TRUE(second);
+    bool found = false;
+    for (const auto& s : replySamples(second->payload, "cpu", 1))
+        if (s.at("id") + "\n" == newest && !s.count("empty")) found = true;
+    EXPECT_TRUE(found) << "stored hour sample " << newest << " not served after the restart:\n" << second->payload;
+    again.close();
+    ASSERT_EQ(stop(SIGTERM), 0);
+    EXPECT_EQ(sqlite(local, "select count(*) from boottimes;"), "1\n") << "same boot, no second row";
+    EXPECT_EQ(sqlite(longTerm, "select count(*) from boottimes;"), "1\n");
 }
