@@ -73,6 +73,19 @@ bool MainLoop::runUntil(const std::function<bool()>& predicate, double timeoutSe
     }
 }
 
+void MainLoop::setWakeHandler(std::function<void()> handler) {
+    detail::MainQueue::instance().setWakeHandler(std::move(handler));
+}
+
+int MainLoop::runPending() {
+    detail::setMainThread();
+    auto& queue = detail::MainQueue::instance();
+    size_t pending = queue.queuedCount();
+    int ran = 0;
+    while (pending-- > 0 && queue.runOne()) ++ran;
+    return ran;
+}
+
 void MainLoop::exitProcess(int status) {
     std::fflush(nullptr);
     std::exit(status);
@@ -90,6 +103,7 @@ void MainLoop::resetForTesting() {
         queue.clear();
     }
     queue.clear();
+    queue.setWakeHandler(nullptr);
     detail::Scheduler::instance().clear();
     Clock::resetForTesting();
 }

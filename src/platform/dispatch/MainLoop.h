@@ -27,6 +27,12 @@ public:
     // Real mode: runs main-queue blocks until `predicate()` is true or `timeoutSeconds` of real
     // time have passed; answers the predicate's last value. For tests that wait on I/O.
     static bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds);
+    // For a program whose main thread runs another event loop (a GUI): `handler` is called,
+    // on whatever thread queued it, after each block is queued on the main queue; the event
+    // loop then calls runPending() on the main thread. Null removes the handler.
+    static void setWakeHandler(std::function<void()> handler);
+    // Runs the main-queue blocks queued so far (not those they queue) and returns how many.
+    static int runPending();
     // Makes runForever() return from the program with this status (exit()). For signal handlers.
     [[noreturn]] static void exitProcess(int status);
 

@@ -1,5 +1,6 @@
 #include "platform/time/Clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <ctime>
@@ -16,8 +17,6 @@ std::mutex& advanceMutex() {
     static std::mutex* m = new std::mutex();
     return *m;
 }
-// Virtual monotonic time starts here on every useVirtual().
-constexpr double kVirtualMonotonicStart = 1000000.0;
 
 double read(clockid_t id) {
     timespec ts{};
@@ -40,7 +39,10 @@ void Clock::useVirtual(double start) {
     {
         std::lock_guard<std::mutex> lock(advanceMutex());
         virtualWall.store(start);
-        virtualMonotonic.store(kVirtualMonotonicStart);
+        // Monotonic time carries on from where it is, so that deadlines armed before the
+        // switch keep their distance and the clock never runs backwards.
+        double mono = virtualMode.load() ? virtualMonotonic.load() : read(CLOCK_MONOTONIC);
+        virtualMonotonic.store(std::max(mono, read(CLOCK_MONOTONIC)));
         virtualMode.store(true, std::memory_order_release);
     }
     dispatch::detail::Scheduler::instance().clockChanged();

@@ -144,6 +144,31 @@ TEST_F(DispatchTest, SyncOntoTheMainQueueFromAWorker) {
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
+TEST_F(DispatchTest, AnotherEventLoopCanDriveTheMainQueue) {
+    std::atomic<int> wakes{0};
+    MainLoop::setWakeHandler([&] { ++wakes; });
+    std::vector<int> order;
+    auto worker = Queue::createSerial("gui-feeder");
+    worker->sync([&] {
+        Queue::main()->async([&] {
+            order.push_back(1);
+            // Queued by a pending block: left for the next round.
+            Queue::main()->async([&] { order.push_back(3); });
+        });
+        Queue::main()->async([&] { order.push_back(2); });
+    });
+    EXPECT_EQ(wakes, 2);
+    EXPECT_EQ(MainLoop::runPending(), 2);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(wakes, 3);
+    EXPECT_EQ(MainLoop::runPending(), 1);
+    EXPECT_EQ(MainLoop::runPending(), 0);
+    MainLoop::setWakeHandler(nullptr);
+    Queue::main()->async([] {});
+    EXPECT_EQ(wakes, 3);
+    MainLoop::runUntilIdle();
+}
+
 TEST_F(DispatchTest, GlobalQueueGrowsWhenBlocksWait) {
     // Every block waits until all have started: a fixed pool smaller than this would hang.
     constexpr int kBlocks = 64;

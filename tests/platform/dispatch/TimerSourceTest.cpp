@@ -133,6 +133,20 @@ TEST_F(DispatchTest, CancelHandlerWaitsForResume) {
     EXPECT_EQ(cancels, 1);
 }
 
+TEST_F(DispatchTest, SwitchingToVirtualTimeKeepsArmedDeadlines) {
+    auto timer = Source::createTimer(Queue::main());
+    int fired = 0;
+    timer->setEventHandler([&] { ++fired; });
+    timer->scheduleAfter(30);
+    timer->resume();
+    Clock::useVirtual(0);
+    MainLoop::runFor(29);
+    EXPECT_EQ(fired, 0);
+    MainLoop::runFor(1.5);
+    EXPECT_EQ(fired, 1);
+    timer->cancel();
+}
+
 TEST_F(DispatchTest, WallClockTimerFollowsClockSteps) {
     Clock::useVirtual(1000);
     auto timer = Source::createTimer(Queue::main());

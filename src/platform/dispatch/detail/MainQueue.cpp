@@ -23,10 +23,20 @@ MainQueue& MainQueue::instance() { return static_cast<MainQueue&>(*holder()); }
 QueuePtr MainQueue::shared() { return holder(); }
 
 void MainQueue::async(Block block) {
+    std::shared_ptr<std::function<void()>> handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        items_.push_back(Item{std::move(block), nullptr});
+        queued_.store(items_.size(), std::memory_order_release);
+        cv_.notify_all();
+        handler = wakeHandler_;
+    }
+    if (handler) (*handler)();
+}
+
+void MainQueue::setWakeHandler(std::function<void()> handler) {
     std::lock_guard<std::mutex> lock(mutex_);
-    items_.push_back(Item{std::move(block), nullptr});
-    queued_.store(items_.size(), std::memory_order_release);
-    cv_.notify_all();
+    wakeHandler_ = handler ? std::make_shared<std::function<void()>>(std::move(handler)) : nullptr;
 }
 
 void MainQueue::sync(const Block& block) {
@@ -38,12 +48,15 @@ void MainQueue::sync(const Block& block) {
     auto state = std::make_shared<SyncState>();
     state->block = &block;
     state->chain = chain;
+    std::shared_ptr<std::function<void()>> handler;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         items_.push_back(Item{Block(), state});
         queued_.store(items_.size(), std::memory_order_release);
         cv_.notify_all();
+        handler = wakeHandler_;
     }
+    if (handler && !isMainThread()) (*handler)();
     if (isMainThread()) {
         // This thread drives the main queue and runs none of its blocks now: run the
         // earlier blocks, then ours.

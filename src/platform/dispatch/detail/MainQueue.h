@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,8 @@ public:
     bool wait(bool untilIdle, std::optional<std::chrono::steady_clock::time_point> deadline);
     bool runnable();
     void wake();
+    void setWakeHandler(std::function<void()> handler);
+    size_t queuedCount() { return queued_.load(std::memory_order_acquire); }
     // Drops every queued block (tests); answers how many.
     size_t clear();
 
@@ -55,7 +58,8 @@ private:
     std::deque<Item> items_;
     int suspendCount_ = 0;
     std::atomic<size_t> queued_{0};  // items_.size(), readable without the lock
-    std::atomic<int> sleepers_{0};   // threads inside wait(), so that wake() may skip the lock
+    std::atomic<int> sleepers_{0};
+    std::shared_ptr<std::function<void()>> wakeHandler_;  // guarded by mutex_   // threads inside wait(), so that wake() may skip the lock
 };
 
 }  // namespace telvo::dispatch::detail
