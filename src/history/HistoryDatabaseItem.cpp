@@ -27,7 +27,7 @@ HistoryDatabaseItemPtr HistoryDatabaseItem::initWithPath(const std::string& path
     item->queue_->sync([raw] {
         raw->database_->setLogsErrors(false);
         raw->database_->setShouldCacheStatements(true);
-        if (!raw->database_->open()) historyLog(format("%s:%d %s Could not open db.", __FILE__, __LINE__, __func__));
+        if (!raw->database_->open()) historyLog("Could not open db.");
     });
     return item;
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include "foundation/logging/DDLog.h"
+
 namespace telvo::history {
 
 namespace {
@@ -20,8 +22,10 @@ void toHook(const std::string& message) {
 }
 }  // namespace
 
-void historyLog(const std::string& message) {
+void historyLog(const std::string& message, std::source_location where) {
     toHook(message);
+    DDLog::log(true, DDLogLevelAll, DDLogFlagInfo, 0, where.file_name(), where.function_name(), int(where.line()),
+               std::any(), "%@", message);
 }
 
 void consoleLog(const std::string& message) {
