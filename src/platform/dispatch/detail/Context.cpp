@@ -11,8 +11,25 @@ std::atomic<long> mainThread{0};
 }
 
 Chain& currentChain() {
-    thread_local Chain chain;
-    return chain;
+    // The chain lives on the heap behind a trivially destructible pointer. Exit hooks run
+    // after the exiting thread's thread-local objects are destroyed, and some of them still
+    // run blocks (the logging core flushes at exit with a sync onto its queue), so the first
+    // thread's chain is never freed; every other thread frees its chain when it ends.
+    thread_local Chain* chain = nullptr;
+    if (!chain) {
+        chain = new Chain;
+        if (threadId() != static_cast<long>(getpid())) {
+            struct Reaper {
+                Chain*& owned;
+                ~Reaper() {
+                    delete owned;
+                    owned = nullptr;
+                }
+            };
+            thread_local Reaper reaper{chain};
+        }
+    }
+    return *chain;
 }
 
 ChainScope::ChainScope(Chain chain) : saved_(std::move(currentChain())) { currentChain() = std::move(chain); }
