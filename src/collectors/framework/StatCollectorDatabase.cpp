@@ -151,8 +151,10 @@ void StatCollector::removeOldSamplesAtIndex(int64_t level) {
     const double cut = storage_.level(level).sampleID - kSamplesPerLevel;
     if (cut < 0) return;
     const std::string sql = "DELETE FROM %@ WHERE sample < ?";
-    historyaccess::addWrite(dbpath_, sql, tableAtIndex(level), {Value(cut)});
-    if (storageType_ == 2) historyaccess::addWrite(dbpath_, sql, itemTableAtIndex(level), {Value(cut)});
+    const std::string table = tableAtIndex(level);
+    if (!table.empty()) historyaccess::addWrite(dbpath_, sql, table, {Value(cut)});
+    const std::string itemTable = storageType_ == 2 ? itemTableAtIndex(level) : std::string();
+    if (!itemTable.empty()) historyaccess::addWrite(dbpath_, sql, itemTable, {Value(cut)});
 }
 
 void StatCollector::runDatabaseQueue() {
@@ -188,7 +190,7 @@ void StatCollector::loadPreviousSamplesAtIndex(int64_t level) {
 
 void StatCollector::lastLongTermSample() {
     sampleindexconfig& rec = storage_.level(8);
-    if (!dbpathLong_.empty()) {
+    if (!dbpathLong_.empty() && !tableAtIndex(8).empty()) {
         std::vector<Value> rows =
             historyaccess::query(dbpathLong_, withTable("SELECT * FROM %@ ORDER BY sample DESC LIMIT 1", tableAtIndex(8)));
         if (!rows.empty()) {

@@ -1,7 +1,7 @@
 #pragma once
 // One element of a collector's answer to a statistics request ("stat", "s", "item", "a"):
 // its name, its attributes in the order they were added and its children. The client
-// session copies these into the reply document (appendTo in StatNodeXML.h).
+// session copies these into the reply document (appendStatNodes in StatNodeXML.h).
 #include <memory>
 #include <string>
 #include <utility>

@@ -339,3 +339,27 @@ TEST_F(LazyItemLoadTest, ARequestStartsTheLoadAndAnswersWithLoadingThenWithTheIt
 }
 
 }  // namespace
+
+namespace {
+
+// A collector that keeps no tables answers no table names; nothing is created or queued.
+struct NoTables : fwtest::TestValuesCollector {
+    NoTables() : TestValuesCollector(1) {}
+    std::string tableAtIndex(int64_t) override { return std::string(); }
+    std::string itemTableAtIndex(int64_t) override { return std::string(); }
+};
+
+TEST_F(HistoryTablesTest, ACollectorWithoutTableNamesKeepsNoHistory) {
+    auto c = std::make_shared<NoTables>();
+    c->setDbpath(kLocalDB);
+    c->setDbpathLong(kLongTermDB);
+    EXPECT_FALSE(c->prepareDatabase(false));
+    c->loadPreviousSamples();
+    c->setID(5000, 1);
+    c->insertSample(c->emptySampleWithIdentifier(5000, 1), 1);
+    c->removeOldSamplesAtIndex(1);
+    EXPECT_TRUE(pendingWrites(kLocalDB).empty());
+    EXPECT_EQ(sql(kLocalDB, "SELECT count(*) FROM sqlite_master"), "0");
+}
+
+}  // namespace
