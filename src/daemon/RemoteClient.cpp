@@ -35,6 +35,14 @@ RemoteClientPtr RemoteClient::initWithSocket(const GCDAsyncSocketPtr& socket) {
     return client;
 }
 
+RemoteClientPtr RemoteClient::initDetachedForTesting(std::function<void(const std::string&)> sink,
+                                                     const std::string& address) {
+    RemoteClientPtr client(new RemoteClient(nullptr));
+    client->sink_ = std::move(sink);
+    client->address_ = address;
+    return client;
+}
+
 RemoteClient::~RemoteClient() {
     if (socket_) {
         socket_->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
@@ -232,6 +240,7 @@ void RemoteClient::sendStatResponse() {
 
 void RemoteClient::sendData(const std::string& bytes) {
     bytesSent_ += double(bytes.size());
+    if (sink_) sink_(bytes);
     if (socket_ && !bytes.empty()) socket_->writeData(toBytes(bytes), kWriteTimeout, kTag);
 }
 

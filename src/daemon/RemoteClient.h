@@ -5,6 +5,7 @@
 // collectors, counts the bytes it sends and receives, and leaves the server manager when the
 // connection ends. Runs on the main queue.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,10 @@ public:
     // starts TLS.
     static RemoteClientPtr initWithSocket(const GCDAsyncSocketPtr& socket);
     ~RemoteClient() override;
+    // A session without a socket, for tests and the fuzzer: everything it would send goes to
+    // `sink` instead (no TLS is started).
+    static RemoteClientPtr initDetachedForTesting(std::function<void(const std::string&)> sink,
+                                                  const std::string& address = "127.0.0.1");
 
     void socketDidSecure(const GCDAsyncSocketPtr& sock) override;
     void socketDidReadData(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
@@ -70,6 +75,7 @@ private:
     void queueRead(double timeout);
 
     GCDAsyncSocketPtr socket_;
+    std::function<void(const std::string&)> sink_;
     Bytes terminator_;
     std::string address_;
     std::optional<std::string> hostname_;
