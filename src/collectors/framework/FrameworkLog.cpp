@@ -1,7 +1,8 @@
 #include "collectors/framework/FrameworkLog.h"
 
-#include <cstdio>
 #include <mutex>
+
+#include "foundation/ServerLog.h"
 
 namespace telvo::frameworklog {
 
@@ -26,8 +27,7 @@ void log(const std::string& line) {
         s(line);
         return;
     }
-    std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
+    writeDaemonLogLine(line);
 }
 
 void setSinkForTesting(std::function<void(const std::string&)> s) {

@@ -6,6 +6,7 @@
 
 #include "collectors/framework/NodeText.h"
 #include "collectors/framework/TestCollectors.h"
+#include "foundation/ServerLog.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/time/Clock.h"
 
@@ -197,6 +198,28 @@ TEST_F(RequestTest, ShouldAddSampleItemHookFiltersItems) {
     ASSERT_EQ(nodes[0]->children.size(), 1u);
     EXPECT_EQ(*nodes[0]->children[0]->attribute("uuid"), "en1");
     EXPECT_EQ(nodes[0]->attributes[4].first, "extra") << "added after type, interval, id and session";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FrameworkLogTest, LinesGoToTheDaemonLog) {
+    FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    setDaemonLogStream(f);
+    auto c = std::make_shared<fwtest::TestDevicesCollector>();
+    c->newItemWithKey("en0");
+    c->xmlNodesFromAttributes(Value(ValueDictionary{{"samples", Value("0|0")}}));
+    setDaemonLogStream(nullptr);
+    std::rewind(f);
+    std::string text;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, f)) text += buf;
+    std::fclose(f);
+    EXPECT_NE(text.find(": loading history for item " + c->itemWithKey("en0")->description() + "\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(": finished loading history\n"), std::string::npos) << text;
 }
 
 }  // namespace
