@@ -310,8 +310,11 @@ void StatCollector::checkNextTimeAtIndex(int64_t level) {
         rec.nextTime = next;
     }
     rec.time = rec.nextTime - rec.interval;
-    rec.sampleID = 0;
-    insertSample(emptySampleWithIdentifier(0, rec.time), level);
+    rec.sampleID = distrustedSampleID_[level];
+    // The empty row marks where the level starts; a level that goes on above stored rows
+    // has its start marked by them already.
+    if (distrustedSampleID_[level] == 0) insertSample(emptySampleWithIdentifier(0, rec.time), level);
+    distrustedSampleID_[level] = 0;
     runDatabaseQueue();
 }
 

@@ -280,6 +280,9 @@ private:
     std::string dbpathLong_;
     std::vector<StatCollectorItemPtr> items_;
     int64_t protocolVersion_ = 0;
+    // Per level: the newest stored sample number of a level whose stored time was not
+    // trusted at load (0: none); the level's numbering goes on above it.
+    double distrustedSampleID_[kSampleLevelCount] = {};
     std::vector<std::string> dbTables_;
     std::vector<std::string> dbTablesItems_;
 };

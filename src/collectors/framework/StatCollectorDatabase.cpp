@@ -180,11 +180,19 @@ void StatCollector::loadPreviousSamplesAtIndex(int64_t level) {
         rec.sampleID = (*it)["sample"].doubleValue();
         rec.time = (*it)["time"].doubleValue();
     }
+    distrustedSampleID_[level] = 0;
     if (rec.time > 0) {
-        if (rec.time > platform::Clock::now() + 86400)
+        if (rec.time > platform::Clock::now() + 86400) {
+            // Stored while the clock ran ahead: the level starts afresh at its first due time.
+            // Its samples leave the ring (they would make every new, lower number look old),
+            // and its numbering continues above the stored rows so that no new row collides
+            // with one of them and the newest rows stay the highest numbers.
             rec.time = 0;
-        else
+            distrustedSampleID_[level] = rec.sampleID;
+            clearStorageForType(level);
+        } else {
             rec.nextTime = rec.time + rec.interval;
+        }
     }
 }
 

@@ -165,12 +165,26 @@ TEST_F(HistoryTablesTest, LoadingRefillsRingsAndCounters) {
     sampleindexconfig week = c->sampleIndex(3);
     EXPECT_EQ(week.time, 0) << "a time more than a day ahead is not trusted";
     EXPECT_EQ(week.nextTime, 0);
+    EXPECT_EQ(c->sampleAtIndex(0, 3).sampleID, 0) << "and its stored samples leave the ring";
     sampleindexconfig longTerm = c->sampleIndex(8);
     EXPECT_EQ(longTerm.sampleID, 41);
     EXPECT_EQ(longTerm.time, kStart);
     EXPECT_EQ(longTerm.nextTime, kStart + 300);
     EXPECT_EQ(c->sampleAtIndex(0, 8).sampleID, 41) << "the long-term ring is refilled from the long-term rows";
     EXPECT_EQ(c->sampleAtIndex(1, 8).values[0], 9);
+
+    // The week level starts afresh but numbers its rows above the stored one, so new rows
+    // neither collide with it nor hide behind it when the file is read again.
+    c->startLogging();
+    dispatch::MainLoop::runFor(1100);
+    EXPECT_EQ(c->idForInterval(3), 4);
+    EXPECT_EQ(c->sampleAtIndex(0, 3).sampleID, 4);
+    EXPECT_EQ(c->sampleAtIndex(0, 3).empty, 0);
+    c->runDatabaseQueue();
+    flush();
+    EXPECT_EQ(sql(kLocalDB, "SELECT group_concat(sample) FROM (SELECT sample FROM week_testvalueshistory ORDER BY sample)"),
+              "3,4");
+    c->cleanup();
 }
 
 TEST_F(HistoryTablesTest, EmptyLongTermFileLeavesLevelEightAtItsStart) {
