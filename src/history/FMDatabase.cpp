@@ -315,7 +315,12 @@ void FMDatabase::bindObject(const Value& object, int column, sqlite3_stmt* state
             break;
         }
         case Value::Type::Date:
-            sqlite3_bind_double(statement, column, object.date().seconds);
+            if (dateFormat_) {
+                std::string text = stringFromDate(object.date());
+                sqlite3_bind_text(statement, column, text.c_str(), int(text.size()), SQLITE_TRANSIENT);
+            } else {
+                sqlite3_bind_double(statement, column, object.date().seconds);
+            }
             break;
         case Value::Type::Boolean:
             sqlite3_bind_int(statement, column, object.boolValue() ? 1 : 0);
@@ -724,6 +729,23 @@ int FMDatabase::changes() {
     int ret = sqlite3_changes(db_);
     isExecutingStatement_ = false;
     return ret;
+}
+
+// ---------------------------------------------------------------- dates
+
+LogDateFormatterPtr FMDatabase::storeableDateFormat(const std::string& format) {
+    return std::make_shared<const LogDateFormatter>(format, true);
+}
+
+std::optional<Date> FMDatabase::dateFromString(const std::string& text) const {
+    if (!dateFormat_) return std::nullopt;
+    std::optional<double> seconds = dateFormat_->dateFromString(text);
+    if (!seconds) return std::nullopt;
+    return Date{*seconds};
+}
+
+std::string FMDatabase::stringFromDate(Date date) const {
+    return dateFormat_ ? dateFormat_->stringFromDate(date.seconds) : std::string();
 }
 
 // ---------------------------------------------------------------- extras

@@ -14,6 +14,7 @@
 
 #include "history/FMResultSet.h"
 #include "history/FMStatement.h"
+#include "foundation/logging/LogDateFormatter.h"
 #include "platform/Error.h"
 #include "platform/values/Value.h"
 
@@ -119,6 +120,19 @@ public:
     // Statements held in the cache for `sql` (for inspection).
     std::vector<FMStatementPtr> cachedStatementsForQuery(const std::string& sql) const;
 
+    // ---- Dates
+    // A formatter with the given pattern in UTC ("yyyy-MM-dd HH:mm:ss" and the like).
+    static LogDateFormatterPtr storeableDateFormat(const std::string& format);
+    // With a formatter, dates bind as its text and date readers parse column text with it;
+    // without one (the default) they are seconds since 1970 as a double.
+    void setDateFormat(LogDateFormatterPtr formatter) { dateFormat_ = std::move(formatter); }
+    const LogDateFormatterPtr& dateFormat() const { return dateFormat_; }
+    bool hasDateFormatter() const { return dateFormat_ != nullptr; }
+    // nullopt without a formatter or for text the formatter does not read.
+    std::optional<Date> dateFromString(const std::string& text) const;
+    // Empty without a formatter.
+    std::string stringFromDate(Date date) const;
+
     // ---- Extras
     // Registers a UTF-8 SQL function; the block gets the context, argc and argv.
     using SQLFunctionBlock = std::function<void(sqlite3_context*, int, sqlite3_value**)>;
@@ -194,6 +208,7 @@ private:
     std::optional<std::map<std::string, std::vector<FMStatementPtr>>> cachedStatements_;
     std::set<FMResultSet*> openResultSets_;
     std::vector<std::shared_ptr<SQLFunctionBlock>> openFunctions_;
+    LogDateFormatterPtr dateFormat_;
 };
 
 }  // namespace telvo

@@ -183,6 +183,10 @@ std::optional<std::string_view> FMResultSet::dataNoCopyForColumnIndex(int column
 std::optional<Date> FMResultSet::dateForColumnIndex(int columnIndex) const {
     TELVO_STMT_OR(std::nullopt);
     if (sqlite3_column_type(pStmt, columnIndex) == SQLITE_NULL) return std::nullopt;
+    if (parentDB_ && parentDB_->hasDateFormatter()) {
+        std::optional<std::string> text = stringForColumnIndex(columnIndex);
+        return text ? parentDB_->dateFromString(*text) : std::nullopt;
+    }
     return Date{sqlite3_column_double(pStmt, columnIndex)};
 }
 

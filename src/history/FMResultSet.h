@@ -64,7 +64,8 @@ public:
     // SQLite's own bytes, valid until the next step; nullopt as for dataForColumnIndex.
     std::optional<std::string_view> dataNoCopyForColumnIndex(int columnIndex) const;
     std::optional<std::string_view> dataNoCopyForColumn(const std::string& columnName);
-    // The column's double as seconds since 1970; nullopt for a negative index or NULL.
+    // The column's double as seconds since 1970, or with a date formatter on the connection
+    // its text read by the formatter; nullopt for a negative index or NULL.
     std::optional<Date> dateForColumnIndex(int columnIndex) const;
     std::optional<Date> dateForColumn(const std::string& columnName);
     bool columnIndexIsNull(int columnIndex) const;

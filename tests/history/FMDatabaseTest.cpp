@@ -441,6 +441,24 @@ TEST_F(FMDatabaseTest, AdditionsIgnoreTheCaseOfNames) {
     EXPECT_EQ(sqliteTool(dbPath("test.db"), "pragma user_version"), "7\n");
 }
 
+TEST_F(FMDatabaseTest, DatesBindAsSecondsOrAsTheFormattersText) {
+    FMDatabasePtr db = openDb();
+    ASSERT_TRUE(db->executeUpdate("create table t (k, d)"));
+    const Date moment{1700000000.25};
+    ASSERT_TRUE(db->executeUpdate("insert into t values ('plain', ?)", {Value(moment)}));
+    EXPECT_FALSE(db->hasDateFormatter());
+    db->setDateFormat(FMDatabase::storeableDateFormat("yyyy-MM-dd HH:mm:ss.SSS"));
+    ASSERT_TRUE(db->hasDateFormatter());
+    ASSERT_TRUE(db->executeUpdate("insert into t values ('text', ?)", {Value(moment)}));
+    EXPECT_EQ(sqliteTool(dbPath("test.db"), "select k, typeof(d), d from t order by k"),
+              "plain|real|1700000000.25\ntext|text|2023-11-14 22:13:20.250\n");
+    EXPECT_EQ(db->dateForQuery("select d from t where k = 'text'"), moment);
+    EXPECT_FALSE(db->dateForQuery("select 'not a date'"));
+    db->setDateFormat(nullptr);
+    EXPECT_EQ(db->dateForQuery("select d from t where k = 'plain'"), moment);
+    EXPECT_FALSE(db->dateForQuery("select null"));
+}
+
 TEST_F(FMDatabaseTest, VersionsAndFlags) {
     EXPECT_EQ(FMDatabase::FMDBUserVersion(), "2.6.2");
     EXPECT_EQ(FMDatabase::FMDBVersion(), 0x262u);
