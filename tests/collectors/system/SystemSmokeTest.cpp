@@ -59,7 +59,7 @@ TEST(SystemSmokeTest, CPUFollowsABusyLoopOnOneProcessor) {
     auto item = std::static_pointer_cast<CPUStatCollectorItem>(c->items()[busy]);
     statsample s = item->sampleAtIndex(0, 0);
     ASSERT_EQ(item->sampleID(), 1);
-    EXPECT_GT(s.values[0] + s.values[1], 85.0) << "processor " << busy << " spun the whole time";
+    EXPECT_GT(s.values[0] + s.values[1] + s.values[2], 85.0) << "processor " << busy << " spun the whole time";
     statsample all = c->sampleAtIndex(0, 0);
     EXPECT_EQ(all.empty, 0);
     EXPECT_GT(all.values[0] + all.values[1], 0.0);
