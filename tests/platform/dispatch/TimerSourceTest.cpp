@@ -147,6 +147,31 @@ TEST_F(DispatchTest, SwitchingToVirtualTimeKeepsArmedDeadlines) {
     timer->cancel();
 }
 
+TEST_F(DispatchTest, AResumedSourceLivesWithoutAnOwnerUntilCancelled) {
+    Clock::useVirtual(0);
+    std::weak_ptr<Source> weak;
+    int fired = 0;
+    bool cancelled = false;
+    {
+        auto timer = Source::createTimer(Queue::main());
+        weak = timer;
+        timer->setEventHandler([&] { ++fired; });
+        timer->setCancelHandler([&] { cancelled = true; });
+        timer->scheduleAfter(1, 1);
+        timer->resume();
+    }
+    MainLoop::runFor(3);
+    EXPECT_EQ(fired, 3);
+    ASSERT_FALSE(weak.expired());
+    weak.lock()->cancel();
+    MainLoop::runUntilIdle();
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(weak.expired()) << "a cancelled source is released once its cancel handler ran";
+    // Never resumed: nothing keeps it.
+    weak = Source::createTimer(Queue::main());
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(DispatchTest, WallClockTimerFollowsClockSteps) {
     Clock::useVirtual(1000);
     auto timer = Source::createTimer(Queue::main());

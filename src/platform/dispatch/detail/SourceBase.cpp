@@ -1,6 +1,36 @@
 #include "platform/dispatch/detail/SourceBase.h"
 
+#include <unordered_map>
+
 namespace telvo::dispatch::detail {
+
+namespace {
+// Every resumed source that has not been cancelled yet, as the platform keeps them: alive
+// without an owner, and reachable from here rather than only from themselves.
+struct ActiveSources {
+    std::mutex mutex;
+    std::unordered_map<Source*, SourcePtr> sources;
+};
+ActiveSources& active() {
+    static ActiveSources* sources = new ActiveSources();
+    return *sources;
+}
+void retain(SourcePtr source) {
+    auto& a = active();
+    std::lock_guard<std::mutex> lock(a.mutex);
+    Source* key = source.get();
+    a.sources.emplace(key, std::move(source));
+}
+SourcePtr release(Source* source) {
+    auto& a = active();
+    std::lock_guard<std::mutex> lock(a.mutex);
+    auto it = a.sources.find(source);
+    if (it == a.sources.end()) return nullptr;
+    SourcePtr kept = std::move(it->second);
+    a.sources.erase(it);
+    return kept;
+}
+}  // namespace
 
 SourceBase::SourceBase(QueuePtr queue, int handle) : queue_(std::move(queue)), handle_(handle) {}
 
@@ -29,7 +59,7 @@ void SourceBase::resume() {
     }
     if (!activated_) {
         activated_ = true;
-        self_ = shared_from_this();
+        retain(shared_from_this());
         activateLocked();
     }
     deliverLocked();
@@ -105,7 +135,7 @@ void SourceBase::cancelIfDueLocked() {
     Block onEvent = std::move(eventHandler_);
     cancelHandler_ = nullptr;
     eventHandler_ = nullptr;
-    SourcePtr keep = std::move(self_);
+    SourcePtr keep = release(this);
     if (!keep) keep = shared_from_this();
     queue_->async([onCancel = std::move(onCancel), onEvent = std::move(onEvent), keep = std::move(keep)] {
         if (onCancel) onCancel();

@@ -56,8 +56,6 @@ private:
     bool cancelQueued_ = false;
     size_t pendingData_ = 0;
     std::atomic<size_t> data_{0};
-    // Holds an active source alive until its cancel handler has been queued.
-    SourcePtr self_;
 };
 
 }  // namespace telvo::dispatch::detail
