@@ -23,6 +23,7 @@
 #include "daemon/Controller.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
+#include "platform/notify/DistributedNotificationListener.h"
 #include "platform/values/PropertyList.h"
 
 using namespace telvo;
@@ -110,7 +111,12 @@ protected:
 }  // namespace
 
 TEST_F(DaemonProgramTest, StartsOnAnEmptyRootServesOverBothFamiliesAndStopsOnSIGTERM) {
+    notify::DistributedNotificationListener listener;
+    ASSERT_TRUE(listener.isListening());
     start();
+    // Listener status 0, 1 and 3, each announced; then the daemon is ready.
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(listener.waitFor("TelvoServerSocketUpdated", 10));
+    EXPECT_TRUE(listener.waitFor("TelvoServer2BackendReady", 10));
     // The start sequence, in order.
     std::string log = logText();
     size_t at = 0;
