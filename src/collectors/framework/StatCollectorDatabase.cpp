@@ -221,7 +221,6 @@ void StatCollector::loadPreviousSamplesForItem(const StatCollectorItemPtr& item,
     if (!item || item->loadingHistory() || item->loadedHistory()) return;
     item->setLoadingHistory(true);
     auto outstanding = std::make_shared<int>(0);
-    std::weak_ptr<StatCollector> weak = weak_from_this();
 
     auto finish = [item, reply]() {
         item->setLoadingHistory(false);
@@ -251,7 +250,7 @@ void StatCollector::loadPreviousSamplesForItem(const StatCollectorItemPtr& item,
             withTable("SELECT * FROM %@ WHERE uuid = ? AND sample < ? AND sample >= ? ORDER BY sample ASC", table);
         bool started = historyaccess::queryAsync(
             path, sql, {Value(item->key()), Value(upper), Value(static_cast<long long>(lower))},
-            [weak, item, level, outstanding, finish](historyaccess::Rows rows) {
+            [item, level, outstanding, finish](historyaccess::Rows rows) {
                 std::reverse(rows.begin(), rows.end());  // newest first
                 statsample* r = item->storageForType(level);
                 if (r) {

@@ -112,11 +112,10 @@ TEST_F(RequestTest, PartialMarksEveryStatElement) {
 
 TEST_F(RequestTest, ItemsEntriesAreAnsweredInOrderAndSendAnItemOncePerLevel) {
     auto c = devices();
-    Value items(ValueArray{
-        Value(ValueDictionary{{"samples", Value("3")}, {"keys", Value("en1")}}),
-        Value(ValueDictionary{{"samples", Value("0")}, {"keys", Value("en0,en1")}}),
-        Value(ValueDictionary{{"keys", Value("en0")}}),  // keeps the request's own "samples"
-    });
+    Value items;
+    items.append(request({{"samples", Value("3")}, {"keys", Value("en1")}}));
+    items.append(request({{"samples", Value("0")}, {"keys", Value("en0,en1")}}));
+    items.append(request({{"keys", Value("en0")}}));  // keeps the request's own "samples"
     auto nodes = c->xmlNodesFromAttributes(
         request({{"samples", Value("4")}, {"protocol", NSInt(2)}, {"items", items}}));
     ASSERT_EQ(nodes.size(), 3u);
