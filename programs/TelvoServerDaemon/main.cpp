@@ -7,6 +7,9 @@
 #include <cstdlib>
 
 #include "daemon/Controller.h"
+#include "daemon/control/TVSXPCServer.h"
+#include "foundation/KXRVersions.h"
+#include "foundation/ServerLog.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
@@ -38,6 +41,13 @@ int main() {
     });
 
     Controller::sharedController().prepare();
+    // The control channel: the service listener, or on older systems the control socket.
+    if (KXRVersions::sharedVersions().mountainLion()) {
+        if (ErrorPtr error = TVSXPCServer::sharedXPCServer().startListener())
+            ServerLog("cannot open the control service %s: %@", TVSXPCServer::kServiceName, error->description());
+    } else {
+        TVSXPCServer::sharedXPCServer().startLegacyServer();
+    }
     Controller::sharedController().start();
     terminate->resume();
     dispatch::MainLoop::runForever();

@@ -8,6 +8,7 @@
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
+#include "daemon/portmapping/PortMappingManager.h"
 #include "history/FMDatabase.h"
 #include "history/HistoryDatabaseController.h"
 #include "platform/dispatch/Queue.h"
@@ -221,8 +222,8 @@ void Controller::startBlock() {
           c.coreStorage, c.processes, c.softRaid, c.battery})
         if (collector) served.push_back(collector);
 
-    // Router port mapping belongs to the port-mapping manager, which is not part of this build.
     DLog("starting port mapping");
+    PortMappingManager::sharedPortMappingManager().map();
 
     update();
     notify::DistributedNotificationCenter::defaultCenter().postNotification("TelvoServer2BackendReady");

@@ -8,12 +8,21 @@
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
+#include "daemon/control/TVSXPCServer.h"
+#include "daemon/portmapping/PortMappingManager.h"
+#include "platform/netstate/DynamicStore.h"
+#include "platform/netstate/FixtureSource.h"
 #include "foundation/ServerLog.h"
 #include "history/HistoryDatabaseController.h"
 
 namespace telvo::testing {
 
 void resetDaemonSingletons() {
+    TVSXPCServer::resetForTesting();
+    PortMappingManager::resetForTesting();
+    TCMPortMapper::resetForTesting();
+    // No test sees the machine's own network: an empty one, without a router.
+    netstate::DynamicStore::setSourceForTesting(std::make_shared<netstate::FixtureSource>());
     ServerManager::resetForTesting();
     Controller::resetForTesting();
     BonjourManager::resetForTesting();

@@ -53,6 +53,8 @@ protected:
         pid_ = fork();
         if (pid_ == 0) {
             setenv("TELVO_ROOT", root_.c_str(), 1);
+            // The network the daemon sees: none, so that nothing is asked of a router.
+            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
             unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
             execl(kProgram, kProgram, nullptr);
             _exit(127);
@@ -188,6 +190,7 @@ TEST_F(DaemonProgramTest, APortInUseLeavesTheDaemonRunningWithoutListening) {
     pid_ = fork();
     if (pid_ == 0) {
         setenv("TELVO_ROOT", root_.c_str(), 1);
+        setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
         execl(kProgram, kProgram, nullptr);
         _exit(127);
     }

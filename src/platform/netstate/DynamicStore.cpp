@@ -2,6 +2,8 @@
 #include "platform/netstate/DynamicStore.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include "platform/netstate/FileSource.h"
 #include "platform/netstate/RtnetlinkSource.h"
 
 namespace telvo::netstate {
@@ -37,7 +39,13 @@ void DynamicStore::resetForTesting() { setSourceForTesting(nullptr); }
 
 NetworkStateSourcePtr DynamicStore::source() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!source_) source_ = std::make_shared<RtnetlinkSource>();
+    if (!source_) {
+        const char* file = std::getenv(FileSource::kEnvironmentVariable);
+        if (file && *file)
+            source_ = std::make_shared<FileSource>(file);
+        else
+            source_ = std::make_shared<RtnetlinkSource>();
+    }
     NetworkStateSourcePtr source = source_;
     lock.unlock();
     return source;
