@@ -10,11 +10,16 @@ namespace telvo::protocol {
 namespace {
 
 void replaceAll(std::string& s, std::string_view from, std::string_view to) {
-    size_t pos = 0;
-    while ((pos = s.find(from, pos)) != std::string::npos) {
-        s.replace(pos, from.size(), to);
-        pos += to.size();
+    if (from.empty() || s.find(from) == std::string::npos) return;
+    std::string out;
+    out.reserve(s.size());
+    size_t start = 0;
+    for (size_t pos; (pos = s.find(from, start)) != std::string::npos; start = pos + from.size()) {
+        out.append(s, start, pos - start);
+        out.append(to);
     }
+    out.append(s, start, std::string::npos);
+    s = std::move(out);
 }
 
 }  // namespace
