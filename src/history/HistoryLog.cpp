@@ -22,9 +22,9 @@ void toHook(const std::string& message) {
 }
 }  // namespace
 
-void historyLog(const std::string& message, std::source_location where) {
+void historyLog(const std::string& message, const char* file, const char* function, int line) {
     toHook(message);
-    DDLog::log(true, DDLogLevelAll, DDLogFlagInfo, 0, where.file_name(), where.function_name(), int(where.line()),
+    DDLog::log(true, DDLogLevelAll, DDLogFlagInfo, 0, file, function, line,
                std::any(), "%@", message);
 }
 
