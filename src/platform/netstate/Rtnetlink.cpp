@@ -46,8 +46,11 @@ public:
                 return false;
             }
             if (n == 0) return false;
-            int len = int(n);
-            for (auto* h = reinterpret_cast<nlmsghdr*>(buf); NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
+            size_t off = 0;
+            while (off + sizeof(nlmsghdr) <= size_t(n)) {
+                auto* h = reinterpret_cast<nlmsghdr*>(buf + off);
+                if (h->nlmsg_len < sizeof(nlmsghdr) || off + h->nlmsg_len > size_t(n)) break;
+                off += NLMSG_ALIGN(h->nlmsg_len);
                 if (h->nlmsg_seq != seq_) continue;
                 if (h->nlmsg_type == NLMSG_DONE) return true;
                 if (h->nlmsg_type == NLMSG_ERROR) {
