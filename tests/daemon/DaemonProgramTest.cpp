@@ -314,9 +314,7 @@ TEST_F(DaemonProgramTest, SystemCollectorsSmokeOnThisMachine) {
     const double u = std::stod(statAttribute(reply->payload, "uptime", "u"));
     EXPECT_NEAR(u, kernelUptime, 1.0);
 
-    // Long enough for two hour-level rows (one every 6 s), then a restart. (The level's first
-    // row, written when its first due time is set, has sample number 0; reloading numbers it
-    // 1 and so drops the real sample 1, which is why one row is not enough here.)
+    // Long enough for two hour-level rows (one every 6 s), then a restart.
     std::this_thread::sleep_for(std::chrono::milliseconds(9000));
     client.close();
     ASSERT_EQ(stop(SIGTERM), 0);

@@ -176,7 +176,9 @@ void StatCollector::loadPreviousSamplesAtIndex(int64_t level) {
     std::vector<Value> rows = samplesFromTable(tableAtIndex(level), path);
     sampleindexconfig& rec = storage_.level(level);
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        addSample(*it, level);
+        // Row 0 is the empty row that marked where the level started; it never was in the
+        // ring. Taken in, it would be numbered 1 and shut out the real sample 1.
+        if ((*it)["sample"].doubleValue() >= 1) addSample(*it, level);
         rec.sampleID = (*it)["sample"].doubleValue();
         rec.time = (*it)["time"].doubleValue();
     }

@@ -225,6 +225,36 @@ TEST_F(HistoryTablesTest, FirstDueTimesWriteAnEmptyRowPerLevel) {
     c->cleanup();
 }
 
+TEST_F(HistoryTablesTest, ARestartKeepsEveryStoredSampleAfterTheStartRow) {
+    // A first run writes the level's start row (number 0) and then rows 1 to 3; a restart
+    // reads them back. The start row must not take a number of its own in the ring, or the
+    // real sample 1 is shut out (one stored sample lost per level and restart).
+    auto first = std::make_shared<fwtest::TestValuesCollector>(1);
+    startCollector(*first);
+    dispatch::MainLoop::runFor(21);  // three hour-level rows, one every 6 s
+    first->runDatabaseQueue();
+    flush();
+    first->cleanup();
+    ASSERT_EQ(sql(kLocalDB, "SELECT group_concat(sample) FROM (SELECT sample FROM hour_testvalueshistory ORDER BY sample)"),
+              "0,1,2,3");
+    const std::string stored = sql(kLocalDB, "SELECT v0 FROM hour_testvalueshistory WHERE sample = 1");
+    HistoryDatabaseController::resetForTesting();
+
+    auto again = std::make_shared<fwtest::TestValuesCollector>(1);
+    again->setDbpath(kLocalDB);
+    again->setDbpathLong(kLongTermDB);
+    again->prepareDatabase(false);
+    again->loadPreviousSamples();
+    EXPECT_EQ(again->idForInterval(1), 3);
+    for (int slot = 0; slot < 3; ++slot) {
+        EXPECT_EQ(again->sampleAtIndex(slot, 1).sampleID, 3 - slot) << "slot " << slot;
+        EXPECT_EQ(again->sampleAtIndex(slot, 1).empty, 0) << "slot " << slot;
+    }
+    EXPECT_EQ(std::to_string(again->sampleAtIndex(2, 1).values[0]).substr(0, stored.size()), stored);
+    EXPECT_EQ(again->sampleAtIndex(3, 1).sampleID, 0) << "the start row stays out of the ring";
+    again->cleanup();
+}
+
 // ---- Lazy item loads
 
 class LazyItemLoadTest : public HistoryFixture {
