@@ -346,132 +346,36 @@ void FMDatabase::bindObject(const Value& object, int column, sqlite3_stmt* state
 
 // ---------------------------------------------------------------- running statements
 
-FMResultSetPtr FMDatabase::executeQueryCore(const std::string& sql, const ValueArray* array,
-                                            const ValueDictionary* dictionary) {
-    if (!databaseExists()) return nullptr;
-    if (isExecutingStatement_) {
-        historyLog(format("The FMDatabase %@ is currently in use.", description()));
-        if (crashOnErrors_) crash("The FMDatabase is currently in use.");
-        return nullptr;
-    }
-    isExecutingStatement_ = true;
-    struct Guard {
-        bool& flag;
-        ~Guard() { flag = false; }
-    } guard{isExecutingStatement_};
-
-    if (traceExecution_) historyLog(format("%@ executeQuery: %@", description(), sql));
-
-    FMStatementPtr statement;
-    sqlite3_stmt* pStmt = nullptr;
-    if (shouldCacheStatements_) {
-        statement = cachedStatementForQuery(sql);
-        pStmt = statement ? statement->statement() : nullptr;
-    }
-    const bool fromCache = statement != nullptr;
-    if (!pStmt) {
-        int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &pStmt, nullptr);
-        if (rc != SQLITE_OK) {
-            if (logsErrors_) {
-                historyLog(format("DB Error: %d \"%@\"", lastErrorCode(), lastErrorMessage()));
-                historyLog(format("DB Query: %@", sql));
-                historyLog(format("DB Path: %@", databasePath_ ? *databasePath_ : std::string("(null)")));
-            }
-            if (crashOnErrors_) crash("DB Error: prepare failed");
-            sqlite3_finalize(pStmt);
-            return nullptr;
-        }
-    }
-
-    int queryCount = sqlite3_bind_parameter_count(pStmt);
-    int idx = 0;
-    if (dictionary) {
-        for (const auto& [key, object] : *dictionary) {
-            std::string parameterName = ":" + key;
-            if (traceExecution_) historyLog(format("%@ = %@", parameterName, object));
-            int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
-            if (namedIdx > 0) {
-                bindObject(object, namedIdx, pStmt);
-                ++idx;
-            } else {
-                historyLog(format("Could not find index for %@", key));
-            }
-        }
-    } else if (array) {
-        while (idx < queryCount && size_t(idx) < array->size()) {
-            const Value& object = (*array)[size_t(idx)];
-            if (traceExecution_) {
-                if (object.isData())
-                    historyLog(format("data: %ld bytes", long(object.count())));
-                else
-                    historyLog(format("obj: %@", object));
-            }
-            ++idx;
-            bindObject(object, idx, pStmt);
-        }
-    }
-
-    if (idx != queryCount) {
-        historyLog("Error: the bind count is not correct for the # of variables (executeQuery)");
-        if (fromCache) {
-            // The finalized statement must never be handed out again.
-            removeCachedStatement(statement);
-            statement->close();
-        } else {
-            sqlite3_finalize(pStmt);
-        }
-        return nullptr;
-    }
-
-    if (!statement) {
-        statement = std::make_shared<FMStatement>(pStmt);
-        if (shouldCacheStatements_) setCachedStatement(statement, sql);
-    }
-    FMResultSetPtr rs = FMResultSet::resultSetWithStatement(statement, shared_from_this());
-    rs->setQuery(sql);
-    openResultSets_.insert(rs.get());
-    statement->setUseCount(statement->useCount() + 1);
-    return rs;
+bool FMDatabase::beginStatement() {
+    if (!isExecutingStatement_) return true;
+    historyLog(format("The FMDatabase %@ is currently in use.", description()));
+    if (crashOnErrors_) crash("The FMDatabase is currently in use.");
+    return false;
 }
 
-bool FMDatabase::executeUpdateCore(const std::string& sql, ErrorPtr* outError, const ValueArray* array,
-                                   const ValueDictionary* dictionary) {
-    if (!databaseExists()) return false;
-    if (isExecutingStatement_) {
-        historyLog(format("The FMDatabase %@ is currently in use.", description()));
-        if (crashOnErrors_) crash("The FMDatabase is currently in use.");
-        return false;
-    }
-    isExecutingStatement_ = true;
-    struct Guard {
-        bool& flag;
-        ~Guard() { flag = false; }
-    } guard{isExecutingStatement_};
-
-    if (traceExecution_) historyLog(format("%@ executeUpdate: %@", description(), sql));
-
-    FMStatementPtr cachedStmt;
+sqlite3_stmt* FMDatabase::preparedStatement(const std::string& sql, FMStatementPtr& cached, ErrorPtr* outError) {
     sqlite3_stmt* pStmt = nullptr;
     if (shouldCacheStatements_) {
-        cachedStmt = cachedStatementForQuery(sql);
-        pStmt = cachedStmt ? cachedStmt->statement() : nullptr;
+        cached = cachedStatementForQuery(sql);
+        pStmt = cached ? cached->statement() : nullptr;
     }
-    if (!pStmt) {
-        int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &pStmt, nullptr);
-        if (rc != SQLITE_OK) {
-            if (logsErrors_) {
-                historyLog(format("DB Error: %d \"%@\"", lastErrorCode(), lastErrorMessage()));
-                historyLog(format("DB Query: %@", sql));
-                historyLog(format("DB Path: %@", databasePath_ ? *databasePath_ : std::string("(null)")));
-            }
-            if (crashOnErrors_) crash("DB Error: prepare failed");
-            sqlite3_finalize(pStmt);
-            if (outError) *outError = errorWithMessage(lastErrorMessage());
-            return false;
-        }
+    if (pStmt) return pStmt;
+    int rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &pStmt, nullptr);
+    if (rc == SQLITE_OK) return pStmt;
+    if (logsErrors_) {
+        historyLog(format("DB Error: %d \"%@\"", lastErrorCode(), lastErrorMessage()));
+        historyLog(format("DB Query: %@", sql));
+        historyLog(format("DB Path: %@", databasePath_ ? *databasePath_ : std::string("(null)")));
     }
+    if (crashOnErrors_) crash("DB Error: prepare failed");
+    sqlite3_finalize(pStmt);
+    if (outError) *outError = errorWithMessage(lastErrorMessage());
+    return nullptr;
+}
 
-    int queryCount = sqlite3_bind_parameter_count(pStmt);
+int FMDatabase::bindArguments(sqlite3_stmt* pStmt, const ValueArray* array, const ValueDictionary* dictionary,
+                              bool alwaysLogMissingNames, ErrorPtr* outError) {
+    const int queryCount = sqlite3_bind_parameter_count(pStmt);
     int idx = 0;
     if (dictionary) {
         for (const auto& [key, object] : *dictionary) {
@@ -483,7 +387,7 @@ bool FMDatabase::executeUpdateCore(const std::string& sql, ErrorPtr* outError, c
                 ++idx;
             } else {
                 std::string message = format("Could not find index for %@", key);
-                if (logsErrors_) historyLog(message);
+                if (logsErrors_ || alwaysLogMissingNames) historyLog(message);
                 if (outError) *outError = errorWithMessage(message);
             }
         }
@@ -500,20 +404,76 @@ bool FMDatabase::executeUpdateCore(const std::string& sql, ErrorPtr* outError, c
             bindObject(object, idx, pStmt);
         }
     }
+    return idx;
+}
 
+void FMDatabase::discardStatement(const FMStatementPtr& cached, sqlite3_stmt* pStmt) {
+    if (cached) {
+        // The finalized statement must never be handed out again.
+        removeCachedStatement(cached);
+        cached->close();
+    } else {
+        sqlite3_finalize(pStmt);
+    }
+}
+
+FMResultSetPtr FMDatabase::executeQueryCore(const std::string& sql, const ValueArray* array,
+                                            const ValueDictionary* dictionary) {
+    if (!databaseExists() || !beginStatement()) return nullptr;
+    isExecutingStatement_ = true;
+    struct Guard {
+        bool& flag;
+        ~Guard() { flag = false; }
+    } guard{isExecutingStatement_};
+
+    if (traceExecution_) historyLog(format("%@ executeQuery: %@", description(), sql));
+
+    FMStatementPtr statement;
+    sqlite3_stmt* pStmt = preparedStatement(sql, statement, nullptr);
+    if (!pStmt) return nullptr;
+
+    const int queryCount = sqlite3_bind_parameter_count(pStmt);
+    if (bindArguments(pStmt, array, dictionary, true, nullptr) != queryCount) {
+        historyLog("Error: the bind count is not correct for the # of variables (executeQuery)");
+        discardStatement(statement, pStmt);
+        return nullptr;
+    }
+
+    if (!statement) {
+        statement = std::make_shared<FMStatement>(pStmt);
+        if (shouldCacheStatements_) setCachedStatement(statement, sql);
+    }
+    FMResultSetPtr rs = FMResultSet::resultSetWithStatement(statement, shared_from_this());
+    rs->setQuery(sql);
+    openResultSets_.insert(rs.get());
+    statement->setUseCount(statement->useCount() + 1);
+    return rs;
+}
+
+bool FMDatabase::executeUpdateCore(const std::string& sql, ErrorPtr* outError, const ValueArray* array,
+                                   const ValueDictionary* dictionary) {
+    if (!databaseExists() || !beginStatement()) return false;
+    isExecutingStatement_ = true;
+    struct Guard {
+        bool& flag;
+        ~Guard() { flag = false; }
+    } guard{isExecutingStatement_};
+
+    if (traceExecution_) historyLog(format("%@ executeUpdate: %@", description(), sql));
+
+    FMStatementPtr cachedStmt;
+    sqlite3_stmt* pStmt = preparedStatement(sql, cachedStmt, outError);
+    if (!pStmt) return false;
+
+    const int queryCount = sqlite3_bind_parameter_count(pStmt);
+    const int idx = bindArguments(pStmt, array, dictionary, false, outError);
     if (idx != queryCount) {
         std::string message =
             format("Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%@) (executeUpdate)",
                    idx, queryCount, sql);
         if (logsErrors_) historyLog(message);
         if (outError) *outError = errorWithMessage(message);
-        if (cachedStmt) {
-            // The finalized statement must never be handed out again.
-            removeCachedStatement(cachedStmt);
-            cachedStmt->close();
-        } else {
-            sqlite3_finalize(pStmt);
-        }
+        discardStatement(cachedStmt, pStmt);
         return false;
     }
 

@@ -187,6 +187,14 @@ private:
                            const ValueDictionary* dictionary);
     FMResultSetPtr executeQueryCore(const std::string& sql, const ValueArray* array,
                                     const ValueDictionary* dictionary);
+    // The steps both run a statement with: refuse a nested use, take the cached statement or
+    // prepare one (null after a failure, logged), bind the arguments (the count bound),
+    // and drop a statement that cannot run.
+    bool beginStatement();
+    struct sqlite3_stmt* preparedStatement(const std::string& sql, FMStatementPtr& cached, ErrorPtr* outError);
+    int bindArguments(struct sqlite3_stmt* pStmt, const ValueArray* array, const ValueDictionary* dictionary,
+                      bool alwaysLogMissingNames, ErrorPtr* outError);
+    void discardStatement(const FMStatementPtr& cached, struct sqlite3_stmt* pStmt);
     FMStatementPtr cachedStatementForQuery(const std::string& sql);
     void setCachedStatement(const FMStatementPtr& statement, const std::string& sql);
     void removeCachedStatement(const FMStatementPtr& statement);

@@ -1,9 +1,9 @@
 #include "history/FMDatabasePool.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 
+#include "history/FMTransactionSteps.h"
 #include "history/HistoryLog.h"
 #include "platform/values/Format.h"
 
@@ -108,16 +108,7 @@ void FMDatabasePool::inDatabase(const DatabaseBlock& block) {
 void FMDatabasePool::beginTransaction(bool deferred, const TransactionBlock& block) {
     FMDatabasePtr db = this->db();
     if (!db) return;
-    bool shouldRollback = false;
-    if (deferred)
-        db->beginDeferredTransaction();
-    else
-        db->beginTransaction();
-    if (block) block(db, &shouldRollback);
-    if (shouldRollback)
-        db->rollback();
-    else
-        db->commit();
+    fmsteps::runTransaction(db, deferred, block);
     pushDatabaseBackInPool(db);
 }
 
@@ -130,19 +121,9 @@ void FMDatabasePool::inDeferredTransaction(const TransactionBlock& block) {
 }
 
 ErrorPtr FMDatabasePool::inSavePoint(const TransactionBlock& block) {
-    static std::atomic<long> savePointIdx{0};
-    std::string name = format("savePoint%ld", long(savePointIdx++));
     FMDatabasePtr db = this->db();
     if (!db) return makeError("FMDatabase", 0, "Could not borrow a database from the pool");
-    ErrorPtr err;
-    if (!db->startSavePointWithName(name, &err)) {
-        pushDatabaseBackInPool(db);
-        return err;
-    }
-    bool shouldRollback = false;
-    if (block) block(db, &shouldRollback);
-    if (shouldRollback) db->rollbackToSavePointWithName(name, &err);
-    db->releaseSavePointWithName(name, &err);
+    ErrorPtr err = fmsteps::runSavePoint(db, block);
     pushDatabaseBackInPool(db);
     return err;
 }

@@ -1,9 +1,9 @@
 #include "history/FMDatabaseQueue.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
+#include "history/FMTransactionSteps.h"
 #include "history/HistoryLog.h"
 #include "platform/values/Format.h"
 
@@ -78,18 +78,7 @@ void FMDatabaseQueue::inDatabase(const DatabaseBlock& block) {
 void FMDatabaseQueue::beginTransaction(bool deferred, const TransactionBlock& block) {
     checkNotReentrant();
     queue_->sync([this, deferred, &block] {
-        FMDatabasePtr db = database();
-        if (!db) return;
-        bool shouldRollback = false;
-        if (deferred)
-            db->beginDeferredTransaction();
-        else
-            db->beginTransaction();
-        if (block) block(db, &shouldRollback);
-        if (shouldRollback)
-            db->rollback();
-        else
-            db->commit();
+        if (FMDatabasePtr db = database()) fmsteps::runTransaction(db, deferred, block);
     });
 }
 
@@ -102,18 +91,10 @@ void FMDatabaseQueue::inDeferredTransaction(const TransactionBlock& block) {
 }
 
 ErrorPtr FMDatabaseQueue::inSavePoint(const TransactionBlock& block) {
-    static std::atomic<long> savePointIdx{0};
     ErrorPtr err;
     checkNotReentrant();
     queue_->sync([this, &block, &err] {
-        FMDatabasePtr db = database();
-        if (!db) return;
-        std::string name = format("savePoint%ld", long(savePointIdx++));
-        bool shouldRollback = false;
-        if (!db->startSavePointWithName(name, &err)) return;
-        if (block) block(db, &shouldRollback);
-        if (shouldRollback) db->rollbackToSavePointWithName(name, &err);
-        db->releaseSavePointWithName(name, &err);
+        if (FMDatabasePtr db = database()) err = fmsteps::runSavePoint(db, block);
     });
     return err;
 }
