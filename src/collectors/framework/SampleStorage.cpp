@@ -48,6 +48,16 @@ statsample* SampleStorage::ring(int64_t level) const {
     return levels_[level].samples;
 }
 
+statsample SampleStorage::slot(int64_t slot, int64_t level) const {
+    statsample* r = ring(level);
+    if (!r || slot < 0 || slot >= kSamplesPerLevel) {
+        statsample none;
+        none.empty = 1;
+        return none;
+    }
+    return r[slot];
+}
+
 void SampleStorage::clearLevel(int64_t level, bool clearTimeAndIndex) {
     statsample* r = ring(level);
     if (!r) return;

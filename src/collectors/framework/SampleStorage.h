@@ -21,6 +21,8 @@ public:
     const sampleindexconfig& level(int64_t level) const { return levels_[level]; }
     // The ring of a level, or null for a level outside 0 to 8 or after release().
     statsample* ring(int64_t level) const;
+    // A copy of one slot; an empty sample for a slot or level outside the rings.
+    statsample slot(int64_t slot, int64_t level) const;
     statsample& emptyValue() { return emptyValue_; }
     const statsample& emptyValue() const { return emptyValue_; }
 

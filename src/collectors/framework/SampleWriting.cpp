@@ -61,4 +61,18 @@ Value average(const statsample* ring, int64_t count, const AverageWindow& window
     return Value(std::move(result));
 }
 
+bool liveSumsPass(const statsample* ring, int64_t count, const std::vector<int64_t>& positions, double threshold,
+                  double since, bool below) {
+    if (!ring) return false;
+    for (int64_t s = 0; s < kSamplesPerLevel; ++s) {
+        const statsample& slot = ring[s];
+        if (slot.sampleID <= 0 || slot.time < since) break;
+        double sum = 0;
+        for (int64_t p : positions)
+            if (p >= 0 && p < count) sum += slot.values[p];
+        if (below ? !(sum < threshold) : !(sum > threshold)) return false;
+    }
+    return true;
+}
+
 }  // namespace telvo::samplewriting

@@ -2,6 +2,8 @@
 // The steps shared by collectors and items when a sample dictionary goes into a ring slot
 // and when a level's newest interval is averaged from its source ring.
 #include <cstdint>
+#include <vector>
+
 #include "collectors/framework/SampleStorage.h"
 #include "platform/values/Value.h"
 
@@ -22,5 +24,11 @@ struct AverageWindow {
 // the first non-empty slot at or before the start) and answers the averages keyed by
 // "sampleKeys"; "empty" is true when no slot was taken. The caller sets "time".
 Value average(const statsample* ring, int64_t count, const AverageWindow& window, const Value& sampleKeys);
+
+// Whether every live sample taken after `since` (walking from slot 0, stopping at the first
+// unnumbered or older slot) has the sum of the values at `positions` below (above) the
+// threshold. No ring answers NO.
+bool liveSumsPass(const statsample* ring, int64_t count, const std::vector<int64_t>& positions, double threshold,
+                  double since, bool below);
 
 }  // namespace telvo::samplewriting

@@ -80,15 +80,7 @@ void StatCollector::setDbTablePrefix(const std::string& p) {
 
 statsample* StatCollector::storageForType(int64_t level) const { return storage_.ring(level); }
 
-statsample StatCollector::sampleAtIndex(int64_t slot, int64_t level) const {
-    statsample* ring = storageForType(level);
-    if (!ring || slot < 0 || slot >= kSamplesPerLevel) {
-        statsample none;
-        none.empty = 1;
-        return none;
-    }
-    return ring[slot];
-}
+statsample StatCollector::sampleAtIndex(int64_t slot, int64_t level) const { return storage_.slot(slot, level); }
 
 statsample StatCollector::sampleWithIdentifier(double sampleID, int64_t level) {
     if (statsample* ring = storageForType(level))
@@ -525,29 +517,14 @@ double StatCollector::lastIDForType(int64_t level) const {
     return ring ? ring[0].sampleID : 0;
 }
 
-namespace {
-bool compareLive(const statsample* ring, int64_t count, const std::vector<int64_t>& positions, double threshold,
-                 double seconds, bool below) {
-    if (!ring) return false;
-    const double since = platform::Clock::now() - seconds;
-    for (int64_t s = 0; s < kSamplesPerLevel; ++s) {
-        const statsample& slot = ring[s];
-        if (slot.sampleID <= 0 || slot.time < since) break;
-        double sum = 0;
-        for (int64_t p : positions)
-            if (p >= 0 && p < count) sum += slot.values[p];
-        if (below ? !(sum < threshold) : !(sum > threshold)) return false;
-    }
-    return true;
-}
-}  // namespace
-
 bool StatCollector::indexesBelowValue(const std::vector<int64_t>& positions, double threshold, double seconds) const {
-    return compareLive(storageForType(0), sampleValueCount(), positions, threshold, seconds, true);
+    return samplewriting::liveSumsPass(storageForType(0), sampleValueCount(), positions, threshold,
+                                      platform::Clock::now() - seconds, true);
 }
 
 bool StatCollector::indexesAboveValue(const std::vector<int64_t>& positions, double threshold, double seconds) const {
-    return compareLive(storageForType(0), sampleValueCount(), positions, threshold, seconds, false);
+    return samplewriting::liveSumsPass(storageForType(0), sampleValueCount(), positions, threshold,
+                                      platform::Clock::now() - seconds, false);
 }
 
 }  // namespace telvo

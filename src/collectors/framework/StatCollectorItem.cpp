@@ -28,15 +28,7 @@ void StatCollectorItem::cleanup() {
 
 statsample* StatCollectorItem::storageForType(int64_t level) const { return storage_.ring(level); }
 
-statsample StatCollectorItem::sampleAtIndex(int64_t slot, int64_t level) const {
-    statsample* ring = storageForType(level);
-    if (!ring || slot < 0 || slot >= kSamplesPerLevel) {
-        statsample none;
-        none.empty = 1;
-        return none;
-    }
-    return ring[slot];
-}
+statsample StatCollectorItem::sampleAtIndex(int64_t slot, int64_t level) const { return storage_.slot(slot, level); }
 
 statsample StatCollectorItem::sampleWithIdentifier(double sampleID, int64_t level) {
     if (isSampleLevel(level) && storage_.level(level).valuesLoaded) {
@@ -143,18 +135,8 @@ Value StatCollectorItem::attributeFromAttributes(const Value&) { return Value();
 
 bool StatCollectorItem::indexesCompare(const std::vector<int64_t>& positions, double threshold, double seconds,
                                        bool below) const {
-    statsample* ring = storageForType(0);
-    if (!ring) return false;
-    const double since = platform::Clock::now() - seconds;
-    for (int64_t s = 0; s < kSamplesPerLevel; ++s) {
-        const statsample& slot = ring[s];
-        if (slot.sampleID <= 0 || slot.time < since) break;
-        double sum = 0;
-        for (int64_t p : positions)
-            if (p >= 0 && p < sampleValueCount()) sum += slot.values[p];
-        if (below ? !(sum < threshold) : !(sum > threshold)) return false;
-    }
-    return true;
+    return samplewriting::liveSumsPass(storageForType(0), sampleValueCount(), positions, threshold,
+                                      platform::Clock::now() - seconds, below);
 }
 
 bool StatCollectorItem::indexesBelowValue(const std::vector<int64_t>& positions, double threshold,
