@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "foundation/ServerLog.h"
 #include "net/socket/TlsEngine.h"
 
 namespace telvo {
@@ -223,14 +226,38 @@ int GCDAsyncSocket::createListeningSocket(int family, const Bytes& address, Erro
 void GCDAsyncSocket::startAcceptSource(int fd, dispatch::SourcePtr& source) {
     source = Source::createRead(fd, socketQueue_);
     std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
-    source->setEventHandler([weakSelf, fd] {
+    std::weak_ptr<Source> weakSource = source;
+    source->setEventHandler([weakSelf, weakSource, fd] {
         auto self = weakSelf.lock();
-        if (!self) return;
+        auto source = weakSource.lock();
+        if (!self || !source || source->isCancelled()) return;
         // No count of pending connections on Linux: accept until the queue is empty.
-        while (self->doAccept(fd)) {
+        while (self->doAccept(fd, source)) {
         }
     });
     source->resume();
+}
+
+namespace {
+// How long a listener stops accepting when the process or the system has no descriptor (or
+// memory) left for a new connection. The connections wait in the listen queue meanwhile.
+constexpr double kAcceptPauseSeconds = 0.5;
+}  // namespace
+
+// Out of descriptors the pending connection cannot be taken, so the listening descriptor
+// stays readable and its source would fire again at once, round after round, at full speed.
+// The source rests instead and tries again later on the socket queue.
+void GCDAsyncSocket::pauseAccepting(const dispatch::SourcePtr& source, int error) {
+    if (!acceptPauseLogged_) {
+        ServerLog("GCDAsyncSocket: cannot accept a connection (%s); accepting pauses for %.1f s at a time until "
+                  "it succeeds",
+                  std::strerror(error), kAcceptPauseSeconds);
+        acceptPauseLogged_ = true;
+    }
+    source->suspend();
+    // The source itself is kept, so that this resume balances the suspension even when the
+    // listener was closed meanwhile (a cancelled source finishes its cancellation then).
+    socketQueue_->after(kAcceptPauseSeconds, [source] { source->resume(); });
 }
 
 bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, ErrorPtr* error) {
@@ -301,14 +328,85 @@ bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, Err
     return true;
 }
 
-bool GCDAsyncSocket::doAccept(int listenFD) {
+bool GCDAsyncSocket::acceptOnUrl(const std::string& url, ErrorPtr* error) {
+    bool result = false;
+    ErrorPtr err;
+    runSync([&] { result = acceptOnUrlImpl(url, &err); });
+    if (!result && error) *error = err;
+    return result;
+}
+
+bool GCDAsyncSocket::acceptOnUrlImpl(const std::string& url, ErrorPtr* error) {
+    if (!delegate_.lock()) {
+        *error = socket_errors::badConfigError("Attempting to accept without a delegate. Set a delegate first.");
+        return false;
+    }
+    if (!delegateQueue_) {
+        *error = socket_errors::badConfigError(
+            "Attempting to accept without a delegate queue. Set a delegate queue first.");
+        return false;
+    }
+    if (flags_ & kSocketStarted) {
+        *error = socket_errors::badConfigError(
+            "Attempting to accept while connected or accepting connections. Disconnect first.");
+        return false;
+    }
+    readQueue_.clear();
+    writeQueue_.clear();
+
+    const Bytes address = getInterfaceAddressFromUrl(url);
+    if (address.empty()) {
+        *error = socket_errors::badParamError(
+            "Invalid unix domain url. Specify a valid file url that does not exist (e.g. \"file:///tmp/socket\")");
+        return false;
+    }
+    sockaddr_un un{};
+    std::memcpy(&un, address.data(), address.size());
+    // A socket left behind by an earlier listener is removed; any other file is not ours to
+    // delete, so the call fails and leaves it as it is.
+    struct stat info {};
+    if (::lstat(un.sun_path, &info) == 0 && (!S_ISSOCK(info.st_mode) || ::unlink(un.sun_path) != 0)) {
+        *error = socket_errors::otherError("Could not remove previous unix domain socket at given url.");
+        return false;
+    }
+
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd == -1) {
+        *error = socket_errors::errnoErrorWithReason("Error in socket() function");
+        return false;
+    }
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())) == -1) {
+        *error = socket_errors::errnoErrorWithReason("Error in bind() function");
+        ::close(fd);
+        return false;
+    }
+    if (::listen(fd, 1024) == -1) {
+        *error = socket_errors::errnoErrorWithReason("Error in listen() function");
+        ::close(fd);
+        ::unlink(un.sun_path);
+        return false;
+    }
+    socketUN_ = fd;
+    socketUrl_ = urlFromSockaddrUN(&un);
+    startAcceptSource(socketUN_, acceptUNSource_);
+    flags_ |= kSocketStarted;
+    return true;
+}
+
+bool GCDAsyncSocket::doAccept(int listenFD, const dispatch::SourcePtr& source) {
     sockaddr_storage storage{};
     socklen_t length = listenFD == socket4FD_   ? socklen_t(sizeof(sockaddr_in))
                        : listenFD == socket6FD_ ? socklen_t(sizeof(sockaddr_in6))
                                                 : socklen_t(sizeof(sockaddr_un));
     // Non-blocking and close-on-exec from the start (accepted sockets inherit neither).
     int childFD = ::accept4(listenFD, reinterpret_cast<sockaddr*>(&storage), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (childFD == -1) return false;
+    if (childFD == -1) {
+        const int error = errno;
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) pauseAccepting(source, error);
+        // A connection that was reset while it waited is gone; the next one may be there.
+        return error == ECONNABORTED || error == EINTR;
+    }
+    acceptPauseLogged_ = false;
     const uint8_t* raw = reinterpret_cast<const uint8_t*>(&storage);
     Bytes address(raw, raw + std::min<size_t>(length, sizeof storage));
     const int family = listenFD == socket4FD_ ? AF_INET : listenFD == socket6FD_ ? AF_INET6 : AF_UNIX;
@@ -345,6 +443,11 @@ void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
         connectTimer_.reset();
     }
     ++stateIndex_;
+    connectInterface4_.clear();
+    connectInterface6_.clear();
+    connectInterfaceUN_.clear();
+    // Attempts still under way: their descriptors are closed below with the others.
+    cancelConnectSources();
     if (currentRead_) endCurrentRead();
     if (currentWrite_) endCurrentWrite();
     readQueue_.clear();

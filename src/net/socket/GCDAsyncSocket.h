@@ -1,8 +1,9 @@
 #pragma once
-// The queue-driven TCP socket: a listener on IPv4 and IPv6, or one connection, that does all
-// of its work on a serial queue of its own ("GCDAsyncSocket") and reports to a delegate through
-// blocks on a queue the owner chooses. Reads up to a terminator, of a fixed length or of what
-// is there, writes, each with a time limit and a tag, and server-side TLS (OpenSSL).
+// The queue-driven TCP socket: a listener on IPv4 and IPv6 (or a Unix-domain path), or one
+// connection, accepted or made by connecting, that does all of its work on a serial queue of
+// its own ("GCDAsyncSocket") and reports to a delegate through blocks on a queue the owner
+// chooses. Reads up to a terminator, of a fixed length or of what is there, writes, each with
+// a time limit and a tag, and TLS on either side (OpenSSL).
 //
 // Every operation may be called from any queue: queries run synchronously on the socket
 // queue, commands hop onto it (synchronously or asynchronously as each says). Reads, writes
@@ -106,7 +107,8 @@ public:
     void synchronouslySetDelegateQueue(dispatch::QueuePtr delegateQueue);
     void synchronouslySetDelegate(DelegatePtr delegate, dispatch::QueuePtr delegateQueue);
 
-    // Configuration (takes effect at the next listen).
+    // Configuration (takes effect at the next listen or connect). alternateAddressDelay: seconds
+    // between the attempts on the two families when connecting (0.3 at creation).
     bool isIPv4Enabled() const;
     void setIPv4Enabled(bool flag);
     bool isIPv6Enabled() const;
@@ -123,6 +125,30 @@ public:
     // On false, `error` (when given) receives the reason; nothing stays open.
     bool acceptOnPort(uint16_t port, ErrorPtr* error = nullptr);
     bool acceptOnInterface(const std::string& interface, uint16_t port, ErrorPtr* error = nullptr);
+    // Listening on a Unix-domain path, a "file://" URL ("file:///tmp/socket"). A socket left
+    // at the path is removed first; anything else there is left alone and the call fails.
+    // The path is removed again when the listener closes.
+    bool acceptOnUrl(const std::string& url, ErrorPtr* error = nullptr);
+
+    // Connecting. `host` is a name (looked up on a global queue) or an address text; `timeout`
+    // is in seconds, negative for none (code 3 when it runs out); `interface` is a local
+    // interface description as for listening ("" for none) to bind to first. Every usable
+    // family gets a descriptor: the preferred one is tried at once, the other
+    // alternateAddressDelay() seconds later, and the first to connect wins. On true the
+    // delegate hears socketDidConnectToHost, or socketDidDisconnect with the error; on false
+    // nothing was started and `error` (when given) says why. Reads and writes may be queued
+    // at once: they start when the connection is made.
+    bool connectToHost(const std::string& host, uint16_t port, ErrorPtr* error = nullptr);
+    bool connectToHost(const std::string& host, uint16_t port, double timeout, ErrorPtr* error = nullptr);
+    bool connectToHost(const std::string& host, uint16_t port, const std::string& interface, double timeout,
+                       ErrorPtr* error = nullptr);
+    // `address` is a raw sockaddr_in or sockaddr_in6.
+    bool connectToAddress(const Bytes& address, ErrorPtr* error = nullptr);
+    bool connectToAddress(const Bytes& address, double timeout, ErrorPtr* error = nullptr);
+    bool connectToAddress(const Bytes& address, const std::string& interface, double timeout,
+                          ErrorPtr* error = nullptr);
+    // A Unix-domain peer named by a "file://" URL; reported with socketDidConnectToUrl.
+    bool connectToUrl(const std::string& url, double timeout, ErrorPtr* error = nullptr);
 
     // Closing. disconnect() closes at once (socketDidDisconnect with no error); the others
     // close once the named queues have drained, refusing new reads, writes and TLS starts.
@@ -215,6 +241,8 @@ public:
     static Bytes ZeroData() { return {0x00}; }
     // Resolves an interface description as acceptOnInterface does (outputs may be null).
     static void getInterfaceAddress(Bytes* address4, Bytes* address6, const std::string& description, uint16_t port);
+    // The Unix-domain address of a "file://" URL; empty when the URL names no usable path.
+    static Bytes getInterfaceAddressFromUrl(const std::string& url);
 
 private:
     GCDAsyncSocket(DelegatePtr delegate, dispatch::QueuePtr delegateQueue, dispatch::QueuePtr socketQueue);
@@ -260,7 +288,30 @@ private:
     bool acceptImpl(const std::string& interface, uint16_t port, ErrorPtr* error);
     int createListeningSocket(int family, const Bytes& address, ErrorPtr* error);
     void startAcceptSource(int fd, dispatch::SourcePtr& source);
-    bool doAccept(int listenFD);
+    // Accepts one connection: true when one was taken (or refused), false when there is
+    // none (or accepting has to pause, see pauseAccepting).
+    bool doAccept(int listenFD, const dispatch::SourcePtr& source);
+    void pauseAccepting(const dispatch::SourcePtr& source, int error);
+    bool acceptOnUrlImpl(const std::string& url, ErrorPtr* error);
+
+    // Connecting (GCDAsyncSocketConnect.cpp).
+    bool preConnect(const std::string& interface, ErrorPtr* error);
+    bool preConnectWithUrl(ErrorPtr* error);
+    bool connectToHostImpl(const std::string& host, uint16_t port, const std::string& interface, double timeout,
+                           ErrorPtr* error);
+    bool connectToAddressImpl(const Bytes& address, const std::string& interface, double timeout, ErrorPtr* error);
+    bool connectToUrlImpl(const std::string& url, double timeout, ErrorPtr* error);
+    void lookupDidSucceed(const std::vector<Bytes>& addresses);
+    bool connectWithAddress4(const Bytes& address4, const Bytes& address6, ErrorPtr* error);
+    int createConnectSocket(int family, const Bytes& interface, ErrorPtr* error);
+    void connectSocket(int fd, const Bytes& address, int stateIndex);
+    void connectAttemptFinished(int fd, int error, int stateIndex);
+    void didConnect(int fd);
+    dispatch::SourcePtr* connectSourceFor(int fd);
+    void cancelConnectSources();
+    void startConnectTimeout(double timeout);
+    void doConnectTimeout();
+    void endConnectTimeout();
     void closeWithError(const ErrorPtr& error);
     void maybeClose();
     void disconnectAfter(uint32_t flags);
@@ -320,6 +371,11 @@ private:
     dispatch::QueuePtr socketQueue_;
     dispatch::SourcePtr accept4Source_, accept6Source_, acceptUNSource_;
     dispatch::SourcePtr connectTimer_;
+    // Writability of each descriptor while its connect is under way.
+    dispatch::SourcePtr connect4Source_, connect6Source_, connectUNSource_;
+    Bytes connectInterface4_, connectInterface6_, connectInterfaceUN_;
+    // Set once a pause of accepting has been logged; cleared by the next accepted connection.
+    bool acceptPauseLogged_ = false;
     dispatch::SourcePtr readSource_, writeSource_;
     dispatch::SourcePtr readTimer_, writeTimer_;
     dispatch::SourcePtr handshakeTimer_;

@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -194,6 +195,21 @@ void GCDAsyncSocket::getInterfaceAddress(Bytes* address4, Bytes* address6, const
     }
     if (address4) *address4 = std::move(result4);
     if (address6) *address6 = std::move(result6);
+}
+
+Bytes GCDAsyncSocket::getInterfaceAddressFromUrl(const std::string& url) {
+    // "file://" followed by an absolute path, or by "localhost" and the path.
+    static const std::string scheme = "file://";
+    if (url.rfind(scheme, 0) != 0) return {};
+    std::string path = url.substr(scheme.size());
+    if (path.rfind("localhost/", 0) == 0) path = path.substr(9);
+    if (path.size() < 2 || path[0] != '/' || path.find('\0') != std::string::npos) return {};
+    sockaddr_un address{};
+    if (path.size() >= sizeof address.sun_path) return {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(&address);
+    return Bytes(p, p + offsetof(sockaddr_un, sun_path) + path.size() + 1);
 }
 
 Bytes GCDAsyncSocket::addressOfName(int fd, bool peer) {

@@ -1,6 +1,7 @@
 // The read and write engine of the socket: readiness sources, queued reads and writes, the
 // pre-buffer, time limits and their extension questions.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,13 +54,30 @@ void GCDAsyncSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int fd) {
     std::weak_ptr<Source> weakRead = readSource_;
     std::weak_ptr<Source> weakWrite = writeSource_;
 
-    readSource_->setEventHandler([weakSelf, weakRead] {
+    readSource_->setEventHandler([weakSelf, weakRead, fd] {
         auto self = weakSelf.lock();
         auto source = weakRead.lock();
         if (!self || !source || source->isCancelled()) return;
         self->socketFDBytesAvailable_ = source->data();
-        if (self->socketFDBytesAvailable_ > 0) self->doReadData();
-        else self->doReadEOF();
+        if (self->socketFDBytesAvailable_ > 0) {
+            self->doReadData();
+            return;
+        }
+        // The count is taken when the descriptor turns readable, apart from this queue: a read
+        // step may have taken the bytes in between, and then 0 means "nothing now", not the
+        // end of the stream. Only the descriptor can tell.
+        char probe;
+        const ssize_t n = ::recv(fd, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n > 0) {
+            int available = 0;
+            if (::ioctl(fd, FIONREAD, &available) != 0 || available < 1) available = 1;
+            self->socketFDBytesAvailable_ = size_t(available);
+            self->doReadData();
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            // Nothing to read yet: the source fires again when there is.
+        } else {
+            self->doReadEOF();
+        }
     });
     writeSource_->setEventHandler([weakSelf, weakWrite] {
         auto self = weakSelf.lock();
