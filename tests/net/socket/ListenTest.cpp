@@ -7,9 +7,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
 #include "SocketTestSupport.h"
+#include "foundation/ServerLog.h"
+#include "platform/time/Clock.h"
 
 namespace telvo {
 namespace {
@@ -179,6 +187,93 @@ TEST(SocketListen, ManyConnectionsArrivingTogetherAreAllAccepted) {
     std::vector<std::unique_ptr<RawClient>> clients;
     for (int i = 0; i < 3; ++i) clients.push_back(std::make_unique<RawClient>(AF_INET, port));
     EXPECT_TRUE(server->waitFor([&] { return server->accepted == 3; }));
+}
+
+// Takes every descriptor number the process may still open (by lowering its soft limit just
+// above the highest one in use) and gives them back, with the old limit, when it goes.
+class DescriptorExhaustion {
+public:
+    DescriptorExhaustion() {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        int highest = 0;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            while (dirent* e = ::readdir(d)) highest = std::max(highest, std::atoi(e->d_name));
+            ::closedir(d);
+        }
+        rlimit lowered = saved_;
+        lowered.rlim_cur = rlim_t(highest + 8);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (;;) {
+            int fd = ::dup(STDERR_FILENO);
+            if (fd == -1) break;
+            taken_.push_back(fd);
+        }
+        exhausted_ = errno == EMFILE;
+    }
+    ~DescriptorExhaustion() { release(); }
+    bool exhausted() const { return exhausted_; }
+    void release() {
+        for (int fd : taken_) ::close(fd);
+        taken_.clear();
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+    bool exhausted_ = false;
+};
+
+double processCPUSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Mended: with no descriptor left for a pending connection the listening descriptor stays
+// readable; the listener used to try accept() again at once, forever, at full speed. It now
+// logs, rests (0.5 s on the process clock) and takes the connection once it can.
+TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+    auto server = EchoServer::make(plain());
+    uint16_t port = server->listen("127.0.0.1");
+    ASSERT_NE(port, 0);
+    FILE* log = std::tmpfile();
+    ASSERT_TRUE(log);
+    setDaemonLogStream(log);
+    platform::Clock::useVirtual(1.7e9);
+    int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_NE(client, -1);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    {
+        DescriptorExhaustion exhaustion;
+        ASSERT_TRUE(exhaustion.exhausted());
+        // The connection completes in the listen queue; taking it needs a descriptor.
+        ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+        const double cpuBefore = processCPUSeconds();
+        EXPECT_FALSE(server->waitFor([&] { return server->accepted > 0; }, 0.5));
+        const double cpuUsed = processCPUSeconds() - cpuBefore;
+        EXPECT_LT(cpuUsed, 0.2) << "the listener keeps trying while nothing can succeed";
+        exhaustion.release();
+    }
+    platform::Clock::advance(1);
+    EXPECT_TRUE(server->waitFor([&] { return server->accepted == 1; }));
+    platform::Clock::useReal();
+    setDaemonLogStream(nullptr);
+
+    std::rewind(log);
+    std::string text;
+    char line[512];
+    while (std::fgets(line, sizeof line, log)) text += line;
+    std::fclose(log);
+    EXPECT_NE(text.find("GCDAsyncSocket: cannot accept a connection (Too many open files); accepting pauses"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;  // logged once, not every round
+    ::close(client);
 }
 
 }  // namespace
