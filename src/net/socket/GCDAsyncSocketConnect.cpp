@@ -26,8 +26,9 @@ int familyOfAddress(const Bytes& address) {
     return AF_UNSPEC;
 }
 
-// A Unix-domain peer whose accept queue is full refuses a non-blocking connect with EAGAIN
-// instead of letting it wait; the connect is tried again after this many seconds.
+// A Unix-domain listener whose accept queue is full refuses a non-blocking connect with
+// EAGAIN instead of letting it wait; the connect is tried again after this many seconds
+// (until it gets through, fails otherwise, or the time limit closes the socket).
 constexpr double kUnixConnectRetryDelay = 0.05;
 
 }  // namespace
@@ -303,15 +304,16 @@ void GCDAsyncSocket::connectSocket(int fd, const Bytes& address, int index) {
     std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
     const int r = ::connect(fd, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size()));
     const int err = r == 0 ? 0 : errno;
-    if (r == 0 || (err != EINPROGRESS && err != EAGAIN)) {
+    // TCP answers EAGAIN when no local port is left: that attempt has failed.
+    const bool unixQueueFull = err == EAGAIN && fd == socketUN_;
+    if (r == 0 || (err != EINPROGRESS && !unixQueueFull)) {
         // Settled at once; reported from a later block, as a connect that had to wait would be.
         socketQueue_->async([weakSelf, fd, err, index] {
             if (auto self = weakSelf.lock()) self->connectAttemptFinished(fd, err, index);
         });
         return;
     }
-    if (err == EAGAIN) {
-        // Only Unix-domain sockets answer so (the peer's accept queue is full): try again.
+    if (unixQueueFull) {
         socketQueue_->after(kUnixConnectRetryDelay, [weakSelf, fd, address, index] {
             auto self = weakSelf.lock();
             if (self && index == self->stateIndex_ && fd == self->socketUN_) self->connectSocket(fd, address, index);

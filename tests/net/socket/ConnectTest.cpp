@@ -497,6 +497,30 @@ TEST(SocketUnixDomain, ListeningErrors) {
     EXPECT_EQ(error->message, "Attempting to accept without a delegate. Set a delegate first.");
 }
 
+// A Unix-domain listener with a full queue refuses a non-blocking connect outright; the
+// connect is tried again until the listener takes connections.
+TEST(SocketUnixDomain, ConnectWaitsWhileTheListenQueueIsFull) {
+    const std::string path = tempPath("full.sock");
+    Bytes address = GCDAsyncSocket::getInterfaceAddressFromUrl("file://" + path);
+    ASSERT_FALSE(address.empty());
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    int filler = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<const sockaddr*>(address.data()), socklen_t(address.size())), 0);
+
+    auto client = Client::make();
+    ASSERT_TRUE(client->socket->connectToUrl("file://" + path, 10));
+    EXPECT_FALSE(client->waitFor([&] { return client->connects > 0 || !client->disconnects.empty(); }, 0.2));
+    int first = ::accept(listener, nullptr, nullptr);  // the filler: room for the waiting connect
+    EXPECT_TRUE(client->waitFor([&] { return client->connects == 1; }));
+    EXPECT_TRUE(client->disconnects.empty());
+    ::close(first);
+    ::close(filler);
+    ::close(listener);
+    ::unlink(path.c_str());
+}
+
 TEST(SocketUnixDomain, ConnectingToAPathWhereNobodyListensFails) {
     auto client = Client::make();
     ASSERT_TRUE(client->socket->connectToUrl("file://" + tempPath("nobody.sock"), 5));
