@@ -189,8 +189,11 @@ TEST_F(SocketTLS, UnusableIdentityClosesWithCertificateError) {
     EXPECT_EQ(server->disconnects[0].error->message, "Error in SSLSetCertificate");
 }
 
-// A 100000-byte reply to a peer that reads slowly: the session takes chunks until it would
-// block, the partial callback reports them, and the write completes once the peer drains.
+// A large reply to a peer that reads slowly: the session takes chunks until it would block,
+// the partial callback reports them, and the write completes once the peer drains. The reply
+// is far larger than what the loopback path holds (the peer's receive window alone may take
+// about 100000 bytes, and the peer drains it while the write goes on), so that the write
+// has to wait however the peer is scheduled.
 TEST_F(SocketTLS, LargeWriteToSlowReaderCompletes) {
     EchoServer::Options o;
     o.echo = false;
@@ -212,8 +215,9 @@ TEST_F(SocketTLS, LargeWriteToSlowReaderCompletes) {
         ::setsockopt(connection->socketFD(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
     });
     std::string payload;
-    for (int i = 0; payload.size() < 100000; ++i) payload += "<s i=\"" + std::to_string(i) + "\"/>";
-    payload.resize(100000);
+    const size_t size = 1000000;
+    for (int i = 0; payload.size() < size; ++i) payload += "<s i=\"" + std::to_string(i) + "\"/>";
+    payload.resize(size);
     connection->writeData(sockettest::bytes(payload), 120, 7);
 
     // Read a little at a time; the client blocks on its full output pipe in between.
