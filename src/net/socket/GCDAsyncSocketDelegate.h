@@ -37,6 +37,8 @@ public:
     // keeps is closed when released. Its callbacks go to this delegate on this queue until
     // setDelegate(...) moves them.
     virtual void socketDidAcceptNewSocket(const GCDAsyncSocketPtr& /*sock*/, const GCDAsyncSocketPtr& /*newSocket*/) {}
+    // A connect succeeded: the peer's address text and port (or, for a Unix-domain connect,
+    // its "file://" URL). Reads and writes queued meanwhile start now.
     virtual void socketDidConnectToHost(const GCDAsyncSocketPtr& /*sock*/, const std::string& /*host*/, uint16_t /*port*/) {}
     virtual void socketDidConnectToUrl(const GCDAsyncSocketPtr& /*sock*/, const std::string& /*url*/) {}
 
