@@ -260,16 +260,30 @@ void GCDAsyncSocket::pauseAccepting(const dispatch::SourcePtr& source, int error
     socketQueue_->after(kAcceptPauseSeconds, [source] { source->resume(); });
 }
 
-bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, ErrorPtr* error) {
+bool GCDAsyncSocket::hasDelegateFor(const char* action, ErrorPtr* error) const {
     if (!delegate_.lock()) {
-        *error = socket_errors::badConfigError("Attempting to accept without a delegate. Set a delegate first.");
+        *error = socket_errors::badConfigError(std::string("Attempting to ") + action + " without a delegate. Set a delegate first.");
         return false;
     }
     if (!delegateQueue_) {
         *error = socket_errors::badConfigError(
-            "Attempting to accept without a delegate queue. Set a delegate queue first.");
+            std::string("Attempting to ") + action + " without a delegate queue. Set a delegate queue first.");
         return false;
     }
+    return true;
+}
+
+bool GCDAsyncSocket::isIdleFor(const char* action, ErrorPtr* error) const {
+    if (flags_ & kSocketStarted) {
+        *error = socket_errors::badConfigError(
+            std::string("Attempting to ") + action + " while connected or accepting connections. Disconnect first.");
+        return false;
+    }
+    return true;
+}
+
+bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, ErrorPtr* error) {
+    if (!hasDelegateFor("accept", error)) return false;
     const bool v4Disabled = (config_ & kIPv4Disabled) != 0;
     const bool v6Disabled = (config_ & kIPv6Disabled) != 0;
     if (v4Disabled && v6Disabled) {
@@ -277,11 +291,7 @@ bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, Err
             "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
         return false;
     }
-    if (flags_ & kSocketStarted) {
-        *error = socket_errors::badConfigError(
-            "Attempting to accept while connected or accepting connections. Disconnect first.");
-        return false;
-    }
+    if (!isIdleFor("accept", error)) return false;
     readQueue_.clear();
     writeQueue_.clear();
 
@@ -303,24 +313,30 @@ bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, Err
     const bool enableIPv4 = !v4Disabled && !address4.empty();
     const bool enableIPv6 = !v6Disabled && !address6.empty();
 
-    if (enableIPv4) {
-        socket4FD_ = createListeningSocket(AF_INET, address4, error);
-        if (socket4FD_ == -1) return false;
-    }
-    if (enableIPv6) {
+    // With port 0 the system chooses the IPv4 port and IPv6 takes the same one; another
+    // program may hold that port on IPv6 alone, so a few other choices are tried before the
+    // bind error is reported.
+    const int attempts = enableIPv4 && enableIPv6 && port == 0 ? 8 : 1;
+    for (int attempt = 1;; ++attempt) {
+        if (enableIPv4) {
+            socket4FD_ = createListeningSocket(AF_INET, address4, error);
+            if (socket4FD_ == -1) return false;
+        }
+        if (!enableIPv6) break;
         if (enableIPv4 && port == 0) {
             // Both families on the one port the system chose for IPv4.
             auto* a6 = reinterpret_cast<sockaddr_in6*>(address6.data());
             a6->sin6_port = htons(portOfName(socket4FD_, false, AF_INET));
         }
         socket6FD_ = createListeningSocket(AF_INET6, address6, error);
-        if (socket6FD_ == -1) {
-            if (socket4FD_ != -1) {
-                ::close(socket4FD_);
-                socket4FD_ = -1;
-            }
-            return false;
+        if (socket6FD_ != -1) break;
+        if (socket4FD_ != -1) {
+            ::close(socket4FD_);
+            socket4FD_ = -1;
         }
+        const bool taken = *error && (*error)->domain == "NSPOSIXErrorDomain" && (*error)->code == EADDRINUSE;
+        if (!taken || attempt >= attempts) return false;
+        *error = nullptr;
     }
     if (enableIPv4) startAcceptSource(socket4FD_, accept4Source_);
     if (enableIPv6) startAcceptSource(socket6FD_, accept6Source_);
@@ -337,20 +353,8 @@ bool GCDAsyncSocket::acceptOnUrl(const std::string& url, ErrorPtr* error) {
 }
 
 bool GCDAsyncSocket::acceptOnUrlImpl(const std::string& url, ErrorPtr* error) {
-    if (!delegate_.lock()) {
-        *error = socket_errors::badConfigError("Attempting to accept without a delegate. Set a delegate first.");
-        return false;
-    }
-    if (!delegateQueue_) {
-        *error = socket_errors::badConfigError(
-            "Attempting to accept without a delegate queue. Set a delegate queue first.");
-        return false;
-    }
-    if (flags_ & kSocketStarted) {
-        *error = socket_errors::badConfigError(
-            "Attempting to accept while connected or accepting connections. Disconnect first.");
-        return false;
-    }
+    if (!hasDelegateFor("accept", error)) return false;
+    if (!isIdleFor("accept", error)) return false;
     readQueue_.clear();
     writeQueue_.clear();
 

@@ -295,6 +295,10 @@ private:
     bool acceptOnUrlImpl(const std::string& url, ErrorPtr* error);
 
     // Connecting (GCDAsyncSocketConnect.cpp).
+    // The checks that start listening and connecting: a delegate and its queue, and a
+    // socket not yet started; `action` ("accept", "connect") goes into the error text.
+    bool hasDelegateFor(const char* action, ErrorPtr* error) const;
+    bool isIdleFor(const char* action, ErrorPtr* error) const;
     bool preConnect(const std::string& interface, ErrorPtr* error);
     bool preConnectWithUrl(ErrorPtr* error);
     bool connectToHostImpl(const std::string& host, uint16_t port, const std::string& interface, double timeout,

@@ -82,20 +82,8 @@ bool GCDAsyncSocket::connectToUrl(const std::string& url, double timeout, ErrorP
 // Checks
 
 bool GCDAsyncSocket::preConnect(const std::string& interface, ErrorPtr* error) {
-    if (!delegate_.lock()) {
-        *error = socket_errors::badConfigError("Attempting to connect without a delegate. Set a delegate first.");
-        return false;
-    }
-    if (!delegateQueue_) {
-        *error = socket_errors::badConfigError(
-            "Attempting to connect without a delegate queue. Set a delegate queue first.");
-        return false;
-    }
-    if (flags_ & kSocketStarted) {
-        *error = socket_errors::badConfigError(
-            "Attempting to connect while connected or accepting connections. Disconnect first.");
-        return false;
-    }
+    if (!hasDelegateFor("connect", error)) return false;
+    if (!isIdleFor("connect", error)) return false;
     const bool v4Disabled = (config_ & kIPv4Disabled) != 0;
     const bool v6Disabled = (config_ & kIPv6Disabled) != 0;
     if (v4Disabled && v6Disabled) {
@@ -131,20 +119,8 @@ bool GCDAsyncSocket::preConnect(const std::string& interface, ErrorPtr* error) {
 }
 
 bool GCDAsyncSocket::preConnectWithUrl(ErrorPtr* error) {
-    if (!delegate_.lock()) {
-        *error = socket_errors::badConfigError("Attempting to connect without a delegate. Set a delegate first.");
-        return false;
-    }
-    if (!delegateQueue_) {
-        *error = socket_errors::badConfigError(
-            "Attempting to connect without a delegate queue. Set a delegate queue first.");
-        return false;
-    }
-    if (flags_ & kSocketStarted) {
-        *error = socket_errors::badConfigError(
-            "Attempting to connect while connected or accepting connections. Disconnect first.");
-        return false;
-    }
+    if (!hasDelegateFor("connect", error)) return false;
+    if (!isIdleFor("connect", error)) return false;
     readQueue_.clear();
     writeQueue_.clear();
     return true;

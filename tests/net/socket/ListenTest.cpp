@@ -134,7 +134,7 @@ TEST(SocketListen, TakenPortFailsWithBindErrorAndLeavesNothingOpen) {
 
     auto server = EchoServer::make(plain());
     auto listener = GCDAsyncSocket::initWithDelegate(server, server->queue);
-    const int before = sockettest::openDescriptorCount();
+    const int before = sockettest::settledDescriptorCount();
     ErrorPtr error;
     EXPECT_FALSE(listener->acceptOnPort(port, &error));
     ASSERT_TRUE(error);

@@ -87,6 +87,33 @@ int openDescriptorCount() {
     return count;
 }
 
+int settledDescriptorCount() {
+    int count = openDescriptorCount();
+    auto still = std::chrono::steady_clock::now();
+    const auto deadline = still + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const int now = openDescriptorCount();
+        if (now != count) {
+            count = now;
+            still = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - still >= std::chrono::milliseconds(100)) {
+            break;
+        }
+    }
+    return count;
+}
+
+int descriptorCountAfterClosing(int count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int now = openDescriptorCount();
+    while (now > count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        now = openDescriptorCount();
+    }
+    return now;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 EchoServer::EchoServer(Options o) : queue(dispatch::Queue::createSerial("test.echo.delegate")), options(std::move(o)) {

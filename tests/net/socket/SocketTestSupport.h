@@ -28,6 +28,11 @@ inline const Bytes& terminator() {
 }
 
 int openDescriptorCount();
+// The count once it has held still for 100 ms (at most 3 s): descriptors of earlier tests in
+// this process close in cancel handlers a moment after the test that opened them.
+int settledDescriptorCount();
+// Waits (at most 2 s) until no more than `count` descriptors are open; the count then.
+int descriptorCountAfterClosing(int count);
 
 // Records everything the sockets report; on accept it starts TLS (or reads at once), reads
 // messages up to "</tvx>" and echoes each one.
