@@ -442,14 +442,7 @@ bool GCDAsyncSocket::doAccept(int listenFD, const dispatch::SourcePtr& source) {
 
 void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
     if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
-    if (connectTimer_) {
-        connectTimer_->cancel();
-        connectTimer_.reset();
-    }
-    ++stateIndex_;
-    connectInterface4_.clear();
-    connectInterface6_.clear();
-    connectInterfaceUN_.clear();
+    endConnectTimeout();
     // Attempts still under way: their descriptors are closed below with the others.
     cancelConnectSources();
     if (currentRead_) endCurrentRead();
