@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "collectors/system/BatteryStatCollectorMac.h"
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
 #include "collectors/system/MemoryStatCollectorMac.h"
@@ -28,6 +29,7 @@ DaemonCollectors makeDaemonCollectors() {
     c.cpu = CPUStatCollectorMac::sharedCPUCollector();
     c.load = LoadStatCollectorMac::sharedLoadCollector();
     c.memory = MemoryStatCollectorMac::sharedMemoryCollector();
+    c.battery = BatteryStatCollectorMac::sharedBatteryCollector();
     auto uptime = UptimeStatCollectorMac::sharedUptimeCollector();
     c.uptime = uptime;
     c.loadUptime = [uptime] { uptime->loadUptime(); };
