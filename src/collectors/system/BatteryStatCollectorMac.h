@@ -49,13 +49,17 @@ public:
     bool disableAllBluetooth = false;
     bool useClassicBluetooth = false;
 
+protected:
+    // Reads the power-source service into `snapshot_` (once per sample, before
+    // batteriesSmart and batteriesIOPS).
+    virtual void readPowerSources();
+    power::PowerSourcesSnapshot snapshot_;
+
 private:
     std::shared_ptr<BatteryStatCollectorItemMac> batteryItem(const std::string& key);
     void writeChange(const char* sql, const std::string& key, const Value& value);
-    void readPowerSources();
 
     power::PowerSources powerSources_;
-    power::PowerSourcesSnapshot snapshot_;
 };
 
 }  // namespace telvo
