@@ -3,11 +3,16 @@
 
 namespace telvo::bluetooth {
 
-bool SysfsBluetoothDevices::appleBluetoothHIDDevicePresent() { return !batteries_.read().empty(); }
+bool SysfsBluetoothDevices::appleBluetoothHIDDevicePresent() {
+    read_ = batteries_.read();
+    return !read_->empty();
+}
 
 std::vector<HIDDevice> SysfsBluetoothDevices::hidDevices() {
+    std::vector<power::HIDBattery> batteries = read_ ? std::move(*read_) : batteries_.read();
+    read_.reset();
     std::vector<HIDDevice> out;
-    for (const power::HIDBattery& b : batteries_.read()) {
+    for (const power::HIDBattery& b : batteries) {
         HIDDevice d;
         d.address = b.address;
         d.name = b.name;
