@@ -125,7 +125,9 @@ void BatteryStatCollectorMac::updateStats() {
     // 5. Peripherals, at most once in ten seconds; they stay between readings.
     if (!disableAllBluetooth) {
         const double now = platform::Clock::now();
-        if (now > lastBluetoothTime + kBluetoothInterval) {
+        // A clock set back behind the last reading reads at once, rather than keeping the
+        // peripherals' old values until the clock has caught up again.
+        if (now > lastBluetoothTime + kBluetoothInterval || now < lastBluetoothTime) {
             lastBluetoothTime = now;
             updateBluetooth();
         } else {

@@ -50,6 +50,11 @@ TEST_F(BatteryPeripheralsTest, ReadEveryOtherSampleAndKeptBetweenReadings) {
     samples(*c, 1);  // 12 s after: read again, and it is gone
     EXPECT_EQ(fake->hidReadings, 2);
     EXPECT_TRUE(c->items().empty());
+
+    // The wall clock set back an hour: the next sample reads at once.
+    platform::Clock::setVirtualNow(platform::Clock::now() - 3600);
+    samples(*c, 1);
+    EXPECT_EQ(fake->hidReadings, 3);
 }
 
 TEST_F(BatteryPeripheralsTest, ConnectedDevicesOfVendor76) {
