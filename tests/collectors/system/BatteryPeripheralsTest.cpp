@@ -53,7 +53,7 @@ TEST_F(BatteryPeripheralsTest, ReadEveryOtherSampleAndKeptBetweenReadings) {
 
     // The wall clock set back an hour: the next sample reads at once.
     platform::Clock::setVirtualNow(platform::Clock::now() - 3600);
-    samples(*c, 1);
+    c->updateStats();
     EXPECT_EQ(fake->hidReadings, 3);
 }
 
