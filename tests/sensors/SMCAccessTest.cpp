@@ -112,7 +112,7 @@ TEST_F(SMCAccess, WritesTwoHexBytesAndRefusesAMissingKey) {
 std::vector<FakeAppleSMCFiles::Key> driverKeys() {
     return {{"#KEY", "ui32", std::string("\0\0\0\3", 4)},
             {"TC0P", "sp78", std::string("\x1e\x80", 2)},
-            {"F0ID", "{fds", std::string("\0\0Leftside\0\0\0\0", 16)}};
+            {"F0ID", "{fds", std::string("\0\0Leftside\0\0\0\0", 14)}};
 }
 
 SMCParamStruct request(uint8_t command, const char* key, uint32_t index = 0) {
