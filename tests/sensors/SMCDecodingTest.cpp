@@ -15,7 +15,7 @@ namespace {
 SMCResultData record(const char* type, std::vector<uint8_t> bytes, uint32_t size = 2) {
     SMCResultData d;
     std::memcpy(d.dataType, type, std::min<size_t>(std::strlen(type), 4));
-    std::memcpy(d.bytes, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(d.bytes, bytes.data(), bytes.size());
     d.dataSize = size;
     return d;
 }

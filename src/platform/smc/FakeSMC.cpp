@@ -98,7 +98,7 @@ SMCStatus FakeSMC::call(const SMCParamStruct& in, SMCParamStruct& out) {
             out.result = kSMCKeyNotFound;
             return kSMCReturnSuccess;
         }
-        std::memcpy(out.bytes, found->bytes.data(), found->bytes.size());
+        if (!found->bytes.empty()) std::memcpy(out.bytes, found->bytes.data(), found->bytes.size());
         return kSMCReturnSuccess;
     case kSMCWriteKey:
         if (!found) {
