@@ -1,28 +1,16 @@
 #include "daemon/DaemonCollectors.h"
 
-#include <fstream>
-
+#include "collectors/sensors/SensorsStatCollectorMac.h"
+#include "collectors/sensors/ServerInfoCollector.h"
 #include "collectors/system/BatteryStatCollectorMac.h"
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
 #include "collectors/system/MemoryStatCollectorMac.h"
 #include "collectors/system/UptimeStatCollectorMac.h"
-
-#include "foundation/KXRVersions.h"
-#include "platform/values/Format.h"
+#include "platforms/PlatformController.h"
+#include "platforms/PlatformModelList.h"
 
 namespace telvo {
-
-namespace {
-
-std::string dmiProductName() {
-    std::ifstream in("/sys/class/dmi/id/product_name");
-    std::string model;
-    if (!in || !std::getline(in, model)) return "";
-    return model;
-}
-
-}  // namespace
 
 DaemonCollectors makeDaemonCollectors() {
     DaemonCollectors c;
@@ -33,11 +21,17 @@ DaemonCollectors makeDaemonCollectors() {
     auto uptime = UptimeStatCollectorMac::sharedUptimeCollector();
     c.uptime = uptime;
     c.loadUptime = [uptime] { uptime->loadUptime(); };
-    c.modelIdentifier = dmiProductName;
-    c.osVersion = [] {
-        const KXRVersions& v = KXRVersions::sharedVersions();
-        return format("%d.%d.%d", int(v.major()), int(v.minor()), int(v.bugfix()));
+    // The platform registry knows this build's model tables before anything asks it.
+    PlatformController::registerModels(platforms::platformModelList());
+    auto sensors = SensorsStatCollectorMac::sharedSensorCollector();
+    c.sensors = sensors;
+    c.loadSensors = [sensors] { sensors->loadSensors(); };
+    c.serverInfo = ServerInfoCollector::sharedServerInfoCollector();
+    c.modelIdentifier = [] {
+        PlatformController* platform = PlatformController::sharedPlatformController();
+        return platform && platform->modelIdentifier() ? *platform->modelIdentifier() : std::string();
     };
+    c.osVersion = [] { return PlatformController::currentPlatform()->osVersion(); };
     return c;
 }
 

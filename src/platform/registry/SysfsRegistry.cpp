@@ -80,6 +80,8 @@ public:
         if (!product.empty()) platform_->setProperty("model", Value(product));
         std::string serial = readAttribute(root_ / "class/dmi/id/product_serial");
         if (!serial.empty()) platform_->setProperty("IOPlatformSerialNumber", Value(serial));
+        std::string board = readAttribute(root_ / "class/dmi/id/board_name");
+        if (!board.empty()) platform_->setProperty("board-id", Value::data(board));
         devices_["devices"] = platform_;
         addBlockDevices();
         return builder_.registry();

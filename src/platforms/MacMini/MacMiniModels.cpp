@@ -1,0 +1,8 @@
+// The Mac mini model tables: one constexpr PlatformModel per model, listed by the family hook.
+#include "platforms/PlatformModelList.h"
+
+namespace telvo::platforms {
+
+std::span<const PlatformModel* const> macMiniModels() { return {}; }
+
+}  // namespace telvo::platforms

@@ -1,0 +1,8 @@
+// The iMac model tables: one constexpr PlatformModel per model, listed by the family hook.
+#include "platforms/PlatformModelList.h"
+
+namespace telvo::platforms {
+
+std::span<const PlatformModel* const> iMacModels() { return {}; }
+
+}  // namespace telvo::platforms
