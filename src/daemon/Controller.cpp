@@ -315,6 +315,9 @@ void Controller::finalizeDatabase() {
     // since the last commit would otherwise be lost at every stop.
     HistoryDatabaseController::sharedHistoryDatabaseController().commitAllSync();
     if (collectors_.saveBandwidth) collectors_.saveBandwidth();
+    // Settings and passwords whose last write failed get their last chance.
+    TVSPreferences::sharedPreferences().flush();
+    TVSKeychain::sharedKeychain().flushPendingWrites();
 }
 
 }  // namespace telvo
