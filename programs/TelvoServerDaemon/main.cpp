@@ -1,10 +1,11 @@
 // TelvoServerDaemon: samples the machine once a second, keeps its history and serves it to
 // remote clients over TLS. It reads no arguments; it is driven by its preferences and its
-// clients, and stops on SIGTERM after flushing its history.
+// clients, and stops on SIGTERM, SIGINT or SIGHUP after flushing its history.
 #include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "daemon/Controller.h"
 #include "daemon/control/TVSXPCServer.h"
@@ -27,18 +28,24 @@ int main() {
 
     // Writes to a peer that went away must fail, not end the process.
     ::signal(SIGPIPE, SIG_IGN);
-    // SIGTERM arrives as a block on the main queue; the source blocks the signal in every
-    // thread, so it is made before any other thread starts.
-    ::signal(SIGTERM, SIG_IGN);
-    dispatch::SourcePtr terminate = dispatch::Source::createSignal(SIGTERM, dispatch::Queue::main());
-    terminate->setEventHandler([] {
-        Controller::sharedController().finalizeDatabase();
-        // Status 0 at once: nothing else is closed, and no object is torn down behind the
-        // queues that are still running.
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(0);
-    });
+    // SIGTERM, SIGINT (Ctrl-C in a foreground run) and SIGHUP (its terminal closed) arrive as
+    // blocks on the main queue and all stop the daemon the same way: history flushed and
+    // committed, exit status 0. The sources block their signals in every thread, so they are
+    // made before any other thread starts.
+    std::vector<dispatch::SourcePtr> stopSources;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        ::signal(signal, SIG_IGN);
+        dispatch::SourcePtr source = dispatch::Source::createSignal(signal, dispatch::Queue::main());
+        source->setEventHandler([] {
+            Controller::sharedController().finalizeDatabase();
+            // Status 0 at once: nothing else is closed, and no object is torn down behind the
+            // queues that are still running.
+            std::fflush(stdout);
+            std::fflush(stderr);
+            std::_Exit(0);
+        });
+        stopSources.push_back(std::move(source));
+    }
 
     Controller::sharedController().prepare();
     // The control channel: the service listener, or on older systems the control socket.
@@ -49,6 +56,6 @@ int main() {
         TVSXPCServer::sharedXPCServer().startLegacyServer();
     }
     Controller::sharedController().start();
-    terminate->resume();
+    for (const auto& source : stopSources) source->resume();
     dispatch::MainLoop::runForever();
 }

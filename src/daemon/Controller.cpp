@@ -313,8 +313,21 @@ void Controller::processRequest(const std::string& lists) {
 void Controller::finalizeDatabase() {
     // Every open history file is committed, not local.db alone: the long-term rows queued
     // since the last commit would otherwise be lost at every stop.
-    HistoryDatabaseController::sharedHistoryDatabaseController().commitAllSync();
+    HistoryDatabaseController& files = HistoryDatabaseController::sharedHistoryDatabaseController();
+    if (!files.commitAllSync()) {
+        // A file that still cannot be written (a full disk) loses what waited: say so.
+        for (const std::string& path : files.openPaths()) {
+            HistoryDatabaseItemPtr item = databaseItemWithPath(path);
+            size_t lost = item ? item->queries().size() : 0;
+            if (lost > 0) DLog("%@ cannot be written at the stop; %ld writes are lost", path, long(lost));
+        }
+    }
     if (collectors_.saveBandwidth) collectors_.saveBandwidth();
+    // Settings and passwords whose last write failed get their last chance.
+    if (!TVSPreferences::sharedPreferences().flush())
+        DLog("Preferences file %@ cannot be written at the stop; the last changes are lost", TVSPreferences::kPath);
+    if (!TVSKeychain::sharedKeychain().flushPendingWrites())
+        DLog("Keychain %@ cannot be written at the stop; the values kept in memory are lost", TVSKeychain::kKeychainPath);
 }
 
 }  // namespace telvo

@@ -1,7 +1,10 @@
 #include "daemon/TVSKeychain.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "foundation/ServerLog.h"
 #include "platform/fs/Root.h"
 #include "platform/keychain/SelfSignedIdentity.h"
 
@@ -61,12 +64,38 @@ void TVSKeychain::resetForTesting() {
 }
 
 TVSKeychain::TVSKeychain() {
-    // The statuses are not checked: a keychain that cannot be opened or unlocked makes every
-    // later operation fail with the status of its own call.
+    keychain::OSStatus status = openFile();
+    // A file that is there but cannot be unlocked or read (noise, a truncated copy, another
+    // password) would leave the daemon without passcode and TLS identity for good: no client
+    // could ever connect. It is kept aside for whoever wants to look at it and replaced.
+    if (status != keychain::errSecSuccess && status != keychain::errSecNoSuchKeychain) replaceUnreadableFile(status);
+    keychain::Keychain::setUserInteractionAllowed(false);
+}
+
+keychain::OSStatus TVSKeychain::openFile() {
     if (!fs::exists(kKeychainPath)) keychain::Keychain::create(kKeychainPath, kKeychainPassword, nullptr);
     keychain_ = keychain::Keychain::open(kKeychainPath);
-    keychain_->unlock(kKeychainPassword);
-    keychain::Keychain::setUserInteractionAllowed(false);
+    keychain::OSStatus status = keychain_->unlock(kKeychainPassword);
+    // Reading the items tells a file whose records are damaged behind a good header.
+    if (status == keychain::errSecSuccess) status = keychain_->copyIdentities(nullptr);
+    return status;
+}
+
+void TVSKeychain::replaceUnreadableFile(keychain::OSStatus status) {
+    const std::string reason = format("%@ (%d)", keychain::statusMessage(status), int(status));
+    if (std::rename(fs::resolve(kKeychainPath).c_str(), fs::resolve(kInvalidKeychainPath).c_str()) != 0) {
+        DLog("Keychain %@ cannot be read: %@; it cannot be kept aside as %@ either (%s), so the daemon has no "
+             "passcode and no TLS identity",
+             kKeychainPath, reason, kInvalidKeychainPath, std::strerror(errno));
+        return;
+    }
+    status = openFile();
+    if (status == keychain::errSecSuccess) createNewIdentity();
+    DLog("Keychain %@ cannot be read: %@; kept as %@, a new keychain %@ with a new TLS identity and a new "
+         "passcode",
+         kKeychainPath, reason, kInvalidKeychainPath,
+         status == keychain::errSecSuccess ? std::string("was made")
+                                           : format("could not be made (%@)", keychain::statusMessage(status)));
 }
 
 void TVSKeychain::unlock() { keychain_->unlock(kKeychainPassword); }
@@ -97,6 +126,15 @@ std::optional<std::string> TVSKeychain::getPasswordForUsername(const std::option
         if (error) *error = makeError(kErrorDomain, kMissingArgument, "Missing account or service name");
         return std::nullopt;
     }
+    {
+        // A password whose write failed is the one in effect.
+        std::lock_guard lock(pendingMutex_);
+        auto it = pending_.find({*service, *account});
+        if (it != pending_.end()) {
+            if (error) error->reset();
+            return it->second;
+        }
+    }
     ErrorPtr lookupError;
     keychain::ItemRef item = getKeychainItemReferenceForUsername(account, service, &lookupError);
     if (error) *error = lookupError;
@@ -113,6 +151,53 @@ std::optional<std::string> TVSKeychain::getPasswordForUsername(const std::option
     return data;
 }
 
+keychain::OSStatus TVSKeychain::writePasswordLocked(const std::string& service, const std::string& account,
+                                                    const std::string& password, ErrorPtr* error) {
+    ErrorPtr lookupError;
+    keychain::ItemRef item = getKeychainItemReferenceForUsername(account, service, &lookupError);
+    if (lookupError && lookupError->code != 0) {
+        if (error) *error = lookupError;
+        return keychain::OSStatus(lookupError->code);
+    }
+    if (error) error->reset();
+    keychain::OSStatus status = item ? keychain_->modifyPasswordData(item, password)
+                                     : keychain_->addGenericPassword(service, account, password);
+    if (status != keychain::errSecSuccess && error) *error = statusError(status);
+    return status;
+}
+
+bool TVSKeychain::flushPendingLocked() {
+    size_t waited = pending_.size() + (pendingIdentity_ ? 1 : 0);
+    if (waited == 0) return true;
+    if (pendingIdentity_) {
+        keychain::OSStatus status = keychain_->importPKCS12(pendingArchive_, kIdentityPassphrase, nullptr);
+        if (status != keychain::errSecSuccess && status != keychain::errSecDuplicateItem) return false;
+        pendingIdentity_.reset();
+        pendingArchive_.clear();
+    }
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (writePasswordLocked(it->first.first, it->first.second, it->second, nullptr) != keychain::errSecSuccess)
+            return false;
+        it = pending_.erase(it);
+    }
+    if (writeFailing_) {
+        writeFailing_ = false;
+        DLog("Keychain %@ is written again; %ld value(s) kept in memory were stored", kKeychainPath, long(waited));
+    }
+    return true;
+}
+
+bool TVSKeychain::flushPendingWrites() {
+    unlock();
+    std::lock_guard lock(pendingMutex_);
+    return flushPendingLocked();
+}
+
+bool TVSKeychain::hasPendingWrites() const {
+    std::lock_guard lock(pendingMutex_);
+    return !pending_.empty() || pendingIdentity_;
+}
+
 bool TVSKeychain::storeUsername(const std::optional<std::string>& account, const std::optional<std::string>& password,
                                 const std::optional<std::string>& service, bool /*updateExisting*/, ErrorPtr* error) {
     // An existing item is always updated, whatever the flag says.
@@ -121,20 +206,23 @@ bool TVSKeychain::storeUsername(const std::optional<std::string>& account, const
         if (error) *error = makeError(kErrorDomain, kMissingArgument, "Missing account, password or service name");
         return false;
     }
-    ErrorPtr lookupError;
-    keychain::ItemRef item = getKeychainItemReferenceForUsername(account, service, &lookupError);
-    if (lookupError && lookupError->code != 0) {
-        if (error) *error = lookupError;
-        return false;
+    std::lock_guard lock(pendingMutex_);
+    // This one replaces any value of the same item still waiting; the others go first.
+    pending_.erase({*service, *account});
+    flushPendingLocked();
+    ErrorPtr writeError;
+    keychain::OSStatus status = writePasswordLocked(*service, *account, *password, &writeError);
+    if (error) *error = writeError;
+    if (status == keychain::errSecSuccess) return true;
+    // The value stays in effect, held in memory until a write succeeds.
+    pending_[{*service, *account}] = *password;
+    if (!writeFailing_) {
+        writeFailing_ = true;
+        DLog("Unable to write the keychain %@: %@ (%d); the value is kept in memory and written again at the next "
+             "change and at the stop",
+             kKeychainPath, keychain::statusMessage(status), int(status));
     }
-    if (error) error->reset();
-    keychain::OSStatus status = item ? keychain_->modifyPasswordData(item, *password)
-                                     : keychain_->addGenericPassword(*service, *account, *password);
-    if (status != keychain::errSecSuccess) {
-        if (error) *error = statusError(status);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 bool TVSKeychain::deleteItemForUsername(const std::optional<std::string>& account,
@@ -157,9 +245,27 @@ std::vector<keychain::Identity> TVSKeychain::SSLIdentityAndCertificates() {
     std::vector<keychain::Identity> result;
     unlock();
     std::vector<keychain::Identity> identities;
-    if (keychain_->copyIdentities(&identities) != keychain::errSecSuccess) return result;
+    keychain::OSStatus status = keychain_->copyIdentities(&identities);
+    {
+        std::lock_guard lock(pendingMutex_);
+        if (pendingIdentity_) identities.push_back(*pendingIdentity_);
+    }
+    if (status != keychain::errSecSuccess && identities.empty()) return result;
+    bool passedOver = false;
     for (const auto& identity : identities) {
-        if (identity.label.rfind(kIdentityLabelPrefix, 0) == 0 && result.empty()) result.push_back(identity);
+        if (identity.label.rfind(kIdentityLabelPrefix, 0) != 0 || !result.empty()) continue;
+        // Presenting an identity whose key does not open its certificate fails every handshake.
+        if (keychain::isUsable(identity))
+            result.push_back(identity);
+        else
+            passedOver = true;
+    }
+    if (passedOver && result.empty()) {
+        std::lock_guard lock(pendingMutex_);
+        if (!unusableIdentityLogged_)
+            DLog("Keychain %@ holds no usable TLS identity (its key or certificate cannot be read); a new one is made",
+                 kKeychainPath);
+        unusableIdentityLogged_ = true;
     }
     return result;
 }
@@ -179,6 +285,24 @@ void TVSKeychain::createNewIdentity() {
     for (const auto& identity : imported) items += "\n    <SecIdentity \"" + identity.label + "\">";
     items += imported.empty() ? ")" : "\n)";
     NSLog("outItems: " + items);
+    if (status == keychain::errSecSuccess) return;
+    // An identity made but not stored (a full or read-only disk) still serves this run, and
+    // is stored at the next change or at the stop.
+    keychain::Identity identity;
+    if (!archive.empty() && keychain::Keychain::readPKCS12(archive, kIdentityPassphrase, &identity) == keychain::errSecSuccess) {
+        std::lock_guard lock(pendingMutex_);
+        pendingIdentity_ = identity;
+        pendingArchive_ = archive;
+        if (!writeFailing_) {
+            writeFailing_ = true;
+            DLog("Unable to write the keychain %@: %@ (%d); the new TLS identity is kept in memory and written again "
+                 "at the next change and at the stop",
+                 kKeychainPath, keychain::statusMessage(status), int(status));
+        }
+    } else {
+        DLog("Unable to make a TLS identity for the keychain %@: %@", kKeychainPath,
+             error ? error->description() : std::string(keychain::statusMessage(status)));
+    }
 }
 
 std::string TVSKeychain::stringForSecExternalFormat(int format) {

@@ -4,6 +4,12 @@
 // created on first use and unlocked before every operation. Errors have the domain
 // "TVSKeychain"; -2000 means a required argument was missing, any other code is the status
 // of the keychain call that failed.
+//
+// A keychain file that cannot be opened, unlocked or read is kept aside as
+// "TelvoServer.keychain.invalid" and a new one is made in its place. A password whose write
+// fails (a full or read-only disk) is kept in memory, answered from there, and written again
+// at the next change and at the daemon's stop.
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +27,9 @@ public:
     static constexpr long kMissingArgument = -2000;
     // Label prefix by which the daemon's identity is recognised.
     static constexpr const char* kIdentityLabelPrefix = "TelvoServer2";
+    // Where an unreadable keychain file is kept.
+    static constexpr const char* kInvalidKeychainPath =
+        "/Library/Application Support/Telvo Server/TelvoServer.keychain.invalid";
 
     // Created once, safely against concurrent first calls; creating it opens the keychain.
     static TVSKeychain& sharedKeychain();
@@ -37,7 +46,12 @@ public:
     bool deleteItemForUsername(const std::optional<std::string>& account, const std::optional<std::string>& service,
                                ErrorPtr* error);
 
-    // Empty, or the first identity whose key label begins with "TelvoServer2".
+    // Writes the passwords kept in memory after a failed write; answers whether none is left.
+    bool flushPendingWrites();
+    bool hasPendingWrites() const;
+
+    // Empty, or the first usable identity whose key label begins with "TelvoServer2" (one
+    // whose key or certificate cannot be read, or do not belong together, is passed over).
     std::vector<keychain::Identity> SSLIdentityAndCertificates();
     // Makes an identity for this installation (a new key and a self-signed certificate,
     // packed as PKCS#12 with the identity passphrase) and imports it.
@@ -51,8 +65,23 @@ public:
 private:
     TVSKeychain();
     void unlock();
+    // Opens the file; answers the status of the first step that failed.
+    keychain::OSStatus openFile();
+    // Keeps an unreadable file aside and makes a new keychain in its place.
+    void replaceUnreadableFile(keychain::OSStatus status);
+    // Writes one password item. Caller holds pendingMutex_.
+    keychain::OSStatus writePasswordLocked(const std::string& service, const std::string& account,
+                                           const std::string& password, ErrorPtr* error);
+    bool flushPendingLocked();
 
     keychain::KeychainPtr keychain_;
+    mutable std::mutex pendingMutex_;
+    // Service and account -> password, for writes that failed.
+    std::map<std::pair<std::string, std::string>, std::string> pending_;
+    std::optional<keychain::Identity> pendingIdentity_;
+    std::string pendingArchive_;
+    bool writeFailing_ = false;
+    bool unusableIdentityLogged_ = false;
 };
 
 }  // namespace telvo

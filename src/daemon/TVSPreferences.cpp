@@ -1,6 +1,8 @@
 #include "daemon/TVSPreferences.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "foundation/ServerLog.h"
@@ -54,13 +56,33 @@ void TVSPreferences::load() {
 
 bool TVSPreferences::writeLocked() {
     fs::createDirectories("/Library/Preferences", 0755);
-    ErrorPtr error;
     std::string xml = plist::serialize(Value(stored_));
     if (!fs::writeFileAtomically(kPath, xml, 0600)) {
-        DLog("Unable to write the preferences file %@", kPath);
+        // The values stay in memory, in effect, and are written whole at the next change or
+        // at the stop; one line says so, not one per change.
+        const int error = errno;
+        unwritten_ = true;
+        if (!writeFailing_)
+            DLog("Unable to write the preferences file %@ (%s); the settings are kept in memory and written again at "
+                 "the next change and at the stop",
+                 kPath, std::strerror(error));
+        writeFailing_ = true;
         return false;
     }
+    unwritten_ = false;
+    if (writeFailing_) DLog("Preferences file %@ is written again", kPath);
+    writeFailing_ = false;
     return true;
+}
+
+bool TVSPreferences::flush() {
+    std::lock_guard lock(mutex_);
+    return !unwritten_ || writeLocked();
+}
+
+bool TVSPreferences::hasUnwrittenChanges() const {
+    std::lock_guard lock(mutex_);
+    return unwritten_;
 }
 
 Value TVSPreferences::objectForKey(const std::string& key) const {

@@ -21,6 +21,8 @@ public:
     // The stored value, else the built-in default, else null.
     Value objectForKey(const std::string& key) const;
     // Stores (null removes) and writes the domain at once.
+    // A write that fails leaves the values in effect in memory; they are written whole at the
+    // next change or by flush().
     void setObject(const Value& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
 
@@ -39,6 +41,10 @@ public:
     void setDouble(double value, const std::string& key) { setObject(Value(value), key); }
     void setBool(bool value, const std::string& key) { setObject(Value(value), key); }
 
+    // Writes the file when a change has not reached it yet; answers whether it is up to date.
+    bool flush();
+    bool hasUnwrittenChanges() const;
+
     // The passcode from the private keychain; none when there is no item or it cannot be read.
     std::optional<std::string> passcode();
     void setPasscode(const std::string& passcode);
@@ -56,6 +62,8 @@ private:
     ValueDictionary defaults_;
     mutable std::mutex mutex_;
     ValueDictionary stored_;
+    bool unwritten_ = false;
+    bool writeFailing_ = false;
 };
 
 }  // namespace telvo

@@ -35,10 +35,14 @@ public:
     void addItem(HistoryWriteRecord record);
     // Runs the pending writes in one transaction, asynchronously on the queue.
     void commit();
-    // The same, waiting for it. Answers whether the transaction was committed; when it could
-    // not be (the file is locked by another process, for instance) the writes stay pending
-    // for the next commit.
+    // The same, waiting for it. Answers whether the transaction was committed. When it could
+    // not be (the disk is full, the file read-only, failing or locked by another process) it
+    // is rolled back and its writes stay pending, in order, for the next commit; of each table
+    // only the rows within the ring's reach (602 sample numbers) are kept. The first failure
+    // and the recovery are logged once each.
     bool commitSync();
+    // Whether the last commit failed.
+    bool failing() const { return failing_; }
     // Runs the block on the queue and returns after it. Calling it from the file's own queue
     // is a programming error that stops the process.
     void queryDatabase(const DatabaseBlock& block);
@@ -61,10 +65,15 @@ public:
 private:
     HistoryDatabaseItem() = default;
     bool runCommit();
+    // Drops the records older than what a table keeps; answers how many.
+    static size_t boundKeptWrites(std::vector<HistoryWriteRecord>& records);
     // Runs the block on the queue; inline when already on it.
     void onQueue(const dispatch::Block& block);
 
     std::atomic<bool> busy_{false};
+    // Touched on the queue only.
+    std::atomic<bool> failing_{false};
+    size_t droppedWhileFailing_ = 0;
     std::string path_;
     FMDatabasePtr database_;
     dispatch::QueuePtr queue_;

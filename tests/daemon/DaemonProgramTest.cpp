@@ -48,7 +48,8 @@ protected:
         DaemonFixture::TearDown();
     }
 
-    void start() {
+    // `logFrom`: where in the log this run's lines begin (a restart appends to the log).
+    void start(size_t logFrom = 0) {
         ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
         pid_ = fork();
         if (pid_ == 0) {
@@ -61,8 +62,9 @@ protected:
         }
         ASSERT_GT(pid_, 0);
         std::string ready = "Waiting for connections on port " + std::to_string(port_) + ".";
-        for (int i = 0; i < 500 && !logHas(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(logHas(ready)) << logText();
+        auto isReady = [&] { return logText().find(": " + ready + "\n", logFrom) != std::string::npos; };
+        for (int i = 0; i < 500 && !isReady(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(isReady()) << logText();
     }
 
     // Sends the signal and answers the exit status (-1 when the process did not end).
@@ -345,4 +347,178 @@ TEST_F(DaemonProgramTest, SystemCollectorsSmokeOnThisMachine) {
     ASSERT_EQ(stop(SIGTERM), 0);
     EXPECT_EQ(sqlite(local, "select count(*) from boottimes;"), "1\n") << "same boot, no second row";
     EXPECT_EQ(sqlite(longTerm, "select count(*) from boottimes;"), "1\n");
+}
+
+namespace {
+
+// `openssl s_client` against the daemon; answers its whole output ("" when the tool is
+// missing).
+std::string tlsHandshake(uint16_t port) {
+    std::string command = "echo | timeout 30 openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char chunk[512];
+    size_t n;
+    while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+bool handshakeSucceeded(const std::string& output) {
+    return output.find("-----BEGIN CERTIFICATE-----") != std::string::npos &&
+           std::regex_search(output, std::regex("Cipher is [A-Z]"));
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+// A keychain the daemon cannot open, unlock or read would leave it listening with neither
+// passcode nor TLS identity, every handshake failing. It is kept aside and replaced, and the
+// new passcode lets a device pair; a keychain that reads but holds no identity keeps its
+// passcode and gets a new identity.
+TEST_F(DaemonProgramTest, ADamagedKeychainIsKeptAsideAndTheDaemonServesTLSWithANewOne) {
+    if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is needed as the TLS peer";
+    const std::string keychainPath = TVSKeychain::kKeychainPath;
+    const std::string asidePath = TVSKeychain::kInvalidKeychainPath;
+
+    // A keychain as a run of the daemon leaves it: a passcode, no identity until a client came.
+    auto makeGoodKeychain = [&]() {
+        TVSKeychain::resetForTesting();
+        TVSPreferences::resetForTesting();
+        TVSPreferences::sharedPreferences().setPasscode("24680");
+        TVSKeychain::resetForTesting();
+        TVSPreferences::resetForTesting();
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> damage;
+        bool keptAside;
+    };
+    const std::vector<Case> cases{
+        {"noise",
+         [&] {
+             std::string noise(100, '\0');
+             for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 131 + 17) % 251);
+             fs::createDirectories("/Library/Application Support/Telvo Server");
+             std::ofstream(host(keychainPath), std::ios::binary) << noise;
+         },
+         true},
+        {"truncated",
+         [&] {
+             makeGoodKeychain();
+             std::string whole = fileBytes(host(keychainPath));
+             ASSERT_GT(whole.size(), 60u);
+             std::ofstream(host(keychainPath), std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 2);
+         },
+         true},
+        {"without identity", [&] { makeGoodKeychain(); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(host(keychainPath));
+        std::filesystem::remove(host(asidePath));
+        c.damage();
+        const std::string before = fileBytes(host(keychainPath));
+        const size_t logStart = logText().size();
+        start(logStart);
+
+        std::string handshake = tlsHandshake(port_);
+        EXPECT_TRUE(handshakeSucceeded(handshake)) << handshake;
+        const std::string code = passcode();
+        ASSERT_EQ(code.size(), 5u);
+        if (c.keptAside) {
+            EXPECT_NE(code, "24680");
+            EXPECT_EQ(fileBytes(host(asidePath)), before) << "the damaged file is kept as it was";
+            EXPECT_NE(logText().find("TelvoServer.keychain cannot be read", logStart), std::string::npos) << logText();
+            EXPECT_NE(logText().find("kept as " + asidePath, logStart), std::string::npos) << logText();
+        } else {
+            EXPECT_EQ(code, "24680") << "a readable keychain keeps its passcode";
+            EXPECT_FALSE(std::filesystem::exists(host(asidePath)));
+        }
+        ProtocolClient client;
+        std::string error;
+        ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
+        EXPECT_EQ(client.logIn(std::string("KEYCHAIN-") + c.name, code, true, &error), "0") << error;
+        client.close();
+        EXPECT_EQ(stop(SIGTERM), 0);
+        // The next start finds the keychain sound and keeps it.
+        EXPECT_FALSE(fileBytes(host(keychainPath)).empty());
+    }
+}
+
+// Ctrl-C in a foreground run and a closed terminal stop the daemon as SIGTERM does: the
+// rows queued since the last commit are committed and the status is 0. (The 144 s commit
+// never comes in these few seconds, so every non-empty row in the file came from the stop.)
+TEST_F(DaemonProgramTest, SIGINTAndSIGHUPStopItLikeSIGTERMCommittingEveryQueuedRow) {
+    const std::string local = "/Library/Application Support/Telvo Server/databases/local.db";
+    const std::string baseRoot = root_;
+    const std::vector<std::pair<int, const char*>> signals{{SIGTERM, "term"}, {SIGINT, "int"}, {SIGHUP, "hup"}};
+    // One daemon per signal, each on a root and port of its own, side by side.
+    std::vector<pid_t> pids;
+    std::vector<std::string> roots;
+    for (const auto& [signal, name] : signals) {
+        std::string root = baseRoot + "/" + name;
+        std::filesystem::create_directories(root + "/Library/Preferences");
+        std::filesystem::copy_file(baseRoot + TVSPreferences::kPath, root + TVSPreferences::kPath);
+        // A port of its own.
+        uint16_t port = telvo::testing::freePort();
+        ValueDictionary prefs{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}};
+        fs::setRootForTesting(root);
+        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
+        fs::setRootForTesting(baseRoot);
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("TELVO_ROOT", root.c_str(), 1);
+            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
+            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+            execl(kProgram, kProgram, nullptr);
+            _exit(127);
+        }
+        ASSERT_GT(pid, 0);
+        pids.push_back(pid);
+        roots.push_back(root);
+    }
+    auto logOf = [](const std::string& root) { return fileBytes(root + Controller::kLogPath); };
+    for (const std::string& root : roots) {
+        for (int i = 0; i < 1000 && logOf(root).find(": opening socket\n") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_NE(logOf(root).find(": opening socket\n"), std::string::npos) << logOf(root);
+    }
+    // Long enough for an hour-level row (one every 6 s) to be queued after the start's commit.
+    std::this_thread::sleep_for(std::chrono::milliseconds(8000));
+    for (size_t i = 0; i < signals.size(); ++i) {
+        SCOPED_TRACE(signals[i].second);
+        kill(pids[i], signals[i].first);
+        int status = 0;
+        bool ended = false;
+        for (int t = 0; t < 1500 && !ended; ++t) {
+            if (waitpid(pids[i], &status, WNOHANG) == pids[i])
+                ended = true;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (!ended) {
+            kill(pids[i], SIGKILL);
+            waitpid(pids[i], &status, 0);
+        }
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+        std::string database = roots[i] + local;
+        std::string command = "sqlite3 '" + database +
+                              "' 'select count(*) from hour_cpuhistory where empty = 0; "
+                              "select count(*) = max(sample) - min(sample) + 1 from hour_cpuhistory;' 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out;
+        char chunk[256];
+        size_t n;
+        while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+        if (pipe) pclose(pipe);
+        EXPECT_GE(std::atoi(out.c_str()), 1) << out;
+        EXPECT_NE(out.find("\n1\n"), std::string::npos) << "rows without a hole: " << out;
+    }
 }

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 
 #include <fstream>
 #include <set>
@@ -140,4 +145,57 @@ TEST_F(KeychainTest, IdentityIsMadeOnceAndFoundByItsLabel) {
     EXPECT_EQ(again[0], identities[0]);
     TVSKeychain::resetForTesting();
     EXPECT_EQ(TVSKeychain::sharedKeychain().SSLIdentityAndCertificates()[0], identities[0]);
+}
+
+// The preferences file and the keychain on a file system that fills up: the changes stay in
+// effect in memory, each file says once that it cannot be written, and they are written at
+// the stop once there is room again.
+TEST_F(KeychainTest, OnAFullDiskSettingsAndPasscodeStayInMemoryAndAreWrittenAtTheStop) {
+    const std::string library = host("/Library");
+    std::filesystem::create_directories(library);
+    if (::mount("tmpfs", library.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "a small tmpfs is needed to fill (mount as root): " << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{library};
+
+    Controller::sharedController().prepare();
+    ASSERT_TRUE(TVSPreferences::sharedPreferences().passcode());
+    // Fill the file system.
+    const std::string filler = library + "/filler";
+    {
+        std::ofstream out(filler, std::ios::binary);
+        std::string block(4096, 'x');
+        while (out.write(block.data(), std::streamsize(block.size())) && out.flush()) {
+        }
+    }
+    TVSPreferences& preferences = TVSPreferences::sharedPreferences();
+    preferences.setObject(Value("kept"), "test key");
+    preferences.setObject(Value(2), "second key");
+    preferences.setPasscode("13579");
+    EXPECT_TRUE(preferences.hasUnwrittenChanges());
+    EXPECT_TRUE(TVSKeychain::sharedKeychain().hasPendingWrites());
+    EXPECT_EQ(preferences.objectForKey("test key").stringValue(), "kept");
+    EXPECT_EQ(preferences.passcode(), std::optional<std::string>("13579")) << "the new passcode is in effect";
+    auto count = [&](const std::string& part) {
+        int n = 0;
+        for (const auto& m : logMessages()) n += m.find(part) != std::string::npos;
+        return n;
+    };
+    EXPECT_EQ(count("Unable to write the preferences file"), 1) << "one line, not one per change";
+    EXPECT_EQ(count("Unable to write the keychain"), 1);
+    EXPECT_EQ(count("(No space left on device)"), 1);
+
+    // Room again; the stop writes what waited.
+    std::filesystem::remove(filler);
+    Controller::sharedController().finalizeDatabase();
+    EXPECT_FALSE(preferences.hasUnwrittenChanges());
+    EXPECT_FALSE(TVSKeychain::sharedKeychain().hasPendingWrites());
+    EXPECT_EQ(count("is written again"), 2);
+
+    telvo::testing::resetDaemonSingletons();
+    EXPECT_EQ(TVSPreferences::sharedPreferences().objectForKey("test key").stringValue(), "kept");
+    EXPECT_EQ(TVSPreferences::sharedPreferences().integerForKey("second key"), 2);
+    EXPECT_EQ(TVSPreferences::sharedPreferences().passcode(), std::optional<std::string>("13579"));
 }

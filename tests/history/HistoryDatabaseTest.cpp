@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
 
 #include "history/HistoryDatabaseController.h"
 #include "history/HistoryTestSupport.h"
+#include "history/WriteFaultVfs.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {
@@ -218,6 +220,69 @@ TEST_F(HistoryDatabaseTest, CommitAgainstAFileLockedByAnotherProcessReportsFailu
     EXPECT_TRUE(local->queries().empty());
     EXPECT_EQ(sqliteTool(dbPath("local.db"), "select group_concat(sample) from hour_cpuhistory"),
               "1.0,2.0,3.0,4.0\n");
+}
+
+// A full or failing disk: the commit is rolled back and its writes wait, in order, for the
+// next one; what waits for a table is bounded by the ring's reach; a statement that fails
+// on its own (a missing table) still does not hold the others back; the failure and the
+// recovery are logged once each, not per commit.
+TEST_F(HistoryDatabaseTest, ACommitThatCannotBeWrittenKeepsItsWritesInOrderWithinTheRingsReach) {
+    history::WriteFaultVfs::install();
+    for (int code : {SQLITE_FULL, SQLITE_IOERR_WRITE}) {
+        SCOPED_TRACE(code);
+        HistoryDatabaseController::resetForTesting();
+        std::filesystem::remove(fs::resolve(dbPath("failing.db")));
+        HistoryDatabaseItemPtr file = databaseItemWithPath(dbPath("failing.db"));
+        createTable(file, "hour_cpuhistory");
+        file->addItem(insert("hour_cpuhistory", 1));
+        ASSERT_TRUE(file->commitSync());
+
+        LogCapture log;
+        history::WriteFaultVfs::setFault(code, "failing.db");
+        const long failedBefore = history::WriteFaultVfs::failedWrites();
+        // Two commits fail: 2..400, then 401..800 with a prune and a write to a missing table.
+        for (int i = 2; i <= 400; ++i) {
+            HistoryWriteRecord r = insert("hour_cpuhistory", i);
+            r.sample = i;
+            file->addItem(r);
+        }
+        EXPECT_FALSE(file->commitSync());
+        for (int i = 401; i <= 800; ++i) {
+            HistoryWriteRecord r = insert("hour_cpuhistory", i);
+            r.sample = i;
+            file->addItem(r);
+            if (i == 600) file->addItem(HistoryWriteRecord{"DELETE FROM %@ WHERE sample < ?", "hour_cpuhistory", {Value(1.0)}});
+        }
+        file->addItem(insert("no_such_table", 1));
+        EXPECT_FALSE(file->commitSync());
+        EXPECT_GT(history::WriteFaultVfs::failedWrites(), failedBefore) << "the seam failed no write";
+        // Of the table, the newest 602 sample numbers wait (198 to 800), with the prune and
+        // the write to the missing table.
+        auto waiting = file->queries();
+        ASSERT_EQ(waiting.size(), 603u + 2u);
+        EXPECT_EQ(waiting.front().sample.value_or(0), 198);
+        EXPECT_EQ(sqliteTool(dbPath("failing.db"), "select count(*) from hour_cpuhistory"), "1\n");
+
+        history::WriteFaultVfs::clearFault();
+        file->addItem(insert("hour_cpuhistory", 801));
+        ASSERT_TRUE(file->commitSync());
+        EXPECT_TRUE(file->queries().empty());
+        // Row 1, then every row that waited, in the order they were queued.
+        std::string expected = "1.0";
+        for (int i = 198; i <= 801; ++i) expected += "," + std::to_string(i) + ".0";
+        EXPECT_EQ(sqliteTool(dbPath("failing.db"),
+                             "select group_concat(sample) from (select sample from hour_cpuhistory order by rowid)"),
+                  expected + "\n");
+        int failures = 0, recoveries = 0;
+        for (const std::string& line : log.lines()) {
+            if (line.find("writes wait for the next commit") != std::string::npos) ++failures;
+            if (line.find("is written again: 606 writes that waited were committed") != std::string::npos) ++recoveries;
+        }
+        EXPECT_EQ(failures, 1) << "one line when the file starts failing";
+        EXPECT_EQ(recoveries, 1) << "one line when it writes again";
+        EXPECT_TRUE(log.contains(code == SQLITE_FULL ? "database or disk is full" : "disk I/O error"));
+    }
+    HistoryDatabaseController::resetForTesting();
 }
 
 TEST_F(HistoryDatabaseTest, StopCommitsThePendingWritesOfEveryFile) {

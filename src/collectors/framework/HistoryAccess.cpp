@@ -57,10 +57,11 @@ bool queryAsync(const std::string& path, const std::string& sql, const ValueArra
     return true;
 }
 
-void addWrite(const std::string& path, const std::string& format, const std::string& table, const ValueArray& args) {
+void addWrite(const std::string& path, const std::string& format, const std::string& table, const ValueArray& args,
+              std::optional<double> sample) {
     auto file = item(path);
     if (!file) return;
-    file->addItem(HistoryWriteRecord{format, table, args});
+    file->addItem(HistoryWriteRecord{format, table, args, sample});
 }
 
 void commit(const std::string& path) {

@@ -3,6 +3,7 @@
 // HistoryDatabaseItem by path (an empty path means no file, and the call does nothing) and
 // runs on that file's serial queue, as the history store requires.
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 #include "platform/values/Value.h"
@@ -21,8 +22,10 @@ Rows query(const std::string& path, const std::string& sql, const ValueArray& ar
 // file, `done` is not called and the answer is false.
 bool queryAsync(const std::string& path, const std::string& sql, const ValueArray& args,
                 std::function<void(Rows)> done);
-// Queues a write record ("format" with "%@" for the table, "table", "args") for the next commit.
-void addWrite(const std::string& path, const std::string& format, const std::string& table, const ValueArray& args);
+// Queues a write record ("format" with "%@" for the table, "table", "args") for the next
+// commit; `sample` is the number of the sample the row holds, when it holds one.
+void addWrite(const std::string& path, const std::string& format, const std::string& table, const ValueArray& args,
+              std::optional<double> sample = std::nullopt);
 // Runs the pending writes of the file in one transaction, asynchronously on its queue.
 void commit(const std::string& path);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include "collectors/framework/FrameworkLog.h"
 #include "collectors/framework/HistoryAccess.h"
@@ -101,6 +102,15 @@ bool StatCollector::prepareDatabase(bool flag) {
 
 bool StatCollector::migrateDatabase(bool flag) { return flag; }
 
+namespace {
+// The row's sample number, by which a history file that cannot be written bounds what it
+// keeps for a table to the ring's reach.
+std::optional<double> sampleNumber(const Value& sample) {
+    if (!sample.has("sample")) return std::nullopt;
+    return sample["sample"].doubleValue();
+}
+}  // namespace
+
 void StatCollector::insertSample(const Value& sample, int64_t level) {
     const std::string table = tableAtIndex(level);
     if (table.empty()) return;
@@ -121,7 +131,7 @@ void StatCollector::insertSample(const Value& sample, int64_t level) {
             }
             args.push_back(sample[k]);
         }
-        historyaccess::addWrite(path, sql, table, args);
+        historyaccess::addWrite(path, sql, table, args, sampleNumber(sample));
     }
 
     if (storageType_ != 2) return;
@@ -142,7 +152,7 @@ void StatCollector::insertSample(const Value& sample, int64_t level) {
             }
             args.push_back(entry[k]);
         }
-        historyaccess::addWrite(path, sql, itemTable, args);
+        historyaccess::addWrite(path, sql, itemTable, args, entry.has("sample") ? sampleNumber(entry) : sampleNumber(sample));
     }
 }
 

@@ -18,4 +18,8 @@ struct Identity {
     Value asValue() const { return Value::data(privateKeyPEM + certificatePEM); }
 };
 
+// Whether a TLS session can present the identity: its key and certificate both read, and the
+// certificate belongs to the key.
+bool isUsable(const Identity& identity);
+
 }  // namespace telvo::keychain

@@ -414,12 +414,7 @@ void collectBags(const STACK_OF(PKCS12_SAFEBAG)* bags, const std::string& passph
 
 }  // namespace
 
-OSStatus Keychain::importPKCS12(const std::string& der, const std::string& passphrase, std::vector<Identity>* imported) {
-    std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
-    if (status != errSecSuccess) return status;
-
+OSStatus Keychain::readPKCS12(const std::string& der, const std::string& passphrase, Identity* identity) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
     PKCS12* p12 = d2i_PKCS12(nullptr, &p, long(der.size()));
     if (!p12) return errSecDecode;
@@ -450,8 +445,20 @@ OSStatus Keychain::importPKCS12(const std::string& der, const std::string& passp
         if (bags.key && X509_check_private_key(cert, bags.key) == 1) { match = cert; break; }
     if (!bags.key || !match) return errSecDecode;
 
-    Identity identity{bags.keyLabel, pemOfKey(bags.key), pemOfCertificate(match)};
-    if (identity.privateKeyPEM.empty() || identity.certificatePEM.empty()) return errSecDecode;
+    Identity read{bags.keyLabel, pemOfKey(bags.key), pemOfCertificate(match)};
+    if (read.privateKeyPEM.empty() || read.certificatePEM.empty()) return errSecDecode;
+    if (identity) *identity = std::move(read);
+    return errSecSuccess;
+}
+
+OSStatus Keychain::importPKCS12(const std::string& der, const std::string& passphrase, std::vector<Identity>* imported) {
+    std::lock_guard lock(mutex_);
+    Contents contents;
+    OSStatus status = loadLocked(contents);
+    if (status != errSecSuccess) return status;
+    Identity identity;
+    status = readPKCS12(der, passphrase, &identity);
+    if (status != errSecSuccess) return status;
     for (const auto& existing : contents.identities)
         if (existing.certificatePEM == identity.certificatePEM) return errSecDuplicateItem;
     contents.identities.push_back(identity);

@@ -57,6 +57,8 @@ public:
     // that are no archive or hold no key with its certificate, errSecDuplicateItem when the
     // identity is already there. `imported` (when given) receives the identity.
     OSStatus importPKCS12(const std::string& der, const std::string& passphrase, std::vector<Identity>* imported);
+    // Reads the identity of an archive as importPKCS12 does, without storing it.
+    static OSStatus readPKCS12(const std::string& der, const std::string& passphrase, Identity* identity);
     // Every identity, in search order (the order they were imported in).
     OSStatus copyIdentities(std::vector<Identity>* identities);
 
