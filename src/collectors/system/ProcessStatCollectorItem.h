@@ -204,6 +204,7 @@ private:
     double diskWriteTime_ = 0;
     double diskUpdateTime_ = 0;
     double diskUpdateMonotonic_ = 0;
+    bool diskBaseline_ = false;  // a reading is stored in the totals
 
     double networkDownload_ = 0;
     double networkUpload_ = 0;

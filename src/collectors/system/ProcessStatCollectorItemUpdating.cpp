@@ -35,8 +35,14 @@ void ProcessStatCollectorItem::updateMemory(bool read, double bytes) { memory_ =
 
 void ProcessStatCollectorItem::updateDiskActivity(bool read, double bytesRead, double bytesWritten) {
     if (!read) return;
-    if (diskWriteTotal_ == 0 || !diskEnabled_) diskWriteTotal_ = bytesWritten;
-    if (diskReadTotal_ == 0 || !diskEnabled_) diskReadTotal_ = bytesRead;
+    // A fresh baseline when the previous pass did not measure disk activity or no reading has
+    // been stored yet. A stored total of 0 is a baseline like any other: a process that had
+    // never written and then writes shows that write.
+    if (!diskBaseline_ || !diskEnabled_) {
+        diskWriteTotal_ = bytesWritten;
+        diskReadTotal_ = bytesRead;
+    }
+    diskBaseline_ = true;
     const double dt = updateMonotonic_ - diskUpdateMonotonic_;
     if (dt > 0) {
         diskRead_ = sane((bytesRead - diskReadTotal_) / dt);

@@ -401,3 +401,28 @@ TEST_F(ProcessStatCollectorTest, DescriptionAndClientSideHooks) {
     EXPECT_EQ(r->cpu(), 0);
     EXPECT_FALSE(r->exists());
 }
+
+TEST_F(ProcessStatCollectorTest, AFirstWriteIsMeasuredAndAnUnreadableStartIsNoSpike) {
+    auto c = collector(ProcessStatCollector::kMaskDisk);
+    pass(*c, 0);
+    // 5200 has never written when first seen; 5201's counters cannot be read at first.
+    auto io = [&](int pid, long written) {
+        writeFile("/proc/" + std::to_string(pid) + "/io",
+                  "read_bytes: 0\nwrite_bytes: " + std::to_string(written) + "\n");
+    };
+    writeFile("/proc/5200/stat", statLine(5200, "newwriter", 'R', 1, 0, 7000));
+    io(5200, 0);
+    writeFile("/proc/5201/stat", statLine(5201, "hidden", 'R', 1, 0, 7001));
+    pass(*c, 1);
+    EXPECT_EQ(record(*c, 5200)->diskWrite(), 0);
+    io(5200, 64 << 20);
+    io(5201, 900 << 20);  // readable from now on, with all it ever wrote
+    pass(*c, 2);
+    EXPECT_EQ(record(*c, 5200)->diskWrite(), double(64 << 20));
+    EXPECT_GT(record(*c, 5200)->diskWriteTime(), 0);
+    EXPECT_EQ(record(*c, 5201)->diskWrite(), 0);  // a baseline, not 900 MiB in a second
+    io(5201, (900 << 20) + 4096);
+    pass(*c, 3);
+    EXPECT_EQ(record(*c, 5201)->diskWrite(), 4096);
+    EXPECT_EQ(record(*c, 5200)->diskWrite(), 0);
+}
