@@ -37,6 +37,7 @@ std::string_view lastComponent(std::string_view path) {
 
 bool ProcessSource::listProcesses(std::vector<int32_t>& pids) {
     pids.clear();
+    prefix_ = ProcRoot::path("/proc/");
     const std::string path = ProcRoot::path("/proc");
     DIR* dir = ::opendir(path.c_str());
     if (!dir) return false;
@@ -55,7 +56,8 @@ bool ProcessSource::listProcesses(std::vector<int32_t>& pids) {
 }
 
 const std::string& ProcessSource::pathOf(int32_t pid, const char* file) {
-    path_ = ProcRoot::path("/proc/");
+    if (prefix_.empty()) prefix_ = ProcRoot::path("/proc/");
+    path_.assign(prefix_);
     char digits[16];
     auto [end, ec] = std::to_chars(digits, digits + sizeof digits, pid);
     (void)ec;

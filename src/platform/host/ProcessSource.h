@@ -44,6 +44,7 @@ private:
     // The whole file into buffer_; false with errno kept.
     bool readFile(int32_t pid, const char* file);
 
+    std::string prefix_;  // the host path of "/proc/", taken again by every listing
     std::string path_;
     std::string buffer_;
 };
