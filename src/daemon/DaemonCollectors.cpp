@@ -6,6 +6,7 @@
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
 #include "collectors/system/MemoryStatCollectorMac.h"
+#include "collectors/system/ProcessStatCollector.h"
 #include "collectors/system/UptimeStatCollectorMac.h"
 #include "platforms/PlatformController.h"
 #include "platforms/PlatformModelList.h"
@@ -21,6 +22,18 @@ DaemonCollectors makeDaemonCollectors() {
     auto uptime = UptimeStatCollectorMac::sharedUptimeCollector();
     c.uptime = uptime;
     c.loadUptime = [uptime] { uptime->loadUptime(); };
+    auto processes = ProcessStatCollector::sharedProcesses();
+    c.processes = processes;
+    c.processUpdateMask = [processes] { return static_cast<uint64_t>(processes->updateMask()); };
+    c.setProcessUpdateMask = [processes](uint64_t mask) { processes->setUpdateMask(static_cast<int64_t>(mask)); };
+    c.updateProcesses = [processes] { processes->update(); };
+    c.setProcessSharingCounts = [processes](int cpu, int memory, int network, int diskActivity, int power) {
+        processes->setSharingProcessCPUCount(static_cast<int8_t>(cpu));
+        processes->setSharingProcessMemoryCount(static_cast<int8_t>(memory));
+        processes->setSharingProcessNetworkCount(static_cast<int8_t>(network));
+        processes->setSharingProcessDiskActivityCount(static_cast<int8_t>(diskActivity));
+        processes->setSharingProcessPowerCount(static_cast<int8_t>(power));
+    };
     // The platform registry knows this build's model tables before anything asks it.
     PlatformController::registerModels(platforms::platformModelList());
     auto sensors = SensorsStatCollectorMac::sharedSensorCollector();

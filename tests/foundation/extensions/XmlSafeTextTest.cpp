@@ -1,7 +1,9 @@
-// XML-safe text: what XML 1.0 cannot carry becomes U+FFFD, everything else stays.
+// Machine text made fit for XML 1.0: bad UTF-8 and forbidden characters become U+FFFD, and the
+// result parses back to itself.
 #include <gtest/gtest.h>
 
 #include "foundation/extensions/XmlSafeText.h"
+#include "platform/xml/XmlDocument.h"
 
 using namespace telvo;
 
@@ -10,18 +12,31 @@ TEST(XmlSafeTextTest, ReplacesWhatXmlCannotCarry) {
     struct Case {
         std::string in, out;
     } cases[] = {
-        {"Battery 1", "Battery 1"},
-        {"tab\tline\ncr\r", "tab\tline\ncr\r"},
-        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\x8B", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\x8B"},
-        {"<&>\"'", "<&>\"'"},  // escaping is the writer's
-        {std::string("a\x01" "b\x1F" "c", 5), "a" + r + "b" + r + "c"},
-        {std::string("nul\0end", 7), "nul" + r + "end"},
-        {"bad \xFF\xFE", "bad " + r + r},
-        {"cut \xE2\x82", "cut " + r + r},
-        {"overlong \xC0\xAF", "overlong " + r + r},
-        {"surrogate \xED\xA0\x80", "surrogate " + r + r + r},
-        {"not a char \xEF\xBF\xBE", "not a char " + r},
+        {"plain name", "plain name"},
         {"", ""},
+        {"\x01x", r + "x"},
+        {std::string("a\0b", 3), "a" + r + "b"},
+        {"tab\there\nand\rthere", "tab\there\nand\rthere"},  // allowed controls stay
+        {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"cut\xE4\xBD", "cut" + r + r},            // a sequence cut short, byte by byte
+        {"\xC0\xAF", r + r},                        // overlong
+        {"\xED\xA0\x80", r + r + r},                // a surrogate
+        {"\xEF\xBF\xBE", r},                        // U+FFFE
+        {"\x7F\xC2\x85", "\x7F\xC2\x85"},           // DEL and NEL are allowed in XML 1.0
+        {"\xFF", r},
+        {"bad \xFF\xFE", "bad " + r + r},
+        {"<&>\"'", "<&>\"'"},                     // escaping is the writer's
+        {std::string("a\x01" "b\x1F" "c", 5), "a" + r + "b" + r + "c"},
     };
-    for (const Case& k : cases) EXPECT_EQ(xmlSafeText(k.in), k.out) << k.in;
+    for (const auto& c : cases) {
+        EXPECT_EQ(xmlSafeText(c.in), c.out) << testing::PrintToString(c.in);
+        xml::XmlDocument doc("tvx");
+        doc.root().setAttribute("name", xmlSafeText(c.in));
+        auto parsed = xml::XmlDocument::parse(doc.xmlString());
+        ASSERT_TRUE(parsed) << testing::PrintToString(c.in);
+        // Attribute values normalise tab and line breaks; everything else comes back as written.
+        if (c.in.find_first_of("\t\n\r") == std::string::npos) {
+            EXPECT_EQ(parsed->root().attribute("name"), c.out);
+        }
+    }
 }

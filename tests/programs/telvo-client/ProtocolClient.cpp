@@ -239,15 +239,28 @@ std::string ProtocolClient::passcode(const std::string& code) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"102\" code=\"" + escape(code) + "\"></tvx>";
 }
 
-std::string ProtocolClient::statRequest(const std::string& types, const std::string& samples) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"103\">";
+std::string ProtocolClient::statRequest(const std::string& types, const std::string& samples, const ItemKeys& itemKeys) {
+    std::vector<std::string> names;
     size_t start = 0;
     while (start < types.size()) {
         size_t comma = types.find(',', start);
         std::string type = types.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (!type.empty()) out += "<stat type=\"" + escape(type) + "\" samples=\"" + escape(samples) + "\"></stat>";
+        if (!type.empty()) names.push_back(type);
         if (comma == std::string::npos) break;
         start = comma + 1;
+    }
+    for (const auto& [type, keys] : itemKeys) {
+        (void)keys;
+        bool named = false;
+        for (const auto& n : names) named = named || n == type;
+        if (!named) names.push_back(type);
+    }
+    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"103\">";
+    for (const auto& type : names) {
+        out += "<stat type=\"" + escape(type) + "\" samples=\"" + escape(samples) + "\">";
+        for (const auto& [itemType, keys] : itemKeys)
+            if (itemType == type) out += "<item samples=\"0\" keys=\"" + escape(keys) + "\"></item>";
+        out += "</stat>";
     }
     return out + "</tvx>";
 }

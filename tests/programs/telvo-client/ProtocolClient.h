@@ -9,6 +9,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace telvo::testclient {
 
@@ -48,8 +50,12 @@ public:
     static std::string hello(bool compression, int protocol = 3, int platform = 1);
     static std::string clientDetails(const std::string& uuid, const std::string& name, const std::string& version = "1.0");
     static std::string passcode(const std::string& code);
-    // One "stat" per type, each with samples "0".
-    static std::string statRequest(const std::string& commaSeparatedTypes, const std::string& samples = "0");
+    // One "stat" per type, each with samples "0". A type named in `itemKeys` gets one child
+    // element per keys text, with samples "0" and that "keys" (the process lists, for
+    // example); such a type is asked for even when `commaSeparatedTypes` leaves it out.
+    using ItemKeys = std::vector<std::pair<std::string, std::string>>;  // type, keys text
+    static std::string statRequest(const std::string& commaSeparatedTypes, const std::string& samples = "0",
+                                   const ItemKeys& itemKeys = {});
 
     // Hello, details and (when given) the passcode; answers the server details' "auth".
     std::optional<std::string> logIn(const std::string& uuid, const std::optional<std::string>& code,

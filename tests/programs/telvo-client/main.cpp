@@ -1,6 +1,8 @@
 // telvo-client: talks to a running TelvoServerDaemon and prints its answers.
 //   telvo-client [--host H] [--port P] [--passcode CODE] [--uuid UUID] [--stats cpu,load,...]
-//                [--compression] [--repeat N]
+//                [--compression] [--repeat N] [--keys TYPE=KEYS ...]
+// --keys asks for the items of one stat type, for example --keys processes=cpu,memory for the
+// busiest processes by CPU and by memory; it may be given more than once.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@ int main(int argc, char** argv) {
     uint16_t port = 5109;
     bool compression = false;
     int repeat = 1;
+    ProtocolClient::ItemKeys itemKeys;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -33,8 +36,17 @@ int main(int argc, char** argv) {
         else if (a == "--stats") stats = next();
         else if (a == "--compression") compression = true;
         else if (a == "--repeat") repeat = std::atoi(next().c_str());
+        else if (a == "--keys") {
+            std::string v = next();
+            size_t eq = v.find('=');
+            if (eq == std::string::npos || eq == 0) {
+                std::fprintf(stderr, "--keys needs TYPE=KEYS, for example processes=cpu,memory\n");
+                return 2;
+            }
+            itemKeys.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+        }
         else {
-            std::fprintf(stderr, "usage: %s [--host H] [--port P] [--passcode CODE] [--uuid UUID] [--stats a,b] [--compression] [--repeat N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--host H] [--port P] [--passcode CODE] [--uuid UUID] [--stats a,b] [--compression] [--repeat N] [--keys TYPE=KEYS]\n", argv[0]);
             return 2;
         }
     }
@@ -65,7 +77,7 @@ int main(int argc, char** argv) {
         if (!verdict || verdict->type() != 103) return 1;
     }
     for (int i = 0; i < repeat; ++i) {
-        client.send(ProtocolClient::statRequest(stats));
+        client.send(ProtocolClient::statRequest(stats, "0", itemKeys));
         auto reply = client.readStatReply(30);
         if (!reply) {
             std::fprintf(stderr, "no statistics reply\n");

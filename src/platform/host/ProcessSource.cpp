@@ -1,0 +1,151 @@
+// Reading the process files of /proc.
+#include "platform/host/ProcessSource.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/host/ProcFile.h"
+#include "platform/host/ProcRoot.h"
+
+namespace telvo::host {
+
+namespace {
+
+// The value of a "Name:   1234 kB" line of a status file, 0 when the line is absent.
+uint64_t statusField(std::string_view text, std::string_view name) {
+    std::string_view line;
+    while (nextLine(text, line)) {
+        if (line.size() > name.size() && line.substr(0, name.size()) == name && line[name.size()] == ':') {
+            std::string_view rest = line.substr(name.size() + 1);
+            uint64_t v = 0;
+            return parseUnsigned(rest, v) ? v : 0;
+        }
+    }
+    return 0;
+}
+
+std::string_view lastComponent(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool ProcessSource::listProcesses(std::vector<int32_t>& pids) {
+    pids.clear();
+    prefix_ = ProcRoot::path("/proc/");
+    const std::string path = ProcRoot::path("/proc");
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return false;
+    while (struct dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (*name < '1' || *name > '9') continue;
+        int32_t pid = 0;
+        const char* end = name + std::char_traits<char>::length(name);
+        auto [ptr, ec] = std::from_chars(name, end, pid);
+        if (ec == std::errc() && ptr == end) pids.push_back(pid);
+    }
+    ::closedir(dir);
+    // The kernel lists by pid already; a fixture's folder need not.
+    if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
+    return true;
+}
+
+const std::string& ProcessSource::pathOf(int32_t pid, const char* file) {
+    if (prefix_.empty()) prefix_ = ProcRoot::path("/proc/");
+    path_.assign(prefix_);
+    char digits[16];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, pid);
+    (void)ec;
+    path_.append(digits, end);
+    path_ += '/';
+    path_ += file;
+    return path_;
+}
+
+bool ProcessSource::readFile(int32_t pid, const char* file) {
+    buffer_.clear();
+    const int fd = ::open(pathOf(pid, file).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (buffer_.capacity() < 2048) buffer_.reserve(2048);
+    size_t used = 0;
+    for (;;) {
+        if (buffer_.capacity() - used < 512) buffer_.reserve(buffer_.capacity() * 2);
+        buffer_.resize(buffer_.capacity());
+        const ssize_t n = ::read(fd, buffer_.data() + used, buffer_.size() - used);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int saved = errno;
+            ::close(fd);
+            buffer_.clear();
+            errno = saved;
+            return false;
+        }
+        if (n == 0) break;
+        used += static_cast<size_t>(n);
+    }
+    buffer_.resize(used);
+    ::close(fd);
+    return true;
+}
+
+ProcessSource::Result ProcessSource::readStat(int32_t pid, ProcessStat& out) {
+    if (!readFile(pid, "stat")) return errno == ENOENT || errno == ESRCH ? Result::gone : Result::failed;
+    // A process that ended between open and read leaves an empty file.
+    if (buffer_.empty()) return Result::gone;
+    return parseProcessStat(buffer_, out) ? Result::ok : Result::failed;
+}
+
+bool ProcessSource::readMemory(int32_t pid, double& bytes) {
+    // The stand-in for a process's physical footprint: its anonymous resident memory plus what
+    // of it is swapped out. Shared memory (RssShmem) is left out, since every process that maps
+    // a segment would count it again, and so are mapped files (RssFile), which the kernel can
+    // drop at any time.
+    if (!readFile(pid, "status")) return false;
+    const uint64_t anonymous = statusField(buffer_, "RssAnon");
+    const uint64_t swapped = statusField(buffer_, "VmSwap");
+    bytes = static_cast<double>(anonymous + swapped) * 1024.0;
+    return true;
+}
+
+bool ProcessSource::readDiskBytes(int32_t pid, uint64_t& readBytes, uint64_t& writeBytes) {
+    if (!readFile(pid, "io")) return false;
+    bool haveRead = false, haveWrite = false;
+    std::string_view text(buffer_), line;
+    while (nextLine(text, line)) {
+        std::string_view rest;
+        if (line.substr(0, 11) == "read_bytes:") {
+            rest = line.substr(11);
+            haveRead = parseUnsigned(rest, readBytes);
+        } else if (line.substr(0, 12) == "write_bytes:") {
+            rest = line.substr(12);
+            haveWrite = parseUnsigned(rest, writeBytes);
+        }
+    }
+    return haveRead && haveWrite;
+}
+
+std::string ProcessSource::fullName(int32_t pid, const std::string& shortName) {
+    char target[4096];
+    const ssize_t n = ::readlink(pathOf(pid, "exe").c_str(), target, sizeof target);
+    if (n > 0 && static_cast<size_t>(n) < sizeof target) {
+        std::string_view path(target, static_cast<size_t>(n));
+        static constexpr std::string_view kDeleted = " (deleted)";
+        if (path.size() > kDeleted.size() && path.substr(path.size() - kDeleted.size()) == kDeleted)
+            path.remove_suffix(kDeleted.size());
+        const std::string_view name = lastComponent(path);
+        if (!name.empty()) return std::string(name);
+    }
+    if (readFile(pid, "cmdline") && !buffer_.empty()) {
+        const std::string_view argv0(buffer_.c_str());  // up to the first NUL
+        const std::string_view name = lastComponent(argv0);
+        if (name.size() >= shortName.size() && name.substr(0, shortName.size()) == shortName) return std::string(name);
+    }
+    return shortName;
+}
+
+}  // namespace telvo::host

@@ -1,0 +1,287 @@
+// The process lists through the daemon program on this machine (a marked smoke test: it runs
+// real processes and waits real seconds, once): a busy child leads the CPU list, a child that
+// touched 210 MiB is in the memory list, a child that wrote and synced 64 MiB in the build
+// tree is in the disk-write list; each list goes 15 s after its last request, the collector
+// with the last one; and the last client leaving switches the collector off.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "DaemonFixture.h"
+#include "FreePort.h"
+#include "ProtocolClient.h"
+#include "daemon/Controller.h"
+#include "daemon/TVSKeychain.h"
+#include "daemon/TVSPreferences.h"
+#include "platform/values/PropertyList.h"
+#include "platform/xml/XmlDocument.h"
+
+using namespace telvo;
+using telvo::testclient::ProtocolClient;
+
+namespace {
+
+const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
+
+double wallNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+struct Entry {
+    int pid = 0;
+    std::map<std::string, std::string> attributes;
+    double number(const std::string& key) const {
+        auto it = attributes.find(key);
+        return it == attributes.end() ? -1 : std::atof(it->second.c_str());
+    }
+};
+
+// The item entries of the "processes" stat element of a reply, in order.
+std::vector<Entry> processEntries(const std::string& payload) {
+    std::vector<Entry> out;
+    auto document = xml::XmlDocument::parse(payload);
+    if (!document) return out;
+    for (const auto& stat : document->root().children("stat")) {
+        if (stat.attribute("type") != "processes") continue;
+        for (const auto& item : stat.children()) {
+            Entry e;
+            for (const auto& [k, v] : item.attributes()) e.attributes[k] = v;
+            e.pid = std::atoi(e.attributes["key"].c_str());
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+// Children that end with the test, whatever happens to it.
+class Children {
+public:
+    ~Children() {
+        for (pid_t p : pids_) {
+            kill(p, SIGKILL);
+            waitpid(p, nullptr, 0);
+        }
+    }
+    template <class Body>
+    pid_t spawn(Body body) {
+        pid_t p = fork();
+        if (p == 0) {
+            body();
+            _exit(0);
+        }
+        if (p > 0) pids_.push_back(p);
+        return p;
+    }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+class ProcessListsProgramTest : public telvo::testing::DaemonFixture {
+protected:
+    void SetUp() override {
+        DaemonFixture::SetUp();
+        port_ = telvo::testing::freePort();
+        fs::createDirectories("/Library/Preferences");
+        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
+        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
+    }
+    void TearDown() override {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        DaemonFixture::TearDown();
+    }
+
+    void start() {
+        ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("TELVO_ROOT", root_.c_str(), 1);
+            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
+            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+            execl(kProgram, kProgram, nullptr);
+            _exit(127);
+        }
+        ASSERT_GT(pid_, 0);
+        const std::string ready = "Waiting for connections on port " + std::to_string(port_) + ".";
+        for (int i = 0; i < 500 && !logHas(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(logHas(ready)) << logText();
+    }
+
+    std::string logText() const {
+        std::ifstream in(host(Controller::kLogPath));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool logHas(const std::string& message) const { return logText().find(": " + message + "\n") != std::string::npos; }
+    int logCount(const std::string& message) const {
+        const std::string text = logText(), needle = ": " + message + "\n";
+        int n = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+        return n;
+    }
+    // The time (seconds since 1970) of the first log line with that message after `from`, or
+    // -1. Log lines are stamped "%Y-%m-%d %H:%M:%S.mmm" in local time.
+    double logTime(const std::string& message) const {
+        const std::string text = logText();
+        const size_t at = text.find(": " + message + "\n");
+        if (at == std::string::npos) return -1;
+        const size_t line = text.rfind('\n', at);
+        const std::string stamp = text.substr(line == std::string::npos ? 0 : line + 1, 23);
+        struct tm tm {};
+        if (!strptime(stamp.c_str(), "%Y-%m-%d %H:%M:%S", &tm)) return -1;
+        tm.tm_isdst = -1;
+        return static_cast<double>(mktime(&tm)) + std::atoi(stamp.substr(20, 3).c_str()) / 1000.0;
+    }
+
+    std::string passcode() {
+        TVSKeychain::resetForTesting();
+        TVSPreferences::resetForTesting();
+        return TVSPreferences::sharedPreferences().passcode().value_or("");
+    }
+
+    void logIn(ProtocolClient& client, const std::string& code) {
+        std::string error;
+        ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
+        ASSERT_EQ(client.logIn("PROCESS-LISTS", code, false, &error), "0") << error;
+    }
+
+    // Asks for the lists and answers their entries.
+    std::vector<Entry> ask(ProtocolClient& client, const std::string& keys) {
+        if (!client.send(ProtocolClient::statRequest("", "0", {{"processes", keys}}))) return {};
+        auto reply = client.readStatReply(30);
+        if (!reply) return {};
+        lastPayload_ = reply->payload;
+        return processEntries(reply->payload);
+    }
+
+    uint16_t port_ = 0;
+    pid_t pid_ = -1;
+    std::string lastPayload_;
+};
+
+}  // namespace
+
+TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
+    start();
+    const std::string code = passcode();
+    ProtocolClient client;
+    logIn(client, code);
+
+    Children children;
+    // Spins, at a priority that keeps it running on a busy machine.
+    const pid_t busy = children.spawn([] {
+        setpriority(PRIO_PROCESS, 0, -10);
+        volatile unsigned long n = 0;
+        for (;;) n = n + 1;
+    });
+    // Touches 210 MiB of its own memory, then waits.
+    const pid_t big = children.spawn([] {
+        const size_t size = size_t(210) << 20;
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) _exit(1);
+        std::memset(p, 0x5a, size);
+        for (;;) pause();
+    });
+    ASSERT_GT(busy, 0);
+    ASSERT_GT(big, 0);
+
+    // The first request turns the lists on; it is answered from the table as it is, empty
+    // before the first pass.
+    ask(client, "cpu,memory,disks");
+    ASSERT_NE(lastPayload_.find("<stat type=\"processes\""), std::string::npos) << lastPayload_;
+    EXPECT_TRUE(logHas("starting processes"));
+    for (const char* line : {"adding process mask 1", "adding process mask 2", "adding process mask 4"})
+        EXPECT_TRUE(logHas(line)) << line;
+    // Two passes, so the disk counters have a baseline before the writer starts.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    const std::string file = std::string(TELVO_BINARY_DIR) + "/process-lists-" + std::to_string(getpid()) + ".tmp";
+    // Starts, is seen by a pass or two, then writes.
+    const pid_t writer = children.spawn([file] {
+        ::sleep(2);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0) _exit(1);
+        static char block[1 << 20];
+        std::memset(block, 0x33, sizeof block);
+        for (int i = 0; i < 64; ++i)
+            if (::write(fd, block, sizeof block) != static_cast<ssize_t>(sizeof block)) _exit(1);
+        ::fsync(fd);
+        ::close(fd);
+        ::unlink(file.c_str());
+        for (;;) pause();
+    });
+    ASSERT_GT(writer, 0);
+
+    bool busyLeads = false, bigListed = false, writerListed = false;
+    double busyCPU = 0, bigMemory = 0;
+    std::string seen;
+    const double deadline = wallNow() + 25;
+    while (wallNow() < deadline && !(busyLeads && bigListed && writerListed)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const std::vector<Entry> entries = ask(client, "cpu,memory,disks");
+        // 20 CPU entries, 20 memory entries, 20 read entries, 20 write entries.
+        ASSERT_EQ(entries.size(), 80u) << lastPayload_;
+        for (size_t i = 0; i < 20; ++i) {
+            if (entries[i].pid == busy) busyCPU = entries[i].number("c");
+            if (i == 0 && entries[i].pid == busy && busyCPU >= 80.0) busyLeads = true;
+        }
+        for (size_t i = 20; i < 40; ++i)
+            if (entries[i].pid == big) {
+                bigMemory = entries[i].number("m");
+                bigListed = bigMemory >= 200.0 * 1024 * 1024;
+            }
+        for (size_t i = 60; i < 80; ++i)
+            if (entries[i].pid == writer && entries[i].number("t") > 0) writerListed = true;
+        seen = lastPayload_;
+    }
+    std::filesystem::remove(file);
+    EXPECT_TRUE(busyLeads) << "busy child " << busy << " at " << busyCPU << " %\n" << seen;
+    EXPECT_LE(busyCPU, 110.0);
+    EXPECT_TRUE(bigListed) << "child " << big << " at " << bigMemory << " bytes\n" << seen;
+    EXPECT_TRUE(writerListed) << "writer " << writer << " not in the write list\n" << seen;
+    const double listsAsked = wallNow();
+
+    // The disk list alone asked for again a little later: CPU and memory go 15 s after their
+    // last request, the disk list 15 s after its own, and the collector with it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    ask(client, "disks");
+    const double diskAsked = wallNow();
+    for (int i = 0; i < 300 && !logHas("disabling processes"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(logHas("disabling processes")) << logText();
+    const double cpuGone = logTime("removing cpu"), memoryGone = logTime("removing mem");
+    const double diskGone = logTime("removing disk"), disabled = logTime("disabling processes");
+    EXPECT_GE(cpuGone, listsAsked + 15 - 1.0) << logText();
+    EXPECT_LE(cpuGone, listsAsked + 15 + 3.0) << logText();
+    EXPECT_NEAR(memoryGone, cpuGone, 0.5);
+    EXPECT_GE(diskGone, diskAsked + 15 - 1.0) << logText();
+    EXPECT_LE(diskGone, diskAsked + 15 + 3.0) << logText();
+    EXPECT_GE(diskGone - cpuGone, 2.0);
+    EXPECT_NEAR(disabled, diskGone, 0.1);
+
+    // The last client leaving switches the collector off: a new client's request starts it
+    // again at once, though the first client's lists were asked for a moment ago.
+    ask(client, "cpu");
+    EXPECT_EQ(logCount("starting processes"), 2);
+    client.close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ProtocolClient again;
+    logIn(again, code);
+    ASSERT_FALSE(ask(again, "cpu").empty()) << lastPayload_;
+    EXPECT_EQ(logCount("starting processes"), 3) << logText();
+}
