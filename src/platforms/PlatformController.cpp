@@ -28,15 +28,17 @@ std::map<std::string, const PlatformModel*>& models() {
 }  // namespace
 
 PlatformMacPtr PlatformController::currentPlatform() {
-    std::unique_lock<std::mutex> lock(gMutex);
-    auto& c = shared();
-    if (!c) {
-        lock.unlock();
-        std::unique_ptr<PlatformController> made(new PlatformController());
-        lock.lock();
-        if (!c) c = std::move(made);
+    // One creation at a time (the once-guard); the tables' lock is taken inside it.
+    static std::mutex creation;
+    std::lock_guard<std::mutex> once(creation);
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        if (shared()) return shared()->platform_;
     }
-    return c->platform_;
+    std::unique_ptr<PlatformController> made(new PlatformController());
+    std::lock_guard<std::mutex> lock(gMutex);
+    shared() = std::move(made);
+    return shared()->platform_;
 }
 
 PlatformController* PlatformController::sharedPlatformController() {
