@@ -116,7 +116,7 @@ TEST_F(PortableModels, InvariantsHoldOverEveryModel) {
 
         const std::string className = m->className;
         const std::string family = className.substr(0, className.find_first_of("0123456789"));
-        EXPECT_EQ(m->name, family == "MacBook" ? "MacBook" : family == "MacBookAir" ? "MacBook Air" : "MacBook Pro");
+        EXPECT_STREQ(m->name, family == "MacBook" ? "MacBook" : family == "MacBookAir" ? "MacBook Air" : "MacBook Pro");
         EXPECT_GT(m->screenSize, 0);
         EXPECT_GE(m->maximumMemory, 2048);
         EXPECT_NE(std::string(m->icon), "");
