@@ -5,11 +5,16 @@
 #include <linux/rtnetlink.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include "platform/netstate/DynamicStore.h"
+#include "platform/host/ProcRoot.h"
+#include "platform/netstate/NetworkKeys.h"
+#include "platform/netstate/ResolvConf.h"
 #include "platform/netstate/Rtnetlink.h"
 
 namespace telvo::netstate {
@@ -41,11 +46,14 @@ ValueDictionary RtnetlinkSource::build(const std::vector<Ipv4Address>& addresses
 }
 
 ValueDictionary RtnetlinkSource::snapshot() {
-    std::vector<Ipv4Address> addresses;
-    std::vector<Ipv4Route> routes;
-    dumpIpv4Addresses(addresses);
-    dumpIpv4Routes(routes);
-    return build(addresses, routes);
+    NetworkDumps dumps;
+    dumpLinks(dumps.links);
+    dumpAddresses(dumps.addresses);
+    dumpRoutes(AF_INET, dumps.routes);
+    dumpRoutes(AF_INET6, dumps.routes);
+    dumps.dnsServers = readNameservers();
+    dumps.isWireless = interfaceIsWireless;
+    return buildNetworkKeys(dumps);
 }
 
 void RtnetlinkSource::setChangeListener(ChangeListener listener) {
@@ -57,7 +65,7 @@ void RtnetlinkSource::setChangeListener(ChangeListener listener) {
     if (nl < 0) return;
     sockaddr_nl local{};
     local.nl_family = AF_NETLINK;
-    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE;
+    local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_IFADDR | RTMGRP_IPV6_ROUTE;
     if (bind(nl, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
         close(nl);
         return;
@@ -89,14 +97,35 @@ void RtnetlinkSource::stopWatching() {
 
 void RtnetlinkSource::watch(int nl, int wake) {
     ValueDictionary previous = snapshot();
-    char buf[16384];
+    // resolv.conf is often replaced by a rename, so its folder is watched, not the file.
+    int dns = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (dns >= 0) {
+        for (const char* folder : {"/etc", "/run/systemd/resolve"})
+            inotify_add_watch(dns, host::ProcRoot::path(folder).c_str(),
+                              IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_MOVED_FROM);
+    }
+    alignas(inotify_event) char buf[16384];
     for (;;) {
-        pollfd fds[2] = {{nl, POLLIN, 0}, {wake, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        pollfd fds[3] = {{nl, POLLIN, 0}, {wake, POLLIN, 0}, {dns, POLLIN, 0}};
+        if (poll(fds, dns >= 0 ? 3 : 2, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (fds[1].revents) break;
+        if (dns >= 0 && (fds[2].revents & POLLIN)) {
+            bool resolv = false;
+            ssize_t n;
+            while ((n = read(dns, buf, sizeof buf)) > 0) {
+                for (ssize_t off = 0; off + ssize_t(sizeof(inotify_event)) <= n;) {
+                    inotify_event ev;
+                    std::memcpy(&ev, buf + off, sizeof ev);
+                    std::string name = ev.len ? std::string(buf + off + sizeof ev, strnlen(buf + off + sizeof ev, ev.len)) : "";
+                    if (name == "resolv.conf") resolv = true;
+                    off += ssize_t(sizeof ev + ev.len);
+                }
+            }
+            if (!resolv && !(fds[0].revents & POLLIN)) continue;
+        }
         // Drain the burst (a lost burst, ENOBUFS, is covered by the fresh dump below), then
         // give the kernel a moment to finish related changes.
         for (int round = 0; round < 2; ++round) {
@@ -122,6 +151,7 @@ void RtnetlinkSource::watch(int nl, int wake) {
         }
         if (listener) listener(changed);
     }
+    if (dns >= 0) close(dns);
     close(nl);
 }
 
