@@ -5,6 +5,7 @@
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
 #include "collectors/system/MemoryStatCollectorMac.h"
+#include "collectors/system/NetworkStatCollectorMac.h"
 #include "collectors/system/UptimeStatCollectorMac.h"
 
 #include "foundation/KXRVersions.h"
@@ -25,6 +26,13 @@ std::string dmiProductName() {
 
 DaemonCollectors makeDaemonCollectors() {
     DaemonCollectors c;
+    auto network = NetworkStatCollectorMac::sharedNetworkCollector();
+    c.network = network;
+    c.setBandwidthDatabasePath = [network](const std::string& path) { network->setBandwidthDatabasePath(path); };
+    c.setBandwidthMonitoringEnabled = [network](bool on) { network->setBandwidthMonitoringEnabled(on); };
+    c.prepareBandwidthDatabase = [network] { return network->prepareBandwidthDatabase(); };
+    c.prepareBandwidthMonitoring = [network] { network->prepareBandwidthMonitoring(); };
+    c.saveBandwidth = [network] { network->saveBandwidth(); };
     c.cpu = CPUStatCollectorMac::sharedCPUCollector();
     c.load = LoadStatCollectorMac::sharedLoadCollector();
     c.memory = MemoryStatCollectorMac::sharedMemoryCollector();
