@@ -148,6 +148,40 @@ bool parseScanEntry(const uint8_t* payload, size_t length, std::optional<std::st
     });
 }
 
+namespace {
+
+// One message of the interface reply; true when it is nl80211's answer for `ifindex`.
+bool takeInterfaceMessage(uint16_t family, uint32_t ifindex, const NetlinkMessage& m, WifiInterface& out) {
+    if (m.type != family || m.length < GENL_HDRLEN || m.payload[0] != kCmdNewInterface) return false;
+    uint32_t replied = 0;
+    std::optional<std::string> ssid;
+    if (!parseInterfaceReply(m.payload, m.length, replied, ssid) || replied != ifindex) return false;
+    out.ssid = ssid;
+    return true;
+}
+
+void takeScanMessage(uint16_t family, const NetlinkMessage& m, WifiInterface& out) {
+    if (m.type == family && m.length >= GENL_HDRLEN && m.payload[0] == kCmdNewScanResults && !out.bssid)
+        parseScanEntry(m.payload, m.length, out.bssid);
+}
+
+}  // namespace
+
+bool interfaceFromReplies(uint16_t family, uint32_t ifindex, const uint8_t* interfaceReply, size_t interfaceLength,
+                          const uint8_t* scanDump, size_t scanLength, WifiInterface& out) {
+    bool known = false;
+    netstate::forEachNetlinkMessage(interfaceReply, interfaceLength, [&](const NetlinkMessage& m) {
+        known = known || takeInterfaceMessage(family, ifindex, m, out);
+        return !known;
+    });
+    if (!known) return false;
+    netstate::forEachNetlinkMessage(scanDump, scanLength, [&](const NetlinkMessage& m) {
+        takeScanMessage(family, m, out);
+        return true;
+    });
+    return true;
+}
+
 std::optional<WifiInterface> interfaceWithName(const std::string& name) {
     const unsigned index = if_nametoindex(name.c_str());
     if (index == 0) return std::nullopt;
@@ -169,15 +203,10 @@ std::optional<WifiInterface> interfaceWithName(const std::string& name) {
     wifi.name = name;
     bool known = false;
     if (!nl.transact(family, 0, kCmdGetInterface, byIndex, [&](const NetlinkMessage& m) {
-            uint32_t replied = 0;
-            if (m.type == family && m.length >= GENL_HDRLEN && m.payload[0] == kCmdNewInterface)
-                known = parseInterfaceReply(m.payload, m.length, replied, wifi.ssid) && replied == ifindex;
+            known = known || takeInterfaceMessage(family, ifindex, m, wifi);
         }) || !known)
         return std::nullopt;
-    nl.transact(family, NLM_F_DUMP, kCmdGetScan, byIndex, [&](const NetlinkMessage& m) {
-        if (m.type == family && m.length >= GENL_HDRLEN && m.payload[0] == kCmdNewScanResults && !wifi.bssid)
-            parseScanEntry(m.payload, m.length, wifi.bssid);
-    });
+    nl.transact(family, NLM_F_DUMP, kCmdGetScan, byIndex, [&](const NetlinkMessage& m) { takeScanMessage(family, m, wifi); });
     return wifi;
 }
 

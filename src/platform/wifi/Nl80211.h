@@ -19,6 +19,12 @@ struct WifiInterface {
 // The interface's Wi-Fi state, or none when nl80211 is missing or knows no such interface.
 std::optional<WifiInterface> interfaceWithName(const std::string& name);
 
+// The Wi-Fi state from recorded replies (whole datagrams, netlink headers included) of the
+// nl80211 family `family`: the NL80211_CMD_GET_INTERFACE reply and the NL80211_CMD_GET_SCAN
+// dump. False when the first holds no interface reply for `ifindex` (not a Wi-Fi interface).
+bool interfaceFromReplies(uint16_t family, uint32_t ifindex, const uint8_t* interfaceReply, size_t interfaceLength,
+                          const uint8_t* scanDump, size_t scanLength, WifiInterface& out);
+
 // CTRL_CMD_GETFAMILY reply: the family identifier.
 bool parseFamilyReply(const uint8_t* payload, size_t length, uint16_t& familyId);
 // NL80211_CMD_NEW_INTERFACE reply: interface index and SSID (only when associated).
