@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# The network collector in a network namespace of its own, joined by two veth pairs to a peer
+# namespace (every address lives only inside them): link-local-only and routable status, items
+# with their addresses, a new default route, rates of a few megabytes sent across the pair,
+# link down and up keeping the same item. Fails loudly when the namespaces cannot be made.
+# Removes everything it made.
+#   run-network-netns-test.sh <probe>
+set -u
+probe=$1
+tag=tvn$$
+here=$tag-a peer=$tag-b
+work=$(mktemp -d)
+status=0
+
+cleanup() {
+  [ -n "${PROBE_PID:-}" ] && kill "$PROBE_PID" 2>/dev/null
+  for ns in "$here" "$peer"; do ip netns del "$ns" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*"; status=1; }
+need() { command -v "$1" >/dev/null || { echo "FAIL: $1 is missing (scripts/install-deps.sh installs it)"; exit 1; }; }
+for tool in ip python3; do need "$tool"; done
+
+if ! ip netns add "$here" 2>"$work/err"; then
+  echo "FAIL: cannot make network namespaces (needs root and CAP_SYS_ADMIN): $(cat "$work/err")"
+  exit 1
+fi
+ip netns add "$peer" || { echo "FAIL: cannot make network namespaces"; exit 1; }
+nsx() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+
+set -e
+ip link add a0 netns "$here" type veth peer name b0 netns "$peer"
+ip link add a1 netns "$here" type veth peer name b1 netns "$peer"
+nsx "$here" ip link set lo up
+nsx "$peer" ip link set lo up
+nsx "$peer" ip addr add 10.77.0.1/24 dev b0
+nsx "$peer" ip link set b0 up
+nsx "$peer" ip link set b1 up
+nsx "$here" ip link set a0 up
+set +e
+
+# Wait until a0 has its link-local address.
+for _ in $(seq 100); do nsx "$here" ip -6 addr show dev a0 | grep -q "fe80::" && break; sleep 0.1; done
+
+coproc PROBE { ip netns exec "$here" "$probe" 2>"$work/probe.err"; }
+ask() {  # ask <command>: the answer's lines in $answer
+  answer=""
+  echo "$1" >&"${PROBE[1]}"
+  local l
+  while IFS= read -r -t 20 l <&"${PROBE[0]}"; do
+    [ "$l" = "END" ] && return 0
+    answer+="$l"$'\n'
+  done
+  fail "no answer to '$1' (probe: $(cat "$work/probe.err"))"
+  return 1
+}
+read -r -t 20 first <&"${PROBE[0]}" || { fail "the probe did not start: $(cat "$work/probe.err")"; exit 1; }
+field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p" <<<"$2" | head -1; }
+itemline() { grep "^item bsd=$1 " <<<"$answer"; }
+session=0
+# await <description> <condition>: asks for the items until the condition (a shell command run
+# on $answer) holds, waiting for the collector's next change in between (20 changes at most).
+await() {
+  local what=$1; shift
+  for _ in $(seq 20); do
+    ask show
+    "$@" && return 0
+    ask "wait $((session + 1))"
+    session=$(field session "$answer")
+  done
+  fail "$what: $answer"
+  return 1
+}
+has() { grep -q -- "$1" <<<"$answer"; }
+hasnt() { ! grep -q -- "$1" <<<"$answer"; }
+xmlitems() { ask "xml 3"; [ "$(field items "$answer")" = "$1" ]; }
+
+ask show
+[ "$(field status "$answer")" = 0 ] || fail "status before the first change: $(field status "$answer")"
+a0=$(itemline a0)
+[ -n "$a0" ] || fail "no item for a0: $answer"
+uuid=$(field uuid "$a0")
+[[ "$uuid" =~ ^[0-9A-F]{8}-[0-9A-F]{4}-5[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$ ]] || fail "uuid $uuid"
+grep -q "name=Ethernet - a0 mac=" <<<"$a0" || fail "name of a0: $a0"
+[[ "$(field mac "$a0")" =~ ^([0-9A-F]{2}:){5}[0-9A-F]{2}$ ]] || fail "mac of a0: $a0"
+[[ "$(field ip "$a0")" == fe80::* ]] || fail "ip of a0: $a0"
+
+nsx "$here" ip link set a1 up
+await "status 1 with link-local addresses only, items a0 and a1" \
+  eval 'has "^status=1 " && has "^item bsd=a1 .*temporary=0"'
+
+nsx "$here" ip addr add 10.77.0.2/24 dev a0
+await "status 2 with a routable address, IPv4 then IPv6" eval 'has "^status=2 " && has "^item bsd=a0 .* ip=10.77.0.2,fe80::"'
+
+# A new default route: the primary settings follow, only the collector's ring is reset.
+ask tick
+ask tick
+ask show
+[ "$(field primary "$answer")" = "" ] || fail "a primary interface before any default route"
+before_id=$(field id "$(itemline a1)")
+[ "$(field ring0 "$answer")" != 0 ] || fail "the collector's ring has no sample before the route"
+nsx "$here" ip route add default via 10.77.0.1 dev a0
+await "primary a0 after the default route" has "^status=2 primary=a0 "
+[ "$(field ring0 "$answer")" = 0 ] || fail "the collector's ring was not reset: $answer"
+[ "$(field id "$(itemline a1)")" = "$before_id" ] || fail "an item's ring was touched by the primary change"
+
+# A few megabytes across the pair show as the download rate of a0.
+ask tick
+ask show
+before=$(itemline a0)
+nsx "$peer" python3 - <<'PY'
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+chunk = b"x" * 1400
+for _ in range(3000):  # 4.2 MB of payload
+    s.sendto(chunk, ("10.77.0.2", 9))
+PY
+ask tick
+ask show
+after=$(itemline a0)
+python3 - "$before" "$after" <<'PY' || fail "rate of a0 not within 10 % of what was sent: $before / $after"
+import re, sys
+b = dict(re.findall(r"(\w+)=(\S+)", sys.argv[1]))
+a = dict(re.findall(r"(\w+)=(\S+)", sys.argv[2]))
+sent = 3000 * (1400 + 8 + 20 + 14)  # payload, UDP, IPv4 and Ethernet headers
+dt = float(a["last"]) - float(b["last"])
+counted = float(a["d"]) * dt
+print(f"sent {sent} bytes, rate {float(a['d']):.0f} B/s over {dt:.3f} s = {counted:.0f} bytes")
+sys.exit(0 if dt > 0 and abs(counted - sent) <= 0.1 * sent else 1)
+PY
+
+# Link down: a0 turns temporary with samples of 0; with a1 live it is still sent.
+nsx "$here" ip link set a0 down
+await "a0 temporary after link down" has "^item bsd=a0 .*temporary=1"
+ask tick
+ask show
+a0=$(itemline a0)
+for v in d u rx tx; do [ "$(field $v "$a0")" = 0 ] || fail "a0 $v not 0 while down: $a0"; done
+xmlitems 2 || fail "items in the reply with a1 live: $answer"
+nsx "$here" ip link set a1 down
+await "a1 temporary" has "^item bsd=a1 .*temporary=1"
+xmlitems 0 || fail "items in the reply with no live item: $answer"
+samples_down=$(field samples "$a0")
+nsx "$here" ip link set a0 up
+await "a0 revived" has "^item bsd=a0 .*temporary=0"
+ask tick
+ask show
+a0=$(itemline a0)
+[ "$(field uuid "$a0")" = "$uuid" ] || fail "a0 came back as another item"
+[ "$(field samples "$a0")" -gt "$samples_down" ] || fail "a0's ring did not go on: $a0"
+
+[ $status = 0 ] && echo "PASS: network collector across veth pairs"
+exit $status
