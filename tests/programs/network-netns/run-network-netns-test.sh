@@ -2,11 +2,13 @@
 # The network collector in a network namespace of its own, joined by two veth pairs to a peer
 # namespace (every address lives only inside them): link-local-only and routable status, items
 # with their addresses, a new default route, rates of a few megabytes sent across the pair,
-# link down and up keeping the same item. Fails loudly when the namespaces cannot be made.
-# Removes everything it made.
-#   run-network-netns-test.sh <probe>
+# link down and up keeping the same item. Then the real daemon in that namespace (a private
+# root, its own port there): "network" served to the protocol client, and after more than
+# 100 KiB of traffic SIGTERM stores the partial bandwidth bucket ending at the stop time.
+# Fails loudly when the namespaces cannot be made. Removes everything it made.
+#   run-network-netns-test.sh <probe> <daemon> <telvo-client> <telvo-client-passcode>
 set -u
-probe=$1
+probe=$1 daemon=$2 client=$3 passcode_tool=$4
 tag=tvn$$
 here=$tag-a peer=$tag-b
 work=$(mktemp -d)
@@ -14,6 +16,7 @@ status=0
 
 cleanup() {
   [ -n "${PROBE_PID:-}" ] && kill "$PROBE_PID" 2>/dev/null
+  [ -n "${dpid:-}" ] && kill -9 "$dpid" 2>/dev/null
   for ns in "$here" "$peer"; do ip netns del "$ns" 2>/dev/null; done
   rm -rf "$work"
 }
@@ -21,7 +24,7 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; status=1; }
 need() { command -v "$1" >/dev/null || { echo "FAIL: $1 is missing (scripts/install-deps.sh installs it)"; exit 1; }; }
-for tool in ip python3; do need "$tool"; done
+for tool in ip python3 sqlite3; do need "$tool"; done
 
 if ! ip netns add "$here" 2>"$work/err"; then
   echo "FAIL: cannot make network namespaces (needs root and CAP_SYS_ADMIN): $(cat "$work/err")"
@@ -150,6 +153,69 @@ ask show
 a0=$(itemline a0)
 [ "$(field uuid "$a0")" = "$uuid" ] || fail "a0 came back as another item"
 [ "$(field samples "$a0")" -gt "$samples_down" ] || fail "a0's ring did not go on: $a0"
+
+# The daemon in the namespace.
+exec {PROBE[1]}>&-
+wait "$PROBE_PID" 2>/dev/null
+root=$work/root
+port=5300  # free: the namespace is the test's own
+mkdir -p "$root/Library/Preferences"
+cat >"$root/Library/Preferences/com.kestro.telvoserverbackend.plist" <<PLIST
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0"><dict><key>port</key><integer>$port</integer><key>bonjour enabled</key><integer>0</integer></dict></plist>
+PLIST
+log="$root/Library/Logs/TelvoServer.log"
+started=$(date +%s)
+TELVO_ROOT=$root ip netns exec "$here" "$daemon" >/dev/null 2>&1 &
+dpid=$!
+for _ in $(seq 300); do grep -q "Waiting for connections on port $port\." "$log" 2>/dev/null && break; sleep 0.05; done
+grep -q "Waiting for connections on port $port\." "$log" 2>/dev/null || fail "the daemon did not listen: $(tail -5 "$log" 2>/dev/null)"
+code=$("$passcode_tool" "$root")
+stats() { nsx "$here" "$client" --host 127.0.0.1 --port "$port" --passcode "$code" --stats network 2>&1; }
+a0counter() { grep -o '<item [^>]*bsd="a0"[^>]*>' <<<"$1" | sed -n 's/.* d="\([0-9]*\)".*/\1/p'; }
+# The bucket starts at the first tick that reads a0: wait for it before the traffic.
+for _ in $(seq 100); do
+  reply=$(stats)
+  d=$(a0counter "$reply")
+  [ -n "$d" ] && [ "$d" -gt 0 ] && break
+  sleep 0.1
+done
+nsx "$peer" python3 - <<'PY'
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for _ in range(200):  # 280 KB of payload
+    s.sendto(b"y" * 1400, ("10.77.0.2", 9))
+PY
+rx=$(nsx "$here" cat /sys/class/net/a0/statistics/rx_bytes 2>/dev/null || echo 0)
+# Until a tick has read the counters after the traffic (the item's "d" is the newest counter).
+served=""
+for _ in $(seq 100); do
+  reply=$(stats)
+  d=$(a0counter "$reply")
+  if [ -n "$d" ] && [ "$d" -ge "$rx" ]; then served=yes; break; fi
+  sleep 0.1
+done
+[ -n "$served" ] || fail "the daemon did not serve a0's counters: $reply"
+grep -q "name=\"Ethernet - a0\"" <<<"$reply" || fail "no named item for a0 in: $reply"
+kill -TERM "$dpid"
+stopped=$(date +%s.%N)
+wait "$dpid"
+rc=$?
+dpid=""
+[ $rc = 0 ] || fail "the daemon ended with $rc after SIGTERM"
+db="$root/Library/Application Support/Telvo Server/databases/bandwidth.db"
+rows=$(sqlite3 "$db" "select s.start, s.end, m.interface, s.download from bandwidth_samples s join bandwidth_interface_map m on m.identifier = s.interface" 2>&1)
+python3 - "$rows" "$started" "$stopped" <<'PY' || fail "bandwidth rows after SIGTERM: $rows"
+import sys
+rows = [r.split("|") for r in sys.argv[1].splitlines() if r]
+started, stopped = float(sys.argv[2]), float(sys.argv[3])
+a0 = [r for r in rows if r[2] == "a0"]
+print("bandwidth rows:", rows)
+ok = len(a0) == 1 and float(a0[0][3]) > 102400 and started - 1 <= float(a0[0][0]) <= float(a0[0][1]) \
+     and abs(float(a0[0][1]) - stopped) < 2
+sys.exit(0 if ok else 1)
+PY
 
 [ $status = 0 ] && echo "PASS: network collector across veth pairs"
 exit $status
