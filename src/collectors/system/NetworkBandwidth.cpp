@@ -80,9 +80,31 @@ void NetworkStatCollectorMac::closeBucket(NetworkStatCollectorBandwidthItem& b, 
         pendingRows_.push_back({b.key, b.interfaceIdentifier, b.start, end, upload, download});
 }
 
-void NetworkStatCollectorMac::writePendingRows() {
+void NetworkStatCollectorMac::takeFailedRows(bool wait) {
+    if (bandwidthDatabasePath().empty()) return;
+    // The file's queue is serial: an empty block there waits for every insert handed before.
+    if (wait) databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([](const FMDatabasePtr&) {});
+    std::vector<PendingRow> failed;
+    {
+        std::lock_guard<std::mutex> lock(failedRows_->mutex);
+        failed.swap(failedRows_->rows);
+    }
+    // Older rows first.
+    pendingRows_.insert(pendingRows_.begin(), failed.begin(), failed.end());
+}
+
+size_t NetworkStatCollectorMac::pendingBandwidthRows() {
+    takeFailedRows(true);
+    return pendingRows_.size();
+}
+
+void NetworkStatCollectorMac::writePendingRows(bool wait) {
+    takeFailedRows(wait);
     if (pendingRows_.empty() || bandwidthDatabasePath().empty()) return;
+    static const char* const kInsert =
+        "insert into bandwidth_samples (start, end, interface, upload, download) values (?, ?, ?, ?, ?)";
     std::vector<PendingRow> waiting;
+    HistoryDatabaseItemPtr file = databaseItemWithPath(bandwidthDatabasePath());
     for (PendingRow& row : pendingRows_) {
         if (row.identifier < 0) {
             row.identifier = identifierForInterface(row.interface);
@@ -94,18 +116,21 @@ void NetworkStatCollectorMac::writePendingRows() {
             if (it != bandwidthItems().end() && it->second.interfaceIdentifier < 0)
                 it->second.interfaceIdentifier = row.identifier;
         }
-        bool written = false;
-        databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([&](const FMDatabasePtr& db) {
-            written = db->executeUpdate(
-                "insert into bandwidth_samples (start, end, interface, upload, download) values (?, ?, ?, ?, ?)",
-                {Value(row.start), Value(row.end), Value(static_cast<long long>(row.identifier)), Value(row.upload),
-                 Value(row.download)});
-            if (!written)
-                frameworklog::log("network: cannot store the bandwidth of " + row.interface + ": " + db->lastErrorMessage());
-        });
-        if (!written) waiting.push_back(row);
+        auto insert = [row, failed = failedRows_](const FMDatabasePtr& db) {
+            if (db->executeUpdate(kInsert, {Value(row.start), Value(row.end), Value(static_cast<long long>(row.identifier)),
+                                            Value(row.upload), Value(row.download)}))
+                return;
+            frameworklog::log("network: cannot store the bandwidth of " + row.interface + ": " + db->lastErrorMessage());
+            std::lock_guard<std::mutex> lock(failed->mutex);
+            failed->rows.push_back(row);
+        };
+        if (wait)
+            file->queryDatabase(insert);
+        else
+            file->queryDatabaseAsync(insert);
     }
     pendingRows_ = std::move(waiting);
+    if (wait) takeFailedRows(false);
 }
 
 void NetworkStatCollectorMac::closeBandwidthPeriod(double now) {
@@ -114,7 +139,7 @@ void NetworkStatCollectorMac::closeBandwidthPeriod(double now) {
         closeBucket(bucket, bucket.end);
         bucket.start = oldEnd;
     }
-    writePendingRows();
+    writePendingRows(false);
     nextBandwidthUpdateTime_ = std::ceil(now / 600.0) * 600.0;
     for (auto& [name, bucket] : bandwidthItems()) bucket.end = nextBandwidthUpdateTime_;
 }
@@ -125,7 +150,7 @@ void NetworkStatCollectorMac::saveBandwidth() {
         closeBucket(bucket, now);
         bucket.start = now;
     }
-    writePendingRows();
+    writePendingRows(true);
 }
 
 }  // namespace telvo

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -69,8 +70,9 @@ public:
     void saveBandwidth();
     double nextBandwidthUpdateTime() const { return nextBandwidthUpdateTime_; }
     void setNextBandwidthUpdateTime(double t) { nextBandwidthUpdateTime_ = t; }
-    // Rows that could not be written yet (retried at each period end and by saveBandwidth).
-    size_t pendingBandwidthRows() const { return pendingRows_.size(); }
+    // Rows that could not be written yet (retried at each period end and by saveBandwidth);
+    // waits for the writes already handed to the file's queue.
+    size_t pendingBandwidthRows();
 
 private:
     struct PendingRow {
@@ -81,7 +83,9 @@ private:
     void updateBandwidth(const std::string& name, double received, double sent, double now);
     void closeBandwidthPeriod(double now);
     void closeBucket(NetworkStatCollectorBandwidthItem& bucket, double end);
-    void writePendingRows();
+    // Period ends hand the rows to the file's queue and go on; the stop waits for them.
+    void writePendingRows(bool wait);
+    void takeFailedRows(bool wait);
     Value valueAt(const std::string& format, const std::string& argument) const;
 
     LinkReader linkReader_;
@@ -90,6 +94,12 @@ private:
     bool firstRun_ = true;
     double nextBandwidthUpdateTime_ = 0;
     std::vector<PendingRow> pendingRows_;
+    // Rows whose insert failed on the file's queue, taken back on the main queue.
+    struct FailedRows {
+        std::mutex mutex;
+        std::vector<PendingRow> rows;
+    };
+    std::shared_ptr<FailedRows> failedRows_ = std::make_shared<FailedRows>();
 
     netstate::DynamicStoreSessionPtr dynStore_;
     ValueDictionary snapshot_;

@@ -46,6 +46,22 @@ ValueDictionary RtnetlinkSource::build(const std::vector<Ipv4Address>& addresses
 }
 
 ValueDictionary RtnetlinkSource::snapshot() {
+    {
+        std::lock_guard<std::mutex> lock(cacheMutex_);
+        if (cached_) return *cached_;
+    }
+    return dump();
+}
+
+void RtnetlinkSource::setCache(const ValueDictionary* keys) {
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    if (keys)
+        cached_ = *keys;
+    else
+        cached_.reset();
+}
+
+ValueDictionary RtnetlinkSource::dump() {
     NetworkDumps dumps;
     dumpLinks(dumps.links);
     dumpAddresses(dumps.addresses);
@@ -93,10 +109,14 @@ void RtnetlinkSource::stopWatching() {
     }
     if (t.joinable()) t.join();
     if (wake >= 0) close(wake);
+    setCache(nullptr);
 }
 
 void RtnetlinkSource::watch(int nl, int wake) {
-    ValueDictionary previous = snapshot();
+    // While the watcher runs, readers get its latest dump (taken after every burst, before the
+    // listener hears of it) instead of dumping again on their own queue.
+    ValueDictionary previous = dump();
+    setCache(&previous);
     // resolv.conf is often replaced by a rename, so its folder is watched, not the file.
     int dns = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (dns >= 0) {
@@ -134,7 +154,8 @@ void RtnetlinkSource::watch(int nl, int wake) {
             pollfd again{nl, POLLIN, 0};
             if (poll(&again, 1, 50) <= 0) break;
         }
-        ValueDictionary now = snapshot();
+        ValueDictionary now = dump();
+        setCache(&now);
         std::vector<std::string> changed;
         for (const auto& [k, v] : now) {
             auto it = previous.find(k);

@@ -3,8 +3,10 @@
 // and IPv6) and routes, and from resolv.conf: the keys of NetworkKeys.h. A thread of its own
 // watches the link, address and route groups and resolv.conf's folder (inotify) while a
 // listener is set and reports the keys whose values changed; a lost burst (ENOBUFS) is covered
-// by the fresh dumps it takes after every wake.
+// by the fresh dumps it takes after every wake. While it watches, snapshots answer its latest
+// dumps, so readers on the main queue do no netlink work.
 #include <mutex>
+#include <optional>
 #include <thread>
 #include "platform/netstate/NetworkStateSource.h"
 #include "platform/netstate/Rtnetlink.h"
@@ -27,11 +29,15 @@ public:
 private:
     void watch(int netlinkFd, int wakeFd);
     void stopWatching();
+    ValueDictionary dump();
+    void setCache(const ValueDictionary* keys);  // null: no cache
 
     std::mutex mutex_;
     ChangeListener listener_;
     std::thread thread_;
     int wakeFd_ = -1;
+    std::mutex cacheMutex_;
+    std::optional<ValueDictionary> cached_;
 };
 
 }  // namespace telvo::netstate

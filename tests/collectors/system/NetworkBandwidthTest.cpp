@@ -34,9 +34,11 @@ protected:
         c->prepareBandwidthMonitoring();
         return c;
     }
+    // One tick; then waits for the rows it handed to the file's queue.
     void tickAt(const std::shared_ptr<NetworkStatCollectorMac>& c, double time) {
         platform::Clock::setVirtualNow(time);
         c->updateStats();
+        databaseItemWithPath(kBandwidthDB)->queryDatabase([](const FMDatabasePtr&) {});
     }
     std::string rows() {
         return sql(kBandwidthDB, "select start, end, interface, upload, download from bandwidth_samples order by sample");
