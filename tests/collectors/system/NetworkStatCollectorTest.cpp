@@ -277,3 +277,29 @@ TEST_F(NetworkStatCollectorTest, WifiNetworkOfTheFirstAirPortItem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NetworkStatCollectorTest, LinkSpeedsAndTheOtherKindsOfService) {
+    homeNetwork();
+    addLink(6, "sit1", 776).address = {192, 0, 2, 4};  // a tunnel's address: 4 bytes, no MAC
+    addLink(7, "wg0", 65534).address.clear();
+    addLink(8, "sit2", 776);  // no IPv6 state: left out
+    addAddress("wg0", "10.8.0.2", 24);
+    addAddress("sit1", "2002:c000:204::1", 48);
+    writeMachineFile("/sys/class/net/eth0/speed", "1000\n");
+    writeMachineFile("/sys/class/net/wlan0/speed", "-1\n");
+    auto c = collector();
+    EXPECT_EQ(item(c, "eth0")->linkSpeed, 1000);
+    EXPECT_EQ(item(c, "wlan0")->linkSpeed, 0);
+    ASSERT_TRUE(item(c, "sit1"));
+    EXPECT_EQ(item(c, "sit1")->name, "6to4 - sit1");
+    EXPECT_EQ(item(c, "sit1")->connectionstatus, 100);
+    EXPECT_EQ(item(c, "sit1")->mac, "");
+    ASSERT_TRUE(item(c, "wg0"));
+    EXPECT_EQ(item(c, "wg0")->name, "VPN - wg0");
+    EXPECT_EQ(item(c, "wg0")->mac, "");
+    EXPECT_FALSE(item(c, "sit2"));
+}
+
+}  // namespace
