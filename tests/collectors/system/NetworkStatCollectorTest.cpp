@@ -303,3 +303,37 @@ TEST_F(NetworkStatCollectorTest, LinkSpeedsAndTheOtherKindsOfService) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NetworkStatCollectorTest, ItemHistoryIsStoredUnderTheServiceIdentifierAndReadBackAfterARestart) {
+    homeNetwork();
+    counters("eth0", 1000, 1000);
+    auto c = collector();
+    startCollector(*c);
+    // 1000 bytes a second down for 150 s: level-1 rows (6 s) are written with level 2.
+    for (int s = 0; s < 150; ++s) {
+        counters("eth0", 1000 + 1000 * uint64_t(s + 1), 1000);
+        tick();
+    }
+    c->runDatabaseQueue();
+    flush();
+    const std::string rows = sql(fwtest::kLocalDB, "select count(*), min(download), max(download) from hour_networkhistory "
+                                                   "where uuid = '" + id("eth0") + "' and download > 0");
+    EXPECT_GE(std::atoi(rows.c_str()), 2) << rows;
+    EXPECT_NE(rows.find("|1000.0|1000.0"), std::string::npos) << rows;
+
+    // A restart finds the same service identifier, so the item's stored rows are its own.
+    NetworkStatCollectorMac::cleanupShared();
+    auto again = collector();
+    startCollector(*again);
+    auto eth0 = again->itemWithBsd("eth0");
+    ASSERT_TRUE(eth0);
+    EXPECT_EQ(eth0->key(), id("eth0"));
+    bool loaded = false;
+    again->loadPreviousSamplesForItem(eth0, [&] { loaded = true; });
+    ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return loaded; }, 30));
+    EXPECT_DOUBLE_EQ(eth0->sampleAtIndex(1, 1).values[0], 1000);
+}
+
+}  // namespace
