@@ -22,16 +22,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*"; status=1; }
-need() { command -v "$1" >/dev/null || { echo "FAIL: $1 is missing (scripts/install-deps.sh installs it)"; exit 1; }; }
+. "$(dirname "$0")/../netns-helpers.sh"
 for tool in ip python3 sqlite3; do need "$tool"; done
-
-if ! ip netns add "$here" 2>"$work/err"; then
-  echo "FAIL: cannot make network namespaces (needs root and CAP_SYS_ADMIN): $(cat "$work/err")"
-  exit 1
-fi
-ip netns add "$peer" || { echo "FAIL: cannot make network namespaces"; exit 1; }
-nsx() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+make_namespaces "$here" "$peer"
 
 set -e
 ip link add a0 netns "$here" type veth peer name b0 netns "$peer"
