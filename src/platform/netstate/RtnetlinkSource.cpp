@@ -62,11 +62,15 @@ void RtnetlinkSource::setCache(const ValueDictionary* keys) {
 }
 
 ValueDictionary RtnetlinkSource::dump() {
+    // A dump can fail midway (a busy kernel, an interrupted receive): ask again rather than
+    // report a network with parts missing.
     NetworkDumps dumps;
-    dumpLinks(dumps.links);
-    dumpAddresses(dumps.addresses);
-    dumpRoutes(AF_INET, dumps.routes);
-    dumpRoutes(AF_INET6, dumps.routes);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        dumps = NetworkDumps();
+        if (dumpLinks(dumps.links) && dumpAddresses(dumps.addresses) && dumpRoutes(AF_INET, dumps.routes) &&
+            dumpRoutes(AF_INET6, dumps.routes))
+            break;
+    }
     dumps.dnsServers = readNameservers();
     dumps.isWireless = interfaceIsWireless;
     return buildNetworkKeys(dumps);
@@ -139,6 +143,7 @@ void RtnetlinkSource::watch(int nl, int wake) {
                 for (ssize_t off = 0; off + ssize_t(sizeof(inotify_event)) <= n;) {
                     inotify_event ev;
                     std::memcpy(&ev, buf + off, sizeof ev);
+                    if (off + ssize_t(sizeof ev + ev.len) > n) break;
                     std::string name = ev.len ? std::string(buf + off + sizeof ev, strnlen(buf + off + sizeof ev, ev.len)) : "";
                     if (name == "resolv.conf") resolv = true;
                     off += ssize_t(sizeof ev + ev.len);
