@@ -1,16 +1,23 @@
 // The rtnetlink parsers on hand-made messages (every length checked), the keys made from
-// dumps, the service identifiers, resolv.conf and the many-keys read.
+// dumps, the service identifiers, resolv.conf (and its replacement noticed by the watcher) and
+// the many-keys read.
 #include <gtest/gtest.h>
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include "platform/host/ProcRoot.h"
 #include "platform/netstate/DynamicStore.h"
 #include "platform/netstate/FixtureSource.h"
 #include "platform/netstate/LinkDumpReader.h"
 #include "platform/netstate/NetlinkAttributes.h"
 #include "platform/netstate/NetworkKeys.h"
 #include "platform/netstate/ResolvConf.h"
+#include "platform/netstate/RtnetlinkSource.h"
 #include "platform/netstate/ServiceIdentifier.h"
 
 namespace telvo::netstate {
@@ -288,6 +295,45 @@ TEST(NetworkKeysTest, SmokeLinkDumpOfThisNamespaceHasLoopbackWithCounters) {
     EXPECT_TRUE(lo);
     ASSERT_TRUE(reader.read(links));  // the kept socket answers again
     EXPECT_FALSE(links.empty());
+}
+
+}  // namespace
+}  // namespace telvo::netstate
+
+namespace telvo::netstate {
+namespace {
+
+TEST(RtnetlinkSourceWatchTest, ResolvConfReplacedByARenameIsReportedAsADnsChange) {
+    char tmpl[] = "/tmp/telvo-resolv-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string root = tmpl;
+    std::filesystem::create_directories(root + "/etc");
+    host::ProcRoot::setForTesting(root);
+    std::mutex m;
+    std::condition_variable cv;
+    bool seen = false;
+    {
+        RtnetlinkSource source;
+        source.setChangeListener([&](const std::vector<std::string>& keys) {
+            std::lock_guard<std::mutex> lock(m);
+            for (const auto& k : keys) seen = seen || k == "State:/Network/Global/DNS";
+            cv.notify_all();
+        });
+        // Rewritten until the watcher (started on its own thread) reports it: 20 s at most.
+        for (int i = 0; i < 100; ++i) {
+            {
+                std::ofstream(root + "/etc/resolv.conf.new") << "nameserver 192.0.2." << (i % 200 + 1) << "\n";
+            }
+            std::filesystem::rename(root + "/etc/resolv.conf.new", root + "/etc/resolv.conf");
+            std::unique_lock<std::mutex> lock(m);
+            if (cv.wait_for(lock, std::chrono::milliseconds(200), [&] { return seen; })) break;
+        }
+        source.setChangeListener(nullptr);
+        EXPECT_EQ(source.snapshot()["State:/Network/Global/DNS"]["ServerAddresses"].array().size(), 1u);
+    }
+    host::ProcRoot::resetForTesting();
+    std::filesystem::remove_all(root);
+    EXPECT_TRUE(seen);
 }
 
 }  // namespace
