@@ -7,7 +7,7 @@ packages=(
   libssl-dev openssl zlib1g-dev libsqlite3-dev sqlite3 libicu-dev libpugixml-dev
   libminiupnpc-dev libnatpmp-dev libavahi-client-dev
   avahi-daemon avahi-utils dbus miniupnpd miniupnpc natpmpc nftables iproute2
-  gzip procps libxml2-utils
+  gzip procps libxml2-utils iw
 )
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 missing=()

@@ -6,6 +6,7 @@
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
 #include "collectors/system/MemoryStatCollectorMac.h"
+#include "collectors/system/NetworkStatCollectorMac.h"
 #include "collectors/system/ProcessStatCollector.h"
 #include "collectors/system/UptimeStatCollectorMac.h"
 #include "platforms/PlatformController.h"
@@ -15,6 +16,13 @@ namespace telvo {
 
 DaemonCollectors makeDaemonCollectors() {
     DaemonCollectors c;
+    auto network = NetworkStatCollectorMac::sharedNetworkCollector();
+    c.network = network;
+    c.setBandwidthDatabasePath = [network](const std::string& path) { network->setBandwidthDatabasePath(path); };
+    c.setBandwidthMonitoringEnabled = [network](bool on) { network->setBandwidthMonitoringEnabled(on); };
+    c.prepareBandwidthDatabase = [network] { return network->prepareBandwidthDatabase(); };
+    c.prepareBandwidthMonitoring = [network] { network->prepareBandwidthMonitoring(); };
+    c.saveBandwidth = [network] { network->saveBandwidth(); };
     c.cpu = CPUStatCollectorMac::sharedCPUCollector();
     c.load = LoadStatCollectorMac::sharedLoadCollector();
     c.memory = MemoryStatCollectorMac::sharedMemoryCollector();

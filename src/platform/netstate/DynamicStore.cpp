@@ -57,6 +57,25 @@ Value DynamicStore::copyValue(const std::string& key) {
     return it == all.end() ? Value() : it->second;
 }
 
+ValueDictionary DynamicStore::copyMultiple(const std::vector<std::string>& keys,
+                                           const std::vector<std::string>& patterns) {
+    std::vector<std::regex> compiled;
+    for (const auto& p : patterns) {
+        try {
+            compiled.emplace_back(p, std::regex::ECMAScript);
+        } catch (const std::regex_error&) {
+        }
+    }
+    ValueDictionary all = source()->snapshot();
+    ValueDictionary out;
+    for (auto& [k, v] : all) {
+        bool wanted = std::find(keys.begin(), keys.end(), k) != keys.end();
+        for (size_t i = 0; !wanted && i < compiled.size(); ++i) wanted = std::regex_match(k, compiled[i]);
+        if (wanted) out.emplace(k, v);
+    }
+    return out;
+}
+
 void DynamicStore::addSession(const std::weak_ptr<DynamicStoreSession>& session) {
     NetworkStateSourcePtr src = source();
     bool first = false;
@@ -102,6 +121,11 @@ DynamicStoreSession::DynamicStoreSession(std::string name, dispatch::QueuePtr qu
     : name_(std::move(name)), queue_(std::move(queue)), callback_(std::move(callback)) {}
 
 Value DynamicStoreSession::copyValue(const std::string& key) const { return DynamicStore::shared().copyValue(key); }
+
+ValueDictionary DynamicStoreSession::copyMultiple(const std::vector<std::string>& keys,
+                                                  const std::vector<std::string>& patterns) const {
+    return DynamicStore::shared().copyMultiple(keys, patterns);
+}
 
 bool DynamicStoreSession::setNotificationKeys(const std::vector<std::string>& keys,
                                               const std::vector<std::string>& patterns) {

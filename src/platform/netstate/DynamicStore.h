@@ -31,6 +31,11 @@ public:
     // The current value of a key, or null when the key does not exist.
     Value copyValue(const std::string& key);
 
+    // Every key named in `keys` or matching one of `patterns` (whole-key regular expressions),
+    // read from one snapshot, so the values agree with each other. Invalid patterns match
+    // nothing.
+    ValueDictionary copyMultiple(const std::vector<std::string>& keys, const std::vector<std::string>& patterns);
+
     // Sessions register here; the store holds them weakly.
     void addSession(const std::weak_ptr<DynamicStoreSession>& session);
 
@@ -56,6 +61,7 @@ public:
 
     const std::string& name() const { return name_; }
     Value copyValue(const std::string& key) const;
+    ValueDictionary copyMultiple(const std::vector<std::string>& keys, const std::vector<std::string>& patterns) const;
     // Replaces the watched keys and patterns (regular expressions matched against the whole
     // key). False when a pattern is not a valid expression; nothing is watched then.
     bool setNotificationKeys(const std::vector<std::string>& keys, const std::vector<std::string>& patterns);

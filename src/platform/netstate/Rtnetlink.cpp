@@ -1,7 +1,9 @@
-// rtnetlink requests over a short-lived NETLINK_ROUTE socket.
+// rtnetlink requests over a short-lived NETLINK_ROUTE socket, and the checked parsers of their
+// answers.
 #include "platform/netstate/Rtnetlink.h"
 
 #include <arpa/inet.h>
+#include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -10,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <map>
+#include "platform/netstate/NetlinkAttributes.h"
 
 namespace telvo::netstate {
 
@@ -31,37 +35,47 @@ public:
 
     // Sends the request and hands every answer message to `each` until NLMSG_DONE (dumps) or
     // the first answer (single requests). False on a socket error or an error answer.
-    bool transact(nlmsghdr* request, const std::function<void(const nlmsghdr*)>& each) {
+    bool transact(nlmsghdr* request, const std::function<void(const NetlinkMessage&)>& each) {
         request->nlmsg_seq = ++seq_;
         sockaddr_nl kernel{};
         kernel.nl_family = AF_NETLINK;
         if (sendto(fd_, request, request->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
             return false;
         bool dump = request->nlmsg_flags & NLM_F_DUMP;
-        alignas(nlmsghdr) char buf[32768];
+        std::vector<uint8_t> buf(32768);
         for (;;) {
-            ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return false;
             }
             if (n == 0) return false;
-            size_t off = 0;
-            while (off + sizeof(nlmsghdr) <= size_t(n)) {
-                auto* h = reinterpret_cast<nlmsghdr*>(buf + off);
-                if (h->nlmsg_len < sizeof(nlmsghdr) || off + h->nlmsg_len > size_t(n)) break;
-                off += NLMSG_ALIGN(h->nlmsg_len);
-                if (h->nlmsg_seq != seq_) continue;
-                if (h->nlmsg_type == NLMSG_DONE) return true;
-                if (h->nlmsg_type == NLMSG_ERROR) {
-                    auto* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
-                    if (e->error == 0) return true;
-                    errno = -e->error;
+            int result = 0;  // 0 go on, 1 done, -1 failed
+            forEachNetlinkMessage(buf.data(), size_t(n), [&](const NetlinkMessage& m) {
+                if (m.sequence != seq_) return true;
+                if (m.type == NLMSG_DONE) {
+                    result = 1;
                     return false;
                 }
-                each(h);
-                if (!dump) return true;
-            }
+                if (m.type == NLMSG_ERROR) {
+                    int32_t error = 0;
+                    if (m.length >= sizeof error) std::memcpy(&error, m.payload, sizeof error);
+                    if (error == 0) {
+                        result = 1;
+                    } else {
+                        errno = -error;
+                        result = -1;
+                    }
+                    return false;
+                }
+                each(m);
+                if (!dump) {
+                    result = 1;
+                    return false;
+                }
+                return true;
+            });
+            if (result != 0) return result > 0;
         }
     }
 
@@ -76,39 +90,149 @@ std::string ifName(int index) {
     return {};
 }
 
-std::string dotted(const void* p) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, p, text, sizeof text);
+std::string addressText(int family, const NetlinkAttribute& a) {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (family == AF_INET && a.length == 4) {
+        unsigned char b[4];
+        std::memcpy(b, a.data, 4);
+        inet_ntop(AF_INET, b, text, sizeof text);
+    } else if (family == AF_INET6 && a.length == 16) {
+        unsigned char b[16];
+        std::memcpy(b, a.data, 16);
+        inet_ntop(AF_INET6, b, text, sizeof text);
+    }
     return text;
 }
 
-Ipv4Route parseRoute(const nlmsghdr* h) {
-    Ipv4Route r;
-    auto* rt = static_cast<const rtmsg*>(NLMSG_DATA(h));
-    r.destinationLength = rt->rtm_dst_len;
-    r.type = rt->rtm_type;
-    int len = int(RTM_PAYLOAD(h));
-    for (auto* a = RTM_RTA(rt); RTA_OK(a, len); a = RTA_NEXT(a, len)) {
-        switch (a->rta_type) {
-        case RTA_OIF: r.interfaceName = ifName(*static_cast<const int*>(RTA_DATA(a))); break;
-        case RTA_GATEWAY: r.gateway = dotted(RTA_DATA(a)); break;
-        case RTA_PREFSRC: r.preferredSource = dotted(RTA_DATA(a)); break;
-        case RTA_PRIORITY: r.priority = *static_cast<const uint32_t*>(RTA_DATA(a)); break;
-        default: break;
-        }
-    }
-    return r;
+template <class Header>
+bool readHeader(const uint8_t* payload, size_t length, Header& h) {
+    if (length < sizeof(Header)) return false;
+    std::memcpy(&h, payload, sizeof h);
+    return true;
 }
 
 }  // namespace
 
+bool parseLinkMessage(const uint8_t* payload, size_t length, LinkInfo& out) {
+    ifinfomsg ifi;
+    if (!readHeader(payload, length, ifi)) return false;
+    out.index = ifi.ifi_index;
+    out.type = ifi.ifi_type;
+    out.flags = ifi.ifi_flags;
+    const size_t start = NLMSG_ALIGN(sizeof(ifinfomsg));
+    if (start > length) return false;
+    return forEachNetlinkAttribute(payload + start, length - start, [&](const NetlinkAttribute& a) {
+        switch (a.type) {
+        case IFLA_IFNAME: out.name = a.text(); break;
+        case IFLA_OPERSTATE: a.read(out.operstate); break;
+        case IFLA_CARRIER: {
+            uint8_t c = 0;
+            if (a.read(c)) out.carrier = c;
+            break;
+        }
+        case IFLA_ADDRESS: out.address.assign(a.data, a.data + a.length); break;
+        case IFLA_STATS64: {
+            // struct rtnl_link_stats64 starts with rx_packets, tx_packets, rx_bytes, tx_bytes.
+            if (a.length >= 4 * sizeof(uint64_t)) {
+                std::memcpy(&out.rxBytes, a.data + 2 * sizeof(uint64_t), sizeof(uint64_t));
+                std::memcpy(&out.txBytes, a.data + 3 * sizeof(uint64_t), sizeof(uint64_t));
+                out.hasStats = true;
+            }
+            break;
+        }
+        case IFLA_LINKINFO:
+            forEachNetlinkAttribute(a.data, a.length, [&](const NetlinkAttribute& info) {
+                if (info.type == IFLA_INFO_KIND) out.kind = info.text();
+                return true;
+            });
+            break;
+        default: break;
+        }
+        return true;
+    });
+}
+
+bool parseAddressMessage(const uint8_t* payload, size_t length, InterfaceAddress& out) {
+    ifaddrmsg ifa;
+    if (!readHeader(payload, length, ifa)) return false;
+    out.family = ifa.ifa_family;
+    out.prefixLength = ifa.ifa_prefixlen;
+    out.flags = ifa.ifa_flags;
+    out.interfaceIndex = int(ifa.ifa_index);
+    const size_t start = NLMSG_ALIGN(sizeof(ifaddrmsg));
+    if (start > length) return false;
+    std::string local, address;
+    bool ok = forEachNetlinkAttribute(payload + start, length - start, [&](const NetlinkAttribute& a) {
+        switch (a.type) {
+        case IFA_LOCAL: local = addressText(out.family, a); break;
+        case IFA_ADDRESS: address = addressText(out.family, a); break;
+        case IFA_FLAGS: a.read(out.flags); break;
+        case IFA_CACHEINFO: {
+            ifa_cacheinfo ci;
+            if (a.read(ci)) out.validLifetime = ci.ifa_valid;
+            break;
+        }
+        default: break;
+        }
+        return true;
+    });
+    out.address = local.empty() ? address : local;
+    return ok;
+}
+
+bool parseRouteMessage(const uint8_t* payload, size_t length, Ipv4Route& out) {
+    rtmsg rt;
+    if (!readHeader(payload, length, rt)) return false;
+    out.family = rt.rtm_family;
+    out.destinationLength = rt.rtm_dst_len;
+    out.type = rt.rtm_type;
+    out.table = rt.rtm_table;
+    const size_t start = NLMSG_ALIGN(sizeof(rtmsg));
+    if (start > length) return false;
+    return forEachNetlinkAttribute(payload + start, length - start, [&](const NetlinkAttribute& a) {
+        switch (a.type) {
+        case RTA_OIF: a.read(out.interfaceIndex); break;
+        case RTA_GATEWAY: out.gateway = addressText(out.family, a); break;
+        case RTA_PREFSRC: out.preferredSource = addressText(out.family, a); break;
+        case RTA_PRIORITY: a.read(out.priority); break;
+        case RTA_TABLE: {
+            uint32_t table = 0;
+            if (a.read(table) && table < 256) out.table = static_cast<unsigned char>(table);
+            break;
+        }
+        default: break;
+        }
+        return true;
+    });
+}
+
 std::string maskFromPrefix(int prefixLength) {
     uint32_t mask = prefixLength <= 0 ? 0 : prefixLength >= 32 ? 0xffffffffu : ~((1u << (32 - prefixLength)) - 1);
     uint32_t net = htonl(mask);
-    return dotted(&net);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &net, text, sizeof text);
+    return text;
 }
 
-bool dumpIpv4Addresses(std::vector<Ipv4Address>& out) {
+bool dumpLinks(std::vector<LinkInfo>& out) {
+    NetlinkSocket nl;
+    if (!nl.ok()) return false;
+    struct {
+        nlmsghdr h;
+        ifinfomsg m;
+    } req{};
+    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(ifinfomsg));
+    req.h.nlmsg_type = RTM_GETLINK;
+    req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    req.m.ifi_family = AF_UNSPEC;
+    return nl.transact(&req.h, [&](const NetlinkMessage& m) {
+        if (m.type != RTM_NEWLINK) return;
+        LinkInfo link;
+        if (parseLinkMessage(m.payload, m.length, link) && !link.name.empty()) out.push_back(std::move(link));
+    });
+}
+
+bool dumpAddresses(std::vector<InterfaceAddress>& out) {
     NetlinkSocket nl;
     if (!nl.ok()) return false;
     struct {
@@ -118,26 +242,21 @@ bool dumpIpv4Addresses(std::vector<Ipv4Address>& out) {
     req.h.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
     req.h.nlmsg_type = RTM_GETADDR;
     req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.m.ifa_family = AF_INET;
-    return nl.transact(&req.h, [&](const nlmsghdr* h) {
-        if (h->nlmsg_type != RTM_NEWADDR) return;
-        auto* ifa = static_cast<const ifaddrmsg*>(NLMSG_DATA(h));
-        if (ifa->ifa_family != AF_INET) return;
-        Ipv4Address a;
-        a.interfaceName = ifName(int(ifa->ifa_index));
-        a.prefixLength = ifa->ifa_prefixlen;
-        std::string local, address;
-        int len = int(IFA_PAYLOAD(h));
-        for (auto* rta = IFA_RTA(ifa); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-            if (rta->rta_type == IFA_LOCAL) local = dotted(RTA_DATA(rta));
-            if (rta->rta_type == IFA_ADDRESS) address = dotted(RTA_DATA(rta));
-        }
-        a.address = local.empty() ? address : local;
-        if (!a.address.empty() && !a.interfaceName.empty()) out.push_back(a);
+    req.m.ifa_family = AF_UNSPEC;
+    std::map<int, std::string> names;
+    return nl.transact(&req.h, [&](const NetlinkMessage& m) {
+        if (m.type != RTM_NEWADDR) return;
+        InterfaceAddress a;
+        if (!parseAddressMessage(m.payload, m.length, a)) return;
+        if ((a.family != AF_INET && a.family != AF_INET6) || a.address.empty()) return;
+        auto it = names.find(a.interfaceIndex);
+        if (it == names.end()) it = names.emplace(a.interfaceIndex, ifName(a.interfaceIndex)).first;
+        a.interfaceName = it->second;
+        if (!a.interfaceName.empty()) out.push_back(std::move(a));
     });
 }
 
-bool dumpIpv4Routes(std::vector<Ipv4Route>& out) {
+bool dumpRoutes(int family, std::vector<Ipv4Route>& out) {
     NetlinkSocket nl;
     if (!nl.ok()) return false;
     struct {
@@ -147,14 +266,26 @@ bool dumpIpv4Routes(std::vector<Ipv4Route>& out) {
     req.h.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
     req.h.nlmsg_type = RTM_GETROUTE;
     req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.m.rtm_family = AF_INET;
-    return nl.transact(&req.h, [&](const nlmsghdr* h) {
-        if (h->nlmsg_type != RTM_NEWROUTE) return;
-        auto* rt = static_cast<const rtmsg*>(NLMSG_DATA(h));
-        if (rt->rtm_family != AF_INET || rt->rtm_table != RT_TABLE_MAIN) return;
-        out.push_back(parseRoute(h));
+    req.m.rtm_family = static_cast<unsigned char>(family);
+    return nl.transact(&req.h, [&](const NetlinkMessage& m) {
+        if (m.type != RTM_NEWROUTE) return;
+        Ipv4Route r;
+        if (!parseRouteMessage(m.payload, m.length, r)) return;
+        if (r.family != family || r.table != RT_TABLE_MAIN) return;
+        r.interfaceName = ifName(r.interfaceIndex);
+        out.push_back(std::move(r));
     });
 }
+
+bool dumpIpv4Addresses(std::vector<Ipv4Address>& out) {
+    std::vector<InterfaceAddress> all;
+    if (!dumpAddresses(all)) return false;
+    for (const auto& a : all)
+        if (a.family == AF_INET) out.push_back({a.interfaceName, a.address, a.prefixLength});
+    return true;
+}
+
+bool dumpIpv4Routes(std::vector<Ipv4Route>& out) { return dumpRoutes(AF_INET, out); }
 
 std::optional<Ipv4Route> routeTo(const std::string& destination) {
     in_addr dst{};
@@ -177,8 +308,13 @@ std::optional<Ipv4Route> routeTo(const std::string& destination) {
     std::memcpy(RTA_DATA(rta), &dst, sizeof dst);
     req.h.nlmsg_len = NLMSG_ALIGN(req.h.nlmsg_len) + RTA_ALIGN(rta->rta_len);
     std::optional<Ipv4Route> route;
-    bool ok = nl.transact(&req.h, [&](const nlmsghdr* h) {
-        if (h->nlmsg_type == RTM_NEWROUTE) route = parseRoute(h);
+    bool ok = nl.transact(&req.h, [&](const NetlinkMessage& m) {
+        if (m.type != RTM_NEWROUTE) return;
+        Ipv4Route r;
+        if (parseRouteMessage(m.payload, m.length, r)) {
+            r.interfaceName = ifName(r.interfaceIndex);
+            route = r;
+        }
     });
     if (!ok || !route) return std::nullopt;
     if (route->type != RTN_UNICAST && route->type != RTN_LOCAL) return std::nullopt;

@@ -20,16 +20,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*"; status=1; }
-need() { command -v "$1" >/dev/null || { echo "FAIL: $1 is missing (scripts/install-deps.sh installs it)"; exit 1; }; }
+. "$(dirname "$0")/../netns-helpers.sh"
 for tool in ip nft miniupnpd upnpc; do need "$tool"; done
-
-if ! ip netns add "$lan" 2>"$work/err"; then
-  echo "FAIL: cannot make network namespaces (needs root and CAP_SYS_ADMIN): $(cat "$work/err")"
-  exit 1
-fi
-ip netns add "$router" && ip netns add "$wan" || { echo "FAIL: cannot make network namespaces"; exit 1; }
-nsx() { local ns=$1; shift; ip netns exec "$ns" "$@"; }
+make_namespaces "$lan" "$router" "$wan"
 
 set -e
 ip link add lan0 netns "$lan" type veth peer name rlan0 netns "$router"

@@ -1,0 +1,156 @@
+// Ten-minute bandwidth buckets per interface, stored in bandwidth.db.
+#include <cmath>
+
+#include "collectors/framework/FrameworkLog.h"
+#include "collectors/system/NetworkStatCollectorMac.h"
+#include "history/FMResultSet.h"
+#include "history/HistoryDatabaseController.h"
+#include "history/HistoryDatabaseItem.h"
+#include "platform/time/Clock.h"
+
+namespace telvo {
+
+namespace {
+constexpr double kThreshold = 102400;  // bytes; a bucket is stored when either direction is above
+}
+
+void NetworkStatCollectorMac::prepareBandwidthMonitoring() {
+    if (bandwidthDatabasePath().empty()) return;
+    databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([&](const FMDatabasePtr& db) {
+        FMResultSetPtr rows = db->executeQuery("SELECT * FROM bandwidth_interface_map");
+        if (!rows) {
+            frameworklog::log("network: cannot read bandwidth_interface_map: " + db->lastErrorMessage());
+            return;
+        }
+        while (rows->next()) {
+            Value row = rows->resultDictionary();
+            bandwidthInterfaceMap().push_back({row["identifier"].intValue(), row["interface"].stringValue()});
+        }
+    });
+}
+
+int64_t NetworkStatCollectorMac::identifierForInterface(const std::string& name) {
+    for (const auto& entry : bandwidthInterfaceMap())
+        if (entry.interface == name) return entry.identifier;
+    if (bandwidthDatabasePath().empty()) return -1;
+    int64_t identifier = -1;
+    databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([&](const FMDatabasePtr& db) {
+        if (db->executeUpdate("insert into bandwidth_interface_map (interface) values (?)", {Value(name)}))
+            identifier = db->lastInsertRowId();
+        else
+            frameworklog::log("network: cannot add " + name + " to bandwidth_interface_map: " + db->lastErrorMessage());
+    });
+    // A failed insert is not remembered: the name is asked for again later.
+    if (identifier >= 0) bandwidthInterfaceMap().push_back({identifier, name});
+    return identifier;
+}
+
+void NetworkStatCollectorMac::updateBandwidth(const std::string& name, double received, double sent, double now) {
+    auto it = bandwidthItems().find(name);
+    if (it == bandwidthItems().end()) {
+        NetworkStatCollectorBandwidthItem bucket;
+        bucket.key = name;
+        bucket.start = now;
+        bucket.uploadStart = sent;
+        bucket.downloadStart = received;
+        bucket.end = nextBandwidthUpdateTime_;
+        bucket.interfaceIdentifier = identifierForInterface(name);
+        it = bandwidthItems().emplace(name, bucket).first;
+    }
+    NetworkStatCollectorBandwidthItem& b = it->second;
+    if (b.uploadLast > sent || b.downloadLast > received) {
+        b.uploadRunningTotal += b.uploadLast - b.uploadStart;
+        b.downloadRunningTotal += b.downloadLast - b.downloadStart;
+        b.uploadStart = sent;
+        b.downloadStart = received;
+    }
+    b.uploadLast = sent;
+    b.downloadLast = received;
+    b.lastUpdate = now;
+}
+
+void NetworkStatCollectorMac::closeBucket(NetworkStatCollectorBandwidthItem& b, double end) {
+    const double upload = b.uploadRunningTotal + b.uploadLast - b.uploadStart;
+    const double download = b.downloadRunningTotal + b.downloadLast - b.downloadStart;
+    b.uploadStart = b.uploadLast;
+    b.downloadStart = b.downloadLast;
+    b.uploadRunningTotal = 0;
+    b.downloadRunningTotal = 0;
+    if (upload > kThreshold || download > kThreshold)
+        pendingRows_.push_back({b.key, b.interfaceIdentifier, b.start, end, upload, download});
+}
+
+void NetworkStatCollectorMac::takeFailedRows(bool wait) {
+    if (bandwidthDatabasePath().empty()) return;
+    // The file's queue is serial: an empty block there waits for every insert handed before.
+    if (wait) databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([](const FMDatabasePtr&) {});
+    std::vector<PendingRow> failed;
+    {
+        std::lock_guard<std::mutex> lock(failedRows_->mutex);
+        failed.swap(failedRows_->rows);
+    }
+    // Older rows first.
+    pendingRows_.insert(pendingRows_.begin(), failed.begin(), failed.end());
+}
+
+size_t NetworkStatCollectorMac::pendingBandwidthRows() {
+    takeFailedRows(true);
+    return pendingRows_.size();
+}
+
+void NetworkStatCollectorMac::writePendingRows(bool wait) {
+    takeFailedRows(wait);
+    if (pendingRows_.empty() || bandwidthDatabasePath().empty()) return;
+    static const char* const kInsert =
+        "insert into bandwidth_samples (start, end, interface, upload, download) values (?, ?, ?, ?, ?)";
+    std::vector<PendingRow> waiting;
+    HistoryDatabaseItemPtr file = databaseItemWithPath(bandwidthDatabasePath());
+    for (PendingRow& row : pendingRows_) {
+        if (row.identifier < 0) {
+            row.identifier = identifierForInterface(row.interface);
+            if (row.identifier < 0) {
+                waiting.push_back(row);
+                continue;
+            }
+            auto it = bandwidthItems().find(row.interface);
+            if (it != bandwidthItems().end() && it->second.interfaceIdentifier < 0)
+                it->second.interfaceIdentifier = row.identifier;
+        }
+        auto insert = [row, failed = failedRows_](const FMDatabasePtr& db) {
+            if (db->executeUpdate(kInsert, {Value(row.start), Value(row.end), Value(static_cast<long long>(row.identifier)),
+                                            Value(row.upload), Value(row.download)}))
+                return;
+            frameworklog::log("network: cannot store the bandwidth of " + row.interface + ": " + db->lastErrorMessage());
+            std::lock_guard<std::mutex> lock(failed->mutex);
+            failed->rows.push_back(row);
+        };
+        if (wait)
+            file->queryDatabase(insert);
+        else
+            file->queryDatabaseAsync(insert);
+    }
+    pendingRows_ = std::move(waiting);
+    if (wait) takeFailedRows(false);
+}
+
+void NetworkStatCollectorMac::closeBandwidthPeriod(double now) {
+    const double oldEnd = nextBandwidthUpdateTime_;
+    for (auto& [name, bucket] : bandwidthItems()) {
+        closeBucket(bucket, bucket.end);
+        bucket.start = oldEnd;
+    }
+    writePendingRows(false);
+    nextBandwidthUpdateTime_ = std::ceil(now / 600.0) * 600.0;
+    for (auto& [name, bucket] : bandwidthItems()) bucket.end = nextBandwidthUpdateTime_;
+}
+
+void NetworkStatCollectorMac::saveBandwidth() {
+    const double now = platform::Clock::now();
+    for (auto& [name, bucket] : bandwidthItems()) {
+        closeBucket(bucket, now);
+        bucket.start = now;
+    }
+    writePendingRows(true);
+}
+
+}  // namespace telvo

@@ -1,0 +1,164 @@
+// Bandwidth accounting on the virtual clock with a temporary bandwidth.db: the 100 KiB
+// threshold, the first partial bucket, counter resets inside a bucket, a period end on an exact
+// multiple of 600 s, the stop, interface identifiers across restarts, and rows that could not be
+// written at first.
+#include <gtest/gtest.h>
+
+#include "NetworkFixture.h"
+
+using namespace telvo;
+
+namespace {
+
+const std::string kBandwidthDB = "/Library/Application Support/Telvo Server/databases/bandwidth.db";
+constexpr double kSlot = 1700000400;  // a multiple of 600 s
+
+class NetworkBandwidthTest : public systest::NetworkFixture {
+protected:
+    void SetUp() override {
+        systest::NetworkFixture::SetUp();
+        addLink(1, "lo", 772);
+        addLink(2, "eth0");
+        addLink(3, "eth1");
+        addAddress("eth0", "192.168.1.5", 24);
+        addAddress("eth1", "10.0.0.5", 8);
+        defaultRoute("eth0", "192.168.1.1", 100);
+    }
+    // The controller's start steps for the bandwidth file, at `time`.
+    std::shared_ptr<NetworkStatCollectorMac> start(double time) {
+        platform::Clock::setVirtualNow(time);
+        auto c = collector();
+        c->setBandwidthDatabasePath(kBandwidthDB);
+        c->setBandwidthMonitoringEnabled(true);
+        c->prepareBandwidthDatabase();
+        c->prepareBandwidthMonitoring();
+        return c;
+    }
+    // One tick; then waits for the rows it handed to the file's queue.
+    void tickAt(const std::shared_ptr<NetworkStatCollectorMac>& c, double time) {
+        platform::Clock::setVirtualNow(time);
+        c->updateStats();
+        databaseItemWithPath(kBandwidthDB)->queryDatabase([](const FMDatabasePtr&) {});
+    }
+    std::string rows() {
+        return sql(kBandwidthDB, "select start, end, interface, upload, download from bandwidth_samples order by sample");
+    }
+};
+
+TEST_F(NetworkBandwidthTest, ThresholdAndFirstPartialBucketThenWholeSlots) {
+    auto c = start(kSlot + 200);
+    EXPECT_EQ(c->nextBandwidthUpdateTime(), kSlot + 600);
+    counters("eth0", 1000, 1000);
+    counters("eth1", 1000, 1000);
+    tickAt(c, kSlot + 200);
+    counters("eth0", 1000 + 102400, 1000 + 102400);  // exactly the threshold both ways: no row
+    counters("eth1", 1000, 1000 + 102401);           // one byte more: a row
+    tickAt(c, kSlot + 599);
+    EXPECT_EQ(rows(), "");
+    tickAt(c, kSlot + 600);  // not past the end yet
+    EXPECT_EQ(rows(), "");
+    tickAt(c, kSlot + 601);
+    // The first bucket runs 400 s, from the first reading to the next multiple of 600 s.
+    EXPECT_EQ(rows(), "1700000600.0|1700001000.0|2|102401.0|0.0");
+    EXPECT_EQ(sql(kBandwidthDB, "select identifier, interface from bandwidth_interface_map order by identifier"),
+              "1|eth0\n2|eth1");
+    EXPECT_EQ(c->nextBandwidthUpdateTime(), kSlot + 1200);
+    counters("eth0", 1000 + 102400 + 200000, 1000 + 102400);
+    tickAt(c, kSlot + 1201);
+    EXPECT_EQ(rows(), "1700000600.0|1700001000.0|2|102401.0|0.0\n1700001000.0|1700001600.0|1|0.0|200000.0");
+}
+
+TEST_F(NetworkBandwidthTest, CounterThatGoesBackIsCountedAsTwoStretches) {
+    auto c = start(kSlot + 10);
+    counters("eth0", 0, 1000000);
+    tickAt(c, kSlot + 10);
+    counters("eth0", 0, 5000000);
+    tickAt(c, kSlot + 20);
+    counters("eth0", 0, 1000);  // reset
+    tickAt(c, kSlot + 30);
+    counters("eth0", 0, 301000);
+    tickAt(c, kSlot + 40);
+    tickAt(c, kSlot + 601);
+    EXPECT_EQ(rows(), "1700000410.0|1700001000.0|1|4300000.0|0.0");
+}
+
+TEST_F(NetworkBandwidthTest, PeriodEndOnAnExactMultipleThenAOneSecondBucket) {
+    auto c = start(kSlot + 100);
+    counters("eth0", 0, 0);
+    tickAt(c, kSlot + 100);
+    counters("eth0", 200000, 0);
+    // Held up: the next reading comes exactly on a later multiple of 600 s.
+    tickAt(c, kSlot + 1200);
+    EXPECT_EQ(c->nextBandwidthUpdateTime(), kSlot + 1200);
+    EXPECT_EQ(rows(), "1700000500.0|1700001000.0|1|0.0|200000.0");
+    counters("eth0", 400000, 0);
+    tickAt(c, kSlot + 1201);  // one second later the bucket closes
+    EXPECT_EQ(rows(), "1700000500.0|1700001000.0|1|0.0|200000.0\n1700001000.0|1700001600.0|1|0.0|200000.0");
+    EXPECT_EQ(c->nextBandwidthUpdateTime(), kSlot + 1800);
+}
+
+TEST_F(NetworkBandwidthTest, StopStoresThePartialBucketAndIdentifiersSurviveARestart) {
+    auto c = start(kSlot + 30);
+    counters("eth0", 0, 0);
+    counters("eth1", 0, 0);
+    tickAt(c, kSlot + 30);
+    counters("eth1", 300000, 50);
+    tickAt(c, kSlot + 31);
+    platform::Clock::setVirtualNow(kSlot + 45.5);
+    c->saveBandwidth();
+    EXPECT_EQ(rows(), "1700000430.0|1700000445.5|2|50.0|300000.0");
+    // Nothing is stored twice: the bucket starts again at the stop time.
+    c->saveBandwidth();
+    EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_samples"), "1");
+
+    // Restart: the map is read back and the names keep their identifiers.
+    NetworkStatCollectorMac::cleanupShared();
+    auto again = start(kSlot + 100);
+    EXPECT_EQ(again->identifierForInterface("eth1"), 2);
+    EXPECT_EQ(again->identifierForInterface("eth0"), 1);
+    EXPECT_EQ(again->identifierForInterface("eth2"), 3);
+    EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map"), "3");
+    // The service identifier of an interface is its name's, on every start.
+    EXPECT_EQ(again->itemWithBsd("eth1")->key(), id("eth1"));
+}
+
+TEST_F(NetworkBandwidthTest, RowsThatCannotBeWrittenWaitWithTheirOwnTimesAndIdentifiersAreAskedAgain) {
+    auto c = start(kSlot + 10);
+    counters("eth0", 0, 0);
+    tickAt(c, kSlot + 10);
+    counters("eth0", 500000, 0);
+    tickAt(c, kSlot + 20);
+    // The samples table goes away: the row of this period cannot be written.
+    sql(kBandwidthDB, "drop table bandwidth_samples");
+    tickAt(c, kSlot + 601);
+    EXPECT_EQ(c->pendingBandwidthRows(), 1u);
+    counters("eth0", 700000, 0);
+    tickAt(c, kSlot + 700);
+    c->prepareBandwidthDatabase();
+    platform::Clock::setVirtualNow(kSlot + 710);
+    c->saveBandwidth();
+    EXPECT_EQ(c->pendingBandwidthRows(), 0u);
+    EXPECT_EQ(rows(), "1700000410.0|1700001000.0|1|0.0|500000.0\n1700001000.0|1700001110.0|1|0.0|200000.0");
+
+    // A map insert that fails is not remembered: the row waits and the name is asked again.
+    sql(kBandwidthDB, "drop table bandwidth_interface_map");
+    addLink(4, "eth9");
+    counters("eth9", 0, 0);
+    tickAt(c, kSlot + 720);
+    counters("eth9", 0, 900000);
+    tickAt(c, kSlot + 730);
+    platform::Clock::setVirtualNow(kSlot + 740);
+    c->saveBandwidth();
+    EXPECT_EQ(c->pendingBandwidthRows(), 1u);
+    EXPECT_EQ(c->bandwidthItems().at("eth9").interfaceIdentifier, -1);
+    c->prepareBandwidthDatabase();
+    platform::Clock::setVirtualNow(kSlot + 750);
+    c->saveBandwidth();
+    EXPECT_EQ(c->pendingBandwidthRows(), 0u);
+    EXPECT_EQ(sql(kBandwidthDB, "select interface, upload, start, end from bandwidth_samples where upload > 0"),
+              "1|900000.0|1700001120.0|1700001140.0");
+    EXPECT_EQ(sql(kBandwidthDB, "select identifier, interface from bandwidth_interface_map"), "1|eth9");
+    EXPECT_EQ(c->bandwidthItems().at("eth9").interfaceIdentifier, 1);
+}
+
+}  // namespace
