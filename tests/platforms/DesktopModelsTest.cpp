@@ -197,7 +197,8 @@ TEST_F(DesktopModels, PinnedRows) {
     EXPECT_STREQ(power.multiplyVoltage, "VD0R");
     EXPECT_STREQ(power.multiplyCurrent, "ID0R");
     ValueArray table = PlatformController::platformForClassName("Macmini7_1")->supportedSensors();
-    auto entry = std::find_if(table.begin(), table.end(), [](const Value& e) { return e["key"].stringValue() == "PD0R"; });
+    auto entry =
+        std::find_if(table.begin(), table.end(), [](const Value& e) { return e["key"].stringValue() == "PD0R"; });
     ASSERT_NE(entry, table.end());
     EXPECT_EQ((*entry)["type"].stringValue(), "watts");
     ASSERT_EQ((*entry)["multiply"].array().size(), 2u);
