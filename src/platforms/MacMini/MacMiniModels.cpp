@@ -1,8 +1,450 @@
-// The Mac mini model tables: one constexpr PlatformModel per model, listed by the family hook.
+// The Mac mini model tables, "Macmini1,1" to "Macmini7,1": each model's facts, release text and
+// sensor rows in table order (of a key listed twice the sensors collector uses the first row),
+// handed to the registry by the family hook. Macmini5,2 hides its integrated graphics;
+// Macmini7,1 computes its "DC In" power from its voltage and current keys.
 #include "platforms/PlatformModelList.h"
 
 namespace telvo::platforms {
+namespace {
 
-std::span<const PlatformModel* const> macMiniModels() { return {}; }
+// ---- Macmini1,1
+constexpr SensorRow kMacmini1_1Sensors[] = {
+    {"IC0C", "CPU I-Sense"},
+    {"IM0R", "Memory I-Sense"},
+    {"IN0R", "Northbridge I-Sense"},
+    {"TA0P", "Ambient Air"},
+    {"TC0D", "CPU Die"},
+    {"TC0H", "CPU Heatsink"},
+    {"TC0P", "CPU VR Area"},
+    {"TC1P", "CPU Proximity"},
+    {"TN0P", "GPU Die"},
+    {"TN1P", "GPU Die"},
+    {"VC0C", "CPU V-Sense"},
+    {"PC0C", "CPU Core"},
+    {"PM0R", "Memory Rail"},
+    {"PN0R", "Northbridge Rail"},
+    {"F0Ac", "Fan", 1500, 5500},
+};
+
+constexpr PlatformModel kMacmini1_1 = {
+    .className = "Macmini1_1",
+    .identifier = "Macmini1,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 2048,
+    .memorySlots = 2,
+    .icon = "macmini.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Early 2006"),
+    .sensors = kMacmini1_1Sensors,
+};
+
+// ---- Macmini2,1
+constexpr SensorRow kMacmini2_1Sensors[] = {
+    {"IC0C", "CPU Core"},
+    {"TA0P", "Ambient Air"},
+    {"TC0D", "CPU Die"},
+    {"TC0H", "CPU Heatsink"},
+    {"TC0P", "CPU VR Area"},
+    {"TN0P", "GPU Die"},
+    {"TN1P", "GPU Die"},
+    {"PC0C", "CPU Core"},
+    {"PN0R", "Northbridge Rail"},
+    {"F0Ac", "Exhaust", 1500, 5500},
+};
+
+constexpr PlatformModel kMacmini2_1 = {
+    .className = "Macmini2_1",
+    .identifier = "Macmini2,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 2048,
+    .memorySlots = 2,
+    .icon = "macmini.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Mid 2007"),
+    .sensors = kMacmini2_1Sensors,
+};
+
+// ---- Macmini3,1
+constexpr SensorRow kMacmini3_1Sensors[] = {
+    {"IC0C", "CPU VCore Average"},
+    {"IC0R", "CPU 1.05V Rail Average"},
+    {"ID0R", "DC In Average"},
+    {"IN0C", "MCP VCore Average"},
+    {"IN1C", "MCP 1.5V Mem Average"},
+    {"IM0R", "SoDimm VDD Average"},
+    {"IP0R", "PBus"},
+    {"TC0D", "CPU Die"},
+    {"TC0H", "CPU Heatsink"},
+    {"TC0P", "CPU Proximity"},
+    {"TH0P", "HDD Case"},
+    {"TN0D", "MCP Die"},
+    {"TN0H", "MCP Heatsink"},
+    {"TN0P", "MCP Proximity"},
+    {"TW0P", "AUX"},
+    {"VC0C", "CPU Core"},
+    {"VD0R", "DC In"},
+    {"VN0C", "MCP VCore"},
+    {"F0Ac", "Fan", 1500, 5500},
+};
+
+constexpr SuffixText kMacmini3_1Releases[] = {
+    {"1BU", "Early 2009"}, {"9G6", "Late 2009"}, {"9G5", "Late 2009"}, {"9G8", "Late 2009"},
+    {"19Y", "Early 2009"}, {"1BV", "Early 2009"}, {"19X", "Early 2009"}, {"9G7", "Late 2009"},
+    {"B9X", "Late 2009"},
+};
+
+constexpr PlatformModel kMacmini3_1 = {
+    .className = "Macmini3_1",
+    .identifier = "Macmini3,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 4096,
+    .memorySlots = 2,
+    .icon = "macmini.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = variationBySuffix(kMacmini3_1Releases),
+    .sensors = kMacmini3_1Sensors,
+};
+
+// ---- Macmini4,1
+constexpr SensorRow kMacmini4_1Sensors[] = {
+    {"IC0C", "CPU VCore Average", 0, 44},
+    {"IC0R", "CPU 1.05V Rail Average", 0, 4.5},
+    {"ID0R", "DC In Average", 0, 7.1},
+    {"IN0C", "MCP VCore Average", 0, 23.8},
+    {"IN1C", "MCP 1.5V Mem Average", 0, 4.8},
+    {"IM0R", "SoDimm VDD Average", 0, 5.84},
+    {"TA0P", "Ambient", 10, 80},
+    {"TC0D", "CPU Die", 10, 105},
+    {"TC0P", "CPU Proximity", 10, 100},
+    {"TW0P", "Airport", 10, 85},
+    {"TM0P", "Memory", 10, 80},
+    {"TN0D", "MCP Die", 15, 110},
+    {"TN1D", "MCP Internal Die", 15, 110},
+    {"TC0H", "CPU Heatsink", 5, 80},
+    {"TN0P", "MCP Proximity", 10, 100},
+    {"TH0P", "HDD 1", 10, 65},
+    {"TO0P", "Optical/HDD 2", 10, 65},
+    {"Tm0P", "Logic Board Center", 10, 80},
+    {"VC0C", "CPU Core", 0.5, 1.5},
+    {"VD0R", "DC In", 11.4, 12.6},
+    {"VN0C", "MCP VCore", 0.7875, 0.975},
+    {"F0Ac", "Exhaust", 1800, 5500},
+};
+
+constexpr PlatformModel kMacmini4_1 = {
+    .className = "Macmini4_1",
+    .identifier = "Macmini4,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 8192,
+    .memorySlots = 2,
+    .icon = "macmini-unibody.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Mid 2010"),
+    .sensors = kMacmini4_1Sensors,
+};
+
+// ---- Macmini5,1
+constexpr SensorRow kMacmini5_1Sensors[] = {
+    {"IC0C", "CPU VCore Average", 0, 53},
+    {"IC1C", "CPU I/O", 0, 17.5},
+    {"IC2C", "CPU System Agent", 0, 6},
+    {"IC0R", "CPU High Side Average", 0, 8},
+    {"ID0R", "DC In Average", 0, 9},
+    {"ID1R", "CPU 1.5V Average", 0, 5},
+    {"IN1R", "PCH 1.05V Average", 0, 5.5},
+    {"IN0R", "GFX VCore Average", 0, 33},
+    {"IM0C", "Memory Average", 0, 12},
+    {"TA0P", "Ambient 1", 10, 80},
+    {"TA1P", "Ambient 2", 10, 75},
+    {"TC0D", "CPU Die", 10, 105},
+    {"TC0P", "CPU Proximity", 10, 100},
+    {"TW0P", "Airport Peninsula", 10, 85},
+    {"TM0P", "Memory Proximity", 10, 80},
+    {"TP0P", "Platform Controller Hub", 10, 100},
+    {"TI0P", "Thunderbolt Proximity", 10, 85},
+    {"Tp0C", "ACDC", 10, 100},
+    {"VC0C", "CPU Core", 0.54, 1.63},
+    {"VN0R", "GFX VCore", 0.3, 1.43},
+    {"VD0R", "DC In", 11.4, 12.6},
+    {"VC2C", "CPU Core", 0.67, 0.98},
+    {"F0Ac", "Exhaust", 1800, 5500},
+};
+
+constexpr PlatformModel kMacmini5_1 = {
+    .className = "Macmini5_1",
+    .identifier = "Macmini5,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 16384,
+    .memorySlots = 2,
+    .icon = "macmini-unibody-no-optical.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Mid 2011"),
+    .sensors = kMacmini5_1Sensors,
+};
+
+// ---- Macmini5,2
+constexpr SensorRow kMacmini5_2Sensors[] = {
+    {"IC0C", "CPU VCore Average", 0, 53},
+    {"IC1C", "CPU I/O", 0, 17.5},
+    {"IC2C", "CPU System Agent", 0, 6},
+    {"IC0R", "CPU High Side Average", 0, 8},
+    {"ID0R", "DC In Average", 0, 9},
+    {"ID1R", "CPU 1.5V Average", 0, 5},
+    {"IN1R", "PCH 1.05V Average", 0, 5.5},
+    {"IN0R", "GFX VCore Average", 0, 33},
+    {"IM0C", "Memory Average", 0, 12},
+    {"IG0C", "GPU VCore Average", 0, 30},
+    {"IG0R", "GPU High Side Average", 0, 5},
+    {"IN0R", "GFX VCore Average", 0, 20},
+    {"TA0P", "Ambient 1", 10, 80},
+    {"TA1P", "Ambient 2", 10, 75},
+    {"TC0D", "CPU Die", 10, 105},
+    {"TC0P", "CPU Proximity", 10, 100},
+    {"TW0P", "Airport Peninsula", 10, 85},
+    {"TM0P", "Memory Proximity", 10, 80},
+    {"TP0P", "Platform Controller Hub", 10, 100},
+    {"TI0P", "Thunderbolt Proximity", 10, 85},
+    {"Tp0C", "ACDC", 10, 100},
+    {"TG1D", "GPU Die - Digital", 10, 100},
+    {"TG0P", "GPU Proximity", 10, 100},
+    {"TG0D", "GPU Die - Analog", 10, 100},
+    {"TG0M", "GPU Memory", 10, 75},
+    {"VC0C", "CPU Core", 0.54, 1.63},
+    {"VN0R", "GFX VCore", 0, 1.43},
+    {"VD0R", "DC In", 11.4, 12.6},
+    {"VC2C", "CPU Core", 0.67, 0.98},
+    {"F0Ac", "Exhaust", 1800, 5500},
+};
+
+constexpr PlatformModel kMacmini5_2 = {
+    .className = "Macmini5_2",
+    .identifier = "Macmini5,2",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 16384,
+    .memorySlots = 2,
+    .icon = "macmini-unibody-no-optical.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Mid 2011"),
+    .sensors = kMacmini5_2Sensors,
+    .hideIntergratedGraphics = true,
+};
+
+// ---- Macmini5,3
+constexpr SensorRow kMacmini5_3Sensors[] = {
+    {"ID0R", "DC In Average", 0, 9},
+    {"IC0R", "CPU High Side Average", 0, 8},
+    {"IC0C", "CPU VCore Average", 0, 94},
+    {"IN0R", "GFX VCore Average", 0, 33},
+    {"IN1R", "PCH 1.05V Average", 0, 5.5},
+    {"IM0C", "Memory Average", 0, 12},
+    {"IC1C", "CPU I/O", 0, 17.5},
+    {"ID1R", "CPU 1.5V Average", 0, 5},
+    {"IC2C", "CPU System Agent", 0, 6},
+    {"TA0P", "Ambient 1", 10, 80},
+    {"TA1P", "Ambient 2", 10, 75},
+    {"TC0D", "CPU Die", 10, 105},
+    {"TC0P", "CPU Proximity", 10, 100},
+    {"TW0P", "Airport Peninsula", 10, 85},
+    {"TM0P", "Memory Proximity", 10, 80},
+    {"TP0P", "Platform Controller Hub", 10, 100},
+    {"TI0P", "Thunderbolt Proximity", 10, 85},
+    {"Tp0C", "ACDC", 10, 100},
+    {"VC0C", "CPU Core", 0.54, 1.63},
+    {"VN0R", "GFX VCore", 0.03, 1.43},
+    {"VD0R", "DC In", 11.4, 12.6},
+    {"VC2C", "CPU Core", 0.67, 0.98},
+    {"F0Ac", "Exhaust", 2300, 5500},
+};
+
+constexpr PlatformModel kMacmini5_3 = {
+    .className = "Macmini5_3",
+    .identifier = "Macmini5,3",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 16384,
+    .memorySlots = 2,
+    .icon = "macmini-unibody-no-optical.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Mid 2011"),
+    .sensors = kMacmini5_3Sensors,
+};
+
+// ---- Macmini6,1
+constexpr SensorRow kMacmini6_1Sensors[] = {
+    {"IC0C", "CPU VCore Average", 0, 53},
+    {"IC0R", "CPU High Side Average", 0, 8},
+    {"IC1C", "CPU I/O", 0, 17.5},
+    {"IC2C", "CPU System Agent", 0, 6},
+    {"ID0R", "DC In Average", 0, 9},
+    {"ID1R", "CPU 1.5V Average", 0, 5},
+    {"IM0C", "Memory Average", 0, 12},
+    {"IN0R", "GFX VCore Average", 0, 33},
+    {"IN1R", "PCH 1.05V Average", 0, 5.5},
+    {"TA0P", "Ambient 1", 10, 80},
+    {"TA1P", "Ambient 2", 10, 75},
+    {"TC0D", "CPU Die", 10, 110},
+    {"TC0P", "CPU Proximity", 10, 100},
+    {"TI0P", "Thunderbolt Proximity 1", 10, 85},
+    {"TI1P", "Thunderbolt Proximity 2", 10, 85},
+    {"TM0P", "Memory Proximity", 10, 80},
+    {"TP0P", "Platform Controller Hub", 10, 100},
+    {"TW0P", "Airport Peninsula", 10, 85},
+    {"Tp0C", "ACDC", 10, 100},
+    {"VC0C", "CPU Core", 0.54, 1.63},
+    {"VC2C", "CPU System Agent", 0.67, 0.98},
+    {"VD0R", "DC In", 11.4, 12.6},
+    {"VN0R", "GFX VCore", 0.3, 1.43},
+    {"TC0C", "CPU Core 1 - DTS", 15, 105},
+    {"TC1C", "CPU Core 2 - DTS", 15, 105},
+    {"TC2C", "CPU Core 3 - DTS", 15, 105},
+    {"TC3C", "CPU Core 4 - DTS", 15, 105},
+    {"PCPC", "CPU Package Core", 0, 33},
+    {"PCPG", "CPU Package GPU", 0, 22},
+    {"PCPT", "CPU Package Total", 0, 55},
+    {"F0Ac", "Exhaust", 1800, 5500},
+    {"PSTR", "Total"},
+};
+
+constexpr PlatformModel kMacmini6_1 = {
+    .className = "Macmini6_1",
+    .identifier = "Macmini6,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 16384,
+    .memorySlots = 2,
+    .icon = "macmini-unibody-no-optical.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Late 2012"),
+    .sensors = kMacmini6_1Sensors,
+};
+
+// ---- Macmini6,2
+constexpr SensorRow kMacmini6_2Sensors[] = {
+    {"VC0C", "CPU Core", 0.54, 1.63},
+    {"VN0R", "GFX VCore", 0.3, 1.43},
+    {"VD0R", "DC In", 11.4, 12.6},
+    {"VC2C", "CPU System Agent", 0.67, 0.98},
+    {"ID0R", "DC In Average", 0, 9},
+    {"IC0R", "CPU High Side Average", 0, 8},
+    {"IC0C", "CPU VCore Average", 0, 94},
+    {"IN1R", "PCH 1.05V Average", 0, 5.5},
+    {"IN0R", "GFX VCore Average", 0, 33},
+    {"IM0C", "Memory Average", 0, 12},
+    {"IC1C", "CPU I/O", 0, 17.5},
+    {"ID1R", "CPU 1.5V Average", 0, 5},
+    {"IC2C", "CPU System Agent", 0, 6},
+    {"TA1P", "Ambient 2", 10, 75},
+    {"TC0D", "CPU Die", 10, 110},
+    {"TC0P", "CPU Proximity", 10, 100},
+    {"TW0P", "Airport Peninsula", 10, 85},
+    {"TM0P", "Memory Proximity", 10, 80},
+    {"TP0P", "Platform Controller Hub", 10, 100},
+    {"TA0P", "Ambient 1", 10, 80},
+    {"TI0P", "Thunderbolt Proximity 1", 10, 85},
+    {"TI1P", "Thunderbolt Proximity 2", 10, 85},
+    {"Tp0C", "ACDC", 10, 100},
+    {"TC0C", "CPU Core 1 - DTS", 15, 105},
+    {"TC1C", "CPU Core 2 - DTS", 15, 105},
+    {"TC2C", "CPU Core 3 - DTS", 15, 105},
+    {"TC3C", "CPU Core 4 - DTS", 15, 105},
+    {"PCPC", "CPU Package Core", 0, 33},
+    {"PCPG", "CPU Package GPU", 0, 22},
+    {"PCPT", "CPU Package Total", 0, 55},
+    {"F0Ac", "Exhaust", 1800, 5500},
+    {"PSTR", "Total"},
+};
+
+constexpr PlatformModel kMacmini6_2 = {
+    .className = "Macmini6_2",
+    .identifier = "Macmini6,2",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 16384,
+    .memorySlots = 2,
+    .icon = "macmini-unibody-no-optical.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TC0D", nullptr},
+    .variation = constantVariation("Late 2012"),
+    .sensors = kMacmini6_2Sensors,
+};
+
+// ---- Macmini7,1
+constexpr SensorRow kMacmini7_1Sensors[] = {
+    {"VC0C", "CPU Core Low Side"},
+    {"VM0C", "CPU/Mem"},
+    {"IC1C", "CPU/Platform Controller Hub"},
+    {"I50R", "CPU/Platform Controller Hub"},
+    {"ID0R", "DC In"},
+    {"IM0R", "Memory"},
+    {"Tp0C", "PSU Analog"},
+    {"IC0C", "CPU Core Low Side"},
+    {"IM0C", "CPU/Mem"},
+    {"VC1C", "CPU/Platform Controller Hub"},
+    {"V50R", "5V Low Side"},
+    {"VD0R", "DC In"},
+    {"IC0R", "CPU High Side"},
+    {"II0R", "Platform Controller Hub"},
+    {"IAPC", "Wifi"},
+    {"IH0R", "HDD"},
+    {"IH1R", "SSD"},
+    {"Tm0p", "Logic Board"},
+    {"Te0t", "Thunderbolt Diode"},
+    {"TC0p", "CPU Proximity"},
+    {"TA0p", "Ambient 2"},
+    {"TW0p", "Wifi Proximity"},
+    {"TA1p", "Ambient 1"},
+    {"TM0p", "Memory Proximity"},
+    {"TA2p", "Ambient 3"},
+    {"TCXr", "CPU PECI DTS"},
+    {"TC0c", "CPU Core 1 PECI"},
+    {"TC1c", "CPU Core 2 PECI"},
+    {"TCGc", "CPU GPU Core PECI"},
+    {"TCSc", "CPU System Agent Core PECI"},
+    {"TPCd", "PCH Die Digital"},
+    {"TCXC", "CPU Core"},
+    {"PCPC", "CPU Package Core"},
+    {"PCPG", "CPU Package GPU"},
+    {"PCPT", "CPU Package Total"},
+    powerRow("PD0R", "DC In", "VD0R", "ID0R"),
+    {"F0Ac", "Exhaust", 1800, 4800},
+    {"PSTR", "Total"},
+};
+
+constexpr PlatformModel kMacmini7_1 = {
+    .className = "Macmini7_1",
+    .identifier = "Macmini7,1",
+    .name = "Mac Mini",
+    .screenSize = 0,
+    .maximumMemory = 16384,
+    .memorySlots = 0,
+    .icon = "macmini-unibody-no-optical.png",
+    .base = PlatformBase::Mac,
+    .defaultSensorKeys = {"TCXC", nullptr},
+    .variation = constantVariation("Late 2014"),
+    .sensors = kMacmini7_1Sensors,
+};
+
+constexpr const PlatformModel* kModels[] = {
+    &kMacmini1_1, &kMacmini2_1, &kMacmini3_1, &kMacmini4_1, &kMacmini5_1, &kMacmini5_2, &kMacmini5_3,
+    &kMacmini6_1, &kMacmini6_2, &kMacmini7_1,
+};
+
+}  // namespace
+
+std::span<const PlatformModel* const> macMiniModels() { return kModels; }
 
 }  // namespace telvo::platforms
