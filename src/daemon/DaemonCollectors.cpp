@@ -6,6 +6,9 @@
 #include "collectors/system/LoadStatCollectorMac.h"
 #include "collectors/system/MemoryStatCollectorMac.h"
 #include "collectors/system/UptimeStatCollectorMac.h"
+#include "collectors/storage/DiskActivityStatCollectorMac.h"
+#include "collectors/storage/DiskInfoStatCollectorMac.h"
+#include "collectors/storage/DisksStatCollectorMac.h"
 
 #include "foundation/KXRVersions.h"
 #include "platform/values/Format.h"
@@ -31,6 +34,12 @@ DaemonCollectors makeDaemonCollectors() {
     auto uptime = UptimeStatCollectorMac::sharedUptimeCollector();
     c.uptime = uptime;
     c.loadUptime = [uptime] { uptime->loadUptime(); };
+    auto diskInfo = DiskInfoStatCollectorMac::sharedDiskInfoCollector();
+    c.diskInfo = diskInfo;
+    c.listenForDiskChanges = [diskInfo] { diskInfo->listenForChanges(); };
+    c.fetchDiskInfo = [diskInfo] { diskInfo->fetchInfo(); };
+    c.disks = DisksStatCollectorMac::sharedDiskCollector();
+    c.diskActivity = DiskActivityStatCollectorMac::sharedDiskActivityCollector();
     c.modelIdentifier = dmiProductName;
     c.osVersion = [] {
         const KXRVersions& v = KXRVersions::sharedVersions();
