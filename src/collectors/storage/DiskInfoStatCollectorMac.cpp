@@ -176,27 +176,28 @@ std::vector<Value> DiskInfoStatCollectorMac::scanRegistry() {
     return records;
 }
 
-void DiskInfoStatCollectorMac::fetchInfo() {
+void DiskInfoStatCollectorMac::fetchInfo() { rescanRegistry(false); }
+
+void DiskInfoStatCollectorMac::diskChange() { rescanRegistry(true); }
+
+void DiskInfoStatCollectorMac::rescanRegistry(bool raiseSession) {
     std::vector<Value> records = scanRegistry();
     setRecords(records);
-    if (dispatch::Queue::current() == dispatch::Queue::main()) {
-        applyRecords(records);
+    // The items and the session are read by the main queue's replies: they change there,
+    // together, so that a reply never sees new disks under an old session.
+    auto apply = [records, raiseSession](DiskInfoStatCollectorMac& self) {
+        self.applyRecords(records);
+        if (raiseSession) self.setSession(self.session() + 1);
+    };
+    if (dispatch::Queue::main()->isCurrent()) {
+        apply(*this);
     } else {
         std::weak_ptr<StatCollector> weak = weak_from_this();
-        dispatch::Queue::main()->async([weak, records] {
-            if (auto self = std::static_pointer_cast<DiskInfoStatCollectorMac>(weak.lock())) self->applyRecords(records);
+        dispatch::Queue::main()->async([weak, apply] {
+            if (auto self = std::static_pointer_cast<DiskInfoStatCollectorMac>(weak.lock())) apply(*self);
         });
     }
     notify::NotificationCenter::defaultCenter().post(storage::kDiskInfoHardwareInfoChanged);
-}
-
-void DiskInfoStatCollectorMac::diskChange() {
-    fetchInfo();
-    // The session is read by the main queue's replies: it is raised there, never torn.
-    std::weak_ptr<StatCollector> weak = weak_from_this();
-    dispatch::Queue::main()->async([weak] {
-        if (auto self = weak.lock()) self->setSession(self->session() + 1);
-    });
 }
 
 void DiskInfoStatCollectorMac::listenForChanges() {

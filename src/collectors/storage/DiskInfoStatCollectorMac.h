@@ -56,6 +56,7 @@ public:
 
 private:
     void setupDiskArbitration();
+    void rescanRegistry(bool raiseSession);
     void handleEvent(diskarb::Session::Event event, const Value& description);
     Value& processDADiskWhole(const std::string& key, const Value& description);
     static Value createDADiskWhole(const std::string& key, const Value& description);
