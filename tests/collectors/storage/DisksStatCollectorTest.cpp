@@ -50,9 +50,12 @@ protected:
         settle();
         return disks;
     }
-    // Ticks until the network reads have come back.
+    // Ticks, letting each tick's network reads come back within its second.
     void tickAndWait(const std::shared_ptr<DisksStatCollectorMac>& disks, int ticks) {
-        for (int i = 0; i < ticks; ++i) dispatch::MainLoop::runFor(1.0);
+        for (int i = 0; i < ticks; ++i) {
+            ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return disks->outstandingNetworkReads() == 0; }, 30.0));
+            dispatch::MainLoop::runFor(1.0);
+        }
         ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return disks->outstandingNetworkReads() == 0; }, 30.0));
     }
     static std::shared_ptr<DiskStatCollectorItem> item(const std::shared_ptr<DisksStatCollectorMac>& disks,
