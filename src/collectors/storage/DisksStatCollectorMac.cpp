@@ -153,7 +153,7 @@ bool DisksStatCollectorMac::processPartition(const Value& r) {
     return changed;
 }
 
-void DisksStatCollectorMac::sampleItem(DiskStatCollectorItem& item, const Capacity& c, double sampleID) {
+void DisksStatCollectorMac::sampleItem(DiskStatCollectorItem& item, const Capacity& c, double sampleID, double time) {
     item.storageSize = c.read ? c.size : 0;
     item.storageFree = c.read ? c.free : 0;
     // No estimate of purgeable space exists here: nothing is added to the free space.
@@ -165,7 +165,7 @@ void DisksStatCollectorMac::sampleItem(DiskStatCollectorItem& item, const Capaci
         item.storageUsed = 0;
         item.storagePercentage = 0;
     }
-    item.pushSample(sampleID, platform::Clock::now());
+    item.pushSample(sampleID, time);
 }
 
 void DisksStatCollectorMac::startNetworkRead(const std::shared_ptr<DiskStatCollectorItem>& item, double sampleID) {
@@ -175,12 +175,14 @@ void DisksStatCollectorMac::startNetworkRead(const std::shared_ptr<DiskStatColle
     outstanding_[key] = read;
     const std::string path = item->path;
     const double started = platform::Clock::monotonic();
+    // The sample belongs to the tick that asked, with that tick's number and time.
+    const double time = platform::Clock::now();
     std::weak_ptr<StatCollector> weak = weak_from_this();
     // A thread of its own: a read of a dead server hangs in the kernel, and must not hold a
     // worker of a shared pool.
-    std::thread([weak, key, path, read, sampleID, started, reader = reader()] {
+    std::thread([weak, key, path, read, sampleID, started, time, reader = reader()] {
         Capacity c = reader(path);
-        dispatch::Queue::main()->async([weak, key, read, sampleID, started, c] {
+        dispatch::Queue::main()->async([weak, key, read, sampleID, started, time, c] {
             auto self = std::static_pointer_cast<DisksStatCollectorMac>(weak.lock());
             if (!self) return;
             auto pending = self->outstanding_.find(key);
@@ -194,7 +196,7 @@ void DisksStatCollectorMac::startNetworkRead(const std::shared_ptr<DiskStatColle
                 if (i->key() != key || i->temporary()) continue;
                 auto disk = std::dynamic_pointer_cast<DiskStatCollectorItem>(i);
                 if (!disk) return;
-                self->sampleItem(*disk, c, sampleID);
+                self->sampleItem(*disk, c, sampleID, time);
                 if (disk->storageSize > 0) disk->lastUpdate = platform::Clock::now();
                 return;
             }
@@ -235,7 +237,7 @@ void DisksStatCollectorMac::updateStats(int64_t sequence) {
             startNetworkRead(item, sampleID);
             continue;
         }
-        sampleItem(*item, read(item->path), sampleID);
+        sampleItem(*item, read(item->path), sampleID, platform::Clock::now());
         item->lastUpdate = platform::Clock::now();
     }
     if (changed) {

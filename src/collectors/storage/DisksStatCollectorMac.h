@@ -49,7 +49,7 @@ public:
 
 private:
     bool processPartition(const Value& record);
-    void sampleItem(DiskStatCollectorItem& item, const Capacity& capacity, double sampleID);
+    void sampleItem(DiskStatCollectorItem& item, const Capacity& capacity, double sampleID, double time);
     void startNetworkRead(const std::shared_ptr<DiskStatCollectorItem>& item, double sampleID);
 
     notify::ObserverToken observer_ = 0;
