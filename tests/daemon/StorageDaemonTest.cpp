@@ -190,6 +190,29 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
     EXPECT_EQ(samples.front()["r"], "0.00");
     const std::string key = item["uuid"];
 
+    // "diskinfo" is sent again only after a disk event has raised its session.
+    auto diskinfo = [&](const std::string& session) {
+        const std::string request = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"103\"><stat "
+                                    "type=\"diskinfo\" samples=\"0\" session=\"" + session + "\"></stat></tvx>";
+        EXPECT_TRUE(client.send(request));
+        auto reply = client.readStatReply();
+        return reply ? statElement(reply->payload, "diskinfo", 0) : std::string("no reply");
+    };
+    const std::string first = diskinfo("0");
+    ASSERT_NE(first.find("key=\"" + disk + "\""), std::string::npos) << first;
+    // Other programs' devices may come and go meanwhile: then the session must have grown.
+    std::string seen = attributesOf(first.substr(0, first.find('>')))["session"];
+    bool withheld = false;
+    for (int attempt = 0; attempt < 5 && !withheld; ++attempt) {
+        const std::string again = diskinfo(seen);
+        withheld = again.empty();
+        if (withheld) break;
+        const std::string now = attributesOf(again.substr(0, again.find('>')))["session"];
+        ASSERT_GT(std::stoll(now), std::stoll(seen)) << again;
+        seen = now;
+    }
+    EXPECT_TRUE(withheld);
+
     // "disks" lists "/" as the boot volume.
     ASSERT_TRUE(client.send(ProtocolClient::statRequest("disks", "-1")));
     auto disks = client.readStatReply();

@@ -16,8 +16,8 @@ const double kGiB = 1024.0 * 1024.0 * 1024.0;
 
 class DisksTest : public StorageFixture {
 protected:
-    // sda: an EFI system partition and the "/" partition (also bind-mounted elsewhere); an LVM
-    // volume (dm-0) on /home; a disk image (loop0) and a CD; an NFS share; pseudo file systems.
+    // An LVM root (dm-0); sda: an EFI system partition and a data partition (also bind-mounted
+    // elsewhere); a disk image (loop0) and a CD; an NFS share; pseudo file systems.
     void SetUp() override {
         StorageFixture::SetUp();
         const std::string sda = scsiDisk("sda", 0, 0, 100000000, "8:0", "ATA", "Disk A");
@@ -25,10 +25,10 @@ protected:
         partition(sda, "sda2", 2, 90000000, "8:2");
         udev("8:1", {{"ID_FS_TYPE", "vfat"}, {"ID_FS_UUID", "ABCD-1234"},
                      {"ID_PART_ENTRY_TYPE", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"}});
-        udev("8:2", {{"ID_FS_TYPE", "ext4"}, {"ID_FS_UUID", "root-uuid"}, {"ID_FS_LABEL", "A&B <root>"}});
+        udev("8:2", {{"ID_FS_TYPE", "ext4"}, {"ID_FS_UUID", "data-uuid"}, {"ID_FS_LABEL", "A&B <data>"}});
         virtualDisk("dm-0", 40000000, "253:0");
-        file("/sys/devices/virtual/block/dm-0/dm/name", "vg-home\n");
-        udev("253:0", {{"ID_FS_TYPE", "xfs"}, {"ID_FS_UUID", "home-uuid"}});
+        file("/sys/devices/virtual/block/dm-0/dm/name", "vg-root\n");
+        udev("253:0", {{"ID_FS_TYPE", "xfs"}, {"ID_FS_UUID", "root-uuid"}});
         const std::string loop = virtualDisk("loop0", 32768, "7:0");
         file(loop + "/loop/backing_file", "/tmp/image.img\n");
         udev("7:0", {{"ID_FS_TYPE", "ext4"}, {"ID_FS_UUID", "image-uuid"}});
@@ -36,7 +36,7 @@ protected:
         udev("11:0", {{"ID_FS_TYPE", "iso9660"}});
         mounts(kMounts);
         capacity("/", 40 * kGiB, 10 * kGiB);
-        capacity("/home", 20 * kGiB, 15 * kGiB);
+        capacity("/data", 20 * kGiB, 15 * kGiB);
         capacity("/mnt/img", 1024.0 * 1024 * 16, 1024.0 * 1024 * 8);
         capacity("/media/cd", 600.0 * 1024 * 1024, 0);
         capacity("/mnt/my share", 100 * kGiB, 50 * kGiB);
@@ -74,9 +74,9 @@ protected:
         "22 1 0:21 / /proc rw - proc proc rw\n"
         "23 1 0:22 / /sys rw - sysfs sysfs rw\n"
         "40 1 8:2 /srv /srv rw - ext4 /dev/sda2 rw\n"
-        "28 1 8:2 / / rw - ext4 /dev/sda2 rw\n"
+        "28 1 253:0 / / rw - xfs /dev/mapper/vg-root rw\n"
         "29 28 8:1 / /boot/efi rw - vfat /dev/sda1 rw\n"
-        "30 28 253:0 / /home rw - xfs /dev/mapper/vg-home rw\n"
+        "30 28 8:2 / /data rw - ext4 /dev/sda2 rw\n"
         "31 28 0:40 / /tmp rw - tmpfs tmpfs rw\n"
         "32 28 0:41 / /var/lib/docker/overlay rw - overlay overlay rw\n"
         "33 28 7:0 / /mnt/img rw - ext4 /dev/loop0 rw\n"
@@ -91,7 +91,7 @@ TEST_F(DisksTest, VolumesSentAndSampledPerProtocol) {
     auto disks = start();
     tickAndWait(disks, 4);
     // In the order the disks appeared; no EFI partition, pseudo file system or automounter.
-    EXPECT_EQ(keys(disks), (std::vector<std::string>{"home-uuid", "image-uuid", "root-uuid", "sr0",
+    EXPECT_EQ(keys(disks), (std::vector<std::string>{"root-uuid", "image-uuid", "data-uuid", "sr0",
                                                      "file:///mnt/my%20share/"}));
     auto root = item(disks, "root-uuid");
     ASSERT_TRUE(root);
@@ -99,9 +99,10 @@ TEST_F(DisksTest, VolumesSentAndSampledPerProtocol) {
     EXPECT_EQ(root->storageSize, 40 * kGiB);
     EXPECT_EQ(root->storageUsed, 30 * kGiB);
     EXPECT_DOUBLE_EQ(root->storagePercentage, 75.0);
-    auto home = item(disks, "home-uuid");
-    EXPECT_EQ(home->type, 0);  // a mapper volume is an ordinary, sent volume with history
-    EXPECT_FALSE(home->nohistory());
+    EXPECT_EQ(root->bsd, "dm-0");
+    EXPECT_EQ(root->type, 0);  // an LVM root is an ordinary, sent volume with history
+    EXPECT_FALSE(root->nohistory());
+    EXPECT_EQ(item(disks, "data-uuid")->path, "/data");  // not the bind mount
     auto image = item(disks, "image-uuid");
     EXPECT_EQ(image->type, 3);
     EXPECT_EQ(image->storageSize, 1024.0 * 1024 * 16);  // sampled, though never sent
