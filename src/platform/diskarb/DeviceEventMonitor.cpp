@@ -62,7 +62,7 @@ struct DeviceEventMonitor::Impl {
                     msg.msg_iovlen = 1;
                     const ssize_t n = recvmsg(socketFd, &msg, MSG_DONTWAIT);
                     if (n < 0) {
-                        // ENOBUFS: events were lost; a rescan still catches up.
+                        // ENOBUFS: events were lost; a full rescan catches up.
                         if (errno == ENOBUFS) monitor->handleMountTableChange();
                         break;
                     }
@@ -133,7 +133,11 @@ void DeviceEventMonitor::handleMessage(const char* data, size_t length) {
     deliver(&event);
 }
 
-void DeviceEventMonitor::handleMountTableChange() { deliver(nullptr); }
+void DeviceEventMonitor::handleMountTableChange() {
+    // Mounting changes which media are open; after lost events anything may have changed.
+    registry::refreshAndNotify();
+    deliver(nullptr);
+}
 
 void DeviceEventMonitor::deliver(const Uevent* event) {
     std::vector<std::shared_ptr<Callback>> callbacks;

@@ -2,8 +2,8 @@
 // Watches for block devices coming, going and changing, and for the mount table changing:
 // the kernel's uevent netlink socket (messages of the block subsystem sent by the kernel
 // itself; loop attach and detach arrive as "change") and POLLPRI on /proc/self/mountinfo. One
-// watcher thread serves every subscriber. On a block event the process-wide registry is
-// rebuilt (with its publish and terminate notifications) before any subscriber is told.
+// watcher thread serves every subscriber. On every event the process-wide registry is rebuilt
+// (with its publish and terminate notifications) before any subscriber is told.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,7 +29,7 @@ public:
     // Handles a received message as the watcher does (the kernel-sender check is the
     // caller's): parses it, keeps block events only, refreshes the registry, tells everyone.
     void handleMessage(const char* data, size_t length);
-    // Tells everyone the mount table changed.
+    // Rebuilds the registry and tells everyone the mount table changed (also after lost events).
     void handleMountTableChange();
     // Tests: no socket and no mount-table watch, only what they hand in.
     static void setSourcesEnabledForTesting(bool enabled);
