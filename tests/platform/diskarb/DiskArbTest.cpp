@@ -2,9 +2,17 @@
 // rule, and a scan of a fixture machine.
 #include <gtest/gtest.h>
 
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
+#include "platform/diskarb/DeviceEventMonitor.h"
 #include "platform/diskarb/DiskDescription.h"
 #include "platform/diskarb/DiskScanner.h"
 #include "platform/diskarb/MountInfo.h"
@@ -72,4 +80,72 @@ TEST(Uevent, KernelMessagesParsedOthersRefused) {
     for (auto [data, size] : {std::pair<const char*, size_t>{udev, sizeof udev - 1}, {mismatch, sizeof mismatch - 1},
                               {noPairs, sizeof noPairs - 1}, {"", 0}, {"@", 1}})
         EXPECT_FALSE(parseUevent(data, size, e)) << std::string(data, size);
+}
+
+// As root (smoke): a device event forged by a user-space sender on the kernel's uevent group
+// is ignored, while the kernel's own event of a loop device being attached arrives.
+TEST(DeviceEventMonitorSmoke, OnlyTheKernelSpeaksForDevices) {
+    if (geteuid() != 0) GTEST_SKIP() << "SKIPPED LOUDLY: sending on the uevent group and attaching loop devices need root";
+    if (std::system("command -v losetup >/dev/null") != 0) GTEST_SKIP() << "SKIPPED LOUDLY: losetup is missing";
+    host::ProcRoot::resetForTesting();
+    DeviceEventMonitor::setSourcesEnabledForTesting(true);
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::string> seen;
+    auto token = DeviceEventMonitor::shared().subscribe([&](const Uevent* e) {
+        if (!e) return;
+        std::lock_guard<std::mutex> lock(m);
+        seen.push_back(e->action + "@" + e->devpath);
+        cv.notify_all();
+    });
+
+    const std::string forged = "add@/devices/virtual/block/telvo-forged-" + std::to_string(getpid());
+    std::string message = forged;
+    message += '\0';
+    for (const std::string& pair : {std::string("ACTION=add"), "DEVPATH=" + forged.substr(4), std::string("SUBSYSTEM=block")}) {
+        message += pair;
+        message += '\0';
+    }
+    int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+    ASSERT_GE(fd, 0);
+    sockaddr_nl to{};
+    to.nl_family = AF_NETLINK;
+    to.nl_groups = 1;
+    const bool sent = sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) >= 0;
+    close(fd);
+
+    // A real event: a loop device attached to an image made here, then detached.
+    char folder[] = "/tmp/telvo-uevent-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const std::string image = std::string(folder) + "/image";
+    std::string device;
+    if (std::system(("truncate -s 1M " + image).c_str()) == 0) {
+        FILE* p = popen(("losetup -f --show " + image).c_str(), "r");
+        char line[128] = {};
+        if (p && fgets(line, sizeof line, p)) device = line;
+        if (p) pclose(p);
+        while (!device.empty() && device.back() == '\n') device.pop_back();
+    }
+    bool loopSeen = false;
+    if (!device.empty()) {
+        const std::string name = device.substr(device.rfind('/') + 1);
+        std::unique_lock<std::mutex> lock(m);
+        loopSeen = cv.wait_for(lock, std::chrono::seconds(30), [&] {
+            for (const auto& s : seen)
+                if (s.size() >= name.size() && s.compare(s.size() - name.size(), name.size(), name) == 0) return true;
+            return false;
+        });
+    }
+    if (!device.empty()) {
+        EXPECT_EQ(std::system(("losetup -d " + device).c_str()), 0);
+    }
+    std::filesystem::remove_all(folder);
+    DeviceEventMonitor::shared().unsubscribe(token);
+    registry::Registry::resetForTesting();
+
+    if (device.empty()) GTEST_SKIP() << "SKIPPED LOUDLY: no loop device could be attached";
+    EXPECT_TRUE(loopSeen) << "the kernel's event of " << device << " did not arrive";
+    std::lock_guard<std::mutex> lock(m);
+    for (const auto& s : seen) EXPECT_NE(s, forged) << "a forged event was taken for the kernel's";
+    EXPECT_TRUE(sent) << "the forged message could not be sent, so its refusal was not shown";
 }
