@@ -1,5 +1,8 @@
 #include "platform/diskarb/DiskScanner.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -231,7 +234,18 @@ std::vector<Value> scanDisks() {
         std::ifstream in(host::ProcRoot::path("/proc/self/mountinfo"));
         std::stringstream text;
         text << in.rdbuf();
-        for (const MountEntry& m : chooseMounts(parseMountInfo(text.str()))) {
+        std::vector<MountEntry> entries = parseMountInfo(text.str());
+        // File systems such as btrfs report an anonymous device number; their source names
+        // the block device.
+        for (MountEntry& e : entries) {
+            struct stat st {};
+            if (e.major == 0 && e.source.rfind("/dev/", 0) == 0 &&
+                stat(host::ProcRoot::path(e.source).c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+                e.major = static_cast<int>(::major(st.st_rdev));
+                e.minor = static_cast<int>(::minor(st.st_rdev));
+            }
+        }
+        for (const MountEntry& m : chooseMounts(entries)) {
             if (isNetworkFileSystem(m.fsType) || m.fsType == "zfs")
                 scan.volumeMounts.push_back(m);
             else

@@ -3,7 +3,12 @@
 // of old mebibyte rows.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <cstring>
 
 #include "collectors/storage/StorageFixture.h"
 
@@ -220,4 +225,22 @@ TEST_F(DisksTest, OldMebibyteRowsAreMigratedOnce) {
     // New tables got the column too.
     EXPECT_EQ(sql(fwtest::kLocalDB, "select count(*) from pragma_table_info('day_diskhistory') where name = 'format'"),
               "1");
+}
+
+TEST_F(DisksTest, VolumeWithAnAnonymousDeviceNumberFoundThroughItsSource) {
+    // btrfs reports "0:N" in the mount table; its source names the partition's node.
+    if (geteuid() != 0) GTEST_SKIP() << "SKIPPED LOUDLY: making a device node for the fixture needs root";
+    partition("/sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/block/sda",
+              "sda3", 3, 100000, "8:3");
+    udev("8:3", {{"ID_FS_TYPE", "btrfs"}, {"ID_FS_UUID", "btrfs-uuid"}});
+    stdfs::create_directories(machine_ + "/dev");
+    ASSERT_EQ(mknod((machine_ + "/dev/sda3").c_str(), S_IFBLK | 0600, makedev(8, 3)), 0) << strerror(errno);
+    mounts(std::string(kMounts) + "60 28 0:77 / /btr rw - btrfs /dev/sda3 rw\n");
+    capacity("/btr", 8 * kGiB, 4 * kGiB);
+    auto disks = start();
+    tickAndWait(disks, 3);
+    auto btr = item(disks, "btrfs-uuid");
+    ASSERT_TRUE(btr);
+    EXPECT_EQ(btr->path, "/btr");
+    EXPECT_EQ(btr->storageSize, 8 * kGiB);
 }
