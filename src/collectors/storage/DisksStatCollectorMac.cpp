@@ -202,6 +202,13 @@ void DisksStatCollectorMac::startNetworkRead(const std::shared_ptr<DiskStatColle
             }
         });
     }).detach();
+    dispatch::Queue::main()->after(gNetworkTimeout, [weak, key, read] {
+        auto self = std::static_pointer_cast<DisksStatCollectorMac>(weak.lock());
+        if (!self) return;
+        auto pending = self->outstanding_.find(key);
+        if (pending != self->outstanding_.end() && pending->second == read)
+            frameworklog::log("disks: the network volume " + key + " does not answer; it is not read again until it does");
+    });
 }
 
 void DisksStatCollectorMac::updateStats(int64_t sequence) {

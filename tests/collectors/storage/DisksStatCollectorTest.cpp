@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 
+#include "collectors/framework/TestCollectors.h"
 #include "collectors/storage/StorageFixture.h"
 
 using namespace telvo;
@@ -156,12 +157,18 @@ TEST_F(DisksTest, OneNetworkReadAtATimeLateAnswersDroppedAppliedByKey) {
         return cv.wait_for(lock, std::chrono::seconds(30), [&] { return reads >= n; });
     };
     auto share = [&] { return item(DisksStatCollectorMac::sharedDiskCollector(), "file:///mnt/my%20share/"); };
+    std::vector<std::string> log;
+    fwtest::LogCapture capture(log);
+    auto logged = [&](const std::string& text) {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
     auto disks = start();
     dispatch::MainLoop::runFor(1.0);  // the first volume tick
     ASSERT_TRUE(waitForReads(1));
     // The share does not answer: every volume tick would start another read, but one hangs.
     for (int i = 0; i < 12; ++i) dispatch::MainLoop::runFor(1.0);
     EXPECT_EQ(disks->outstandingNetworkReads(), 1u);
+    EXPECT_TRUE(logged("does not answer"));
     {
         std::lock_guard<std::mutex> lock(m);
         EXPECT_EQ(reads, 1);
@@ -171,6 +178,7 @@ TEST_F(DisksTest, OneNetworkReadAtATimeLateAnswersDroppedAppliedByKey) {
     ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return disks->outstandingNetworkReads() == 0; }, 30.0));
     // It answered after the time-out: dropped; never read, so the next volume tick asks again.
     EXPECT_EQ(share()->storageSize, 0);
+    EXPECT_TRUE(logged("answered too late"));
     tickAndWait(disks, 3);
     EXPECT_EQ(share()->storageSize, 100 * kGiB);
 
