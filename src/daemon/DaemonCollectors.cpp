@@ -2,6 +2,9 @@
 
 #include "collectors/sensors/SensorsStatCollectorMac.h"
 #include "collectors/sensors/ServerInfoCollector.h"
+#include "collectors/storage/DiskActivityStatCollectorMac.h"
+#include "collectors/storage/DiskInfoStatCollectorMac.h"
+#include "collectors/storage/DisksStatCollectorMac.h"
 #include "collectors/system/BatteryStatCollectorMac.h"
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
@@ -42,6 +45,12 @@ DaemonCollectors makeDaemonCollectors() {
         processes->setSharingProcessDiskActivityCount(static_cast<int8_t>(diskActivity));
         processes->setSharingProcessPowerCount(static_cast<int8_t>(power));
     };
+    auto diskInfo = DiskInfoStatCollectorMac::sharedDiskInfoCollector();
+    c.diskInfo = diskInfo;
+    c.listenForDiskChanges = [diskInfo] { diskInfo->listenForChanges(); };
+    c.fetchDiskInfo = [diskInfo] { diskInfo->fetchInfo(); };
+    c.disks = DisksStatCollectorMac::sharedDiskCollector();
+    c.diskActivity = DiskActivityStatCollectorMac::sharedDiskActivityCollector();
     // The platform registry knows this build's model tables before anything asks it.
     PlatformController::registerModels(platforms::platformModelList());
     auto sensors = SensorsStatCollectorMac::sharedSensorCollector();

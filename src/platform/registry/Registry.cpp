@@ -17,6 +17,7 @@ const std::pair<const char*, const char*> kKnownClasses[] = {
     {"IOBDMedia", "IODVDMedia"},
     {"IOBlockStorageDriver", "IOStorage"},
     {"IOBlockStorageDevice", "IOService"},
+    {"IOPartitionScheme", "IOStorage"},
     {"IOPCIDevice", "IOService"},
     {"IOPlatformExpertDevice", "IOService"},
     {"IOPlatformDevice", "IOService"},

@@ -6,8 +6,11 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 
+#include "platform/diskarb/VolumeProbe.h"
+#include "platform/host/ProcRoot.h"
 #include "platform/registry/RegistryBuilder.h"
 
 namespace telvo::registry {
@@ -83,6 +86,7 @@ public:
         std::string board = readAttribute(root_ / "class/dmi/id/board_name");
         if (!board.empty()) platform_->setProperty("board-id", Value::data(board));
         devices_["devices"] = platform_;
+        readMountedDevices();
         addBlockDevices();
         return builder_.registry();
     }
@@ -112,6 +116,14 @@ private:
         auto entry = builder_.add(parent, subsystem == "pci" ? "IOPCIDevice" : "IOService", p.filename().string());
         entry->setProperty("Linux Sysfs Path", Value("/sys/" + rel));
         if (!subsystem.empty()) entry->setProperty("Linux Subsystem", Value(subsystem));
+        if (subsystem == "usb") {
+            std::string serial = readAttribute(root_ / rel / "serial");
+            if (!serial.empty()) entry->setProperty("USB Serial Number", Value(serial));
+        }
+        if (subsystem == "scsi") {
+            std::string serial = vpdSerial(root_ / rel / "vpd_pg80");
+            if (!serial.empty()) entry->setProperty("INQUIRY Unit Serial Number", Value(serial));
+        }
         devices_[rel] = entry;
         return entry;
     }
@@ -130,6 +142,61 @@ private:
         if (kind.empty()) kind = deviceRel.compare(0, 15, "devices/virtual") == 0 ? "Virtual Interface" : "SCSI";
         bool external = removable || kind == "USB";
         return {kind, external ? "External" : "Internal"};
+    }
+
+    // The unit serial number page of a SCSI device: a 4-byte header, then the serial.
+    static std::string vpdSerial(const stdfs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (page.size() <= 4 || static_cast<unsigned char>(page[1]) != 0x80) return "";
+        const size_t length = std::min<size_t>(page.size() - 4, (static_cast<unsigned char>(page[2]) << 8) |
+                                                                     static_cast<unsigned char>(page[3]));
+        std::string serial;
+        for (char c : page.substr(4, length))
+            if (c >= 0x20 && c < 0x7f) serial += c;
+        return trim(serial);
+    }
+
+    // "KEY=value" lines of a sysfs uevent file.
+    static std::map<std::string, std::string> ueventKeys(const stdfs::path& file) {
+        std::map<std::string, std::string> keys;
+        std::ifstream in(file);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (size_t eq = line.find('='); eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        return keys;
+    }
+
+    // The logical unit of a SCSI device, the last number of its "host:channel:target:lun" name.
+    static bool scsiLun(const std::string& deviceRel, long long& lun) {
+        const std::string name = stdfs::path(deviceRel).filename().string();
+        if (std::count(name.begin(), name.end(), ':') != 3) return false;
+        const std::string last = name.substr(name.rfind(':') + 1);
+        if (last.empty() || last.find_first_not_of("0123456789") != std::string::npos) return false;
+        lun = atoll(last.c_str());
+        return true;
+    }
+
+    // Devices the daemon uses; mounted or stacked under another device.
+    void readMountedDevices() {
+        std::ifstream in(host::ProcRoot::path("/proc/self/mountinfo"));
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string id, parent, dev;
+            if (fields >> id >> parent >> dev) mounted_.insert(dev);
+        }
+    }
+
+    bool isOpen(const stdfs::path& dir) const {
+        std::error_code ec;
+        if (mounted_.count(readAttribute(dir / "dev"))) return true;
+        for (const auto& d : stdfs::directory_iterator(dir / "holders", ec)) {
+            (void)d;
+            return true;
+        }
+        return false;
     }
 
     static Value statistics(const stdfs::path& statFile) {
@@ -169,6 +236,7 @@ private:
         long long ro = 0;
         readNumber(dir / "ro", ro);
         media->setProperty("Writable", Value(ro == 0));
+        media->setProperty("Open", Value(isOpen(dir)));
         media->setLocation(bsd);
     }
 
@@ -189,8 +257,13 @@ private:
         readNumber(dir / "size", sectors);
         std::error_code ec;
         const bool hasDevice = stdfs::exists(dir / "device", ec);
-        // Unused loop and RAM disks have no size; they are no disks anyone looks for.
-        if (!hasDevice && sectors == 0) return;
+        if (!hasDevice) {
+            // Of the virtual block devices only attached loop devices stand for disks (images);
+            // RAM disks are memory, and mapper and software-RAID devices are volumes on other
+            // disks, without a device or driver of their own.
+            if (bsd.compare(0, 4, "loop") != 0) return;
+            if (sectors == 0 && !stdfs::exists(dir / "loop/backing_file", ec)) return;
+        }
 
         const std::string deviceRel = hasDevice ? relative(dir / "device") : "devices/virtual";
         std::shared_ptr<Entry> parent = deviceEntry(deviceRel);
@@ -201,6 +274,7 @@ private:
         std::string model = readAttribute(dir / "device/model");
         std::string serial = readAttribute(dir / "serial");
         if (serial.empty()) serial = readAttribute(dir / "device/serial");
+        if (serial.empty()) serial = readAttribute(dir / "device/wwid");
         long long rotational = 1, removable = 0, blockSize = 512;
         readNumber(dir / "queue/rotational", rotational);
         readNumber(dir / "removable", removable);
@@ -218,9 +292,10 @@ private:
         characteristics["Medium Type"] = Value(rotational ? "Rotational" : "Solid State");
         device->setProperty("Device Characteristics", Value(std::move(characteristics)));
         auto [kind, location] = interconnect(deviceRel, removable != 0);
-        device->setProperty("Protocol Characteristics",
-                            Value(ValueDictionary{{"Physical Interconnect", Value(kind)},
-                                                  {"Physical Interconnect Location", Value(location)}}));
+        ValueDictionary protocol{{"Physical Interconnect", Value(kind)},
+                                 {"Physical Interconnect Location", Value(location)}};
+        if (long long lun = 0; hasDevice && scsiLun(deviceRel, lun)) protocol["SCSI Logical Unit Number"] = Value(lun);
+        device->setProperty("Protocol Characteristics", Value(std::move(protocol)));
 
         auto driver = builder_.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");
         driver->setLocation(bsd);
@@ -231,6 +306,7 @@ private:
         setMediaProperties(whole, dir, bsd, true, blockSize);
         whole->setProperty("Removable", Value(removable != 0));
         whole->setProperty("Ejectable", Value(removable != 0));
+        whole->setProperty("BSD Unit", whole->property("BSD Minor"));
 
         std::vector<std::pair<long long, std::string>> partitions;
         for (const auto& d : stdfs::directory_iterator(dir, ec)) {
@@ -240,18 +316,50 @@ private:
         }
         std::sort(partitions.begin(), partitions.end());
         whole->setProperty("Leaf", Value(partitions.empty()));
+        if (partitions.empty()) return;
+
+        // The partition table's entries: the kernel's uevent when it names them, udev's record,
+        // else the table itself read from the disk's node.
+        std::map<int, diskarb::PartitionFacts> table;
+        if (realSysfs()) table = diskarb::probePartitions("/dev/" + bsd);
+        auto scheme = builder_.add(whole, "IOPartitionScheme", "Partition Scheme");
+        scheme->setLocation("1");
+        std::string schemeContent;
         for (const auto& [number, name] : partitions) {
-            auto part = builder_.add(whole, "IOMedia", name);
+            auto part = builder_.add(scheme, "IOMedia", name);
             setMediaProperties(part, dir / name, name, false, blockSize);
             part->setProperty("Partition ID", Value(number));
             part->setProperty("Leaf", Value(true));
+            part->setProperty("BSD Unit", whole->property("BSD Minor"));
+            diskarb::PartitionFacts facts = table.count(int(number)) ? table[int(number)] : diskarb::PartitionFacts{};
+            auto uevent = ueventKeys(dir / name / "uevent");
+            if (facts.uuid.empty()) facts.uuid = uevent["PARTUUID"];
+            if (facts.name.empty()) facts.name = uevent["PARTNAME"];
+            const Value major = part->property("BSD Major"), minor = part->property("BSD Minor");
+            if (facts.uuid.empty() || facts.type.empty()) {
+                auto udev = diskarb::udevProperties(int(major.intValue()), int(minor.intValue()));
+                if (facts.uuid.empty()) facts.uuid = udev["ID_PART_ENTRY_UUID"];
+                if (facts.type.empty()) facts.type = udev["ID_PART_ENTRY_TYPE"];
+                if (facts.name.empty()) facts.name = udev["ID_PART_ENTRY_NAME"];
+                if (schemeContent.empty()) schemeContent = udev["ID_PART_ENTRY_SCHEME"];
+            }
+            if (!facts.uuid.empty()) part->setProperty("UUID", Value(facts.uuid));
+            if (!facts.type.empty()) part->setProperty("Content", Value(facts.type));
+            if (!facts.name.empty()) part->setProperty("Partition Name", Value(facts.name));
         }
+        if (!schemeContent.empty()) scheme->setProperty("Content Table", Value(schemeContent));
+    }
+
+    bool realSysfs() const {
+        std::error_code ec;
+        return stdfs::equivalent(root_, "/sys", ec);
     }
 
     stdfs::path root_;
     RegistryBuilder builder_;
     std::shared_ptr<Entry> platform_;
     std::map<std::string, std::shared_ptr<Entry>> devices_;
+    std::set<std::string> mounted_;
 };
 
 }  // namespace

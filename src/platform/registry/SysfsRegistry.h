@@ -3,8 +3,10 @@
 // ("IOPlatformExpertDevice", named by the DMI product name) stand the device directories that
 // lead to each block device, parents first; under a disk's device come its
 // "IOBlockStorageDevice" (with "Device Characteristics" and "Protocol Characteristics"), the
-// "IOBlockStorageDriver" (with live "Statistics"), the whole-disk "IOMedia" and one "IOMedia"
-// per partition. BSD names are the kernel's names ("sda", "nvme0n1p2").
+// "IOBlockStorageDriver" (with live "Statistics"), the whole-disk "IOMedia", and below it an
+// "IOPartitionScheme" holding one "IOMedia" per partition (with the entry's "UUID" and type as
+// "Content"). BSD names are the kernel's names ("sda", "nvme0n1p2"). Of the virtual devices only
+// attached loop devices (disk images) appear; RAM, mapper and software-RAID devices do not.
 #include <memory>
 #include <string>
 

@@ -169,7 +169,7 @@ TEST_F(SysfsFixture, BlockDevicesWithTheirParentsFirst) {
     }
 
     auto drivers = reg->matchingServices(Registry::nameMatching("IOBlockStorageDriver"));
-    ASSERT_EQ(drivers.size(), 3u);  // vda, sda, zram0; the empty loop device is left out
+    ASSERT_EQ(drivers.size(), 2u);  // vda, sda; the empty loop device and zram are left out
     auto vdaMedia = reg->matchingServices(Registry::bsdNameMatching("vda"));
     ASSERT_EQ(vdaMedia.size(), 1u);
     const EntryRef& whole = vdaMedia[0];
@@ -177,8 +177,11 @@ TEST_F(SysfsFixture, BlockDevicesWithTheirParentsFirst) {
     EXPECT_EQ(whole->property("Size").intValue(), 41943040LL * 512);
     EXPECT_TRUE(whole->property("Whole").boolValue());
     EXPECT_EQ(whole->property("BSD Major").intValue(), 252);
-    EXPECT_EQ(names(whole->children()), (std::vector<std::string>{"vda1/vda1", "vda2/vda2"}));
-    EXPECT_EQ(whole->children()[1]->property("Partition ID").intValue(), 2);
+    ASSERT_EQ(whole->children().size(), 1u);
+    EntryRef scheme = whole->firstChild();
+    EXPECT_EQ(scheme->className(), "IOPartitionScheme");
+    EXPECT_EQ(names(scheme->children()), (std::vector<std::string>{"vda1/vda1", "vda2/vda2"}));
+    EXPECT_EQ(scheme->children()[1]->property("Partition ID").intValue(), 2);
 
     EntryRef driver = whole->parent();
     EXPECT_EQ(driver->className(), "IOBlockStorageDriver");
@@ -215,14 +218,55 @@ TEST_F(SysfsFixture, BlockDevicesWithTheirParentsFirst) {
 TEST_F(SysfsFixture, SharedRegistryReadsTheReplaceableRoot) {
     setSysfsRootForTesting(root_);
     Registry::resetForTesting();
-    EXPECT_EQ(Registry::shared()->matchingServices(Registry::serviceMatching("IOMedia")).size(), 5u);
+    EXPECT_EQ(Registry::shared()->matchingServices(Registry::serviceMatching("IOMedia")).size(), 4u);
     stdfs::remove_all(root_ + "/block/sda");
     Registry::refreshShared();
-    EXPECT_EQ(Registry::shared()->matchingServices(Registry::serviceMatching("IOMedia")).size(), 4u);
+    EXPECT_EQ(Registry::shared()->matchingServices(Registry::serviceMatching("IOMedia")).size(), 3u);
 }
 
 TEST(SysfsRegistry, MissingTreeGivesPlatformExpertOnly) {
     auto reg = buildFromSysfs("/nonexistent/sysfs");
     EXPECT_EQ(reg->allEntries().size(), 2u);
     EXPECT_EQ(reg->matchingServices(Registry::serviceMatching("IOPlatformExpertDevice"))[0]->name(), "Linux");
+}
+
+TEST_F(SysfsFixture, DiskIdentityPropertiesAndWhichVirtualDevicesStay) {
+    // The SATA disk's SCSI device gives the logical unit and the unit serial page; the disk
+    // has no serial file, so its wwid is the serial.
+    const std::string scsi = "devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0";
+    dir("bus/scsi");
+    link(scsi + "/subsystem", "../../../../../../../bus/scsi");
+    file(scsi + "/wwid", "t10.ATA Samsung 860 S3Z\n");
+    file(scsi + "/vpd_pg80", std::string("\0\x80\0\x05S3Z01", 9));
+    file(scsi + "/block/sda/sda1/partition", "1\n");
+    file(scsi + "/block/sda/sda1/size", "2048\n");
+    file(scsi + "/block/sda/sda1/dev", "8:1\n");
+    file(scsi + "/block/sda/sda1/uevent", "MAJOR=8\nMINOR=1\nPARTN=1\nPARTUUID=0f8a-77\n");
+    // An attached loop device stays; a mapper device and software RAID do not.
+    file("devices/virtual/block/loop0/loop/backing_file", "/tmp/image\n");
+    file("devices/virtual/block/loop0/size", "2048\n");
+    disk("devices/virtual/block/dm-0", "4096", "253:0", "1");
+    link("block/dm-0", "../devices/virtual/block/dm-0");
+
+    auto reg = buildFromSysfs(root_);
+    std::vector<std::string> drivers;
+    for (const auto& d : reg->matchingServices(Registry::serviceMatching("IOBlockStorageDriver")))
+        drivers.push_back(d->location());
+    EXPECT_EQ(drivers, (std::vector<std::string>{"loop0", "sda", "vda"}));
+
+    EntryRef sda = reg->matchingServices(Registry::bsdNameMatching("sda"))[0];
+    EntryRef device = sda->parent()->parent();
+    EXPECT_EQ(device->property("Device Characteristics")["Serial Number"].stringValue(), "t10.ATA Samsung 860 S3Z");
+    EXPECT_EQ(device->property("Protocol Characteristics")["SCSI Logical Unit Number"].intValue(), 0);
+    EXPECT_EQ(device->parent()->property("INQUIRY Unit Serial Number").stringValue(), "S3Z01");
+    // The partition stands three levels below the driver, with its entry's UUID.
+    EntryRef part = sda->firstChild()->firstChild();
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->bsdName(), "sda1");
+    EXPECT_EQ(part->property("UUID").stringValue(), "0f8a-77");
+    EXPECT_EQ(part->property("Partition ID").intValue(), 1);
+
+    EntryRef loop = reg->matchingServices(Registry::bsdNameMatching("loop0"))[0];
+    EXPECT_EQ(loop->parent()->parent()->property("Protocol Characteristics")["Physical Interconnect"].stringValue(),
+              "Virtual Interface");
 }
