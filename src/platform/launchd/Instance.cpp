@@ -35,6 +35,11 @@ namespace {
 
 double now() { return platform::Clock::monotonic(); }
 
+// A control client has this long to send its request, and only so many wait at once, so that
+// no local user ties up the instance's descriptors.
+constexpr double kRequestTimeout = 10;
+constexpr size_t kMaxClients = 64;
+
 ErrorPtr posixError(int err, const std::string& what) {
     return makeError("NSPOSIXErrorDomain", err, what + ": " + std::strerror(err));
 }
@@ -433,13 +438,14 @@ void Instance::acceptClients() {
         int fd = ::accept4(controlFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         xpc::PeerCredentials peer;
-        if (!xpc::readPeerCredentials(fd, peer)) {
+        if (clients_.size() >= kMaxClients || !xpc::readPeerCredentials(fd, peer)) {
             ::close(fd);
             continue;
         }
         Client c;
         c.fd = fd;
         c.uid = peer.uid;
+        c.deadline = now() + kRequestTimeout;
         clients_.push_back(std::move(c));
     }
 }
@@ -566,6 +572,7 @@ int Instance::run() {
         enum Kind { kSignal, kControl, kClient, kService };
         std::vector<std::pair<Kind, std::string>> what;  // the job label of a service
         std::vector<size_t> clientIndex;
+        double deadline = INFINITY;
         fds.push_back({signalFd_, POLLIN, 0});
         what.push_back({kSignal, ""});
         clientIndex.push_back(0);
@@ -575,11 +582,11 @@ int Instance::run() {
             clientIndex.push_back(0);
         }
         for (size_t i = 0; i < clients_.size(); ++i) {
+            deadline = std::min(deadline, clients_[i].deadline);
             fds.push_back({clients_[i].fd, POLLIN, 0});
             what.push_back({kClient, ""});
             clientIndex.push_back(i);
         }
-        double deadline = INFINITY;
         for (auto& [label, job] : jobs_) {
             if (job->startPending) deadline = std::min(deadline, job->startAt);
             if (job->unloading && job->pid > 0 && !job->killed) deadline = std::min(deadline, job->killAt);
@@ -617,9 +624,14 @@ int Instance::run() {
                 break;
             }
         }
+        double t = now();
+        for (auto& c : clients_)
+            if (c.fd >= 0 && t >= c.deadline) {
+                ::close(c.fd);
+                c.fd = -1;
+            }
         clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](const Client& c) { return c.fd < 0; }),
                        clients_.end());
-        double t = now();
         for (auto& [label, job] : jobs_) {
             if (job->startPending && t >= job->startAt) startJob(*job, "after the throttle interval");
             if (job->unloading && job->pid > 0 && !job->killed && t >= job->killAt) {

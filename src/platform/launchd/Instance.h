@@ -53,6 +53,7 @@ private:
     struct Client {
         int fd = -1;
         uid_t uid = uid_t(-1);
+        double deadline = 0;  // for its request
         xpc::MessageDecoder decoder;
     };
 
