@@ -111,11 +111,17 @@ TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFold
     std::string runtime = "/run/user/" + std::to_string(uid_);
     userInstance_ = std::make_unique<LaunchdProcess>(
         root_, uid_, std::vector<std::string>{"--throttle-interval", "1", "--exit-timeout", "1"},
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=:7"});
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=:7", "UNRELATED_SETTING=1"});
     ASSERT_TRUE(userInstance_->start()) << userInstance_->log();
 
     ASSERT_TRUE(waitUntil([&] { return probeStarts(record("com.example.agent")).size() == 1; })) << userInstance_->log();
     EXPECT_EQ(probeStarts(record("com.example.agent"))[0].uid, uid_);
+    // The fixed environment: the root carried, the session's variables, the user's own.
+    std::string env = readHostFile(record("com.example.agent") + ".env");
+    for (const std::string& line : {"TELVO_ROOT=" + root_, "XDG_RUNTIME_DIR=" + runtime, std::string("DISPLAY=:7"),
+                                    "HOME=/home/" + user_, "USER=" + user_})
+        EXPECT_NE(env.find(line + "\n"), std::string::npos) << line << "\n" << env;
+    EXPECT_EQ(env.find("UNRELATED_SETTING"), std::string::npos) << env;
     // The system instance ran its own job as root.
     ASSERT_TRUE(waitUntil([&] { return probeStarts(record("com.example.daemon")).size() == 1; }));
     EXPECT_EQ(probeStarts(record("com.example.daemon"))[0].uid, 0u);

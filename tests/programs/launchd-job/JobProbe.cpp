@@ -1,5 +1,5 @@
 // launchd_job_probe RECORD-FILE MODE [SERVICE]
-// Appends "<pid> <uid> <monotonic seconds> <LISTEN_FDNAMES or ->" to RECORD-FILE (a host path),
+// Writes its environment to RECORD-FILE.env and appends "<pid> <uid> <monotonic seconds> <LISTEN_FDNAMES or ->" to RECORD-FILE (a host path),
 // then by MODE: "exit1" exits 1; "ignore-term" ignores SIGTERM and waits; "wait" waits and
 // exits 0 on SIGTERM; "serve" also serves SERVICE with the operation "whoami:" (answers pid,
 // uid and whether the listening socket was handed down).
@@ -14,6 +14,8 @@
 #include <string>
 #include "platform/dispatch/MainLoop.h"
 #include "platform/xpc/Listener.h"
+
+extern char** environ;
 
 using namespace telvo;
 
@@ -43,6 +45,11 @@ int main(int argc, char** argv) {
     if (FILE* f = std::fopen(argv[1], "a")) {
         std::fprintf(f, "%d %u %.6f %s\n", int(getpid()), unsigned(getuid()), double(ts.tv_sec) + ts.tv_nsec / 1e9,
                      names && *names ? names : "-");
+        std::fclose(f);
+    }
+    // The environment the launcher gave it, one "NAME=value" a line.
+    if (FILE* f = std::fopen((std::string(argv[1]) + ".env").c_str(), "w")) {
+        for (char** e = environ; *e; ++e) std::fprintf(f, "%s\n", *e);
         std::fclose(f);
     }
     if (mode == "exit1") return 1;
