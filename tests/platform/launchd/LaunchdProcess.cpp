@@ -35,12 +35,41 @@ std::string readHostFile(const std::string& path) {
 
 namespace {
 
-// In a forked child: becomes that user (groups included); false when it cannot.
-bool becomeUser(uid_t uid) {
-    if (uid == 0) return true;
+// Who to become in a forked child, looked up before the fork (after it, in a process with
+// threads, only plain system calls are safe).
+struct Identity {
+    uid_t uid = 0;
+    gid_t gid = 0;
+    std::vector<gid_t> groups;
+    bool known = false;
+};
+
+Identity identityOf(uid_t uid) {
+    Identity id;
+    id.uid = uid;
+    if (uid == 0) {
+        id.known = true;
+        return id;
+    }
     passwd* pw = getpwuid(uid);
-    if (!pw) return false;
-    return initgroups(pw->pw_name, pw->pw_gid) == 0 && setgid(pw->pw_gid) == 0 && setuid(uid) == 0;
+    if (!pw) return id;
+    id.gid = pw->pw_gid;
+    int count = 64;
+    id.groups.resize(size_t(count));
+    if (getgrouplist(pw->pw_name, pw->pw_gid, id.groups.data(), &count) < 0) {
+        id.groups.resize(size_t(count));
+        getgrouplist(pw->pw_name, pw->pw_gid, id.groups.data(), &count);
+    }
+    id.groups.resize(size_t(count));
+    id.known = true;
+    return id;
+}
+
+// In the forked child.
+bool become(const Identity& id) {
+    if (!id.known) return false;
+    if (id.uid == 0) return true;
+    return setgroups(id.groups.size(), id.groups.data()) == 0 && setgid(id.gid) == 0 && setuid(id.uid) == 0;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
@@ -69,11 +98,12 @@ bool LaunchdProcess::start() {
     auto av = pointers(argv);
     auto ev = pointers(env);
     int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    Identity id = identityOf(uid_);
     pid_ = fork();
     if (pid_ == 0) {
         ::dup2(log, 1);
         ::dup2(log, 2);
-        if (!becomeUser(uid_)) _exit(126);
+        if (!become(id)) _exit(126);
         execve(kLaunchdProgram, av.data(), ev.data());
         _exit(127);
     }
@@ -114,11 +144,12 @@ CommandResult launchctl(const std::string& root, const std::vector<std::string>&
     int pipeFds[2];
     CommandResult result;
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+    Identity id = identityOf(uid);
     pid_t pid = fork();
     if (pid == 0) {
         ::dup2(pipeFds[1], 1);
         ::dup2(pipeFds[1], 2);
-        if (!becomeUser(uid)) _exit(126);
+        if (!become(id)) _exit(126);
         execve(kLaunchctlProgram, av.data(), ev.data());
         _exit(127);
     }

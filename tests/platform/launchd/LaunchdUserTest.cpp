@@ -50,8 +50,9 @@ protected:
         if (geteuid() != 0) GTEST_SKIP() << "making a test user needs root";
         if (std::system("command -v useradd >/dev/null 2>&1") != 0) GTEST_SKIP() << "useradd is needed for a test user";
         user_ = "tvsld" + std::to_string(getpid());
-        ASSERT_EQ(std::system(("useradd -m " + user_ + " >/dev/null 2>&1").c_str()), 0);
-        madeUser_ = true;
+        // Other tests may hold the password files' lock a moment: tried again for a while.
+        madeUser_ = waitUntil([&] { return std::system(("useradd -m " + user_ + " >/dev/null 2>&1").c_str()) == 0; }, 20);
+        ASSERT_TRUE(madeUser_) << "useradd -m " << user_;
         passwd* pw = getpwnam(user_.c_str());
         ASSERT_NE(pw, nullptr);
         uid_ = pw->pw_uid;
@@ -72,7 +73,8 @@ protected:
         fs::setRootForTesting("");
         if (!root_.empty()) std::filesystem::remove_all(root_);
         if (madeUser_) {
-            EXPECT_EQ(std::system(("userdel -r " + user_ + " >/dev/null 2>&1").c_str()), 0);
+            EXPECT_TRUE(waitUntil([&] { return std::system(("userdel -r " + user_ + " >/dev/null 2>&1").c_str()) == 0; }, 20))
+                << "userdel -r " << user_;
         }
     }
     std::string record(const std::string& name) const { return root_ + "/records/" + name; }
