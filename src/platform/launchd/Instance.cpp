@@ -39,6 +39,9 @@ double now() { return platform::Clock::monotonic(); }
 // no local user ties up the instance's descriptors.
 constexpr double kRequestTimeout = 10;
 constexpr size_t kMaxClients = 64;
+// The uids of login users (Debian's UID_MIN and UID_MAX).
+constexpr uid_t kFirstLoginUser = 1000;
+constexpr uid_t kLastLoginUser = 60000;
 
 ErrorPtr posixError(int err, const std::string& what) {
     return makeError("NSPOSIXErrorDomain", err, what + ": " + std::strerror(err));
@@ -159,6 +162,11 @@ ErrorPtr Instance::prepareFolders() {
         if (ErrorPtr e = xpc::prepareRunFolder(kRunFolder, 0755)) return e;
         if (ErrorPtr e = prepareSharedFolder(kNotificationsFolder)) return e;
         if (ErrorPtr e = xpc::prepareRunFolder(kDatabaseFolder, 0755)) return e;
+        // Every login user's folders, ready before the user's session checks in.
+        setpwent();
+        while (passwd* pw = getpwent())
+            if (pw->pw_uid >= kFirstLoginUser && pw->pw_uid < kLastLoginUser) makeUserFolders(pw->pw_uid);
+        endpwent();
         return nullptr;
     }
     // The system instance makes the user's folders; one made earlier serves when it is down.

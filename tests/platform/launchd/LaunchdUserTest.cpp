@@ -103,6 +103,13 @@ TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFold
     otherSession.set("RunAtLoad", Value(true));
     otherSession.set("LimitLoadToSessionType", Value("LoginWindow"));
     writeJob(root_, "/Library/LaunchAgents/com.example.loginwindow.plist", otherSession);
+    // A job file of the user's own loads; one of another user does not.
+    Value own = probeJob("com.example.own", "wait");
+    own.set("RunAtLoad", Value(true));
+    writeJob(root_, "/Library/LaunchAgents/com.example.own.plist", own, uid_);
+    Value foreign = probeJob("com.example.foreign", "wait");
+    foreign.set("RunAtLoad", Value(true));
+    writeJob(root_, "/Library/LaunchAgents/com.example.foreign.plist", foreign, getpwnam("nobody")->pw_uid);
     // A daemon's job is not the user instance's.
     Value daemon = probeJob("com.example.daemon", "wait");
     daemon.set("RunAtLoad", Value(true));
@@ -128,6 +135,9 @@ TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFold
     ASSERT_TRUE(waitUntil([&] { return probeStarts(record("com.example.daemon")).size() == 1; }));
     EXPECT_EQ(probeStarts(record("com.example.daemon"))[0].uid, 0u);
     EXPECT_TRUE(probeStarts(record("com.example.loginwindow")).empty());
+    ASSERT_TRUE(waitUntil([&] { return probeStarts(record("com.example.own")).size() == 1; }));
+    EXPECT_TRUE(probeStarts(record("com.example.foreign")).empty());
+    EXPECT_TRUE(userInstance_->logged("refused /Library/LaunchAgents/com.example.foreign.plist: ")) << userInstance_->log();
 
     // The user's service folder, made by the system instance at check-in: the user's alone.
     std::string folder = root_ + xpc::userServiceFolder(uid_);
