@@ -7,6 +7,7 @@
 #include "foundation/ServerLog.h"
 #include "platform/fs/Root.h"
 #include "platform/keychain/SelfSignedIdentity.h"
+#include "platform/systemlog/SystemLog.h"
 
 namespace telvo {
 
@@ -44,11 +45,8 @@ bool isValidUTF8(const std::string& s) {
     return true;
 }
 
-// Diagnostic lines of the platform's system log (standard error), not the daemon log.
-void NSLog(const std::string& line) {
-    fprintf(stderr, "TelvoServerDaemon: %s\n", line.c_str());
-    fflush(stderr);
-}
+// Diagnostic lines of the system log, not the daemon log.
+void NSLog(const std::string& line) { systemlog::write(line); }
 
 }  // namespace
 

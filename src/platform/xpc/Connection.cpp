@@ -18,8 +18,10 @@ namespace {
 constexpr int kWriteTimeoutMs = 10000;
 }
 
-std::string Connection::servicePath(const std::string& serviceName) {
-    return std::string(kServiceFolder) + "/" + serviceName;
+std::string Connection::servicePath(const std::string& serviceName) { return servicePath(kServiceFolder, serviceName); }
+
+std::string Connection::servicePath(const std::string& folder, const std::string& serviceName) {
+    return folder + "/" + serviceName;
 }
 
 Connection::Connection(std::string serviceName, bool client, int fd)
@@ -32,8 +34,9 @@ Connection::Connection(std::string serviceName, bool client, int fd)
 
 Connection::~Connection() { closeDescriptor(); }
 
-ConnectionPtr Connection::connectToService(const std::string& serviceName) {
+ConnectionPtr Connection::connectToService(const std::string& serviceName, unsigned options) {
     ConnectionPtr c(new Connection(serviceName, true, -1));
+    c->path_ = (options & kPrivileged) ? servicePath(serviceName) : servicePath(userServiceFolder(geteuid()), serviceName);
     std::weak_ptr<Connection> weak = c;
     c->queue_->async([weak] {
         if (auto self = weak.lock()) self->start();
@@ -107,7 +110,7 @@ void Connection::start() {
 bool Connection::connectNow() {
     int f = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (f < 0) return false;
-    std::string host = fs::resolve(servicePath(serviceName_));
+    std::string host = fs::resolve(path_);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (host.size() >= sizeof address.sun_path) {
@@ -207,15 +210,19 @@ void Connection::handle(const Value& message) {
     }
     if (type == "reply" || type == "error") {
         ReplyHandler handler;
+        Pending pending;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             auto it = pending_.find(message["id"].intValue());
             if (it == pending_.end()) return;
-            handler = std::move(it->second);
+            pending = std::move(it->second);
             pending_.erase(it);
         }
+        handler = std::move(pending.reply);
         if (type == "error") {
             log("call refused by " + serviceName_ + ": " + message["message"].string());
+            if (pending.error)
+                pending.error(makeError("NSCocoaErrorDomain", kReplyInvalid, message["message"].string()));
             return;
         }
         if (handler) handler(message["value"]);
@@ -244,22 +251,32 @@ void Connection::peerGone() {
         finish(false);
         return;
     }
+    failPending(kInterrupted, "the connection to " + serviceName_ + " was interrupted");
     dispatch::Block handler;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_.clear();
         handler = interruptionHandler_;
     }
     if (handler && !invalidated_) handler();
 }
 
+void Connection::failPending(long code, const std::string& why) {
+    std::map<int64_t, Pending> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropped.swap(pending_);
+    }
+    for (auto& [id, p] : dropped)
+        if (p.error) p.error(makeError("NSCocoaErrorDomain", code, why));
+}
+
 void Connection::finish(bool) {
     if (invalidated_.exchange(true)) return;
     closeDescriptor();
+    failPending(kInvalid, "the connection to " + serviceName_ + " is invalid");
     dispatch::Block handler;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_.clear();
         handler = std::move(invalidationHandler_);
         interruptionHandler_ = nullptr;
         invalidationHandler_ = nullptr;
@@ -292,10 +309,14 @@ bool Connection::send(const Value& message) {
     return true;
 }
 
-void Connection::call(const std::string& operation, const ValueArray& arguments, ReplyHandler reply) {
+void Connection::call(const std::string& operation, const ValueArray& arguments, ReplyHandler reply,
+                      ErrorHandler error) {
     auto self = shared_from_this();
-    queue_->async([self, operation, arguments, reply] {
-        if (self->invalidated_) return;
+    queue_->async([self, operation, arguments, reply, error] {
+        if (self->invalidated_) {
+            if (error) error(makeError("NSCocoaErrorDomain", kInvalid, "the connection to " + self->serviceName_ + " is invalid"));
+            return;
+        }
         bool connected;
         {
             std::lock_guard<std::mutex> lock(self->mutex_);
@@ -303,6 +324,8 @@ void Connection::call(const std::string& operation, const ValueArray& arguments,
         }
         if (!connected) {
             if (!self->client_ || !self->connectNow()) {
+                if (error)
+                    error(makeError("NSCocoaErrorDomain", kInvalid, "no service " + self->serviceName_));
                 self->finish(false);
                 return;
             }
@@ -314,10 +337,14 @@ void Connection::call(const std::string& operation, const ValueArray& arguments,
         if (reply) {
             std::lock_guard<std::mutex> lock(self->mutex_);
             int64_t id = self->nextID_++;
-            self->pending_[id] = reply;
+            self->pending_[id] = Pending{reply, error};
             message.set("id", Value(static_cast<long long>(id)));
         }
-        self->send(message);
+        if (!self->send(message) && error) {
+            // Not sent: the drop shows up as the peer going away; a call without a reply is
+            // told here, a pending one when the connection notices.
+            if (!reply) error(makeError("NSCocoaErrorDomain", kInterrupted, "the call to " + self->serviceName_ + " was not sent"));
+        }
     });
 }
 

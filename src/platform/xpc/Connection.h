@@ -7,6 +7,8 @@
 // Events: the interruption handler runs when a client's peer went away (the next call
 // connects again); the invalidation handler runs once when the connection is dead for good
 // (invalidate(), no such service, or an accepted connection whose caller went away).
+// A call made with an error handler learns of its own failure: the handler runs instead of the
+// reply handler when the call is refused, or when the connection drops or dies before the reply.
 #include <sys/types.h>
 #include <atomic>
 #include <functional>
@@ -14,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include "platform/Error.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
 #include "platform/xpc/Interface.h"
@@ -28,11 +31,23 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     using ReplyHandler = std::function<void(const Value& reply)>;
+    // Domain "NSCocoaErrorDomain": kInterrupted when the peer went away, kInvalid when the
+    // connection is dead or the service missing, kReplyInvalid when the peer refused the call.
+    using ErrorHandler = std::function<void(const ErrorPtr& error)>;
+    static constexpr long kInterrupted = 4097;
+    static constexpr long kInvalid = 4099;
+    static constexpr long kReplyInvalid = 4101;
 
-    // A client of the service of that name (its socket in kServiceFolder).
-    static ConnectionPtr connectToService(const std::string& serviceName);
-    // The socket path of a service, as the components name it.
+    // Client options: a privileged service lives in the system folder (kServiceFolder), any
+    // other in the calling user's own folder (userServiceFolder).
+    enum Options : unsigned { kNoOptions = 0, kPrivileged = 1 };
+
+    // A client of the service of that name.
+    static ConnectionPtr connectToService(const std::string& serviceName, unsigned options = kNoOptions);
+    // The socket path of a system service, as the components name it.
     static std::string servicePath(const std::string& serviceName);
+    // The socket path of a service in a folder.
+    static std::string servicePath(const std::string& folder, const std::string& serviceName);
 
     ~Connection();
 
@@ -51,7 +66,8 @@ public:
     // Calls an operation of the peer's exported interface. With a reply handler the peer must
     // answer; the handler runs on this connection's queue. Calls made before resume() wait for
     // it. A call on a dead connection, or one the peer refused, never gets its reply.
-    void call(const std::string& operation, const ValueArray& arguments, ReplyHandler reply = nullptr);
+    void call(const std::string& operation, const ValueArray& arguments, ReplyHandler reply = nullptr,
+              ErrorHandler error = nullptr);
 
     // The peer process (as of its connect); invalid before the connection is made.
     PeerCredentials peerCredentials() const;
@@ -60,7 +76,12 @@ public:
     static ConnectionPtr accepted(const std::string& serviceName, int fd);
 
 private:
+    struct Pending {
+        ReplyHandler reply;
+        ErrorHandler error;
+    };
     Connection(std::string serviceName, bool client, int fd);
+    void failPending(long code, const std::string& why);
     void start();                 // on the queue
     bool connectNow();            // on the queue (clients)
     void readable();              // on the queue
@@ -80,7 +101,8 @@ private:
     InterfacePtr exported_;
     dispatch::Block interruptionHandler_;
     dispatch::Block invalidationHandler_;
-    std::map<int64_t, ReplyHandler> pending_;
+    std::string path_;  // clients: the socket path
+    std::map<int64_t, Pending> pending_;
     int64_t nextID_ = 1;
     PeerCredentials peer_;
     bool resumed_ = false;

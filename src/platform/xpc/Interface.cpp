@@ -13,6 +13,7 @@ const char* argTypeName(ArgType type) {
     case ArgType::Integer: return "integer";
     case ArgType::Array: return "array";
     case ArgType::Dictionary: return "dictionary";
+    case ArgType::Data: return "data";
     }
     return "?";
 }
@@ -25,6 +26,7 @@ bool argMatches(ArgType type, const Value& v) {
     case ArgType::Integer: return v.isInteger() || v.isBoolean();
     case ArgType::Array: return v.isNull() || v.isArray();
     case ArgType::Dictionary: return v.isNull() || v.isDictionary();
+    case ArgType::Data: return v.isNull() || v.isData();
     }
     return false;
 }
@@ -42,6 +44,10 @@ Reply::Reply(Sender sender) : state_(std::make_shared<State>()) { state_->sender
 void Reply::operator()(const Value& value) const {
     if (!state_ || state_->sent.exchange(true)) return;
     if (state_->sender) state_->sender(value);
+}
+
+void Reply::withhold() const {
+    if (state_) state_->sent = true;
 }
 
 Interface& Interface::add(Operation operation) {

@@ -19,6 +19,7 @@ enum class ArgType {
     Integer,     // an integer (a boolean counts); never nil
     Array,       // an array, or nil
     Dictionary,  // a dictionary, or nil
+    Data,        // bytes, or nil
 };
 
 const char* argTypeName(ArgType type);
@@ -33,6 +34,9 @@ public:
     bool wanted() const { return state_ != nullptr; }
     // Sends the value the first time; later calls are ignored.
     void operator()(const Value& value) const;
+    // Answers nothing, now or later, where an operation sends no reply: the caller's reply
+    // handler never runs (its error handler runs when the connection ends).
+    void withhold() const;
 
 private:
     struct State;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include "platform/fs/Root.h"
+#include "platform/xpc/InheritedSocket.h"
 #include "platform/xpc/Log.h"
 #include "platform/xpc/RunFolder.h"
 
@@ -17,7 +18,9 @@ namespace telvo::xpc {
 ListenerPtr Listener::create(const std::string& serviceName) { return ListenerPtr(new Listener(serviceName)); }
 
 Listener::Listener(std::string serviceName)
-    : serviceName_(std::move(serviceName)), queue_(dispatch::Queue::createSerial("xpc.listener." + serviceName_)) {}
+    : serviceName_(std::move(serviceName)),
+      path_(Connection::servicePath(serviceFolderForThisProcess(), serviceName_)),
+      queue_(dispatch::Queue::createSerial("xpc.listener." + serviceName_)) {}
 
 Listener::~Listener() { invalidate(); }
 
@@ -38,8 +41,14 @@ ErrorPtr Listener::resume() {
     auto posix = [&](int err, const std::string& what) {
         return makeError("NSPOSIXErrorDomain", err, what + ": " + std::strerror(err));
     };
-    if (ErrorPtr e = prepareRunFolder(kServiceFolder, 0755)) return e;
-    std::string host = fs::resolve(Connection::servicePath(serviceName_));
+    if (int inherited = inheritedListeningDescriptor(serviceName_); inherited >= 0) {
+        startSource(inherited, true);
+        return nullptr;
+    }
+    bool system = geteuid() == 0;
+    std::string folder = serviceFolderForThisProcess();
+    if (ErrorPtr e = prepareRunFolder(folder, system ? 0755 : 0700)) return e;
+    std::string host = fs::resolve(path_);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (host.size() >= sizeof address.sun_path) return posix(ENAMETOOLONG, host);
@@ -69,15 +78,25 @@ ErrorPtr Listener::resume() {
         ::unlink(host.c_str());
         return posix(err, "listen " + host);
     }
+    startSource(f, false);
+    return nullptr;
+}
+
+void Listener::startSource(int f, bool adopted) {
     std::weak_ptr<Listener> weak = weak_from_this();
     std::lock_guard<std::mutex> lock(mutex_);
     fd_ = f;
+    adopted_ = adopted;
     source_ = dispatch::Source::createRead(f, queue_);
     source_->setEventHandler([weak] {
         if (auto self = weak.lock()) self->acceptPending();
     });
     source_->resume();
-    return nullptr;
+}
+
+bool Listener::adopted() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return adopted_;
 }
 
 void Listener::acceptPending() {
@@ -117,7 +136,7 @@ void Listener::invalidate() {
     if (fd_ < 0) return;
     int f = fd_;
     fd_ = -1;
-    ::unlink(fs::resolve(Connection::servicePath(serviceName_)).c_str());
+    if (!adopted_) ::unlink(fs::resolve(path_).c_str());
     if (source_) {
         source_->setCancelHandler([f] { ::close(f); });
         source_->cancel();

@@ -1,7 +1,10 @@
 #pragma once
-// The service end of the XPC stand-in: a Unix stream socket named after the service in
-// kServiceFolder (under the file-system root). Each caller becomes a Connection that the
-// delegate may take (set its exported interface and handlers, resume it) or refuse.
+// The service end of the XPC stand-in: a Unix stream socket named after the service, in
+// kServiceFolder for root and in the user's own service folder for anyone else (under the
+// file-system root). When the launcher handed this process a listening socket of that name
+// (it made the socket and started the process on the first connection), the listener adopts
+// it instead. Each caller becomes a Connection that the delegate may take (set its exported
+// interface and handlers, resume it) or refuse.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,10 +33,13 @@ public:
     const std::string& serviceName() const { return serviceName_; }
     void setDelegate(const std::shared_ptr<ListenerDelegate>& delegate);
 
-    // Makes the folder when needed and starts listening; answers the error when it cannot.
+    // Adopts the inherited socket, or makes the folder when needed and starts listening;
+    // answers the error when it cannot.
     ErrorPtr resume();
-    // Stops listening and removes the socket; accepted connections go on.
+    // Stops listening and removes the socket (an adopted one stays: it is the launcher's);
+    // accepted connections go on.
     void invalidate();
+    bool adopted() const;
 
     // The connections taken and still alive.
     std::vector<ConnectionPtr> connections() const;
@@ -42,7 +48,11 @@ private:
     explicit Listener(std::string serviceName);
     void acceptPending();
 
+    void startSource(int fd, bool adopted);
+
     std::string serviceName_;
+    std::string path_;
+    bool adopted_ = false;
     dispatch::QueuePtr queue_;
     dispatch::SourcePtr source_;
     mutable std::mutex mutex_;

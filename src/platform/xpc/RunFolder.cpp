@@ -11,6 +11,12 @@
 
 namespace telvo::xpc {
 
+std::string userServiceFolder(uid_t uid) { return std::string(kServiceFolder) + "/user-" + std::to_string(uid); }
+
+std::string serviceFolderForThisProcess() {
+    return geteuid() == 0 ? std::string(kServiceFolder) : userServiceFolder(geteuid());
+}
+
 gid_t groupID(const std::string& name) {
     std::vector<char> buf(16384);
     group grp{};

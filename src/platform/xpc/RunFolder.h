@@ -8,8 +8,14 @@
 
 namespace telvo::xpc {
 
-// The folder the stand-in's service sockets live in ("/var/run/telvo/xpc").
+// The folder the stand-in's system service sockets live in ("/var/run/telvo/xpc").
 constexpr const char* kServiceFolder = "/var/run/telvo/xpc";
+
+// A user's own service folder ("/var/run/telvo/xpc/user-<uid>"): owned by that user, mode 0700,
+// so that no other user reaches or replaces the services in it.
+std::string userServiceFolder(uid_t uid);
+// Where this process's services live: the system folder for root, else the user's own.
+std::string serviceFolderForThisProcess();
 
 // Makes the folder (and missing parents, mode 0755) with `mode`; when `group` is not
 // gid_t(-1) and this process runs as root, the folder's group becomes `group`. Answers an

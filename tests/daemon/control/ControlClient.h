@@ -12,7 +12,7 @@ namespace telvo::testing {
 
 class ServiceCaller {
 public:
-    explicit ServiceCaller(const std::string& service) : connection_(xpc::Connection::connectToService(service)) {
+    explicit ServiceCaller(const std::string& service) : connection_(xpc::Connection::connectToService(service, xpc::Connection::kPrivileged)) {
         connection_->resume();
     }
     ~ServiceCaller() { connection_->invalidate(); }

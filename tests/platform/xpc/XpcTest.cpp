@@ -99,7 +99,7 @@ protected:
 };
 
 TEST_F(XpcTest, CallsRunInOrderAndEveryReplyArrivesOnceOnTheConnectionQueue) {
-    auto c = Connection::connectToService("com.example.test");
+    auto c = Connection::connectToService("com.example.test", Connection::kPrivileged);
     c->resume();
     std::mutex m;
     std::vector<Value> replies;
@@ -134,7 +134,7 @@ TEST_F(XpcTest, CallsRunInOrderAndEveryReplyArrivesOnceOnTheConnectionQueue) {
 }
 
 TEST_F(XpcTest, ArgumentsOfTheWrongTypeAreRefusedBeforeTheHandler) {
-    auto c = Connection::connectToService("com.example.test");
+    auto c = Connection::connectToService("com.example.test", Connection::kPrivileged);
     c->resume();
     c->call("setInteger:forKey:", {Value("12"), Value("port")});          // text for an integer
     c->call("setInteger:forKey:", {Value(5110)});                         // too few
@@ -150,7 +150,7 @@ TEST_F(XpcTest, ArgumentsOfTheWrongTypeAreRefusedBeforeTheHandler) {
 }
 
 TEST_F(XpcTest, TheServiceSeesTheCallersCredentials) {
-    auto c = Connection::connectToService("com.example.test");
+    auto c = Connection::connectToService("com.example.test", Connection::kPrivileged);
     c->resume();
     std::atomic<bool> done{false};
     c->call("echo:reply:", {Value(1)}, [&](const Value&) { done = true; });
@@ -164,7 +164,7 @@ TEST_F(XpcTest, TheServiceSeesTheCallersCredentials) {
 }
 
 TEST_F(XpcTest, NoSuchServiceInvalidatesTheClient) {
-    auto c = Connection::connectToService("com.example.absent");
+    auto c = Connection::connectToService("com.example.absent", Connection::kPrivileged);
     std::atomic<int> invalidated{0}, interrupted{0};
     c->setInvalidationHandler([&] { ++invalidated; });
     c->setInterruptionHandler([&] { ++interrupted; });
@@ -175,7 +175,7 @@ TEST_F(XpcTest, NoSuchServiceInvalidatesTheClient) {
 }
 
 TEST_F(XpcTest, PeerGoneInterruptsTheClientWhichThenReconnects) {
-    auto c = Connection::connectToService("com.example.test");
+    auto c = Connection::connectToService("com.example.test", Connection::kPrivileged);
     std::atomic<int> invalidated{0}, interrupted{0};
     c->setInvalidationHandler([&] { ++invalidated; });
     c->setInterruptionHandler([&] { ++interrupted; });
@@ -201,7 +201,7 @@ TEST_F(XpcTest, ARefusingDelegateClosesTheConnection) {
     };
     auto refuse = std::make_shared<RefuseAll>();
     listener_->setDelegate(refuse);
-    auto c = Connection::connectToService("com.example.test");
+    auto c = Connection::connectToService("com.example.test", Connection::kPrivileged);
     std::atomic<int> interrupted{0};
     c->setInterruptionHandler([&] { ++interrupted; });
     c->resume();

@@ -1,0 +1,95 @@
+#pragma once
+// A launchd instance: loads job property lists, makes their Mach-service sockets, starts jobs
+// at load, on the first connection to one of their services or again after an exit (KeepAlive,
+// throttled), stops them on unload (SIGTERM, SIGKILL after the exit timeout), and answers its
+// control socket (launchctl). One thread: every event comes through one poll loop.
+#include <sys/types.h>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+#include "platform/Error.h"
+#include "platform/launchd/JobSpec.h"
+#include "platform/launchd/Overrides.h"
+#include "platform/launchd/Settings.h"
+#include "platform/values/Value.h"
+#include "platform/xpc/Message.h"
+
+namespace telvo::launchd {
+
+class Instance {
+public:
+    explicit Instance(Settings settings);
+    ~Instance();
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+
+    // Makes the run folders, binds the control socket and loads the job folder. Answers the
+    // error when the instance cannot run (another one is running, a folder is not trusted).
+    ErrorPtr start();
+    // Serves until SIGTERM or SIGINT, then stops every job; answers the exit status.
+    int run();
+
+private:
+    struct Service {
+        std::string name;
+        std::string path;  // logical
+        int fd = -1;
+    };
+    struct Job {
+        JobSpec spec;
+        std::string plistPath;
+        std::vector<Service> services;
+        pid_t pid = -1;
+        double lastStart = -1e18;
+        bool startPending = false;
+        double startAt = 0;
+        bool unloading = false;
+        double killAt = 0;
+        bool killed = false;
+        int lastExitStatus = 0;
+        std::vector<int> waiters;  // control clients waiting for the unload
+    };
+    struct Client {
+        int fd = -1;
+        uid_t uid = uid_t(-1);
+        double deadline = 0;  // for its request
+        xpc::MessageDecoder decoder;
+    };
+
+    ErrorPtr prepareFolders();
+    ErrorPtr bindControlSocket();
+    void checkIn();
+    void loadFolder();
+    // Loads a job file; answers the error that refused it.
+    ErrorPtr load(const std::string& path, bool write, const std::string& session, bool atStart);
+    ErrorPtr makeServices(Job& job);
+    void closeServices(Job& job);
+    void requestStart(Job& job, const char* why);
+    void startJob(Job& job, const char* why);
+    void stopJob(Job& job);
+    void reap();
+    void jobExited(Job& job, int status);
+    void removeJob(std::string label, const Value& answer);  // by value: the job owns the label
+    void acceptClients();
+    void readClient(size_t index);
+    // Answers now (true) or keeps the client waiting (false).
+    bool handleRequest(Client& client, const Value& request, Value& answer);
+    void makeUserFolders(uid_t uid);
+    void answer(int fd, const Value& answer);
+    void beginShutdown();
+    Job* findJob(const std::string& label);
+    Overrides& overrides() { return overrides_; }
+
+    Settings settings_;
+    Overrides overrides_;
+    std::string controlPath_;
+    std::string serviceFolder_;
+    int controlFd_ = -1;
+    int signalFd_ = -1;
+    bool stopping_ = false;
+    std::map<std::string, std::unique_ptr<Job>> jobs_;
+    std::vector<Client> clients_;
+};
+
+}  // namespace telvo::launchd
