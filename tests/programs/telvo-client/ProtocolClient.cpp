@@ -107,6 +107,18 @@ bool ProtocolClient::connect(const std::string& host, uint16_t port, std::string
     for (addrinfo* a = list; a && fd_ < 0; a = a->ai_next) {
         int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
+        if (!source_.empty()) {
+            addrinfo sourceHints{}, *local = nullptr;
+            sourceHints.ai_family = a->ai_family;
+            sourceHints.ai_flags = AI_NUMERICHOST;
+            bool bound = getaddrinfo(source_.c_str(), nullptr, &sourceHints, &local) == 0 && local &&
+                         ::bind(fd, local->ai_addr, local->ai_addrlen) == 0;
+            if (local) freeaddrinfo(local);
+            if (!bound) {
+                ::close(fd);
+                continue;
+            }
+        }
         if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0)
             fd_ = fd;
         else
