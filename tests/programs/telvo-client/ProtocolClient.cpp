@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <openssl/err.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -73,7 +74,12 @@ std::optional<Answer> parseAnswer(const std::string& text) {
     return answer;
 }
 
-ProtocolClient::ProtocolClient() = default;
+ProtocolClient::ProtocolClient() {
+    // A server that closes a connection before the handshake is done (it refuses it) must
+    // fail the write, not end the process with SIGPIPE.
+    static const bool ignored = (::signal(SIGPIPE, SIG_IGN), true);
+    (void)ignored;
+}
 ProtocolClient::~ProtocolClient() { close(); }
 
 void ProtocolClient::close() {
