@@ -255,7 +255,8 @@ void RemoteClient::checkPasscode(const std::optional<std::string>& code, bool th
         sendData(protocol::serialize(*protocol::documentWithType(103)));
         authenticated_ = true;
     } else {
-        log("Invalid passcode");
+        // Every check is told: the throttle already keeps them few.
+        log("Invalid passcode", true);
         sendData(protocol::serialize(*protocol::documentWithType(102)));
     }
 }

@@ -10,10 +10,10 @@ namespace telvo::dispatch::detail {
 namespace {
 constexpr int kKeptIdle = 2;
 constexpr int kMaxThreads = 1024;
-constexpr auto kIdleExit = std::chrono::seconds(5);
+constexpr auto kIdleExit = std::chrono::seconds(3);
 // How long waiting tasks may see no worker take one before the watcher adds workers, and
 // how many it adds at a time.
-constexpr auto kStallInterval = std::chrono::milliseconds(20);
+constexpr auto kStallInterval = std::chrono::milliseconds(100);
 constexpr int kAddedPerStall = 4;
 // A worker that ran out of tasks looks for a new one this long before it sleeps: handing
 // work back and forth between threads then costs no wake-up.
@@ -27,7 +27,8 @@ Pool& Pool::instance() {
 }
 
 int Pool::softLimit() {
-    static const int limit = std::max(4, int(std::thread::hardware_concurrency()));
+    // Enough for the daemon's short blocks on a few processors; blocks that wait get more.
+    static const int limit = std::clamp(int(std::thread::hardware_concurrency()), 2, 4);
     return limit;
 }
 

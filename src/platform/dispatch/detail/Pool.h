@@ -1,9 +1,9 @@
 #pragma once
-// The worker threads that run serial queues and the global queue. Up to a few per processor
-// start as work arrives; beyond that a watcher adds workers only while waiting tasks make no
-// progress (every worker blocked), so blocks that wait for a long time never starve the
-// others while a storm of short tasks does not multiply threads. Workers idle for a few
-// seconds beyond a couple end.
+// The worker threads that run serial queues and the global queue. Up to four (fewer on a
+// machine with fewer processors) start as work arrives; beyond that a watcher adds workers
+// only while waiting tasks make no progress (every worker blocked), so blocks that wait for a
+// long time never starve the others while a storm of short tasks does not multiply threads.
+// Workers idle for a few seconds beyond a couple end.
 #include <atomic>
 #include <condition_variable>
 #include <deque>
