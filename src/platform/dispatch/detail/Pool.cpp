@@ -13,13 +13,33 @@ constexpr int kMaxThreads = 1024;
 constexpr auto kIdleExit = std::chrono::seconds(3);
 // How long waiting tasks may see no worker take one before the watcher adds workers, and
 // how many it adds at a time.
-constexpr auto kStallInterval = std::chrono::milliseconds(100);
+constexpr auto kStallInterval = std::chrono::milliseconds(250);
 constexpr int kAddedPerStall = 4;
 // A worker that ran out of tasks looks for a new one this long before it sleeps: handing
 // work back and forth between threads then costs no wake-up.
 constexpr auto kSpin = std::chrono::microseconds(50);
 const std::string kWorkerName = "telvo-worker";
+thread_local bool isWorker = false;
 }  // namespace
+
+Pool::BlockingScope::BlockingScope() : counted_(isWorker) {
+    if (!counted_) return;
+    Pool& pool = instance();
+    std::lock_guard<std::mutex> lock(pool.mutex_);
+    ++pool.blocked_;
+    if (pool.needsWorkerLocked()) pool.spawnLocked();
+}
+
+Pool::BlockingScope::~BlockingScope() {
+    if (!counted_) return;
+    Pool& pool = instance();
+    std::lock_guard<std::mutex> lock(pool.mutex_);
+    --pool.blocked_;
+}
+
+bool Pool::needsWorkerLocked() const {
+    return static_cast<int>(tasks_.size()) > idle_ && threads_ - blocked_ < softLimit() && threads_ < kMaxThreads;
+}
 
 Pool& Pool::instance() {
     static Pool* pool = new Pool();
@@ -42,7 +62,7 @@ void Pool::submit(std::function<void()> task) {
     std::lock_guard<std::mutex> lock(mutex_);
     tasks_.push_back(std::move(task));
     queued_.fetch_add(1, std::memory_order_release);
-    if (static_cast<int>(tasks_.size()) > idle_ && threads_ < softLimit()) {
+    if (needsWorkerLocked()) {
         spawnLocked();
         return;
     }
@@ -65,7 +85,8 @@ void Pool::watcherMain() {
         unsigned long seen = started_;
         watcherCv_.wait_for(lock, kStallInterval);
         if (tasks_.empty() || started_ != seen || idle_ > 0) continue;
-        // Tasks waited a whole interval and no worker took one: all are blocked.
+        // Tasks waited a whole interval and no worker took one: all are blocked outside the
+        // dispatch layer.
         int add = std::min({kAddedPerStall, static_cast<int>(tasks_.size()), kMaxThreads - threads_});
         for (int i = 0; i < add; ++i) spawnLocked();
     }
@@ -91,6 +112,7 @@ int Pool::threadCount() {
 }
 
 void Pool::workerMain() {
+    isWorker = true;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (tasks_.empty()) {
