@@ -46,6 +46,7 @@ RemoteClientPtr RemoteClient::initDetachedForTesting(std::function<void(const st
 }
 
 RemoteClient::~RemoteClient() {
+    if (deadline_) deadline_->cancel();
     if (ticket_ && throttle_) throttle_->cancel(address_, *ticket_);
     if (socket_) {
         socket_->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
@@ -105,14 +106,24 @@ void RemoteClient::socketDidSecure(const GCDAsyncSocketPtr&) {
 }
 
 void RemoteClient::armAuthorisationDeadline(double seconds) {
-    std::weak_ptr<RemoteClient> weak = weak_from_this();
-    dispatch::Queue::main()->after(seconds, [weak] {
-        if (auto self = weak.lock()) self->authorisationDeadline();
-    });
+    if (!deadline_) {
+        deadline_ = dispatch::Source::createTimer(dispatch::Queue::main());
+        std::weak_ptr<RemoteClient> weak = weak_from_this();
+        deadline_->setEventHandler([weak] {
+            if (auto self = weak.lock()) self->authorisationDeadline();
+        });
+        deadline_->scheduleAfter(seconds);
+        deadline_->resume();
+        return;
+    }
+    deadline_->scheduleAfter(seconds);
 }
 
 void RemoteClient::authorisationDeadline() {
-    if (authenticated_) return;
+    if (authenticated_) {
+        deadline_->cancel();
+        return;
+    }
     if (ticket_) {
         // Its guess is still waiting for a check: the answer decides.
         armAuthorisationDeadline(kGuessPollInterval);
@@ -136,6 +147,7 @@ void RemoteClient::socketDidDisconnect(const GCDAsyncSocketPtr&, const ErrorPtr&
         log("Disconnecting");
     log("Host disconnected");
     dropWaitingGuess();
+    if (deadline_) deadline_->cancel();
     // Keep this session alive until the removal has returned.
     RemoteClientPtr self = shared_from_this();
     ServerManager::sharedServerManager().removeClient(this);

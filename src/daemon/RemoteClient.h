@@ -15,6 +15,7 @@
 #include <string_view>
 #include "daemon/PasscodeThrottle.h"
 #include "net/socket/GCDAsyncSocket.h"
+#include "platform/dispatch/Source.h"
 #include "platform/values/Value.h"
 
 namespace telvo {
@@ -108,6 +109,9 @@ private:
     double bytesSent_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;
+    // The authorisation deadline; cancelled when the session ends, so that a storm of short
+    // sessions leaves no pending timers behind.
+    dispatch::SourcePtr deadline_;
     std::shared_ptr<PasscodeThrottle> throttle_;
     std::optional<PasscodeThrottle::Ticket> ticket_;
     std::optional<std::string> waitingCode_;

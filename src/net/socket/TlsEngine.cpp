@@ -29,6 +29,9 @@ SSL_CTX* sharedContext() {
             // An idle session keeps no record buffers: they are taken when bytes move and
             // given back when none wait.
             SSL_CTX_set_mode(c, SSL_MODE_RELEASE_BUFFERS);
+            // No server-side session cache: nothing resumes sessions here, and anyone who
+            // can reach the port could otherwise fill it.
+            SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_OFF);
             // Clients verify nothing themselves; the callback only stops the handshake for
             // sessions that asked to evaluate the server's trust in their owner.
             SSL_CTX_set_cert_verify_callback(c, &TlsEngine::verifyCallback, nullptr);
