@@ -9,6 +9,7 @@
 
 #include "daemon/Controller.h"
 #include "daemon/control/TVSXPCServer.h"
+#include "foundation/DaemonLogFile.h"
 #include "foundation/KXRVersions.h"
 #include "foundation/ServerLog.h"
 #include "platform/dispatch/MainLoop.h"
@@ -21,9 +22,10 @@ int main() {
     using namespace telvo;
     platform::ProcessIdentity::setBundleIdentifier("com.kestro.telvoserverdaemon");
 
-    // Every log line of the daemon goes to its standard output, appended to the log file.
+    // Every log line of the daemon goes to its standard output, appended to the log file,
+    // which is rolled to "TelvoServer.log.1" once it grows past its limit.
     fs::createDirectories("/Library/Logs", 0755);
-    if (!std::freopen(fs::resolve(Controller::kLogPath).c_str(), "a+", stdout))
+    if (!DaemonLogFile::open(fs::resolve(Controller::kLogPath), stdout))
         std::perror("TelvoServerDaemon: cannot open the log file");
 
     // Writes to a peer that went away must fail, not end the process.

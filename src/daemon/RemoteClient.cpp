@@ -1,5 +1,7 @@
 #include "daemon/RemoteClient.h"
 
+#include <algorithm>
+
 #include "daemon/ClientProtocol.h"
 #include "foundation/KXRVersions.h"
 #include "daemon/Controller.h"
@@ -44,6 +46,8 @@ RemoteClientPtr RemoteClient::initDetachedForTesting(std::function<void(const st
 }
 
 RemoteClient::~RemoteClient() {
+    if (deadline_) deadline_->cancel();
+    if (ticket_ && throttle_) throttle_->cancel(address_, *ticket_);
     if (socket_) {
         socket_->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
         socket_->disconnect();
@@ -55,7 +59,14 @@ std::string RemoteClient::description() const {
     return format("%@: ", address_);
 }
 
-void RemoteClient::log(const std::string& message) const { DLog("%@%@", description(), message); }
+void RemoteClient::log(const std::string& message, bool always) const {
+    if (!always && !authenticated_ && !ServerManager::sharedServerManager().peerLog().allow(address_)) return;
+    DLog("%@%@", description(), message);
+}
+
+void RemoteClient::close() {
+    if (socket_) socket_->disconnect();
+}
 
 std::string RemoteClient::name() const {
     if (hostname_) return *hostname_;
@@ -77,6 +88,8 @@ void RemoteClient::startSSL() {
     ValueDictionary settings;
     settings[kCFStreamSSLCertificates] = Value(std::move(certificates));
     settings[kCFStreamSSLIsServer] = Value(true);
+    // A client that never finishes its handshake is not authorised either.
+    settings[GCDAsyncSocketSSLHandshakeTimeout] = Value(kAuthorisationTimeout);
     settings[GCDAsyncSocketSSLProtocolVersionMin] =
         Value(int(KXRVersions::sharedVersions().mountainLion() ? kTLSProtocol1 : kSSLProtocolUnknown));
     socket_->startTLS(Value(std::move(settings)));
@@ -88,7 +101,36 @@ void RemoteClient::queueRead(double timeout) {
 
 void RemoteClient::socketDidSecure(const GCDAsyncSocketPtr&) {
     log("Secured connection");
+    armAuthorisationDeadline(kAuthorisationTimeout);
     queueRead(kFirstReadTimeout);
+}
+
+void RemoteClient::armAuthorisationDeadline(double seconds) {
+    if (!deadline_) {
+        deadline_ = dispatch::Source::createTimer(dispatch::Queue::main());
+        std::weak_ptr<RemoteClient> weak = weak_from_this();
+        deadline_->setEventHandler([weak] {
+            if (auto self = weak.lock()) self->authorisationDeadline();
+        });
+        deadline_->scheduleAfter(seconds);
+        deadline_->resume();
+        return;
+    }
+    deadline_->scheduleAfter(seconds);
+}
+
+void RemoteClient::authorisationDeadline() {
+    if (authenticated_) {
+        deadline_->cancel();
+        return;
+    }
+    if (ticket_) {
+        // Its guess is still waiting for a check: the answer decides.
+        armAuthorisationDeadline(kGuessPollInterval);
+        return;
+    }
+    log("Not authorized in time");
+    close();
 }
 
 void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data, long) {
@@ -98,11 +140,14 @@ void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data
 }
 
 void RemoteClient::socketDidDisconnect(const GCDAsyncSocketPtr&, const ErrorPtr& error) {
-    if (error)
-        DLog("%@%@ - %@", description(), "Disconnecting with error", error->description());
-    else
+    if (error) {
+        if (authenticated_ || ServerManager::sharedServerManager().peerLog().allow(address_))
+            DLog("%@%@ - %@", description(), "Disconnecting with error", error->description());
+    } else
         log("Disconnecting");
     log("Host disconnected");
+    dropWaitingGuess();
+    if (deadline_) deadline_->cancel();
     // Keep this session alive until the removal has returned.
     RemoteClientPtr self = shared_from_this();
     ServerManager::sharedServerManager().removeClient(this);
@@ -145,34 +190,21 @@ bool RemoteClient::processXML(std::string_view bytes) {
             break;
         }
         case protocol::kPasscodeMessage: {
-            auto stored = TVSPreferences::sharedPreferences().passcode();
-            auto code = text("code");
-            ServerManager& server = ServerManager::sharedServerManager();
-            if (stored && code && *stored == *code) {
-                log("Host authorized");
-                server.passcodeThrottle().recordSuccess(address_);
-                if (deviceUUID_) server.addDeviceToAuthorizedList(*deviceUUID_);
-                sendData(protocol::serialize(*protocol::documentWithType(103)));
-                authenticated_ = true;
-            } else {
-                log("Invalid passcode");
-                double delay = server.passcodeThrottle().recordFailure(address_, ++passcodeFailures_);
-                std::string rejection = protocol::serialize(*protocol::documentWithType(102));
-                if (delay <= 0) {
-                    sendData(rejection);
-                    break;
-                }
-                // Answer later, and read nothing more from this session until then.
-                std::weak_ptr<RemoteClient> weak = weak_from_this();
-                dispatch::Queue::main()->after(delay, [weak, rejection] {
-                    if (auto self = weak.lock()) {
-                        self->sendData(rejection);
-                        self->queueRead(kReadTimeout);
-                    }
-                });
+            if (authenticated_) {
+                // Already authorised (a remembered device among them): nothing to throttle.
+                checkPasscode(text("code"), false);
+                break;
+            }
+            if (ticket_) break;  // one guess at a time; the socket reads nothing meanwhile
+            throttle_ = ServerManager::sharedServerManager().sharedPasscodeThrottle();
+            ticket_ = throttle_->enqueue(address_);
+            if (!ticket_) {
+                log("Too many passcodes waiting from this address; closing without a check");
+                close();
                 return false;
             }
-            break;
+            waitingCode_ = text("code");
+            return attemptPasscodeCheck();
         }
         case protocol::kStatRequestMessage: {
             if (!authenticated_) break;
@@ -185,6 +217,60 @@ bool RemoteClient::processXML(std::string_view bytes) {
             break;
     }
     return true;
+}
+
+bool RemoteClient::attemptPasscodeCheck() {
+    if (!ticket_ || !throttle_) return false;
+    double wait = kGuessPollInterval;
+    switch (throttle_->admit(address_, *ticket_, &wait)) {
+        case PasscodeThrottle::Turn::kCheckNow: {
+            ticket_.reset();
+            auto code = std::move(waitingCode_);
+            waitingCode_.reset();
+            checkPasscode(code, true);
+            return true;
+        }
+        case PasscodeThrottle::Turn::kUnknown:
+            ticket_.reset();
+            waitingCode_.reset();
+            return false;
+        case PasscodeThrottle::Turn::kWait:
+            break;
+    }
+    if (socket_ && socket_->peerHasClosed()) {
+        log("Connection closed while its passcode waited; not checked");
+        dropWaitingGuess();
+        close();
+        return false;
+    }
+    std::weak_ptr<RemoteClient> weak = weak_from_this();
+    dispatch::Queue::main()->after(std::min(wait, kGuessPollInterval), [weak] {
+        auto self = weak.lock();
+        if (self && self->ticket_ && self->attemptPasscodeCheck()) self->queueRead(kReadTimeout);
+    });
+    return false;
+}
+
+void RemoteClient::dropWaitingGuess() {
+    if (ticket_ && throttle_) throttle_->cancel(address_, *ticket_);
+    ticket_.reset();
+    waitingCode_.reset();
+}
+
+void RemoteClient::checkPasscode(const std::optional<std::string>& code, bool throttled) {
+    auto stored = TVSPreferences::sharedPreferences().passcode();
+    bool right = stored && code && *stored == *code;
+    if (throttled && throttle_) throttle_->recordResult(address_, right);
+    if (right) {
+        log("Host authorized", true);
+        if (deviceUUID_) ServerManager::sharedServerManager().addDeviceToAuthorizedList(*deviceUUID_);
+        sendData(protocol::serialize(*protocol::documentWithType(103)));
+        authenticated_ = true;
+    } else {
+        // Every check is told: the throttle already keeps them few.
+        log("Invalid passcode", true);
+        sendData(protocol::serialize(*protocol::documentWithType(102)));
+    }
 }
 
 void RemoteClient::sendServerDetails() {
@@ -204,7 +290,7 @@ void RemoteClient::sendServerDetails() {
     add("session", format("%.0f", server.session()));
     add("os", collectors.osVersion ? collectors.osVersion() : "0.0.0");
     if (trusted) {
-        log("Host is already authorized");
+        log("Host is already authorized", true);
         add("auth", "0");
         authenticated_ = true;
     } else {

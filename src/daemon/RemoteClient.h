@@ -3,14 +3,19 @@
 // time up to "</tvx>", answers the hello, the client details and the passcode, decides whether
 // the client is authorised, answers statistics requests with replies built by the served
 // collectors, counts the bytes it sends and receives, and leaves the server manager when the
-// connection ends. Runs on the main queue.
+// connection ends. A passcode guess waits, unchecked and with nothing more read, until the
+// server's passcode throttle allows its check; a session that is not authorised within a
+// minute of its handshake is closed. Runs on the main queue.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include "daemon/PasscodeThrottle.h"
 #include "net/socket/GCDAsyncSocket.h"
+#include "platform/dispatch/Source.h"
 #include "platform/values/Value.h"
 
 namespace telvo {
@@ -26,6 +31,11 @@ public:
     static constexpr double kFirstReadTimeout = 120;
     static constexpr double kReadTimeout = 600;
     static constexpr double kWriteTimeout = 120;
+    // A session that is not authorised this long after its handshake is closed; the
+    // handshake itself may take as long.
+    static constexpr double kAuthorisationTimeout = 60;
+    // Seconds between looks at a waiting guess (whether its turn came or its peer left).
+    static constexpr double kGuessPollInterval = 1;
 
     // Takes the accepted socket, moves its callbacks to the session on the main queue and
     // starts TLS.
@@ -41,7 +51,7 @@ public:
     void socketDidDisconnect(const GCDAsyncSocketPtr& sock, const ErrorPtr& error) override;
 
     // Handles one message; answers whether the next read may be queued now (false while a
-    // throttled rejection is still to be sent, which queues the read itself).
+    // passcode waits for its check, which queues the read itself once answered).
     bool processXML(std::string_view bytes);
     void sendServerDetails();
     void sendStatResponse();
@@ -64,15 +74,25 @@ public:
     int64_t clientPlatform() const { return clientPlatform_; }
     float clientVersion() const { return clientVersion_; }
     bool allowsCompression() const { return allowsCompression_; }
-    bool authenticated() const { return authenticated_; }
+    bool authenticated() const { return authenticated_.load(); }
+    // True while a passcode guess waits for its check.
+    bool passcodeWaiting() const { return ticket_.has_value(); }
     double bytesSent() const { return bytesSent_; }
     double bytesReceived() const { return bytesReceived_; }
     const GCDAsyncSocketPtr& socket() const { return socket_; }
 
 private:
     explicit RemoteClient(GCDAsyncSocketPtr socket);
-    void log(const std::string& message) const;
+    // Lines about a session that is not authorised are limited per address unless `always`.
+    void log(const std::string& message, bool always = false) const;
     void queueRead(double timeout);
+    void armAuthorisationDeadline(double seconds);
+    void authorisationDeadline();
+    // Checks the waiting guess when the throttle allows; true when it was checked now.
+    bool attemptPasscodeCheck();
+    void checkPasscode(const std::optional<std::string>& code, bool throttled);
+    void dropWaitingGuess();
+    void close();
 
     GCDAsyncSocketPtr socket_;
     std::function<void(const std::string&)> sink_;
@@ -84,12 +104,17 @@ private:
     int64_t clientPlatform_ = 0;
     float clientVersion_ = 0;
     bool allowsCompression_ = false;
-    bool authenticated_ = false;
+    std::atomic<bool> authenticated_{false};
     double connectionTime_ = 0;
     double bytesSent_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;
-    int passcodeFailures_ = 0;
+    // The authorisation deadline; cancelled when the session ends, so that a storm of short
+    // sessions leaves no pending timers behind.
+    dispatch::SourcePtr deadline_;
+    std::shared_ptr<PasscodeThrottle> throttle_;
+    std::optional<PasscodeThrottle::Ticket> ticket_;
+    std::optional<std::string> waitingCode_;
 };
 
 }  // namespace telvo

@@ -1,5 +1,7 @@
 #include "daemon/ServerManager.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 
 #include "daemon/BonjourManager.h"
@@ -9,6 +11,7 @@
 #include "daemon/TVSPreferences.h"
 #include "foundation/extensions/StringMD5.h"
 #include "platform/crypto/Random.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/notify/DistributedNotificationCenter.h"
 #include "platform/time/Clock.h"
 #include "platform/values/Format.h"
@@ -147,10 +150,82 @@ void ServerManager::toggleBonjour() {
         BonjourManager::sharedBonjourManager().stopBonjour();
 }
 
+int ServerManager::unauthorisedSessions(const std::string& address) const {
+    std::lock_guard lock(clientsMutex_);
+    int count = 0;
+    for (const auto& client : clients_)
+        if (!client->authenticated() && (address.empty() || client->address() == address)) ++count;
+    return count;
+}
+
+bool ServerManager::admits(const std::string& address) const {
+    std::lock_guard lock(clientsMutex_);
+    int fromAddress = 0, all = 0;
+    for (const auto& client : clients_) {
+        if (client->authenticated()) continue;
+        ++all;
+        if (client->address() == address) ++fromAddress;
+    }
+    return fromAddress < kMaximumUnauthorisedPerAddress && all < kMaximumUnauthorised;
+}
+
 void ServerManager::socketDidAcceptNewSocket(const GCDAsyncSocketPtr&, const GCDAsyncSocketPtr& newSocket) {
+    // Sessions are appended only here, on the listener's queue, so the count cannot grow
+    // between the test and the append.
+    std::string address = newSocket->connectedHost();
+    if (!admits(address)) {
+        newSocket->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
+        newSocket->disconnect();
+        noteRefusal(address);
+        return;
+    }
     RemoteClientPtr client = RemoteClient::initWithSocket(newSocket);
     std::lock_guard lock(clientsMutex_);
     clients_.push_back(std::move(client));
+}
+
+void ServerManager::noteRefusal(const std::string& address) {
+    ++refusedTotal_;
+    if (refusalLineScheduled_.exchange(true)) {
+        ++refusedSinceLine_;
+        return;
+    }
+    // The first refusal after a quiet minute is told at once, the rest once a minute.
+    ServerLog("%@: connection refused: too many sessions that are not authorized", address);
+    std::weak_ptr<ServerManager> weak = weak_from_this();
+    dispatch::Queue::global()->after(kRefusalLogInterval, [weak] {
+        if (auto self = weak.lock()) self->logRefusals();
+    });
+}
+
+void ServerManager::logRefusals() {
+    long refused = refusedSinceLine_.exchange(0);
+    if (refused == 0) {
+        refusalLineScheduled_ = false;
+        return;
+    }
+    ServerLog("Refused %li connections in the last minute: too many sessions that are not authorized", refused);
+    std::weak_ptr<ServerManager> weak = weak_from_this();
+    dispatch::Queue::global()->after(kRefusalLogInterval, [weak] {
+        if (auto self = weak.lock()) self->logRefusals();
+    });
+}
+
+void ServerManager::scheduleTrim() {
+    // After a run of closes, hand the freed memory back to the system once things are quiet.
+    if (trimScheduled_.exchange(true)) return;
+    std::weak_ptr<ServerManager> weak = weak_from_this();
+    uint64_t seen = closes_.load();
+    dispatch::Queue::global()->after(kTrimDelay, [weak, seen] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->trimScheduled_ = false;
+        if (self->closes_.load() != seen) {
+            self->scheduleTrim();  // still closing: wait for the run to end
+            return;
+        }
+        malloc_trim(0);
+    });
 }
 
 void ServerManager::removeClient(const RemoteClient* client) {
@@ -164,6 +239,8 @@ void ServerManager::removeClient(const RemoteClient* client) {
         clients_.erase(it);
         empty = clients_.empty();
     }
+    ++closes_;
+    scheduleTrim();
     if (empty) {
         if (auto& processes = Controller::sharedController().collectors().processes) processes->setEnabled(false);
     }

@@ -3,7 +3,8 @@
 // and IPv6), reports its status with the notification "TelvoServerSocketUpdated", starts and
 // stops the DNS-SD advertisement, keeps one RemoteClient per accepted connection, the
 // authorised device identifiers, the server UUID and session time, and the ordered list of
-// collectors clients may ask for.
+// collectors clients may ask for. Sessions that are not yet authorised are bounded per source
+// address and in all; a connection beyond either is closed as it is accepted.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 #include "collectors/framework/StatCollector.h"
 #include "daemon/PasscodeThrottle.h"
+#include "daemon/PeerLogLimiter.h"
 #include "net/socket/GCDAsyncSocket.h"
 
 namespace telvo {
@@ -23,6 +25,13 @@ class ServerManager : public GCDAsyncSocketDelegate, public std::enable_shared_f
 public:
     enum Status : int64_t { kNotStarted = 0, kStarting = 1, kUnableToListen = 2, kListening = 3 };
     static constexpr uint16_t kDefaultPort = 5109;
+    // Sessions not yet authorised: at most this many per source address and in all.
+    static constexpr int kMaximumUnauthorisedPerAddress = 32;
+    static constexpr int kMaximumUnauthorised = 256;
+    // Seconds between the lines that count refused connections.
+    static constexpr double kRefusalLogInterval = 60.0;
+    // Seconds after the last of a run of closed sessions before freed memory is handed back.
+    static constexpr double kTrimDelay = 2.0;
 
     static ServerManager& sharedServerManager();
     static std::shared_ptr<ServerManager> sharedServerManagerPtr();
@@ -54,11 +63,22 @@ public:
 
     std::vector<StatCollectorPtr>& statCollectors() { return statCollectors_; }
 
-    PasscodeThrottle& passcodeThrottle() { return throttle_; }
+    PasscodeThrottle& passcodeThrottle() { return *throttle_; }
+    const std::shared_ptr<PasscodeThrottle>& sharedPasscodeThrottle() const { return throttle_; }
+    PeerLogLimiter& peerLog() { return *peerLog_; }
+    // Connections closed at accept since creation.
+    long refusedConnections() const { return refusedTotal_; }
+    // Sessions not yet authorised, from `address` (any when empty).
+    int unauthorisedSessions(const std::string& address = std::string()) const;
 
 private:
     ServerManager();
     void setStatus(int64_t status);
+    // On the listener's queue: whether a connection from `address` may have a session now.
+    bool admits(const std::string& address) const;
+    void noteRefusal(const std::string& address);
+    void logRefusals();
+    void scheduleTrim();
 
     std::atomic<int64_t> status_{kNotStarted};
     double session_ = 0;
@@ -70,7 +90,13 @@ private:
     dispatch::QueuePtr socketQueue_;
     std::atomic<bool> socketAccepted_{false};
     std::vector<StatCollectorPtr> statCollectors_;
-    PasscodeThrottle throttle_;
+    std::shared_ptr<PasscodeThrottle> throttle_ = std::make_shared<PasscodeThrottle>();
+    std::shared_ptr<PeerLogLimiter> peerLog_ = std::make_shared<PeerLogLimiter>();
+    std::atomic<long> refusedTotal_{0};
+    std::atomic<long> refusedSinceLine_{0};
+    std::atomic<bool> refusalLineScheduled_{false};
+    std::atomic<bool> trimScheduled_{false};
+    std::atomic<uint64_t> closes_{0};
 };
 
 }  // namespace telvo

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "foundation/DaemonLogFile.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {
@@ -38,6 +39,7 @@ void writeDaemonLogLine(std::string_view message) {
     // One write per entry: stdio serialises writers per call, so lines never interleave.
     (void)fwrite(line.data(), 1, line.size(), out);
     (void)fflush(out);
+    DaemonLogFile::didWrite(out, line.size());
 }
 
 void setDaemonLogStream(FILE* stream) { gStream.store(stream); }

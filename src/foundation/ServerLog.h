@@ -1,6 +1,7 @@
 #pragma once
 // The daemon's plain log lines: one time-stamped line per call on standard output, which the
-// daemon's entry reopens on "/Library/Logs/TelvoServer.log". No levels, no filter, no rotation.
+// daemon's entry reopens on "/Library/Logs/TelvoServer.log" (rolled by DaemonLogFile past its
+// size limit). No levels and no filter here.
 //
 //   "YYYY-MM-dd HH:mm:ss.SSS: message\n"
 //

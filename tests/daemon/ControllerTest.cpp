@@ -8,7 +8,6 @@
 #include "FakeCollector.h"
 #include "collectors/framework/HistoryAccess.h"
 #include "daemon/Controller.h"
-#include "daemon/PasscodeThrottle.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSPreferences.h"
 #include "history/HistoryDatabaseController.h"
@@ -91,22 +90,6 @@ TEST_F(ControllerTest, PowerListIsSampledWithTheCPUList) {
     EXPECT_EQ(samples_[0], 17u);  // the CPU list is sampled with it
     EXPECT_EQ(mask_, 16u);        // and the mask restored afterwards
     EXPECT_TRUE(processes_->enabled());
-}
-
-TEST_F(ControllerTest, PasscodeThrottleDelaysGrowAndAreForgotten) {
-    PasscodeThrottle throttle;
-    std::vector<double> delays;
-    for (int i = 1; i <= 10; ++i) delays.push_back(throttle.recordFailure("10.0.0.9", 1));
-    EXPECT_EQ(delays, (std::vector<double>{0, 0, 0, 1, 2, 4, 8, 16, 30, 30}));
-    // Another session from the same address is slowed down as well; a new address is not.
-    EXPECT_EQ(throttle.recordFailure("10.0.0.9", 1), 30);
-    EXPECT_EQ(throttle.recordFailure("10.0.0.7", 1), 0);
-    // A session that failed often is slowed whatever its address says.
-    EXPECT_EQ(throttle.recordFailure("10.0.0.8", 6), 4);
-    platform::Clock::advance(PasscodeThrottle::kForgetAfter + 1);
-    EXPECT_EQ(throttle.recordFailure("10.0.0.9", 1), 0);
-    throttle.recordSuccess("10.0.0.9");
-    EXPECT_EQ(throttle.failures("10.0.0.9"), 0);
 }
 
 TEST_F(ControllerTest, ShutdownFlushWritesTheQueuedRows) {

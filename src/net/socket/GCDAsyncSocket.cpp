@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -575,6 +576,17 @@ bool GCDAsyncSocket::isIPv6() const {
 bool GCDAsyncSocket::isSecure() const {
     bool r = false;
     runSync([&] { r = (flags_ & kSocketSecure) != 0; });
+    return r;
+}
+
+bool GCDAsyncSocket::peerHasClosed() const {
+    bool r = true;
+    runSync([&] {
+        int fd = socket4FD_ != -1 ? socket4FD_ : socket6FD_ != -1 ? socket6FD_ : socketUN_;
+        if (fd == -1 || !(flags_ & kConnected)) return;
+        pollfd p{fd, POLLRDHUP, 0};
+        r = ::poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+    });
     return r;
 }
 

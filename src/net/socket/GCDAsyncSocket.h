@@ -163,6 +163,10 @@ public:
     bool isIPv4() const;
     bool isIPv6() const;
     bool isSecure() const;
+    // True when the peer has ended its side of the connection (or it broke), even though
+    // nothing has been read since: for owners that stop reading for a while and want to
+    // know whether anyone still waits for an answer.
+    bool peerHasClosed() const;
     std::string connectedHost() const;
     uint16_t connectedPort() const;
     std::string localHost() const;

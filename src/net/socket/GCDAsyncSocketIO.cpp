@@ -224,6 +224,9 @@ void GCDAsyncSocket::maybeDequeueRead() {
     } else if (flags_ & kSocketSecure) {
         flushSSLBuffers();
         if (preBuffer_.availableBytes() == 0) resumeReadSource();
+        // Idle now: buffers grown by a large message go back.
+        preBuffer_.shrinkIfEmpty();
+        if (sslPreBuffer_) sslPreBuffer_->shrinkIfEmpty();
     }
 }
 
@@ -470,6 +473,7 @@ void GCDAsyncSocket::completeCurrentRead() {
         d.socketDidReadData(self, data, tag);
     });
     endCurrentRead();
+    preBuffer_.shrinkIfEmpty();
 }
 
 void GCDAsyncSocket::endCurrentRead() {

@@ -2,7 +2,13 @@
 
 namespace telvo {
 
-GCDAsyncSocketPreBuffer::GCDAsyncSocketPreBuffer(size_t capacity) : storage_(capacity) {}
+GCDAsyncSocketPreBuffer::GCDAsyncSocketPreBuffer(size_t capacity) : initialCapacity_(capacity), storage_(capacity) {}
+
+void GCDAsyncSocketPreBuffer::shrinkIfEmpty() {
+    if (availableBytes() != 0 || storage_.size() <= initialCapacity_) return;
+    std::vector<uint8_t>(initialCapacity_).swap(storage_);
+    reset();
+}
 
 void GCDAsyncSocketPreBuffer::ensureCapacityForWrite(size_t length) {
     size_t space = availableSpace();

@@ -28,8 +28,12 @@ public:
 
     void reset() { readPointer_ = writePointer_ = 0; }
     size_t capacity() const { return storage_.size(); }
+    // Gives back what a large message made it grow to: an empty buffer returns to the
+    // capacity it was created with.
+    void shrinkIfEmpty();
 
 private:
+    size_t initialCapacity_;
     std::vector<uint8_t> storage_;
     size_t readPointer_ = 0;
     size_t writePointer_ = 0;

@@ -26,6 +26,12 @@ SSL_CTX* sharedContext() {
             // A peer that ends the stream without a close alert reads as an aborted close
             // (OpenSSL's strict report is kept), a close alert as a graceful one.
             SSL_CTX_set_mode(c, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+            // An idle session keeps no record buffers: they are taken when bytes move and
+            // given back when none wait.
+            SSL_CTX_set_mode(c, SSL_MODE_RELEASE_BUFFERS);
+            // No server-side session cache: nothing resumes sessions here, and anyone who
+            // can reach the port could otherwise fill it.
+            SSL_CTX_set_session_cache_mode(c, SSL_SESS_CACHE_OFF);
             // Clients verify nothing themselves; the callback only stops the handshake for
             // sessions that asked to evaluate the server's trust in their owner.
             SSL_CTX_set_cert_verify_callback(c, &TlsEngine::verifyCallback, nullptr);
@@ -33,6 +39,14 @@ SSL_CTX* sharedContext() {
         return c;
     }();
     return ctx;
+}
+
+// The bytes moved between a session's memory buffers and its read and write functions pass
+// through one buffer per thread, not one per session: idle sessions then hold none.
+std::vector<uint8_t>& scratch(size_t size) {
+    thread_local std::vector<uint8_t> buffer;
+    if (buffer.size() < size) buffer.resize(size);
+    return buffer;
 }
 
 int versionForProtocol(int64_t protocol) {
@@ -301,8 +315,7 @@ int32_t TlsEngine::flushOutput() {
         int32_t status = write_ ? write_(reinterpret_cast<const uint8_t*>(data), &length) : tls::errSSLClosedAbort;
         if (length == 0) return status == tls::noErr ? tls::errSSLWouldBlock : status;
         // Consume what went out and try again: a partial write is progress.
-        scratch_.resize(std::max(scratch_.size(), length));
-        BIO_read(output_, scratch_.data(), int(length));
+        BIO_read(output_, scratch(length).data(), int(length));
     }
     return tls::noErr;
 }
@@ -310,11 +323,11 @@ int32_t TlsEngine::flushOutput() {
 int32_t TlsEngine::pullInput(bool* gotBytes) {
     *gotBytes = false;
     if (inputEnded_) return tls::errSSLClosedAbort;
-    scratch_.resize(std::max(scratch_.size(), kPullSize));
+    std::vector<uint8_t>& buffer = scratch(kPullSize);
     size_t length = kPullSize;
-    int32_t status = read_ ? read_(scratch_.data(), &length) : tls::errSSLClosedAbort;
+    int32_t status = read_ ? read_(buffer.data(), &length) : tls::errSSLClosedAbort;
     if (length > 0) {
-        BIO_write(input_, scratch_.data(), int(length));
+        BIO_write(input_, buffer.data(), int(length));
         *gotBytes = true;
     }
     if (status != tls::noErr && status != tls::errSSLWouldBlock && length == 0) {

@@ -83,7 +83,6 @@ private:
     bool trustAnswered_ = false;
     bool inputEnded_ = false;
     int32_t failed_ = 0;  // sticky failure status
-    std::vector<uint8_t> scratch_;
 };
 
 }  // namespace telvo

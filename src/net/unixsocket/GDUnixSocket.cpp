@@ -9,6 +9,7 @@
 #include <cstdio>
 #include "foundation/ServerLog.h"
 #include "platform/crypto/Random.h"
+#include "platform/dispatch/BlockingScope.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/fs/Root.h"
 
@@ -213,6 +214,8 @@ void GDUnixSocket::startReadLoop() {
 }
 
 void GDUnixSocket::readLoop(int readFd) {
+    // The loop holds its worker for the life of the connection.
+    dispatch::BlockingScope blocking;
     GDUnixSocketFrameDecoder decoder;
     std::string buf(fragmentSize_, '\0');
     for (;;) {

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/dispatch/detail/Pool.h"
+
 namespace telvo::dispatch {
 
 void Group::enter() {
@@ -33,6 +35,10 @@ void Group::async(const QueuePtr& queue, Block block) {
 bool Group::wait(double timeoutSeconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     auto empty = [this] { return count_ == 0; };
+    if (empty()) return true;
+    lock.unlock();
+    detail::Pool::BlockingScope blocking;
+    lock.lock();
     // Negative, NaN or beyond a few months: forever (keeps the clock arithmetic in range).
     if (!(timeoutSeconds >= 0 && timeoutSeconds <= 1e7)) {
         cv_.wait(lock, empty);

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "platform/dispatch/detail/Pool.h"
+
 namespace telvo::dispatch {
 
 void Semaphore::signal() {
@@ -13,6 +15,13 @@ void Semaphore::signal() {
 bool Semaphore::wait(double timeoutSeconds) {
     std::unique_lock<std::mutex> lock(mutex_);
     auto available = [this] { return value_ > 0; };
+    if (available()) {
+        --value_;
+        return true;
+    }
+    lock.unlock();
+    detail::Pool::BlockingScope blocking;
+    lock.lock();
     // Negative, NaN or beyond a few months: forever (keeps the clock arithmetic in range).
     if (!(timeoutSeconds >= 0 && timeoutSeconds <= 1e7)) {
         cv_.wait(lock, available);

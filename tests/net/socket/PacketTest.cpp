@@ -124,5 +124,18 @@ TEST(ReadPacket, CallerBufferIsTheCallersObject) {
     EXPECT_EQ(p.buffer.get(), caller.get());
 }
 
+TEST(PreBuffer, ShrinksBackToItsFirstCapacityOnlyWhenEmpty) {
+    GCDAsyncSocketPreBuffer pre(4096);
+    fill(pre, std::string(200000, 'a'));  // a large message grew it
+    pre.shrinkIfEmpty();
+    EXPECT_EQ(pre.capacity(), 200000u);  // bytes still wait: kept
+    pre.didRead(200000);
+    pre.shrinkIfEmpty();
+    EXPECT_EQ(pre.capacity(), 4096u);
+    EXPECT_EQ(pre.availableSpace(), 4096u);
+    fill(pre, "abc");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(pre.readBuffer()), 3), "abc");
+}
+
 }  // namespace
 }  // namespace telvo

@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <openssl/err.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -73,7 +74,12 @@ std::optional<Answer> parseAnswer(const std::string& text) {
     return answer;
 }
 
-ProtocolClient::ProtocolClient() = default;
+ProtocolClient::ProtocolClient() {
+    // A server that closes a connection before the handshake is done (it refuses it) must
+    // fail the write, not end the process with SIGPIPE.
+    static const bool ignored = (::signal(SIGPIPE, SIG_IGN), true);
+    (void)ignored;
+}
 ProtocolClient::~ProtocolClient() { close(); }
 
 void ProtocolClient::close() {
@@ -107,6 +113,18 @@ bool ProtocolClient::connect(const std::string& host, uint16_t port, std::string
     for (addrinfo* a = list; a && fd_ < 0; a = a->ai_next) {
         int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
+        if (!source_.empty()) {
+            addrinfo sourceHints{}, *local = nullptr;
+            sourceHints.ai_family = a->ai_family;
+            sourceHints.ai_flags = AI_NUMERICHOST;
+            bool bound = getaddrinfo(source_.c_str(), nullptr, &sourceHints, &local) == 0 && local &&
+                         ::bind(fd, local->ai_addr, local->ai_addrlen) == 0;
+            if (local) freeaddrinfo(local);
+            if (!bound) {
+                ::close(fd);
+                continue;
+            }
+        }
         if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0)
             fd_ = fd;
         else

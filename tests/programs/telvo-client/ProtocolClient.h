@@ -37,6 +37,9 @@ public:
     // Connects over TCP and runs the TLS handshake. On failure `error` says why.
     bool connect(const std::string& host, uint16_t port, std::string* error = nullptr, double timeout = 10);
     void close();
+    // The local address later connections are made from (loopback tests that stand for
+    // several hosts use 127.0.0.2 and up); empty for the system's choice.
+    void setSourceAddress(const std::string& address) { source_ = address; }
     bool isConnected() const { return ssl_ != nullptr; }
 
     bool send(const std::string& bytes);
@@ -71,6 +74,7 @@ private:
     SSL_CTX* ctx_ = nullptr;
     SSL* ssl_ = nullptr;
     std::string buffer_;
+    std::string source_;
 };
 
 // Parses the root attributes of one message; none when it is no XML.

@@ -1,4 +1,5 @@
 #include "platform/dispatch/detail/MainQueue.h"
+#include "platform/dispatch/detail/Pool.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -68,6 +69,7 @@ void MainQueue::sync(const Block& block) {
             if (!runOne()) wait(false, std::nullopt);
         }
     }
+    Pool::BlockingScope blocking;
     std::unique_lock<std::mutex> lock(mutex_);
     syncDone_.wait(lock, [&] { return state->done; });
 }

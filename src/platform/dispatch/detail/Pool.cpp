@@ -1,5 +1,6 @@
 #include "platform/dispatch/detail/Pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include "platform/dispatch/detail/Threads.h"
@@ -7,35 +8,88 @@
 namespace telvo::dispatch::detail {
 
 namespace {
-constexpr int kKeptIdle = 4;
+constexpr int kKeptIdle = 2;
 constexpr int kMaxThreads = 1024;
-constexpr auto kIdleExit = std::chrono::seconds(20);
+constexpr auto kIdleExit = std::chrono::seconds(3);
+// How long waiting tasks may see no worker take one before the watcher adds workers, and
+// how many it adds at a time.
+constexpr auto kStallInterval = std::chrono::milliseconds(250);
+constexpr int kAddedPerStall = 4;
 // A worker that ran out of tasks looks for a new one this long before it sleeps: handing
 // work back and forth between threads then costs no wake-up.
 constexpr auto kSpin = std::chrono::microseconds(50);
 const std::string kWorkerName = "telvo-worker";
+thread_local bool isWorker = false;
 }  // namespace
+
+Pool::BlockingScope::BlockingScope() : counted_(isWorker) {
+    if (!counted_) return;
+    Pool& pool = instance();
+    std::lock_guard<std::mutex> lock(pool.mutex_);
+    ++pool.blocked_;
+    if (pool.needsWorkerLocked()) pool.spawnLocked();
+}
+
+Pool::BlockingScope::~BlockingScope() {
+    if (!counted_) return;
+    Pool& pool = instance();
+    std::lock_guard<std::mutex> lock(pool.mutex_);
+    --pool.blocked_;
+}
+
+bool Pool::needsWorkerLocked() const {
+    return static_cast<int>(tasks_.size()) > idle_ && threads_ - blocked_ < softLimit() && threads_ < kMaxThreads;
+}
 
 Pool& Pool::instance() {
     static Pool* pool = new Pool();
     return *pool;
 }
 
+int Pool::softLimit() {
+    // Enough for the daemon's short blocks on a few processors; blocks that wait get more.
+    static const int limit = std::clamp(int(std::thread::hardware_concurrency()), 2, 4);
+    return limit;
+}
+
+void Pool::spawnLocked() {
+    ++threads_;
+    ++idle_;  // counted as idle until it takes its first task
+    startThread(kWorkerName, [this] { workerMain(); });
+}
+
 void Pool::submit(std::function<void()> task) {
-    bool spawn = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        tasks_.push_back(std::move(task));
-        queued_.fetch_add(1, std::memory_order_release);
-        if (static_cast<int>(tasks_.size()) > idle_ && threads_ < kMaxThreads) {
-            ++threads_;
-            ++idle_;  // counted as idle until it takes its first task
-            spawn = true;
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back(std::move(task));
+    queued_.fetch_add(1, std::memory_order_release);
+    if (needsWorkerLocked()) {
+        spawnLocked();
+        return;
+    }
+    cv_.notify_one();
+    if (static_cast<int>(tasks_.size()) > idle_) {
+        // Every worker is busy: the watcher makes sure they are not all stuck.
+        if (!watcherRunning_) {
+            watcherRunning_ = true;
+            startThread("telvo-watcher", [this] { watcherMain(); });
         } else {
-            cv_.notify_one();
+            watcherCv_.notify_one();
         }
     }
-    if (spawn) startThread(kWorkerName, [this] { workerMain(); });
+}
+
+void Pool::watcherMain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        watcherCv_.wait(lock, [this] { return !tasks_.empty(); });
+        unsigned long seen = started_;
+        watcherCv_.wait_for(lock, kStallInterval);
+        if (tasks_.empty() || started_ != seen || idle_ > 0) continue;
+        // Tasks waited a whole interval and no worker took one: all are blocked outside the
+        // dispatch layer.
+        int add = std::min({kAddedPerStall, static_cast<int>(tasks_.size()), kMaxThreads - threads_});
+        for (int i = 0; i < add; ++i) spawnLocked();
+    }
 }
 
 bool Pool::runOne() {
@@ -46,6 +100,7 @@ bool Pool::runOne() {
         task = std::move(tasks_.front());
         tasks_.pop_front();
         queued_.fetch_sub(1, std::memory_order_release);
+        ++started_;
     }
     task();
     return true;
@@ -57,6 +112,7 @@ int Pool::threadCount() {
 }
 
 void Pool::workerMain() {
+    isWorker = true;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (tasks_.empty()) {
@@ -77,6 +133,7 @@ void Pool::workerMain() {
         auto task = std::move(tasks_.front());
         tasks_.pop_front();
         queued_.fetch_sub(1, std::memory_order_release);
+        ++started_;
         --idle_;
         lock.unlock();
         task();

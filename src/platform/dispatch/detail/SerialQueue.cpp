@@ -51,6 +51,9 @@ void SerialQueue::sync(const Block& block) {
                 owned_ = true;
                 scheduleLocked();
             }
+            lock.unlock();
+            Pool::BlockingScope blocking;
+            lock.lock();
             turnGranted_.wait(lock, [&] { return turn.granted; });
         } else {
             owned_ = true;
