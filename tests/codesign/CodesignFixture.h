@@ -11,13 +11,15 @@
 namespace telvo::testing {
 
 class CodesignFixture : public ::testing::Test {
+public:
+    // The built test program.
+    static std::string targetProgram();
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
     const TestPki& pki() const { return TestPki::shared(); }
-    // The built test program.
-    static std::string targetProgram();
     // A copy of the test program under the root ("/scratch/<name>"; host path in *host),
     // signed with `leaf`/`chain` unless `leaf` is empty.
     std::string signedCopy(const std::string& name, const std::string& leaf, const std::string& chain,

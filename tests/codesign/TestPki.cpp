@@ -19,6 +19,15 @@ const char* kLeafExt =
     "basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,codeSigning\n"
     "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n";
 
+std::string& madeFolder() {
+    static std::string folder;
+    return folder;
+}
+
+void removeMadeFolder() {
+    if (!madeFolder().empty()) run("rm -rf '" + madeFolder() + "'");
+}
+
 void write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 }  // namespace
@@ -52,6 +61,8 @@ const TestPki& TestPki::shared() {
             return p;
         }
         p.folder = tmpl;
+        madeFolder() = p.folder;
+        std::atexit(removeMadeFolder);
         p.root = p.folder + "/root";
         const std::string f = p.folder;
         const std::string quiet = " >/dev/null 2>&1";
