@@ -14,7 +14,7 @@ extern char** environ;
 namespace telvo::testing {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
-                           const std::vector<std::string>& environment) {
+                           const std::vector<std::string>& environment, uid_t uid) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     if (pipe2(out, O_CLOEXEC) != 0) {
@@ -36,6 +36,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     if (pid_ == 0) {
         dup2(in[0], 0);
         dup2(out[1], 1);
+        if (uid != uid_t(-1) && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(126);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

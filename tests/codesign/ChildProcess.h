@@ -10,9 +10,10 @@ namespace telvo::testing {
 
 class ChildProcess {
 public:
-    // Starts `program` with `arguments` and extra environment entries ("NAME=value").
+    // Starts `program` with `arguments` and extra environment entries ("NAME=value"), as the
+    // user `uid` when it is not -1.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments = {},
-                 const std::vector<std::string>& environment = {});
+                 const std::vector<std::string>& environment = {}, uid_t uid = uid_t(-1));
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

@@ -31,7 +31,7 @@ std::string authorizedClient(const std::string& identifier) {
 }
 
 std::string fingerprint(const TestPki& pki, const std::string& name, const char* digest) {
-    std::string out = pki.folder + "/" + name + "." + digest;
+    std::string out = pki.root + "/" + name + "." + digest;
     run(std::string("openssl x509 -noout -fingerprint -") + digest + " -in " + pki.pem(name) + " | sed 's/.*=//; s/://g' | tr A-F a-f | tr -d '\\n' > " + out);
     return pki.read(out);
 }
@@ -271,6 +271,26 @@ TEST_F(CodesignCheckerTest, ProcessChecksRefuseChangedOrTamperedProcesses) {
         ASSERT_TRUE(error);
         EXPECT_EQ(error->domain, kCodesignCheckerErrorDomain);
     }
+}
+
+TEST_F(CodesignCheckerTest, CallerThatIsNotRootMustBeNonDumpable) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to start a program as another user";
+    std::string host;
+    signedCopy("agent", "leaf", "devIdCA", "com.kestro.TelvoServerAgent", &host);
+    // The other user must reach the program: open the folders on its way for traversal.
+    ASSERT_EQ(run("chmod 711 '" + pki().root + "' && chmod 755 '" + hostPath(scratch_) + "'"), 0);
+    const uid_t nobody = 65534;
+    ChildProcess guarded(host, {}, {}, nobody);
+    ASSERT_TRUE(guarded.ready());
+    ErrorPtr error;
+    EXPECT_TRUE(MOLCodesignChecker::initWithPID(guarded.pid(), &error) && !error)
+        << (error ? error->description() : "");
+    ChildProcess dumpable(host, {"--dumpable"}, {}, nobody);
+    ASSERT_TRUE(dumpable.ready());
+    EXPECT_FALSE(MOLCodesignChecker::initWithPID(dumpable.pid()));
+    MOLCodesignChecker::initWithPID(dumpable.pid(), &error);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->message.find("dumpable"), std::string::npos) << error->message;
 }
 
 TEST_F(CodesignCheckerTest, SelfIsCheckedInMemory) {

@@ -1,5 +1,5 @@
 #pragma once
-// A test PKI made once per test program with the openssl command, plus a private root whose
+// A test PKI made once per build tree with the openssl command, plus a private root whose
 // anchor store trusts the maker's anchor:
 //   anchor                  the maker's root (in the anchor store)
 //   devIdCA                 intermediate carrying 1.2.840.113635.100.6.2.6
@@ -20,8 +20,8 @@
 namespace telvo::testing {
 
 struct TestPki {
-    std::string folder;  // where the files are: <name>.pem, <name>.key
-    std::string root;    // a private file-system root with the anchor store
+    std::string folder;  // where the files are (<name>.pem, <name>.key), shared by the test processes
+    std::string root;    // this process's own file-system root with the anchor store
     bool ok = false;
     std::string failure;
 

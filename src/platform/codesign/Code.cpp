@@ -371,9 +371,9 @@ int32_t Code::checkProcess(Value& info, std::string& detail) const {
         return kStatusGuestInvalid;
     }
     // A caller that is not root must have made itself non-dumpable, so that its owner cannot
-    // attach to it after this check; its /proc entries then belong to root.
+    // attach to it after this check; the entries inside its /proc folder then belong to root.
     struct stat procStat{};
-    if (uid != 0 && (stat(host::ProcRoot::path(base).c_str(), &procStat) != 0 || procStat.st_uid != 0)) {
+    if (uid != 0 && (stat(host::ProcRoot::path(base + "/mem").c_str(), &procStat) != 0 || procStat.st_uid != 0)) {
         detail = "the process is dumpable";
         return kStatusGuestInvalid;
     }
