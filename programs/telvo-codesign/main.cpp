@@ -1,9 +1,10 @@
 // telvo-codesign: signs programs and bundles, verifies them against the anchor store and an
 // optional requirement, and shows what a signature carries.
 //   telvo-codesign sign --cert <pem> --key <pem> [--chain <pem>] --identifier <id> [--flags <n>] <path>
-//   telvo-codesign verify [--requirement <text>] <path>
-//   telvo-codesign show <path>
-// Paths are taken as they are (TELVO_ROOT applies to the anchor store only when set).
+//   telvo-codesign verify [--anchors <folder>] [--requirement <text>] <path>
+//   telvo-codesign show [--anchors <folder>] <path>
+// Paths are taken as they are; the anchor store is the one under TELVO_ROOT unless --anchors
+// names another folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "codesign/MOLCodesignChecker.h"
+#include "platform/codesign/AnchorStore.h"
 #include "platform/codesign/Signer.h"
 #include "platform/fs/Root.h"
 
@@ -22,8 +24,8 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: telvo-codesign sign --cert <pem> --key <pem> [--chain <pem>] [--identifier <id>] [--flags <n>] <path>\n"
-                 "       telvo-codesign verify [--requirement <text>] <path>\n"
-                 "       telvo-codesign show <path>\n");
+                 "       telvo-codesign verify [--anchors <folder>] [--requirement <text>] <path>\n"
+                 "       telvo-codesign show [--anchors <folder>] <path>\n");
     return 64;
 }
 
@@ -32,14 +34,6 @@ std::string hostPath(const std::string& p) {
     if (!p.empty() && p[0] == '/') return p;
     char cwd[4096];
     return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/" + p;
-}
-
-// A path the components resolve under the root that leads to the host path.
-std::string underRoot(const std::string& host) {
-    std::string root = fs::root();
-    if (root == "/") return host;
-    if (host.rfind(root + "/", 0) == 0) return host.substr(root.size());
-    return std::string();
 }
 
 }  // namespace
@@ -61,11 +55,12 @@ int main(int argc, char** argv) {
         }
     }
     if (path.empty()) return usage();
+    // The anchor store as TELVO_ROOT places it; every other path is the host's own.
+    codesign::setAnchorFolder(options.count("anchors") ? hostPath(options["anchors"]) : fs::resolve(codesign::kAnchorFolder));
+    unsetenv("TELVO_ROOT");
 
     if (command == "sign") {
         if (!options.count("cert") || !options.count("key")) return usage();
-        // Key files are read as given, whatever the root.
-        fs::setRootForTesting("/");
         codesign::SigningIdentity identity;
         ErrorPtr error;
         if (!codesign::SigningIdentity::load(hostPath(options["cert"]), hostPath(options["key"]),
@@ -91,13 +86,8 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::string inRoot = underRoot(path);
-    if (inRoot.empty()) {
-        std::fprintf(stderr, "telvo-codesign: %s is outside TELVO_ROOT\n", path.c_str());
-        return 1;
-    }
     ErrorPtr error;
-    auto checker = MOLCodesignChecker::initWithBinaryPath(inRoot, &error);
+    auto checker = MOLCodesignChecker::initWithBinaryPath(path, &error);
     if (command == "show") {
         if (!checker) {
             std::fprintf(stderr, "telvo-codesign: %s\n", error->description().c_str());

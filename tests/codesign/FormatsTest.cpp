@@ -210,6 +210,8 @@ TEST_F(FormatsTest, SigningToolSignsVerifiesAndShows) {
     EXPECT_EQ(run(env + tool + " show '" + host + "' | grep -q '^Identifier=com.kestro.TelvoServer$'"), 0);
     EXPECT_EQ(run("printf x >> '" + host + "' && " + env + tool + " verify '" + host + "' 2>/dev/null"), 1);
     EXPECT_EQ(run(tool + " frobnicate x 2>/dev/null"), 64);
+    // Another anchor store, named on the command line, trusts nothing of ours.
+    EXPECT_EQ(run(tool + " verify --anchors '" + hostPath(scratch_) + "' '" + host + "' 2>/dev/null"), 1);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -16,6 +17,24 @@
 #include "platform/fs/Root.h"
 
 namespace telvo::codesign {
+
+namespace {
+
+std::mutex& folderMutex() {
+    static std::mutex m;
+    return m;
+}
+std::string& folderOverride() {
+    static std::string f;
+    return f;
+}
+
+}  // namespace
+
+void setAnchorFolder(const std::string& hostFolder) {
+    std::lock_guard<std::mutex> lock(folderMutex());
+    folderOverride() = hostFolder;
+}
 
 ErrorPtr checkTrustedPath(const std::string& host, bool folder) {
     struct stat st{};
@@ -31,7 +50,11 @@ ErrorPtr checkTrustedPath(const std::string& host, bool folder) {
 }
 
 bool loadAnchors(std::vector<std::string>& ders, ErrorPtr* error) {
-    const std::string host = fs::resolve(kAnchorFolder);
+    std::string host;
+    {
+        std::lock_guard<std::mutex> lock(folderMutex());
+        host = folderOverride().empty() ? fs::resolve(kAnchorFolder) : folderOverride();
+    }
     if (ErrorPtr e = checkTrustedPath(host, true)) {
         if (error) *error = e;
         return false;

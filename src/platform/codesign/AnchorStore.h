@@ -12,6 +12,10 @@ namespace telvo::codesign {
 // The store's folder as the components name it (resolved under the file-system root).
 constexpr const char* kAnchorFolder = "/etc/telvo/codesign/anchors";
 
+// Reads the store from another folder (a host path, not resolved under the root) from now
+// on; empty goes back to kAnchorFolder. For tools that check files outside the root.
+void setAnchorFolder(const std::string& hostFolder);
+
 // The DER bytes of every certificate in the store's "*.pem" files. false (and *error, status
 // kStatusNoAnchors) when the folder is missing or unsafe, or a file is unsafe or unreadable.
 bool loadAnchors(std::vector<std::string>& ders, ErrorPtr* error = nullptr);
