@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -428,7 +427,5 @@ int32_t Code::checkValidity(const Requirement& requirement, Value& info, std::st
     }
     return kStatusOK;
 }
-
-void protectSelf() { prctl(PR_SET_DUMPABLE, 0, 0, 0, 0); }
 
 }  // namespace telvo::codesign

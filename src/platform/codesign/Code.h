@@ -64,9 +64,4 @@ private:
 // Validates the bytes of an ELF executable with its embedded signature.
 int32_t checkExecutableBytes(const std::string& bytes, Value& info, std::string& detail);
 
-// A signed program calls this at start: makes the process non-dumpable, so that nobody but
-// root can attach to it or read its memory after its signature has been checked, and its
-// /proc entries belong to root.
-void protectSelf();
-
 }  // namespace telvo::codesign

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/codesign/Code.h"
+#include "platform/codesign/ProtectSelf.h"
 
 int main(int argc, char** argv) {
     if (!(argc > 1 && std::strcmp(argv[1], "--dumpable") == 0)) telvo::codesign::protectSelf();
