@@ -45,3 +45,26 @@ function(telvo_test name)
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# telvo_signed_program(<target> <identifier>)
+# Reserves the program's signature section (zero-filled, filled after linking) and, when the
+# build is given a signing identity (-DTELVO_SIGNING_CERT=... -DTELVO_SIGNING_KEY=...
+# [-DTELVO_SIGNING_CHAIN=...]), signs the program with telvo-codesign after each link.
+set(TELVO_SIGNING_CERT "" CACHE FILEPATH "PEM certificate that signs the built programs (none: unsigned)")
+set(TELVO_SIGNING_KEY "" CACHE FILEPATH "PEM private key of TELVO_SIGNING_CERT")
+set(TELVO_SIGNING_CHAIN "" CACHE FILEPATH "PEM intermediates embedded in the signatures")
+function(telvo_signed_program target identifier)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/CodesignSection.c)
+  if(TELVO_SIGNING_CERT AND TELVO_SIGNING_KEY)
+    set(chain)
+    if(TELVO_SIGNING_CHAIN)
+      set(chain --chain ${TELVO_SIGNING_CHAIN})
+    endif()
+    add_dependencies(${target} telvo-codesign)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND $<TARGET_FILE:telvo-codesign> sign --cert ${TELVO_SIGNING_CERT} --key ${TELVO_SIGNING_KEY}
+              ${chain} --identifier ${identifier} $<TARGET_FILE:${target}>
+      COMMENT "Signing ${target} as ${identifier}"
+      VERBATIM)
+  endif()
+endfunction()
