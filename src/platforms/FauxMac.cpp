@@ -166,8 +166,12 @@ ValueArray FauxMac::supportedSensors() const {
         if (!smcvalues::isDataValid(value, 0)) continue;
         auto named = names.find(key);
         if (named == names.end()) continue;
-        out.push_back(Value(ValueDictionary{
-            {"key", Value(key)}, {"name", Value(named->second)}, {"low", Value(0)}, {"high", Value(0)}}));
+        ValueDictionary entry;
+        entry["key"] = Value(key);
+        entry["name"] = Value(named->second);
+        entry["low"] = Value(0);
+        entry["high"] = Value(0);
+        out.emplace_back(std::move(entry));
     }
     return out;
 }
