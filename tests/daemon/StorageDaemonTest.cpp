@@ -219,39 +219,53 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
     ASSERT_TRUE(disks);
     EXPECT_NE(statElement(disks->payload, "disks", 0).find("boot=\"1\""), std::string::npos) << disks->payload;
 
-    // 64 MiB written and synced; the daemon's counter moves as the kernel's does (other
-    // writers on a busy machine can add a little to both).
+    // 64 MiB written and synced; the daemon's counter moves as the kernel's does. Other writers
+    // on a busy machine move both, so the kernel's counter is read on both sides of each of the
+    // daemon's readings: a reading whose sample time lies after a kernel read was taken after it,
+    // and one that has been answered was taken before the next kernel read. The daemon's change
+    // must then lie between the kernel's inner and outer changes, and hold the 64 MiB.
     const double kBytes = 64.0 * 1024 * 1024;
-    bool matched = false;
-    std::string tries;
-    for (int attempt = 0; attempt < 3 && !matched; ++attempt) {
-        ASSERT_TRUE(activity(client, disk, "-1", 0, item, samples));
-        const double w0 = std::stod(item["w"]);
-        const double k0 = sectorsWritten(disk) * 512;
-        const std::string file = "/var/tmp/telvo-storage-write-" + std::to_string(getpid());
-        {
-            int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ASSERT_GE(fd, 0);
-            std::string block(1 << 20, '\x5a');
-            for (int i = 0; i < 64; ++i) {
-                block[0] = char(i + attempt);
-                ASSERT_EQ(write(fd, block.data(), block.size()), ssize_t(block.size()));
+    auto wallNow = [] {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    };
+    // The daemon's counter from a sample taken after `after` (wall seconds).
+    auto readingAfter = [&](double after, double& w) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (!activity(client, disk, "-1", 0, item, samples)) return false;
+            if (std::stod(samples.front()["time"]) > after) {
+                w = std::stod(item["w"]);
+                return true;
             }
-            ASSERT_EQ(fsync(fd), 0);
-            close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        unlink(file.c_str());
-        // The next whole-second sample holds the counter read after the sync; the kernel's
-        // counter is read right after each of the daemon's.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        ASSERT_TRUE(activity(client, disk, "-1", 0, item, samples));
-        const double k1 = sectorsWritten(disk) * 512;
-        const double w1 = std::stod(item["w"]);
-        const double daemon = w1 - w0, kernel = k1 - k0;
-        tries += "daemon " + std::to_string(daemon) + " kernel " + std::to_string(kernel) + "; ";
-        matched = daemon >= kBytes && std::abs(daemon - kernel) <= 0.1 * kernel;
+        return false;
+    };
+    double w0 = 0, w1 = 0;
+    double t = wallNow();
+    const double kBefore0 = sectorsWritten(disk) * 512;
+    ASSERT_TRUE(readingAfter(t, w0));
+    const double kAfter0 = sectorsWritten(disk) * 512;
+    const std::string file = "/var/tmp/telvo-storage-write-" + std::to_string(getpid());
+    {
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        std::string block(1 << 20, '\x5a');
+        for (int i = 0; i < 64; ++i) {
+            block[0] = char(i);
+            ASSERT_EQ(write(fd, block.data(), block.size()), ssize_t(block.size()));
+        }
+        ASSERT_EQ(fsync(fd), 0);
+        close(fd);
     }
-    EXPECT_TRUE(matched) << tries;
+    unlink(file.c_str());
+    t = wallNow();
+    const double kBefore1 = sectorsWritten(disk) * 512;
+    ASSERT_TRUE(readingAfter(t, w1));
+    const double kAfter1 = sectorsWritten(disk) * 512;
+    const double daemon = w1 - w0;
+    EXPECT_GE(daemon, kBytes);
+    EXPECT_GE(daemon, kBefore1 - kAfter0) << "kernel " << kBefore0 << " " << kAfter0 << " " << kBefore1 << " " << kAfter1;
+    EXPECT_LE(daemon, kAfter1 - kBefore0) << "kernel " << kBefore0 << " " << kAfter0 << " " << kBefore1 << " " << kAfter1;
 
     // History: hour samples written, the daemon restarted, the same disk's samples back.
     std::this_thread::sleep_for(std::chrono::milliseconds(7000));
