@@ -26,6 +26,10 @@ if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVO_FUZZ=ON -DTELVO_BENCH=OFF
   cmake --build build-fuzz -j "$jobs"
-  bash scripts/run-fuzzers.sh build-fuzz "${TELVO_FUZZ_SECONDS:-60}"
+  # A fixed budget of about six minutes shared by the targets (20 to 60 s each).
+  targets=$(find build-fuzz/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | wc -l)
+  per=$(( 360 / (targets > 0 ? targets : 1) ))
+  per=$(( per < 20 ? 20 : (per > 60 ? 60 : per) ))
+  bash scripts/run-fuzzers.sh build-fuzz "${TELVO_FUZZ_SECONDS:-$per}"
 fi
 echo "== all tests passed"
