@@ -78,7 +78,7 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
     Subject self;
     for (const auto& right : rights) {
         if (held.count(right) || granted.count(right)) continue;
-        if (!(flags & kAuthorizationFlagExtendRights)) return errAuthorizationDenied;
+        if (!(flags & kAuthorizationFlagExtendRights) || !isKnownRight(right)) return errAuthorizationDenied;
         if (!backend) {
             if (!selfSubject(self)) return errAuthorizationInternal;
             backend = selectBackend();
@@ -129,7 +129,7 @@ OSStatus AuthorizationExecuteWithPrivilegesAndWait(AuthorizationRef authorizatio
 OSStatus AuthorizationCheckCaller(pid_t pid, uid_t uid, const std::string& right, AuthorizationFlags flags) {
     if ((flags & ~kKnownFlags) != 0) return errAuthorizationInvalidFlags;
     Subject subject;
-    if (!subjectFor(pid, uid, subject)) return errAuthorizationDenied;
+    if (!isKnownRight(right) || !subjectFor(pid, uid, subject)) return errAuthorizationDenied;
     return selectBackend()->obtain(subject, right, (flags & kAuthorizationFlagInteractionAllowed) != 0,
                                    pid == getpid());
 }

@@ -41,6 +41,10 @@ bool subjectFor(pid_t pid, uid_t uid, Subject& out) {
 
 bool selfSubject(Subject& out) { return subjectFor(getpid(), geteuid(), out); }
 
+bool isKnownRight(const std::string& right) {
+    return right == kAuthorizationRightExecute || right == kSMRightBlessPrivilegedHelper;
+}
+
 std::unique_ptr<Backend> selectBackend() {
     if (scripted::isSelected()) return std::make_unique<scripted::ScriptedBackend>();
     return std::make_unique<PolkitBackend>();

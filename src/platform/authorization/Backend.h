@@ -34,6 +34,9 @@ public:
     virtual OSStatus launcherFailure(int waitStatus) const = 0;
 };
 
+// The two rights of Authorization.h; any other is denied before a backend is asked.
+bool isKnownRight(const std::string& right);
+
 // The backend in use for this request (scripted when its root-owned policy file is there).
 std::unique_ptr<Backend> selectBackend();
 
