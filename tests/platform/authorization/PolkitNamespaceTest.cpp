@@ -1,6 +1,6 @@
 // The desktop backend against a real polkitd, in a private mount namespace (see
 // polkit-namespace.sh): a non-root user runs "id -u" as root through the stand-in when a rule
-// says YES, and is denied (-60005) when it says NO.
+// says YES, and is denied (-60005) when it says NO; with no rule its password is asked once.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +44,11 @@ TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) 
     std::string out = run(command, status);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+
+    // No rule: the administrator (the user) is asked once for the execute right, on the
+    // probe's terminal, and pkexec finds the answer kept for the probe's process.
+    for (const char* line : {"keep.create=0", "keep.copy=0", "keep.0", "keep.exec=0", "keep.exit=0", "keep.prompts=1"})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
 
     // YES: no reference without rights is denied, the right is granted, and the tool runs as
     // root in the fixed environment (nothing of the caller's leaks through pkexec).

@@ -3,7 +3,9 @@
 # caller made (unshare -m): tmpfs over /run/dbus, /etc/polkit-1/rules.d and
 # /usr/share/polkit-1/actions, a system bus on /run/dbus/system_bus_socket and polkitd, our
 # policy file with the trampoline's path, and a throw-away non-root user (polkitd authorises
-# root whatever a rule says). The machine's own bus and rules are never touched.
+# root whatever a rule says). The machine's own bus and rules are never touched. The user is an
+# administrator (group sudo) with a password, so that with no rule polkit's text agent asks
+# for it on the probe's own terminal.
 # Prints "<phase>.<key>=<value>" lines (and the tools' output after "<phase>."); exits 77 with a
 # "SKIP:" line when something it needs is missing.
 #   polkit-namespace.sh <probe> <trampoline> <policy file>
@@ -32,7 +34,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-useradd --no-create-home --no-user-group --shell /usr/sbin/nologin "$user" || skip "cannot add a test user"
+password=tv-$RANDOM-$$-$RANDOM
+useradd --no-create-home --no-user-group --groups sudo --shell /usr/sbin/nologin "$user" || skip "cannot add a test user"
+echo "$user:$password" | chpasswd || fail "cannot set the test user's password"
 uid=$(id -u "$user") gid=$(id -g "$user")
 # The user runs copies, so that the build tree need not be open to it.
 chmod 755 "$work"
@@ -46,7 +50,8 @@ for folder in /run/dbus /etc/polkit-1/rules.d /usr/share/polkit-1/actions; do
 done
 sed "s|/usr/libexec/telvo/telvo-privileged-exec|$tramp|" "$policy" >/usr/share/polkit-1/actions/com.kestro.telvoserver.policy
 
-rules() {  # $1: YES or NO for our execute action and the test user
+rules() {  # $1: YES or NO for our execute action and the test user, NONE for the policy's own
+  if [ "$1" = NONE ]; then : >/etc/polkit-1/rules.d/00-telvo-test.rules; return; fi
   cat >/etc/polkit-1/rules.d/00-telvo-test.rules <<RULES
 polkit.addRule(function(action, subject) {
     if (action.id == "com.kestro.telvoserver.admin" && subject.user == "$user")
@@ -69,13 +74,18 @@ start_polkitd() {
   fail "polkitd did not come up"
 }
 
-as_user() {  # runs as the test user with a small environment of its own
-  setpriv --reuid="$uid" --regid="$gid" --clear-groups \
+as_user() {  # runs as the test user, without a terminal, with a small environment of its own
+  setsid --wait setpriv --reuid="$uid" --regid="$gid" --init-groups \
     env -i PATH=/usr/bin:/bin TELVO_ROOT="$work/root" TELVO_PROBE_LEAK=1 "$@"
 }
-phase() { sed "s/^/$1./"; }
+phase() { sed -e "s/\x1b\[[0-9;]*m//g" -e "s/^/$1./"; }
 
 dbus-daemon --system --fork >/dev/null || skip "cannot start a system bus"
+
+# No rule: the administrator is asked once, and pkexec finds the answer kept.
+rules NONE
+start_polkitd
+as_user "$work/bin/probe" --password "$password" --trampoline "$tramp" run /usr/bin/id -u 2>&1 | phase keep
 
 rules YES
 start_polkitd

@@ -4,6 +4,12 @@
 //       root (asked for again when the right was not granted): create=, copy=, exec=, exit=
 //   authorization_probe copy RIGHT FLAGS          copy=
 //   authorization_probe check PID UID RIGHT FLAGS  check= (the root side's question)
+//   authorization_probe --password PW ...        runs the rest on a new terminal and answers
+//       each "Password:" that polkit's text agent asks there with PW: prompts=
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,10 +31,53 @@ int usage() {
     return 2;
 }
 
+// Runs this program again with `args` on a new terminal, relays what it writes (as plain lines)
+// and answers the password prompts.
+int answerPrompts(const std::string& password, const std::vector<std::string>& args) {
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) return 3;
+    if (pid == 0) {
+        std::vector<char*> argv;
+        static char self[] = "authorization_probe";
+        argv.push_back(self);
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv("/proc/self/exe", argv.data());
+        _exit(127);
+    }
+    std::string seen;
+    size_t prompts = 0;
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (poll(&p, 1, 30000) <= 0) break;
+        char buf[1024];
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i)
+            if (buf[i] != '\r') std::fputc(buf[i], stdout);
+        std::fflush(stdout);
+        seen.append(buf, size_t(n));
+        size_t count = 0;
+        for (size_t at = seen.find("Password:"); at != std::string::npos; at = seen.find("Password:", at + 1)) ++count;
+        if (count > prompts) {
+            prompts = count;
+            std::string line = password + "\n";
+            if (write(master, line.data(), line.size()) < 0) break;
+        }
+    }
+    close(master);
+    waitpid(pid, nullptr, 0);
+    std::printf("\nprompts=%zu\n", prompts);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && args[0] == "--password")
+        return answerPrompts(args[1], std::vector<std::string>(args.begin() + 2, args.end()));
     if (args.size() >= 2 && args[0] == "--trampoline") {
         setTrampolineForTesting(args[1]);
         args.erase(args.begin(), args.begin() + 2);
