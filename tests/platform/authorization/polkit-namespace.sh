@@ -3,9 +3,9 @@
 # caller made (unshare -m): tmpfs over /run/dbus, /etc/polkit-1/rules.d and
 # /usr/share/polkit-1/actions, a system bus on /run/dbus/system_bus_socket and polkitd, our
 # policy file with the trampoline's path, and a throw-away non-root user (polkitd authorises
-# root whatever a rule says). The machine's own bus and rules are never touched. The user is an
-# administrator (group sudo) with a password, so that with no rule polkit's text agent asks
-# for it on the probe's own terminal.
+# root whatever a rule says). The machine's own bus and rules are never touched. The user has a
+# password and is the only administrator polkit knows here, so that with no rule polkit's text
+# agent asks for that password on the probe's own terminal.
 # Prints "<phase>.<key>=<value>" lines (and the tools' output after "<phase>."); exits 77 with a
 # "SKIP:" line when something it needs is missing.
 #   polkit-namespace.sh <probe> <trampoline> <policy file>
@@ -26,16 +26,17 @@ user=tvauth$$
 work=$(mktemp -d /tmp/telvo-authz-XXXXXX)
 polkitd_pid=
 cleanup() {
+  [ -n "${sleeper:-}" ] && kill "$sleeper" 2>/dev/null && wait "$sleeper" 2>/dev/null
   [ -n "$polkitd_pid" ] && kill "$polkitd_pid" 2>/dev/null && wait "$polkitd_pid" 2>/dev/null
   [ -f /run/dbus/pid ] && kill "$(cat /run/dbus/pid)" 2>/dev/null
-  [ -n "${sleeper:-}" ] && kill "$sleeper" 2>/dev/null
-  userdel "$user" 2>/dev/null
+  # -f: a process of the user that is still ending must not leave the user behind.
+  userdel -f "$user" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 password=tv-$RANDOM-$$-$RANDOM
-useradd --no-create-home --no-user-group --groups sudo --shell /usr/sbin/nologin "$user" || skip "cannot add a test user"
+useradd --no-create-home --no-user-group --shell /usr/sbin/nologin "$user" || skip "cannot add a test user"
 echo "$user:$password" | chpasswd || fail "cannot set the test user's password"
 uid=$(id -u "$user") gid=$(id -g "$user")
 # The user runs copies, so that the build tree need not be open to it.
@@ -51,8 +52,11 @@ done
 sed "s|/usr/libexec/telvo/telvo-privileged-exec|$tramp|" "$policy" >/usr/share/polkit-1/actions/com.kestro.telvoserver.policy
 
 rules() {  # $1: YES or NO for our execute action and the test user, NONE for the policy's own
-  if [ "$1" = NONE ]; then : >/etc/polkit-1/rules.d/00-telvo-test.rules; return; fi
   cat >/etc/polkit-1/rules.d/00-telvo-test.rules <<RULES
+polkit.addAdminRule(function(action, subject) { return ["unix-user:$user"]; });
+RULES
+  [ "$1" = NONE ] && return
+  cat >>/etc/polkit-1/rules.d/00-telvo-test.rules <<RULES
 polkit.addRule(function(action, subject) {
     if (action.id == "com.kestro.telvoserver.admin" && subject.user == "$user")
         return polkit.Result.$1;

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +63,13 @@ int answerPrompts(const std::string& password, const std::vector<std::string>& a
         for (size_t at = seen.find("Password:"); at != std::string::npos; at = seen.find("Password:", at + 1)) ++count;
         if (count > prompts) {
             prompts = count;
+            // The agent turns echo off after the prompt, discarding what was typed before:
+            // answer only once it did.
+            for (int waited = 0; waited < 1000; ++waited) {
+                termios t{};
+                if (tcgetattr(master, &t) != 0 || !(t.c_lflag & ECHO)) break;
+                poll(nullptr, 0, 10);
+            }
             std::string line = password + "\n";
             if (write(master, line.data(), line.size()) < 0) break;
         }
