@@ -8,6 +8,7 @@ packages=(
   libminiupnpc-dev libnatpmp-dev libavahi-client-dev
   avahi-daemon avahi-utils dbus miniupnpd miniupnpc natpmpc nftables iproute2
   gzip procps libxml2-utils iw
+  qt6-base-dev qt6-svg-dev fonts-liberation xvfb xauth
 )
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 missing=()
