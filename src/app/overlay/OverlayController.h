@@ -30,8 +30,8 @@ public:
     OverlayWindow* window();
     // True while attached to the parent window (from a show until a fade-out completes).
     bool isShowing() const { return attached_; }
-    QPropertyAnimation* fadeIn() const { return fadeIn_; }
-    QPropertyAnimation* fadeOut() const { return fadeOut_; }
+    QPropertyAnimation* fadeIn() { return window(), fadeIn_; }
+    QPropertyAnimation* fadeOut() { return window(), fadeOut_; }
     // How many times the overlay was attached to a parent (for tests).
     int attachCount() const { return attachCount_; }
 
