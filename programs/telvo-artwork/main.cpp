@@ -8,6 +8,11 @@
 #include <QSvgRenderer>
 #include <cstdio>
 
+#include "app/LeakSuppressions.h"
+
+// Qt's and fontconfig's own process-lifetime allocations are not ours to report.
+extern "C" const char* __lsan_default_suppressions() { return telvo::app::kQtLeakSuppressions; }
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);

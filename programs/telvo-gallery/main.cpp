@@ -13,6 +13,7 @@
 
 #include "app/ApplicationState.h"
 #include "app/Coordinates.h"
+#include "app/LeakSuppressions.h"
 #include "app/cells/ButtonCell.h"
 #include "app/cells/CheckboxCell.h"
 #include "app/cells/ClientsTableHeaderCell.h"
@@ -29,6 +30,9 @@
 
 using namespace telvo::app;
 #include "ui_Gallery.h"
+
+// Qt's and fontconfig's own process-lifetime allocations are not ours to report.
+extern "C" const char* __lsan_default_suppressions() { return telvo::app::kQtLeakSuppressions; }
 
 namespace {
 

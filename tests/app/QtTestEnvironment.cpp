@@ -8,10 +8,14 @@
 #include <memory>
 
 #include "app/ApplicationState.h"
+#include "app/LeakSuppressions.h"
 #include "app/drawing/ImageCache.h"
 #include "app/overlay/OverlayController.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/notify/NotificationCenter.h"
+
+// Qt's and fontconfig's own process-lifetime allocations are not ours to report.
+extern "C" const char* __lsan_default_suppressions() { return telvo::app::kQtLeakSuppressions; }
 
 namespace telvo::app::testing {
 
