@@ -8,6 +8,7 @@
 #include "app/cells/ButtonCell.h"
 #include "app/cells/CheckboxCell.h"
 #include "app/cells/ClientsTableHeaderCell.h"
+#include "app/cells/ImageView.h"
 #include "app/cells/ImageViews.h"
 #include "app/cells/InstallButtonCell.h"
 #include "app/cells/LabelCell.h"
@@ -215,6 +216,22 @@ TEST_F(CellsTest, WidgetsRecordWhatTheyDraw) {
     button.setDown(true);
     button.grab();
     EXPECT_EQ(button.lastDraw().imageNames(), std::vector<QString>{"ui-button-20-down"});
+}
+
+TEST_F(CellsTest, ImageViewsRecordTheNameTheyDraw) {
+    ImageView view;
+    view.resize(40, 52);
+    view.setImageName("passcode-7");
+    QImage shot = view.grab().toImage();
+    EXPECT_EQ(view.lastDrawnImage(), "passcode-7");
+    EXPECT_NE(qAlpha(shot.pixel(20, 26)), 0);
+    view.setImageName("");
+    shot = view.grab().toImage();
+    EXPECT_EQ(view.lastDrawnImage(), "");
+    // A missing image records its name and draws nothing.
+    view.setImageName("no-such-image");
+    view.grab();
+    EXPECT_EQ(view.lastDrawnImage(), "no-such-image");
 }
 
 }  // namespace
