@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev openssl zlib1g-dev libsqlite3-dev sqlite3 libicu-dev libpugixml-dev
+  polkitd pkexec
   libminiupnpc-dev libnatpmp-dev libavahi-client-dev
   avahi-daemon avahi-utils dbus miniupnpd miniupnpc natpmpc nftables iproute2
   gzip procps libxml2-utils iw

@@ -1,0 +1,72 @@
+// The desktop backend against a real polkitd, in a private mount namespace (see
+// polkit-namespace.sh): a non-root user runs "id -u" as root through the stand-in when a rule
+// says YES, and is denied (-60005) when it says NO; with no rule its password is asked once.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string run(const std::string& command, int& status) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) {
+        status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    status = pclose(p);
+    return out;
+}
+
+bool hasLine(const std::string& out, const std::string& line) {
+    return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
+}
+
+}  // namespace
+
+TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: it mounts, adds a test user and starts polkitd";
+    int status = 0;
+    run("unshare -m true 2>&1", status);
+    if (status != 0) GTEST_SKIP() << "cannot make a mount namespace here (unshare -m)";
+
+    std::string command = std::string("unshare -m bash ") + TELVO_SOURCE_DIR +
+                          "/tests/platform/authorization/polkit-namespace.sh " + TELVO_BINARY_DIR +
+                          "/tests/programs/authorization-probe/authorization_probe " + TELVO_BINARY_DIR +
+                          "/programs/telvo-privileged-exec/telvo-privileged-exec " + TELVO_SOURCE_DIR +
+                          "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy 2>&1";
+    std::string out = run(command, status);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+
+    // No rule: the administrator (the user) is asked once for the execute right, on the
+    // probe's terminal, and pkexec finds the answer kept for the probe's process.
+    for (const char* line : {"keep.create=0", "keep.copy=0", "keep.0", "keep.exec=0", "keep.exit=0", "keep.prompts=1"})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+
+    // YES: no reference without rights is denied, the right is granted, and the tool runs as
+    // root in the fixed environment (nothing of the caller's leaks through pkexec).
+    for (const char* line : {"yes.create=0", "yes.copy=0", "yes.0", "yes.exec=0", "yes.exit=0", "yes.free=0",
+                             "yesenv.PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
+                             "yesenv.USER=root", "yesenv.exec=0"})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+    EXPECT_NE(out.find("yesenv.TELVO_ROOT=/tmp/telvo-authz-"), std::string::npos) << out;
+    EXPECT_NE(out.find("yesenv.PKEXEC_UID="), std::string::npos) << out;
+    EXPECT_EQ(out.find("TELVO_PROBE_LEAK"), std::string::npos) << out;
+    // The helper right needs an administrator and nobody can be asked here.
+    EXPECT_TRUE(hasLine(out, "yesbless.copy=-60007")) << out;
+    // The root side answers for the user's process from its credentials.
+    EXPECT_TRUE(hasLine(out, "yescheck.check=0")) << out;
+
+    // NO: denied before anything runs, on the caller's side and on the root side alike.
+    for (const char* line : {"no.create=0", "no.copy=-60005", "no.exec=-60005", "no.exit=-1", "nocheck.check=-60005",
+                             "nopkexec.exit=127", "nopkexec.output="})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+    EXPECT_FALSE(hasLine(out, "no.0")) << out;
+}
