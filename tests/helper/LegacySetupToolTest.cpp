@@ -122,10 +122,31 @@ TEST_F(LegacySetupToolTest, InstallsWithAdministratorRightsServesTLSAndUninstall
     EXPECT_NE(tls.find("-----BEGIN CERTIFICATE-----"), std::string::npos) << tls;
     EXPECT_TRUE(std::regex_search(tls, std::regex("Cipher is [A-Z]"))) << tls;
 
+    // Installing again over the running daemon: its job is unloaded (the daemon stops with
+    // status 0), every file replaced, and the new daemon serves again.
+    ASSERT_EQ(runTool(tool, {}), 0) << launchd.log();
+    EXPECT_TRUE(launchd.logged("com.kestro.telvoserverdaemon: exited with status 0")) << launchd.log();
+    auto readyCount = [&] {
+        std::string log = daemonLog();
+        size_t count = 0;
+        for (size_t at = log.find(ready); at != std::string::npos; at = log.find(ready, at + 1)) ++count;
+        return count;
+    };
+    ASSERT_TRUE(waitUntil([&] { return readyCount() >= 2; }, 30)) << daemonLog() << launchd.log();
+    tls = run("echo | timeout 20 openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " 2>&1");
+    EXPECT_NE(tls.find("-----BEGIN CERTIFICATE-----"), std::string::npos) << tls;
+
     // Uninstall from the installed application.
     ASSERT_EQ(runTool(host("/Applications/Telvo Server.app/Contents/Resources/LegacySetupTool"), {"uninstall"}), 0)
         << launchd.log();
-    EXPECT_TRUE(launchd.logged("com.kestro.telvoserverdaemon: exited with status 0")) << launchd.log();
+    auto stops = [&] {
+        std::string log = launchd.log();
+        size_t count = 0;
+        const std::string stopped = "com.kestro.telvoserverdaemon: exited with status 0";
+        for (size_t at = log.find(stopped); at != std::string::npos; at = log.find(stopped, at + 1)) ++count;
+        return count;
+    };
+    EXPECT_EQ(stops(), 2u) << launchd.log();
     list = launchctl(root_, {"list"});
     EXPECT_EQ(list.output.find("com.kestro.telvoserverdaemon"), std::string::npos) << list.output;
     for (const std::string& gone : {kSupport, kDaemonJob, kAgentJob, kPreferences})
