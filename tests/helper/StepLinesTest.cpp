@@ -157,3 +157,28 @@ TEST_F(StepLinesTest, QuarantineRemovalUsesTheUserNamespaceAndDoesNotFollowLinks
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StepLinesTest, FinishWithCleanupAndLaunchdRemovesTheHelperAndALoadWithoutALauncherFails) {
+    makeFile(HelperController::kHelperJobPath, "<plist version=\"1.0\"><dict><key>Label</key><string>h</string></dict></plist>");
+    makeFile(HelperController::kHelperToolPath, "helper", 0755);
+    int replies = 0;
+    helper().processMessage(HelperCommand::make("finish", {{"reply", Value(true)}, {"cleanup", Value(true)},
+                                                           {"launchd", Value(true)}}),
+                            [&](const std::string&) { ++replies; });
+    EXPECT_EQ(replies, 1);
+    EXPECT_EQ(helper().lines(),
+              std::vector<std::string>{"/bin/launchctl unload /Library/LaunchDaemons/com.kestro.telvoserver.installerhelper.plist;"
+                                       "/bin/rm /Library/LaunchDaemons/com.kestro.telvoserver.installerhelper.plist;"
+                                       "/bin/rm /Library/PrivilegedHelperTools/com.kestro.telvoserver.installerhelper"});
+    EXPECT_FALSE(std::filesystem::exists(host(HelperController::kHelperJobPath)));
+    EXPECT_FALSE(std::filesystem::exists(host(HelperController::kHelperToolPath)));
+    EXPECT_EQ(helper().failureCount(), 0);
+    // No launcher answers in this root: the job is not loaded afterwards, and that is a failure.
+    makeFile("/Library/LaunchDaemons/job.plist", "<plist version=\"1.0\"><dict><key>Label</key><string>j</string></dict></plist>");
+    EXPECT_FALSE(helper().processCommand(HelperCommand::make("load-d", {{"file", Value("/Library/LaunchDaemons/job.plist")}})));
+    EXPECT_EQ(helper().failureCount(), 1);
+}
+
+}  // namespace
