@@ -17,11 +17,6 @@ namespace {
 
 std::atomic<bool> gAttributesUnavailable{false};
 
-// Linux accepts only namespaced attribute names; ours live in the user namespace.
-std::string systemAttributeName(const std::string& name) {
-    return name.rfind("user.", 0) == 0 ? name : "user." + name;
-}
-
 bool isUnsupported(int error) {
     return error == ENOTSUP || error == EOPNOTSUPP;
 }
@@ -32,7 +27,7 @@ enum class AttributeState { Present, Absent, Unsupported };
 
 AttributeState attributeState(const std::string& path, const std::string& name) {
     if (gAttributesUnavailable) return AttributeState::Unsupported;
-    if (getxattr(fs::resolve(path).c_str(), systemAttributeName(name).c_str(), nullptr, 0) >= 0) {
+    if (getxattr(fs::resolve(path).c_str(), fs::systemAttributeName(name).c_str(), nullptr, 0) >= 0) {
         return AttributeState::Present;
     }
     return isUnsupported(errno) ? AttributeState::Unsupported : AttributeState::Absent;
@@ -175,7 +170,7 @@ void DDLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
     int result = -1;
     int error = ENOTSUP;
     if (!gAttributesUnavailable) {
-        result = setxattr(resolved.c_str(), systemAttributeName(attrName).c_str(), "", 0, 0);
+        result = setxattr(resolved.c_str(), fs::systemAttributeName(attrName).c_str(), "", 0, 0);
         error = errno;
     }
     if (result == 0) return;
@@ -192,7 +187,7 @@ void DDLogFileInfo::removeExtendedAttributeWithName(const std::string& attrName)
     int result = -1;
     int error = ENOTSUP;
     if (!gAttributesUnavailable) {
-        result = removexattr(resolved.c_str(), systemAttributeName(attrName).c_str());
+        result = removexattr(resolved.c_str(), fs::systemAttributeName(attrName).c_str());
         error = errno;
     }
     if (result == 0 || (result != 0 && error == ENODATA)) return;

@@ -106,6 +106,29 @@ std::string resolve(const std::string& path) {
     return r + n;
 }
 
+bool logicalPath(const std::string& hostPath, std::string& logical) {
+    logical.clear();
+    if (hostPath.empty() || hostPath[0] != '/') return false;
+    const std::string n = normalised(hostPath);
+    const std::string r = root();
+    if (r == "/") {
+        logical = n;
+        return true;
+    }
+    if (n.compare(0, r.size(), r) != 0) return false;
+    if (n.size() == r.size()) {
+        logical = "/";
+        return true;
+    }
+    if (n[r.size()] != '/') return false;
+    logical = n.substr(r.size());
+    return true;
+}
+
+std::string systemAttributeName(const std::string& name) {
+    return name.rfind("user.", 0) == 0 ? name : "user." + name;
+}
+
 bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(resolve(path).c_str(), &st) == 0;

@@ -15,6 +15,13 @@ std::string root();
 void setRootForTesting(const std::string& folder);
 // "~/x" -> "$HOME/x" without applying the root.
 std::string expandTilde(const std::string& path);
+// The reverse of resolve(): the path as the components name it for a host path (absolute,
+// normalised). False for a relative path or one outside the root.
+bool logicalPath(const std::string& hostPath, std::string& logical);
+
+// Extended attributes: Linux accepts only namespaced names, ours live in the "user." namespace
+// ("com.apple.quarantine" -> "user.com.apple.quarantine"); a name already in it is kept.
+std::string systemAttributeName(const std::string& name);
 
 // Conveniences over resolve(); all answer false / empty on failure with errno kept.
 bool exists(const std::string& path);

@@ -111,3 +111,39 @@ TEST_F(RootTest, FileHelpersWorkUnderTheRoot) {
     EXPECT_FALSE(fs::writeFileAtomically("/missing/b.txt", "x"));
     EXPECT_FALSE(std::filesystem::exists(folder_ + "/missing"));
 }
+
+TEST_F(RootTest, HostPathsMapBackToLogicalPathsAndOutsideTheRootIsRefused) {
+    const std::string r = folder_;
+    struct Case {
+        std::string host;
+        bool ok;
+        std::string logical;
+    } cases[] = {
+        {r + "/Applications/Telvo Server.app/Contents/Resources", true, "/Applications/Telvo Server.app/Contents/Resources"},
+        {r, true, "/"},
+        {r + "/", true, "/"},
+        {r + "//Library/./x/../Logs", true, "/Library/Logs"},
+        {r + "-other/Library", false, ""},
+        {r + "/../etc/passwd", false, ""},
+        {"/etc/passwd", false, ""},
+        {"relative/path", false, ""},
+        {"", false, ""},
+    };
+    for (const auto& c : cases) {
+        std::string logical = "stale";
+        EXPECT_EQ(fs::logicalPath(c.host, logical), c.ok) << c.host;
+        EXPECT_EQ(logical, c.logical) << c.host;
+        if (c.ok) {
+            EXPECT_EQ(fs::resolve(logical), fs::resolve(c.host)) << c.host;
+        }
+    }
+    fs::setRootForTesting("");
+    std::string logical;
+    EXPECT_TRUE(fs::logicalPath("/usr//bin/../lib", logical));
+    EXPECT_EQ(logical, "/usr/lib");
+}
+
+TEST_F(RootTest, AttributeNamesLiveInTheUserNamespace) {
+    EXPECT_EQ(fs::systemAttributeName("com.apple.quarantine"), "user.com.apple.quarantine");
+    EXPECT_EQ(fs::systemAttributeName("user.lumberjack.log.archived"), "user.lumberjack.log.archived");
+}

@@ -1,0 +1,392 @@
+#include "helper/HelperController.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+#include "helper/FileTree.h"
+#include "helper/ProcessMatch.h"
+#include "helper/ToolRun.h"
+#include "helper/ToolTable.h"
+#include "platform/fs/Root.h"
+#include "platform/launchd/ControlClient.h"
+#include "platform/launchd/Paths.h"
+#include "platform/values/PropertyList.h"
+
+namespace telvo::helper {
+
+namespace {
+
+std::string withoutTrailingSlash(std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+std::string lastComponent(const std::string& path) {
+    std::string p = withoutTrailingSlash(path);
+    size_t slash = p.rfind('/');
+    return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string parentOf(const std::string& path) {
+    std::string p = withoutTrailingSlash(path);
+    size_t slash = p.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : p.substr(0, slash);
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    std::string f = withoutTrailingSlash(folder);
+    return f == "/" ? "/" + name : f + "/" + name;
+}
+
+bool logicalExists(const std::string& path) { return hostExists(withoutTrailingSlash(fs::resolve(path))); }
+
+bool isOctalMode(const std::string& mode) {
+    if (mode.empty() || mode.size() > 4) return false;
+    for (char c : mode)
+        if (c < '0' || c > '7') return false;
+    return true;
+}
+
+std::string jobLabel(const std::string& path) {
+    Value job = plist::readFile(path);
+    return job.isDictionary() && job["Label"].isString() ? job["Label"].string() : std::string();
+}
+
+}  // namespace
+
+HelperController& HelperController::sharedHelper() {
+    static HelperController* shared = new HelperController();
+    return *shared;
+}
+
+void HelperController::resetForTesting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    logger_ = nullptr;
+    failures_ = 0;
+    lines_.clear();
+}
+
+void HelperController::setLogger(Logger logger) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    logger_ = std::move(logger);
+}
+
+int HelperController::failureCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failures_;
+}
+
+std::vector<std::string> HelperController::lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+void HelperController::log(const std::string& line) {
+    Logger logger;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        logger = logger_;
+    }
+    if (logger) logger(line);
+}
+
+void HelperController::record(const std::string& line) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(line);
+    }
+    log(line);
+}
+
+bool HelperController::processCommand(const HelperCommand& c) {
+    const std::string name = c.command();
+    auto has = [&](const char* key) { return c.has(key); };
+    bool ok = true;
+    if (name == "quarantine" && has("file")) ok = releaseFromQuarantine(c.text("file"));
+    if (name == "system" && has("system")) ok = runSystem(c.text("system"));
+    if (name == "touch" && has("file")) ok = touch(c.text("file"));
+    if (name == "remove" && has("file")) ok = removeFile(c.text("file"));
+    if (name == "unload-d" && has("file")) ok = unloadDaemon(c.text("file"));
+    if (name == "mkdir" && has("file")) {
+        ok = createDirectory(c.text("file"));
+        if (has("chown")) ok = ownerStep(c.text("file"), c.text("chown")) && ok;
+        if (has("chmod")) ok = chmod(c.text("file"), c.text("chmod")) && ok;
+    }
+    if (name == "copy" && has("file") && has("dest")) {
+        ok = copyFile(c.text("file"), c.text("dest"));
+        // A copy that did not take place leaves the old destination as it was.
+        if (ok && has("chown")) ok = ownerStep(c.text("dest"), c.text("chown"));
+        if (ok && has("chmod")) ok = chmod(c.text("dest"), c.text("chmod"));
+    }
+    if (name == "kill" && has("file")) ok = killProcess(c.text("file"));
+    if (name == "sleep" && has("time")) ok = sleep(c.dictionary()["time"].doubleValue());
+    if (name == "load-d" && has("file")) ok = loadDaemon(c.text("file"));
+    if (name == "move" && has("file") && has("dest")) {
+        ok = moveFileAtPath(c.text("file"), c.text("dest"));
+        if (ok && has("chown")) ok = ownerStep(c.text("dest"), c.text("chown"));
+        if (ok && has("chmod")) ok = chmod(c.text("dest"), c.text("chmod"));
+    }
+    if (name == "trash") ok = trash(c.text("file"), c.text("dest"));
+    if (!ok) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++failures_;
+    }
+    log("Step " + name + (ok ? " done" : " failed"));
+    return ok;
+}
+
+void HelperController::processMessage(const HelperCommand& c, const std::function<void(const std::string&)>& reply) {
+    log(c.dictionary().description());
+    processCommand(c);
+    if (c.has("reply") && reply) reply("");
+    if (c.command() == "finish" && c.has("cleanup") && c.has("launchd")) finishCleanup();
+}
+
+bool HelperController::touch(const std::string& path) {
+    ToolRun run("/usr/bin/touch", {ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    return run.run() == 0;
+}
+
+bool HelperController::removeFile(const std::string& path) {
+    if (!logicalExists(path)) return true;
+    ToolRun run("/bin/rm", {ToolArgument::plain("-rf"), ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    run.run();
+    if (logicalExists(path)) {
+        log("Using fallback remove - " + path);
+        std::error_code ignored;
+        std::filesystem::remove_all(withoutTrailingSlash(fs::resolve(path)), ignored);
+    }
+    return !logicalExists(path);
+}
+
+bool HelperController::jobLoaded(const std::string& label) {
+    ErrorPtr error;
+    Value answer = launchd::sendControlRequest(launchd::kSystemControlSocket,
+                                               Value(ValueDictionary{{"command", Value("list")}}), 30, &error);
+    if (error || !answer["jobs"].isArray()) return false;
+    for (const Value& job : answer["jobs"].array())
+        if (job["Label"].isString() && job["Label"].string() == label) return true;
+    return false;
+}
+
+bool HelperController::unloadDaemon(const std::string& path) {
+    if (!fs::exists(path)) return true;
+    const std::string label = jobLabel(path);
+    ToolRun run("/bin/launchctl", {ToolArgument::plain("unload"), ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    int status = run.run();
+    return label.empty() ? status == 0 : !jobLoaded(label);
+}
+
+bool HelperController::loadDaemon(const std::string& path) {
+    if (!fs::exists(path)) return true;
+    const std::string label = jobLabel(path);
+    ToolRun run("/bin/launchctl", {ToolArgument::plain("load"), ToolArgument::plain("-w"), ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    int status = run.run();
+    return label.empty() ? status == 0 : jobLoaded(label);
+}
+
+bool HelperController::createDirectory(const std::string& path) {
+    if (!logicalExists(path)) {
+        ToolRun run("/bin/mkdir", {ToolArgument::escapedPath(path)});
+        record(run.lineText());
+        run.run();
+    }
+    return fs::isDirectory(path);
+}
+
+bool HelperController::ownerStep(const std::string& path, const std::string& owner) {
+    return owner == "root" ? chownRoot(path) : chown(path, owner);
+}
+
+// Owner and mode steps leave a link alone: a tool given "link/" (or chmod given "link") would
+// act on what it points at.
+bool HelperController::skipsLink(const std::string& path) {
+    if (!hostIsSymlink(withoutTrailingSlash(fs::resolve(path)))) return false;
+    log("Not following the symbolic link " + path);
+    return true;
+}
+
+bool HelperController::chownRoot(const std::string& path) {
+    // "-R" alone walks without following links, the named path included (GNU chown's -P).
+    ToolRun run("/usr/sbin/chown", {ToolArgument::plain("-R"), ToolArgument::escaped(kRootOwnerLine, kRootOwnerHost),
+                                    ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    if (skipsLink(path)) return true;
+    return run.run() == 0;
+}
+
+bool HelperController::chown(const std::string& path, const std::string& owner) {
+    ToolRun run("/usr/sbin/chown", {ToolArgument::plain("-R"), ToolArgument::escaped(owner), ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    if (owner.empty() || owner[0] == '-') {
+        log("Refusing the owner text " + owner);
+        return false;
+    }
+    if (skipsLink(path)) return true;
+    return run.run() == 0;
+}
+
+bool HelperController::chmod(const std::string& path, const std::string& mode) {
+    ToolRun run("/bin/chmod", {ToolArgument::plain("-R"), ToolArgument::plain(mode), ToolArgument::escapedPath(path)});
+    record(run.lineText());
+    if (!isOctalMode(mode)) {
+        log("Refusing the mode text " + mode);
+        return false;
+    }
+    if (skipsLink(path)) return true;
+    return run.run() == 0;
+}
+
+bool HelperController::copyFile(const std::string& file, const std::string& dest) {
+    const std::string hostSource = withoutTrailingSlash(fs::resolve(file));
+    const std::string hostDest = withoutTrailingSlash(fs::resolve(dest));
+    unsigned n;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        n = ++temporaryCounter_;
+    }
+    const std::string suffix = ".telvo-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+    const std::string hostTemporary = joined(parentOf(hostDest), "." + lastComponent(hostDest) + suffix);
+    std::error_code ignored;
+    std::filesystem::remove_all(hostTemporary, ignored);
+
+    // The line names the destination; the copy is made beside it and renamed over it.
+    ToolArgument target = ToolArgument::escapedPath(dest);
+    target.hostText = hostTemporary;
+    ToolRun copy("/bin/cp", {ToolArgument::plain("-R"), ToolArgument::escapedPath(file), target});
+    record(copy.lineText());
+    copy.run();
+    if (!hostExists(hostTemporary)) {
+        log("Using fallback copy - " + file);
+        std::filesystem::copy(hostSource, hostTemporary,
+                              std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks,
+                              ignored);
+    }
+    if (!hostExists(hostTemporary) || !sameTree(hostSource, hostTemporary)) {
+        log("Copy of " + file + " failed; " + dest + " left as it was");
+        std::filesystem::remove_all(hostTemporary, ignored);
+        return false;
+    }
+    if (hostExists(hostDest)) {
+        // Swap the new copy and the old destination in one step, then remove the old one.
+        if (::renameat2(AT_FDCWD, hostTemporary.c_str(), AT_FDCWD, hostDest.c_str(), RENAME_EXCHANGE) != 0) {
+            const std::string hostOld = hostTemporary + ".old";
+            if (::rename(hostDest.c_str(), hostOld.c_str()) != 0) {
+                std::filesystem::remove_all(hostTemporary, ignored);
+                return false;
+            }
+            if (::rename(hostTemporary.c_str(), hostDest.c_str()) != 0) {
+                ::rename(hostOld.c_str(), hostDest.c_str());
+                std::filesystem::remove_all(hostTemporary, ignored);
+                return false;
+            }
+            ::rename(hostOld.c_str(), hostTemporary.c_str());
+        }
+        ToolArgument old = ToolArgument::escapedPath(dest);
+        old.hostText = hostTemporary;
+        ToolRun remove("/bin/rm", {ToolArgument::plain("-rf"), old});
+        record(remove.lineText());
+        remove.run();
+        if (hostExists(hostTemporary)) {
+            log("Using fallback remove - " + dest);
+            std::filesystem::remove_all(hostTemporary, ignored);
+        }
+    } else if (::rename(hostTemporary.c_str(), hostDest.c_str()) != 0) {
+        std::filesystem::remove_all(hostTemporary, ignored);
+        return false;
+    }
+    releaseFromQuarantine(dest);
+    bool ok = chmod(dest, "755");
+    return sameTree(hostSource, hostDest) && ok;
+}
+
+bool HelperController::killProcess(const std::string& name) {
+    record("/usr/bin/killall " + escapeString(name));
+    std::vector<pid_t> pids = processesNamed(name);
+    if (pids.empty()) return true;
+    for (pid_t pid : pids) ::kill(pid, SIGTERM);
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(int(kKillWaitSeconds * 1000));
+    while (true) {
+        std::vector<pid_t> now = processesNamed(name);
+        bool alive = false;
+        for (pid_t pid : pids)
+            for (pid_t p : now) alive = alive || p == pid;
+        if (!alive) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool HelperController::sleep(double seconds) {
+    if (!std::isfinite(seconds) || seconds <= 0) return true;
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    return true;
+}
+
+bool HelperController::moveFileAtPath(const std::string& file, const std::string& dest) {
+    ToolRun run("/bin/mv", {ToolArgument::plain("-f"), ToolArgument::quotedPath(file), ToolArgument::quotedPath(dest)});
+    record(run.lineText());
+    return run.run() == 0;
+}
+
+bool HelperController::trash(const std::string& file, const std::string& directory) {
+    if (file.empty() || directory.empty()) return false;
+    const std::string target = uniquePathForFile(file, directory);
+    bool ok = moveFileAtPath(file, target);
+    log("trash path " + file + " -  " + target);
+    return ok && logicalExists(target);
+}
+
+std::string HelperController::uniquePathForFile(const std::string& file, const std::string& directory) {
+    const std::string name = lastComponent(file);
+    std::string stem = name, extension;
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        stem = name.substr(0, dot);
+        extension = name.substr(dot + 1);
+    }
+    std::string candidate = joined(directory, name);
+    for (int counter = 2; logicalExists(candidate) && counter <= 999999; ++counter) {
+        std::string next = stem + " (" + std::to_string(counter) + ")";
+        if (!extension.empty()) next += "." + extension;
+        candidate = joined(directory, next);
+    }
+    return candidate;
+}
+
+bool HelperController::releaseFromQuarantine(const std::string& path) {
+    const std::string host = withoutTrailingSlash(fs::resolve(path));
+    if (::lremovexattr(host.c_str(), fs::systemAttributeName(kQuarantineAttribute).c_str()) == 0) return true;
+    return errno == ENODATA || errno == ENOTSUP;
+}
+
+bool HelperController::runSystem(const std::string& line) {
+    record(line);
+    return spawnAndWait({hostTool("/bin/sh"), "-c", line}) == 0;
+}
+
+bool HelperController::finishCleanup() {
+    record(std::string("/bin/launchctl unload ") + kHelperJobPath + ";/bin/rm " + kHelperJobPath + ";/bin/rm " + kHelperToolPath);
+    ToolRun unload("/bin/launchctl", {ToolArgument::plain("unload"), ToolArgument::escapedPath(kHelperJobPath)});
+    ToolRun removeJob("/bin/rm", {ToolArgument::escapedPath(kHelperJobPath)});
+    ToolRun removeTool("/bin/rm", {ToolArgument::escapedPath(kHelperToolPath)});
+    unload.run();
+    bool ok = removeJob.run() == 0;
+    ok = removeTool.run() == 0 && ok;
+    return ok;
+}
+
+}  // namespace telvo::helper
