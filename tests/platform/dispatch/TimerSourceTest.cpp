@@ -239,5 +239,50 @@ TEST_F(DispatchTest, ADayOfOneSecondTicksPassesFast) {
     onWorker->cancel();
 }
 
+// Mended: deadlines were sums of seconds in floating point. A repeating timer's deadline
+// (start + 1 + 1 + ... + 1) and the end of the run (start + 86400) rounded differently for
+// about one monotonic start in fifteen, so the last tick fell a rounding past the end and a
+// day counted 86399 ticks. Time and deadlines are whole nanoseconds now: whatever the start
+// (a fraction nudges it off whole seconds here), every firing lands exactly on its grid.
+TEST_F(DispatchTest, RepeatingTimersStayOnAnExactGrid) {
+    struct Case {
+        const char* name;
+        double interval;
+        double run;
+        long ticks;
+    };
+    const Case cases[] = {
+        {"tenths of a second", 0.1, 1000, 10000},
+        {"milliseconds", 0.001, 5, 5000},
+        {"seven seconds over a day", 7, 86400, 12342},
+        {"quarter seconds", 0.25, 3600, 14400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (double nudge : {0.0, 1.0 / 3, 0.7071067811865476}) {
+            SCOPED_TRACE(nudge);
+            MainLoop::resetForTesting();
+            Clock::useVirtual(1700000000);
+            Clock::advance(nudge);
+            const int64_t start = Clock::monotonicNanos();
+            const int64_t step = Clock::toNanos(c.interval);
+            auto timer = Source::createTimer(Queue::main());
+            long ticks = 0;
+            long offGrid = 0;
+            timer->setEventHandler([&] {
+                ticks += static_cast<long>(timer->data());
+                if (Clock::monotonicNanos() != start + ticks * step) ++offGrid;
+            });
+            timer->scheduleAfter(c.interval, c.interval);
+            timer->resume();
+            MainLoop::runFor(c.run);
+            EXPECT_EQ(ticks, c.ticks);
+            EXPECT_EQ(offGrid, 0);
+            EXPECT_EQ(Clock::monotonicNanos(), start + Clock::toNanos(c.run));
+            timer->cancel();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace telvo::dispatch
