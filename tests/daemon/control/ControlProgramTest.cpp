@@ -55,7 +55,7 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
     bool waitForLog(const std::string& message) {
-        for (int i = 0; i < 500; ++i) {
+        for (int i = 0; i < 3000; ++i) {
             if (logText().find(": " + message + "\n") != std::string::npos) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
