@@ -71,7 +71,7 @@ TEST_F(BatteryDaemonTest, ServesThisMachinesBatteries) {
     }
     ASSERT_GT(pid_, 0);
     const std::string ready = ": Waiting for connections on port " + std::to_string(port_) + ".\n";
-    for (int i = 0; i < 500 && logText().find(ready) == std::string::npos; ++i)
+    for (int i = 0; i < 3000 && logText().find(ready) == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_NE(logText().find(ready), std::string::npos) << logText();
 

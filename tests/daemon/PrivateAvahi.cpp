@@ -89,9 +89,17 @@ bool PrivateAvahi::start(std::string* error) {
         previousAddress_ = previous;
     }
     setenv("DBUS_SYSTEM_BUS_ADDRESS", busAddress_.c_str(), 1);
-    avahi_ = spawn({"avahi-daemon", "--no-drop-root", "--no-chroot", "--no-rlimits", "--no-proc-title", "-f",
-                    folder_ + "/avahi.conf"},
-                   folder_ + "/avahi.log");
+    std::vector<std::string> avahi{"avahi-daemon", "--no-drop-root", "--no-chroot", "--no-rlimits", "--no-proc-title",
+                                   "-f", folder_ + "/avahi.conf"};
+    if (geteuid() == 0) {
+        // Its pid file and socket live at fixed paths under /run/avahi-daemon, where a second
+        // avahi-daemon on the machine (another test's, run at the same time) finds the first
+        // and refuses to start: each gets a folder of its own in a mount namespace.
+        avahi.insert(avahi.begin(), {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                                     "mkdir -p /run/avahi-daemon && mount -t tmpfs -o mode=0755 telvo-avahi "
+                                     "/run/avahi-daemon && exec \"$0\" \"$@\""});
+    }
+    avahi_ = spawn(avahi, folder_ + "/avahi.log");
     // Running once it answers on the bus.
     for (int i = 0; i < 250; ++i) {
         if (!alive(avahi_)) break;

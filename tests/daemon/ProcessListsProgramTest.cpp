@@ -120,7 +120,7 @@ protected:
         }
         ASSERT_GT(pid_, 0);
         const std::string ready = "Waiting for connections on port " + std::to_string(port_) + ".";
-        for (int i = 0; i < 500 && !logHas(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (int i = 0; i < 3000 && !logHas(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_TRUE(logHas(ready)) << logText();
     }
 

@@ -128,7 +128,7 @@ protected:
             _exit(127);
         }
         ASSERT_GT(pid_, 0);
-        for (int i = 0; i < 500 && readyCount() == before; ++i)
+        for (int i = 0; i < 3000 && readyCount() == before; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_GT(readyCount(), before) << logText();
     }

@@ -41,18 +41,18 @@ void MainLoop::runFor(double seconds) {
         return;
     }
     auto& scheduler = detail::Scheduler::instance();
-    const double end = Clock::monotonic() + std::max(0.0, seconds);
+    // In whole nanoseconds, as the deadlines are: a timer due exactly at the end fires.
+    const int64_t end = Clock::addNanos(Clock::monotonicNanos(), Clock::toNanos(std::max(0.0, seconds)));
     for (;;) {
         runUntilIdle();
-        double now = Clock::monotonic();
+        const int64_t now = Clock::monotonicNanos();
         auto next = scheduler.nextMonotonicDeadline();
         if (!next || *next > end) {
-            if (end > now) Clock::advance(end - now);
+            Clock::advanceNanos(end - now);
             runUntilIdle();
             return;
         }
-        // At least a nanosecond, so that a deadline on the wall clock is always reached.
-        Clock::advance(std::max(*next - now, 1e-9));
+        Clock::advanceNanos(*next - now);
     }
 }
 

@@ -74,12 +74,15 @@ void* Queue::getSpecific(const void* key) {
 }
 
 void Queue::after(double seconds, Block block) {
+    using platform::Clock;
     // Never, for a delay that is infinite or centuries long.
-    if (seconds >= 1e15) return;
-    if (!(seconds > 0)) seconds = 0;
+    const int64_t delay = Clock::toNanos(seconds > 0 ? seconds : 0);
+    if (delay >= Clock::kForeverNanos) return;
+    const int64_t deadline = Clock::addNanos(Clock::monotonicNanos(), delay);
+    if (deadline >= Clock::kForeverNanos) return;
     auto& scheduler = detail::Scheduler::instance();
     QueuePtr self = shared_from_this();
-    scheduler.add(detail::ClockKind::Monotonic, platform::Clock::monotonic() + seconds,
+    scheduler.add(detail::ClockKind::Monotonic, deadline,
                   [self, block = std::move(block)]() mutable { self->async(std::move(block)); });
     scheduler.kick();
 }

@@ -9,9 +9,11 @@
 namespace telvo::platform {
 
 namespace {
+constexpr int64_t kNanosPerSecond = 1000000000;
+
 std::atomic<bool> virtualMode{false};
-std::atomic<double> virtualWall{0};
-std::atomic<double> virtualMonotonic{0};
+std::atomic<int64_t> virtualWall{0};
+std::atomic<int64_t> virtualMonotonic{0};
 // Serialises advances so that entries fire in deadline order.
 std::mutex& advanceMutex() {
     static std::mutex* m = new std::mutex();
@@ -23,26 +25,67 @@ double read(clockid_t id) {
     clock_gettime(id, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
+
+int64_t readNanos(clockid_t id) {
+    timespec ts{};
+    clock_gettime(id, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * kNanosPerSecond + static_cast<int64_t>(ts.tv_nsec);
+}
 }  // namespace
 
+int64_t Clock::toNanos(double seconds) {
+    if (std::isnan(seconds)) return 0;
+    constexpr double limit = static_cast<double>(kForeverNanos / kNanosPerSecond);
+    if (seconds >= limit) return kForeverNanos;
+    if (seconds <= -limit) return -kForeverNanos;
+    // Whole seconds and the fraction apart: both are exact, so only the fraction rounds.
+    const double whole = std::trunc(seconds);
+    const double fraction = seconds - whole;
+    return static_cast<int64_t>(whole) * kNanosPerSecond + std::llround(fraction * 1e9);
+}
+
+double Clock::toSeconds(int64_t nanos) {
+    return static_cast<double>(nanos / kNanosPerSecond) +
+           static_cast<double>(nanos % kNanosPerSecond) / static_cast<double>(kNanosPerSecond);
+}
+
+int64_t Clock::addNanos(int64_t a, int64_t b) {
+    // Both operands are within +-kForeverNanos (a quarter of the range each way past it), so
+    // the sum cannot overflow before it is clamped.
+    a = std::clamp(a, -kForeverNanos, kForeverNanos);
+    b = std::clamp(b, -kForeverNanos, kForeverNanos);
+    return std::clamp(a + b, -kForeverNanos, kForeverNanos);
+}
+
 double Clock::now() {
-    if (virtualMode.load(std::memory_order_acquire)) return virtualWall.load(std::memory_order_acquire);
+    if (virtualMode.load(std::memory_order_acquire)) return toSeconds(virtualWall.load(std::memory_order_acquire));
     return read(CLOCK_REALTIME);
 }
 
 double Clock::monotonic() {
-    if (virtualMode.load(std::memory_order_acquire)) return virtualMonotonic.load(std::memory_order_acquire);
+    if (virtualMode.load(std::memory_order_acquire))
+        return toSeconds(virtualMonotonic.load(std::memory_order_acquire));
     return read(CLOCK_MONOTONIC);
+}
+
+int64_t Clock::nowNanos() {
+    if (virtualMode.load(std::memory_order_acquire)) return virtualWall.load(std::memory_order_acquire);
+    return readNanos(CLOCK_REALTIME);
+}
+
+int64_t Clock::monotonicNanos() {
+    if (virtualMode.load(std::memory_order_acquire)) return virtualMonotonic.load(std::memory_order_acquire);
+    return readNanos(CLOCK_MONOTONIC);
 }
 
 void Clock::useVirtual(double start) {
     {
         std::lock_guard<std::mutex> lock(advanceMutex());
-        virtualWall.store(start);
+        virtualWall.store(toNanos(start));
         // Monotonic time carries on from where it is, so that deadlines armed before the
         // switch keep their distance and the clock never runs backwards.
-        double mono = virtualMode.load() ? virtualMonotonic.load() : read(CLOCK_MONOTONIC);
-        virtualMonotonic.store(std::max(mono, read(CLOCK_MONOTONIC)));
+        int64_t mono = virtualMode.load() ? virtualMonotonic.load() : readNanos(CLOCK_MONOTONIC);
+        virtualMonotonic.store(std::max(mono, readNanos(CLOCK_MONOTONIC)));
         virtualMode.store(true, std::memory_order_release);
     }
     dispatch::detail::Scheduler::instance().clockChanged();
@@ -59,29 +102,35 @@ void Clock::useReal() {
 bool Clock::isVirtual() { return virtualMode.load(std::memory_order_acquire); }
 
 void Clock::advance(double seconds) {
-    if (!isVirtual() || !(seconds > 0) || !std::isfinite(seconds)) {
-        if (isVirtual()) dispatch::detail::Scheduler::instance().fireDue();
+    if (!isVirtual()) return;
+    advanceNanos(seconds > 0 && std::isfinite(seconds) ? toNanos(seconds) : 0);
+}
+
+void Clock::advanceNanos(int64_t nanos) {
+    if (!isVirtual()) return;
+    auto& scheduler = dispatch::detail::Scheduler::instance();
+    if (nanos <= 0) {
+        scheduler.fireDue();
         return;
     }
-    auto& scheduler = dispatch::detail::Scheduler::instance();
     std::lock_guard<std::mutex> lock(advanceMutex());
-    const double target = virtualMonotonic.load() + seconds;
+    const int64_t target = addNanos(virtualMonotonic.load(), nanos);
     // Step to each deadline in turn so that a fired block sees the time it was due at.
     for (;;) {
         scheduler.fireDue();
         auto next = scheduler.nextDeadline();
         if (!next) break;
-        double mono = virtualMonotonic.load();
-        double wall = virtualWall.load();
+        const int64_t mono = virtualMonotonic.load();
+        const int64_t wall = virtualWall.load();
         if (next->first == dispatch::detail::ClockKind::Monotonic) {
             if (next->second > target) break;
             if (next->second > mono) {
-                virtualWall.store(wall + (next->second - mono));
+                virtualWall.store(addNanos(wall, next->second - mono));
                 virtualMonotonic.store(next->second);
             }
         } else {
-            double step = next->second - wall;
-            if (mono + step > target) break;
+            const int64_t step = next->second - wall;
+            if (addNanos(mono, step) > target) break;
             // Land exactly on the wall deadline so that it counts as due.
             if (step > 0) {
                 virtualWall.store(next->second);
@@ -89,9 +138,9 @@ void Clock::advance(double seconds) {
             }
         }
     }
-    double rest = target - virtualMonotonic.load();
+    const int64_t rest = target - virtualMonotonic.load();
     if (rest > 0) {
-        virtualWall.store(virtualWall.load() + rest);
+        virtualWall.store(addNanos(virtualWall.load(), rest));
         virtualMonotonic.store(target);
     }
     scheduler.fireDue();
@@ -99,14 +148,15 @@ void Clock::advance(double seconds) {
 
 void Clock::setVirtualNow(double wallTime) {
     if (!isVirtual() || !std::isfinite(wallTime)) return;
-    double delta = wallTime - now();
+    const int64_t wall = toNanos(wallTime);
+    const int64_t delta = wall - nowNanos();
     if (delta > 0) {
-        advance(delta);
+        advanceNanos(delta);
         return;
     }
     {
         std::lock_guard<std::mutex> lock(advanceMutex());
-        virtualWall.store(wallTime);
+        virtualWall.store(wall);
     }
     dispatch::detail::Scheduler::instance().fireDue();
 }

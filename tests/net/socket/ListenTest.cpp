@@ -12,8 +12,10 @@
 #include <sys/time.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "SocketTestSupport.h"
 #include "foundation/ServerLog.h"
@@ -231,6 +233,20 @@ double processCPUSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// The daemon log written so far to `log`, read through its descriptor (nothing new needs
+// opening, so this works while no descriptor is left).
+std::string logText(FILE* log) {
+    std::string text;
+    char buffer[4096];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(::fileno(log), buffer, sizeof buffer, at);
+        if (n <= 0) break;
+        text.append(buffer, size_t(n));
+        at += n;
+    }
+    return text;
+}
+
 // Mended: with no descriptor left for a pending connection the listening descriptor stays
 // readable; the listener used to try accept() again at once, forever, at full speed. It now
 // logs, rests (0.5 s on the process clock) and takes the connection once it can.
@@ -240,6 +256,9 @@ TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     // descriptor left they fail and stop the program. The plain build runs this test.
     GTEST_SKIP() << "the sanitizers cannot run without a free descriptor";
 #endif
+    // Any descriptor that closes while the process is out of them would let the pending
+    // connection in: earlier tests' descriptors (in this process) close a moment after them.
+    sockettest::settledDescriptorCount();
     auto server = EchoServer::make(plain());
     uint16_t port = server->listen("127.0.0.1");
     ASSERT_NE(port, 0);
@@ -247,11 +266,19 @@ TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     ASSERT_TRUE(log);
     setDaemonLogStream(log);
     platform::Clock::useVirtual(1.7e9);
+    const std::string pauseLine = "GCDAsyncSocket: cannot accept a connection (Too many open files); accepting pauses";
     // One connection taken as usual first: everything on the way (and the sanitizers' type
     // checks, which read the process's maps) is set up before no descriptor is left.
     {
         sockettest::RawClient first(AF_INET, port);
         ASSERT_TRUE(server->waitFor([&] { return server->accepted == 1; }));
+        const uint16_t firstPort = sockettest::localPort(first.fd());
+        ASSERT_NE(firstPort, 0);
+        first.close();
+        // The server's end closes a moment after ours, once the listener's side has read the
+        // end of the stream: wait for it, or it frees a descriptor in the middle of the test.
+        ASSERT_TRUE(sockettest::waitUntilNoSocketHasPeerPort(firstPort))
+            << "the server's end of the first connection stayed open";
     }
     int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_NE(client, -1);
@@ -264,6 +291,13 @@ TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
         ASSERT_TRUE(exhaustion.exhausted());
         // The connection completes in the listen queue; taking it needs a descriptor.
         ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+        // The listener's first try fails and is logged however late its queue gets to run.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (logText(log).find(pauseLine) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_NE(logText(log).find(pauseLine), std::string::npos) << "no pause was logged: " << logText(log);
+        // The block that logged has armed its pause once the socket's queue has moved on.
+        server->listener->performBlock([] {});
         const double cpuBefore = processCPUSeconds();
         EXPECT_FALSE(server->waitFor([&] { return server->accepted > 1; }, 0.5));
         const double cpuUsed = processCPUSeconds() - cpuBefore;
@@ -275,14 +309,9 @@ TEST(SocketListen, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning) {
     platform::Clock::useReal();
     setDaemonLogStream(nullptr);
 
-    std::rewind(log);
-    std::string text;
-    char line[512];
-    while (std::fgets(line, sizeof line, log)) text += line;
+    const std::string text = logText(log);
     std::fclose(log);
-    EXPECT_NE(text.find("GCDAsyncSocket: cannot accept a connection (Too many open files); accepting pauses"),
-              std::string::npos)
-        << text;
+    EXPECT_NE(text.find(pauseLine), std::string::npos) << text;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;  // logged once, not every round
     ::close(client);
 }

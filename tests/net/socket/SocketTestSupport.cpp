@@ -114,6 +114,46 @@ int descriptorCountAfterClosing(int count) {
     return now;
 }
 
+namespace {
+uint16_t portOf(const sockaddr_storage& address) {
+    if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    return 0;
+}
+
+bool someSocketHasPeerPort(uint16_t port) {
+    bool found = false;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            sockaddr_storage peer{};
+            socklen_t length = sizeof peer;
+            if (::getpeername(std::atoi(e->d_name), reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+                portOf(peer) == port)
+                found = true;
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+}  // namespace
+
+uint16_t localPort(int fd) {
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return 0;
+    return portOf(local);
+}
+
+bool waitUntilNoSocketHasPeerPort(uint16_t port, double seconds) {
+    const double end = monotonicNow() + seconds;
+    while (someSocketHasPeerPort(port)) {
+        if (monotonicNow() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 EchoServer::EchoServer(Options o) : queue(dispatch::Queue::createSerial("test.echo.delegate")), options(std::move(o)) {

@@ -34,6 +34,12 @@ int settledDescriptorCount();
 // Waits (at most 2 s) until no more than `count` descriptors are open; the count then.
 int descriptorCountAfterClosing(int count);
 
+// The local port of a TCP socket, 0 if it has none.
+uint16_t localPort(int fd);
+// Waits (at most `seconds`) until no descriptor of this process is a TCP socket whose peer has
+// port `port`: the server's end of a loopback connection closes a while after the client's.
+bool waitUntilNoSocketHasPeerPort(uint16_t port, double seconds = 15);
+
 // Records everything the sockets report; on accept it starts TLS (or reads at once), reads
 // messages up to "</tvx>" and echoes each one.
 class EchoServer : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<EchoServer> {

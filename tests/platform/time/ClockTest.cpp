@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <thread>
 #include <gtest/gtest.h>
@@ -50,6 +51,31 @@ TEST_F(ClockTest, VirtualTimeStandsStillUntilAdvanced) {
     Clock::useReal();
     EXPECT_FALSE(Clock::isVirtual());
     EXPECT_GT(Clock::now(), 1e9);
+}
+
+TEST_F(ClockTest, NanosecondsAndSecondsConvertExactly) {
+    EXPECT_EQ(Clock::toNanos(0.1), 100000000);
+    EXPECT_EQ(Clock::toNanos(1700000000.25), 1700000000250000000);
+    EXPECT_EQ(Clock::toNanos(-1.5), -1500000000);
+    EXPECT_EQ(Clock::toSeconds(1700000000250000000), 1700000000.25);
+    EXPECT_EQ(Clock::toSeconds(-1500000000), -1.5);
+    // Any time the clock shows comes back as the same seconds.
+    for (double t : {1234.5, 1700000000.123, 1e-9, 86400.1, -0.3})
+        EXPECT_EQ(Clock::toSeconds(Clock::toNanos(t)), t) << t;
+    // Infinite, centuries-long and NaN spans are bounded.
+    EXPECT_EQ(Clock::toNanos(INFINITY), Clock::kForeverNanos);
+    EXPECT_EQ(Clock::toNanos(1e300), Clock::kForeverNanos);
+    EXPECT_EQ(Clock::toNanos(-INFINITY), -Clock::kForeverNanos);
+    EXPECT_EQ(Clock::toNanos(NAN), 0);
+    EXPECT_EQ(Clock::addNanos(Clock::kForeverNanos, Clock::kForeverNanos), Clock::kForeverNanos);
+    EXPECT_EQ(Clock::addNanos(-Clock::kForeverNanos, -5), -Clock::kForeverNanos);
+    // Virtual time moves in whole nanoseconds: a thousand steps of a tenth make 100 s exactly.
+    Clock::useVirtual(0);
+    const int64_t mono = Clock::monotonicNanos();
+    for (int i = 0; i < 1000; ++i) Clock::advance(0.1);
+    EXPECT_EQ(Clock::nowNanos(), 100000000000);
+    EXPECT_EQ(Clock::monotonicNanos() - mono, 100000000000);
+    EXPECT_EQ(Clock::now(), 100.0);
 }
 
 }  // namespace

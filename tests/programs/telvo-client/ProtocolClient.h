@@ -35,7 +35,7 @@ public:
     ProtocolClient& operator=(const ProtocolClient&) = delete;
 
     // Connects over TCP and runs the TLS handshake. On failure `error` says why.
-    bool connect(const std::string& host, uint16_t port, std::string* error = nullptr, double timeout = 10);
+    bool connect(const std::string& host, uint16_t port, std::string* error = nullptr, double timeout = 60);
     void close();
     // The local address later connections are made from (loopback tests that stand for
     // several hosts use 127.0.0.2 and up); empty for the system's choice.
@@ -44,8 +44,8 @@ public:
 
     bool send(const std::string& bytes);
     // One message up to and including "</tvx>"; none on time-out (real seconds) or close.
-    std::optional<Answer> readAnswer(double timeout = 10);
-    std::optional<StatReply> readStatReply(double timeout = 10);
+    std::optional<Answer> readAnswer(double timeout = 60);
+    std::optional<StatReply> readStatReply(double timeout = 60);
     // True when the daemon closed the connection within `timeout`.
     bool waitForClose(double timeout);
 

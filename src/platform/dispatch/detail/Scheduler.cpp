@@ -19,7 +19,7 @@ Scheduler::Scheduler() {
     startThread("telvo-timers", [this] { threadMain(); });
 }
 
-uint64_t Scheduler::add(ClockKind kind, double deadline, Fire fire) {
+uint64_t Scheduler::add(ClockKind kind, int64_t deadline, Fire fire) {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t id = nextId_++;
     Key key{deadline, id};
@@ -70,16 +70,16 @@ void Scheduler::clockChanged() {
 }
 
 bool Scheduler::popDueLocked(Fire& fire) {
-    double mono = Clock::monotonic();
-    double wall = Clock::now();
+    const int64_t mono = Clock::monotonicNanos();
+    const int64_t wall = Clock::nowNanos();
     bool monoDue = !monotonic_.empty() && monotonic_.begin()->first.first <= mono;
     bool wallDue = !wall_.empty() && wall_.begin()->first.first <= wall;
     if (!monoDue && !wallDue) return false;
     std::map<Key, Fire>* table;
     if (monoDue && wallDue) {
         // Both due: the one that fell due first goes first.
-        double monoLate = mono - monotonic_.begin()->first.first;
-        double wallLate = wall - wall_.begin()->first.first;
+        const int64_t monoLate = mono - monotonic_.begin()->first.first;
+        const int64_t wallLate = wall - wall_.begin()->first.first;
         table = monoLate >= wallLate ? &monotonic_ : &wall_;
     } else {
         table = monoDue ? &monotonic_ : &wall_;
@@ -102,28 +102,28 @@ void Scheduler::fireDue() {
     }
 }
 
-std::optional<double> Scheduler::nextMonotonicLocked() const {
-    std::optional<double> next;
+std::optional<int64_t> Scheduler::nextMonotonicLocked() const {
+    std::optional<int64_t> next;
     if (!monotonic_.empty()) next = monotonic_.begin()->first.first;
     if (!wall_.empty()) {
-        double asMonotonic = wall_.begin()->first.first - (Clock::now() - Clock::monotonic());
+        const int64_t asMonotonic = wall_.begin()->first.first - (Clock::nowNanos() - Clock::monotonicNanos());
         next = next ? std::min(*next, asMonotonic) : asMonotonic;
     }
     return next;
 }
 
-std::optional<double> Scheduler::nextMonotonicDeadline() {
+std::optional<int64_t> Scheduler::nextMonotonicDeadline() {
     std::lock_guard<std::mutex> lock(mutex_);
     return nextMonotonicLocked();
 }
 
-std::optional<std::pair<ClockKind, double>> Scheduler::nextDeadline() {
+std::optional<std::pair<ClockKind, int64_t>> Scheduler::nextDeadline() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::optional<std::pair<ClockKind, double>> next;
+    std::optional<std::pair<ClockKind, int64_t>> next;
     if (!monotonic_.empty()) next = std::make_pair(ClockKind::Monotonic, monotonic_.begin()->first.first);
     if (!wall_.empty()) {
-        double wall = wall_.begin()->first.first;
-        double asMonotonic = wall - (Clock::now() - Clock::monotonic());
+        const int64_t wall = wall_.begin()->first.first;
+        const int64_t asMonotonic = wall - (Clock::nowNanos() - Clock::monotonicNanos());
         if (!next || asMonotonic < next->second) next = std::make_pair(ClockKind::Wall, wall);
     }
     return next;
@@ -159,8 +159,8 @@ void Scheduler::threadMain() {
             cv_.wait(lock, changed);
             continue;
         }
-        double wait = *next - Clock::monotonic();
-        if (wait <= 0) {
+        const int64_t waitNanos = *next - Clock::monotonicNanos();
+        if (waitNanos <= 0) {
             lock.unlock();
             fireDue();
             lock.lock();
@@ -168,6 +168,7 @@ void Scheduler::threadMain() {
         }
         // Wall-clock deadlines are re-checked at least once a second so that a clock step
         // is noticed.
+        double wait = Clock::toSeconds(waitNanos);
         if (!wall_.empty()) wait = std::min(wait, 1.0);
         wait = std::min(wait, 3600.0);
         cv_.wait_for(lock, std::chrono::duration<double>(wait), changed);

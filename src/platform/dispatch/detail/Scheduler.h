@@ -1,7 +1,8 @@
 #pragma once
 // The deadline table behind delayed blocks and timer sources. Entries fire in deadline order
 // against the process clock: a thread waits for the next one in real mode; in virtual mode
-// Clock::advance fires them as virtual time reaches them.
+// Clock::advance fires them as virtual time reaches them. Deadlines are whole nanoseconds on
+// the clock's nanosecond scale (Clock::monotonicNanos, Clock::nowNanos).
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -24,7 +25,7 @@ public:
     // Adds an entry due at `deadline` on the given clock; answers its id. `fire` runs on the
     // scheduler's thread (or inside Clock::advance / kick) with no lock of the scheduler held;
     // it must only queue work. Call kick() afterwards, outside the caller's own locks.
-    uint64_t add(ClockKind kind, double deadline, Fire fire);
+    uint64_t add(ClockKind kind, int64_t deadline, Fire fire);
     // Removes an entry that has not fired yet; answers whether it was there.
     bool remove(uint64_t id);
     // Fires what is due now (virtual mode) or wakes the scheduler thread (real mode).
@@ -33,9 +34,9 @@ public:
     // by the fired ones while they are due.
     void fireDue();
     // The earliest deadline expressed on the monotonic clock, if any entry is waiting.
-    std::optional<double> nextMonotonicDeadline();
+    std::optional<int64_t> nextMonotonicDeadline();
     // The earliest entry's clock and deadline on that clock, if any entry is waiting.
-    std::optional<std::pair<ClockKind, double>> nextDeadline();
+    std::optional<std::pair<ClockKind, int64_t>> nextDeadline();
     // The clock changed mode or stepped: re-evaluate.
     void clockChanged();
     size_t size();
@@ -46,13 +47,13 @@ private:
     Scheduler();
     struct Entry {
         ClockKind kind;
-        double deadline;
+        int64_t deadline;
         Fire fire;
     };
-    using Key = std::pair<double, uint64_t>;
+    using Key = std::pair<int64_t, uint64_t>;
     bool popDueLocked(Fire& fire);
     void notifyLocked();
-    std::optional<double> nextMonotonicLocked() const;
+    std::optional<int64_t> nextMonotonicLocked() const;
     void threadMain();
 
     std::mutex mutex_;

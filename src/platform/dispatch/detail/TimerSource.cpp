@@ -12,29 +12,28 @@ TimerSource::~TimerSource() {
     if (entry_) Scheduler::instance().remove(entry_);
 }
 
-namespace {
-// Deadlines this far off (or infinite) mean "never", as the platform's forever does.
-constexpr double kNever = 1e15;
-}
-
 void TimerSource::scheduleAfter(double delaySeconds, double intervalSeconds, double leewaySeconds) {
-    double delay = std::isnan(delaySeconds) ? 0.0 : std::max(0.0, delaySeconds);
-    arm(ClockKind::Monotonic, delay >= kNever ? kNever * 2 : Clock::monotonic() + delay, intervalSeconds,
-        leewaySeconds);
+    // A delay that is infinite or centuries long means never.
+    const int64_t delay = Clock::toNanos(std::isnan(delaySeconds) ? 0.0 : std::max(0.0, delaySeconds));
+    arm(ClockKind::Monotonic,
+        delay >= Clock::kForeverNanos ? Clock::kForeverNanos : Clock::addNanos(Clock::monotonicNanos(), delay),
+        intervalSeconds, leewaySeconds);
 }
 
 void TimerSource::scheduleAtWallTime(double wallTime, double intervalSeconds, double leewaySeconds) {
-    double at = std::isnan(wallTime) ? Clock::now() : wallTime;
-    arm(ClockKind::Wall, at >= kNever ? kNever * 2 : at, intervalSeconds, leewaySeconds);
+    arm(ClockKind::Wall, std::isnan(wallTime) ? Clock::nowNanos() : Clock::toNanos(wallTime), intervalSeconds,
+        leewaySeconds);
 }
 
-void TimerSource::arm(ClockKind kind, double deadline, double interval, double leeway) {
+void TimerSource::arm(ClockKind kind, int64_t deadline, double interval, double leeway) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (cancelled_) return;
         kind_ = kind;
         deadline_ = deadline;
-        interval_ = std::isfinite(interval) && interval > 0 && interval < kNever ? interval : 0;
+        // An interval too short to count in nanoseconds is the shortest there is.
+        const int64_t nanos = std::isfinite(interval) && interval > 0 ? std::max<int64_t>(1, Clock::toNanos(interval)) : 0;
+        interval_ = nanos < Clock::kForeverNanos ? nanos : 0;
         leeway_ = leeway;
         armLocked();
     }
@@ -46,7 +45,7 @@ void TimerSource::armLocked() {
     if (entry_) scheduler.remove(entry_);
     entry_ = 0;
     uint64_t generation = ++generation_;
-    if (deadline_ >= kNever) {
+    if (deadline_ >= Clock::kForeverNanos) {
         armed_ = false;
         return;
     }
@@ -65,11 +64,12 @@ void TimerSource::fired(uint64_t generation) {
     if (interval_ > 0) {
         // Firings missed while the process was held up count in data(); the next deadline
         // stays on the timer's own grid.
-        double now = kind_ == ClockKind::Wall ? Clock::now() : Clock::monotonic();
-        double late = now - deadline_;
-        double missed = late > interval_ ? std::floor(late / interval_) : 0;
+        const int64_t now = kind_ == ClockKind::Wall ? Clock::nowNanos() : Clock::monotonicNanos();
+        const int64_t late = now - deadline_;
+        const int64_t missed = late > interval_ ? late / interval_ : 0;
         count += static_cast<size_t>(missed);
-        deadline_ += static_cast<double>(count) * interval_;
+        // missed * interval_ is at most `late`, so the product stays in range.
+        deadline_ = Clock::addNanos(Clock::addNanos(deadline_, missed * interval_), interval_);
         armLocked();
     } else {
         armed_ = false;
