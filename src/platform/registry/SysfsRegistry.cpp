@@ -12,6 +12,7 @@
 #include "platform/diskarb/VolumeProbe.h"
 #include "platform/host/ProcRoot.h"
 #include "platform/registry/RegistryBuilder.h"
+#include "platform/smart/SmartDevice.h"
 
 namespace telvo::registry {
 namespace {
@@ -296,6 +297,10 @@ private:
                                  {"Physical Interconnect Location", Value(location)}};
         if (long long lun = 0; hasDevice && scsiLun(deviceRel, lun)) protocol["SCSI Logical Unit Number"] = Value(lun);
         device->setProperty("Protocol Characteristics", Value(std::move(protocol)));
+        // SMART: IDENTIFY word 82 bit 0 of SATA and SAT-bridged disks; NVMe drives always.
+        if (realSysfs() && (bsd.compare(0, 2, "sd") == 0 || bsd.compare(0, 4, "nvme") == 0) &&
+            smart::smartCapable(bsd))
+            device->setProperty("SMART Capable", Value(true));
 
         auto driver = builder_.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");
         driver->setLocation(bsd);
