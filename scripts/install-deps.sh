@@ -9,6 +9,7 @@ packages=(
   avahi-daemon avahi-utils dbus miniupnpd miniupnpc natpmpc nftables iproute2
   gzip procps libxml2-utils iw
   libblkid-dev e2fsprogs
+  mdadm smartmontools
 )
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 missing=()
