@@ -381,7 +381,7 @@ private:
         device->setProperty("Protocol Characteristics", Value(std::move(protocol)));
         // SMART: IDENTIFY word 82 bit 0 of SATA and SAT-bridged disks; NVMe drives always.
         if (realSysfs() && (bsd.compare(0, 2, "sd") == 0 || bsd.compare(0, 4, "nvme") == 0) &&
-            smart::smartCapable(bsd))
+            smartCapable(bsd, readAttribute(dir / "dev") + "/" + serial))
             device->setProperty("SMART Capable", Value(true));
 
         auto driver = builder_.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");
@@ -435,6 +435,22 @@ private:
             if (!facts.name.empty()) part->setProperty("Partition Name", Value(facts.name));
         }
         if (!schemeContent.empty()) scheme->setProperty("Content Table", Value(schemeContent));
+    }
+
+    // The drive is asked once per device number and serial: rebuilds after device events do
+    // not send it IDENTIFY again.
+    static bool smartCapable(const std::string& bsd, const std::string& identity) {
+        static std::mutex mutex;
+        static std::map<std::string, bool> known;
+        const std::string key = bsd + "/" + identity;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (auto it = known.find(key); it != known.end()) return it->second;
+        }
+        const bool capable = smart::smartCapable(bsd);
+        std::lock_guard<std::mutex> lock(mutex);
+        known[key] = capable;
+        return capable;
     }
 
     bool realSysfs() const {
