@@ -380,8 +380,9 @@ private:
         if (long long lun = 0; hasDevice && scsiLun(deviceRel, lun)) protocol["SCSI Logical Unit Number"] = Value(lun);
         device->setProperty("Protocol Characteristics", Value(std::move(protocol)));
         // SMART: IDENTIFY word 82 bit 0 of SATA and SAT-bridged disks; NVMe drives always.
-        if (realSysfs() && (bsd.compare(0, 2, "sd") == 0 || bsd.compare(0, 4, "nvme") == 0) &&
-            smartCapable(bsd, readAttribute(dir / "dev") + "/" + serial))
+        if ((bsd.compare(0, 2, "sd") == 0 || bsd.compare(0, 4, "nvme") == 0) &&
+            (realSysfs() ? smartCapable(bsd, readAttribute(dir / "dev") + "/" + serial)
+                         : smart::openerInstalledForTesting() && smart::smartCapable(bsd)))
             device->setProperty("SMART Capable", Value(true));
 
         auto driver = builder_.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");

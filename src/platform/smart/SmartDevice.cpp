@@ -215,3 +215,12 @@ void setOpenerForTesting(Opener opener) {
 }
 
 }  // namespace telvo::smart
+
+namespace telvo::smart {
+
+bool openerInstalledForTesting() {
+    std::lock_guard<std::mutex> lock(gOpenerMutex);
+    return static_cast<bool>(gOpener);
+}
+
+}  // namespace telvo::smart

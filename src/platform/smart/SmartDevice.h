@@ -36,7 +36,9 @@ bool smartCapable(const std::string& bsd);
 // The seconds a command may take before it is abandoned.
 inline constexpr unsigned kCommandTimeoutMs = 5000;
 
-// Tests replace the opener (an empty one restores the Linux backend).
+// Tests replace the opener (an empty one restores the Linux backend); while one is installed
+// the registry asks it about the drives of a fixture tree too.
 void setOpenerForTesting(Opener opener);
+bool openerInstalledForTesting();
 
 }  // namespace telvo::smart

@@ -7,10 +7,12 @@
 #include <memory>
 
 #include "collectors/framework/NodeText.h"
+#include "collectors/storage/StorageFixture.h"
 #include "collectors/storage/SMARTStatCollector.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/registry/RegistryBuilder.h"
 #include "platform/smart/FakeSmartDevice.h"
+#include "platform/time/Clock.h"
 
 using namespace telvo;
 using namespace telvo::smart;
@@ -171,8 +173,13 @@ TEST_F(SMARTTest, SerialSourcesInOrderAndModelNames) {
     disk(nullptr, "sdd", {{"Serial Number", Value("S4")}});
     // Not SMART capable: not listed.
     disk(nullptr, "sde", {{"Serial Number", Value("S5")}}, false);
+    // IDENTIFY strings that are not ASCII: no model taken from them.
+    drive("sdf", "Bad \x80 Model");
+    disk(nullptr, "sdf", {{"Serial Number", Value("S6")}});
     auto c = load();
-    ASSERT_EQ(c->items().size(), 3u);
+    ASSERT_EQ(c->items().size(), 4u);
+    EXPECT_EQ(item(*c, 3)->model, "");
+    EXPECT_EQ(item(*c, 3)->firmware, "");
     EXPECT_EQ(item(*c, 0)->key(), "USB-7");
     EXPECT_EQ(item(*c, 0)->model, "Apple SSD");
     EXPECT_EQ(item(*c, 1)->key(), "INQ-1");
@@ -275,4 +282,68 @@ TEST_F(SMARTTest, OneReadInFlightPerDriveAndGoneDrivesRemoved) {
     empty.install();
     c->loadDisks();
     EXPECT_TRUE(c->items().empty());
+}
+
+namespace {
+
+// The SMART collector on a fixture machine: drives plugged in or pulled while it runs.
+class SMARTHotPlugTest : public storagetest::StorageFixture {
+protected:
+    void SetUp() override {
+        StorageFixture::SetUp();
+        for (const char* bsd : {"sda", "sdb"}) {
+            auto& d = drives_[bsd];
+            d = std::make_unique<FakeDrive>();
+            d->identify = identifyBlock("Disk");
+            tables(*d, {{194, 64, 40, {0x22}, 0}});
+        }
+        setOpenerForTesting([this](const std::string& bsd, telvo::ErrorPtr& error) -> std::unique_ptr<SmartDevice> {
+            auto it = drives_.find(bsd);
+            if (it == drives_.end()) {
+                error = telvo::makeError("SMART", 2, "no drive");
+                return nullptr;
+            }
+            return std::make_unique<FakeSmartDevice>(*it->second);
+        });
+        file(scsiDisk("sda", 0, 0, 1000, "8:0", "ATA", "Disk A") + "/serial", "SA\n");
+    }
+    void TearDown() override {
+        SMARTStatCollector::resetForTesting();
+        dispatch::MainLoop::runUntilIdle();
+        setOpenerForTesting(nullptr);
+        StorageFixture::TearDown();
+    }
+    void after(double seconds, SMARTStatCollector& c) {
+        c.queue()->sync([] {});
+        dispatch::MainLoop::runUntilIdle();
+        platform::Clock::advance(seconds);
+        dispatch::MainLoop::runUntilIdle();
+        ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return c.readsInFlight() == 0; }, 30.0));
+    }
+    std::map<std::string, std::unique_ptr<FakeDrive>> drives_;
+};
+
+}  // namespace
+
+TEST_F(SMARTHotPlugTest, DrivesLoadedFiveSecondsAfterTheyComeOrGo) {
+    auto c = SMARTStatCollector::sharedSMARTCollector();
+    dispatch::MainLoop::runUntilIdle();
+    c->loadDisks();
+    ASSERT_EQ(c->items().size(), 1u);
+    EXPECT_EQ(c->items()[0]->key(), "SA");
+
+    file(scsiDisk("sdb", 1, 0, 1000, "8:16", "ATA", "Disk B") + "/serial", "SB\n");
+    registry::refreshAndNotify();
+    after(4.9, *c);
+    EXPECT_EQ(c->items().size(), 1u) << "not before 5 s";
+    after(0.2, *c);
+    ASSERT_EQ(c->items().size(), 2u);
+    EXPECT_EQ(c->items()[1]->key(), "SB");
+    EXPECT_EQ(drives_["sdb"]->reads, 1) << "a new drive is read at once";
+
+    removeDisk("sdb");
+    registry::refreshAndNotify();
+    after(5.1, *c);
+    ASSERT_EQ(c->items().size(), 1u);
+    EXPECT_EQ(c->items()[0]->key(), "SA");
 }
