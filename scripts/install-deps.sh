@@ -11,6 +11,7 @@ packages=(
   gzip procps libxml2-utils iw
   libblkid-dev e2fsprogs
   qt6-base-dev qt6-svg-dev fonts-liberation xvfb xauth
+  mdadm smartmontools
 )
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 missing=()

@@ -2,9 +2,13 @@
 
 #include "collectors/sensors/SensorsStatCollectorMac.h"
 #include "collectors/sensors/ServerInfoCollector.h"
+#include "collectors/storage/CoreStorageStatCollector.h"
 #include "collectors/storage/DiskActivityStatCollectorMac.h"
 #include "collectors/storage/DiskInfoStatCollectorMac.h"
 #include "collectors/storage/DisksStatCollectorMac.h"
+#include "collectors/storage/RaidStatCollectorMac.h"
+#include "collectors/storage/SMARTStatCollector.h"
+#include "collectors/storage/SoftRAIDStatCollector.h"
 #include "collectors/system/BatteryStatCollectorMac.h"
 #include "collectors/system/CPUStatCollectorMac.h"
 #include "collectors/system/LoadStatCollectorMac.h"
@@ -51,6 +55,12 @@ DaemonCollectors makeDaemonCollectors() {
     c.fetchDiskInfo = [diskInfo] { diskInfo->fetchInfo(); };
     c.disks = DisksStatCollectorMac::sharedDiskCollector();
     c.diskActivity = DiskActivityStatCollectorMac::sharedDiskActivityCollector();
+    c.raid = RaidStatCollectorMac::sharedRaidCollector();
+    c.coreStorage = CoreStorageStatCollector::sharedCoreStorageCollector();
+    c.softRaid = SoftRAIDStatCollector::sharedSoftRaidCollector();
+    auto smart = SMARTStatCollector::sharedSMARTCollector();
+    c.smart = smart;
+    c.loadSMARTDisks = [smart] { smart->loadDisks(); };
     // The platform registry knows this build's model tables before anything asks it.
     PlatformController::registerModels(platforms::platformModelList());
     auto sensors = SensorsStatCollectorMac::sharedSensorCollector();

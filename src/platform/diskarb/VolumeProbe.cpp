@@ -38,6 +38,7 @@ bool probeVolume(const std::string& deviceNode, VolumeFacts& facts) {
         facts.type = lookup(probe, "TYPE");
         facts.uuid = lookup(probe, "UUID");
         facts.label = lookup(probe, "LABEL");
+        facts.subUUID = lookup(probe, "UUID_SUB");
     }
     blkid_free_probe(probe);
     return found && !facts.type.empty();

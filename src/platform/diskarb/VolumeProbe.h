@@ -12,6 +12,7 @@ struct VolumeFacts {
     std::string type;   // file system type ("ext4", "vfat", "swap", ...); empty when none
     std::string uuid;   // file system UUID text
     std::string label;  // file system label
+    std::string subUUID;  // a software-RAID member's own UUID ("UUID_SUB"); empty when none
 };
 
 struct PartitionFacts {

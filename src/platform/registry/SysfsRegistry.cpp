@@ -11,7 +11,9 @@
 
 #include "platform/diskarb/VolumeProbe.h"
 #include "platform/host/ProcRoot.h"
+#include "platform/raid/MdArrays.h"
 #include "platform/registry/RegistryBuilder.h"
+#include "platform/smart/SmartDevice.h"
 
 namespace telvo::registry {
 namespace {
@@ -88,6 +90,7 @@ public:
         devices_["devices"] = platform_;
         readMountedDevices();
         addBlockDevices();
+        addRaidSets();
         return builder_.registry();
     }
 
@@ -238,6 +241,86 @@ private:
         media->setProperty("Writable", Value(ro == 0));
         media->setProperty("Open", Value(isOpen(dir)));
         media->setLocation(bsd);
+        media_[bsd] = media;
+    }
+
+    // Software-RAID sets in the shape of the RAID driver's objects: below each member's medium a
+    // member object ("AppleRAIDMember": the member's and the set's UUIDs and live status), below
+    // it a set object ("AppleRAIDSet": set UUID, name, level and live status); the set's own
+    // medium is the first child of the set object under the first member. A set built on other
+    // sets is added after them.
+    void addRaidSets() {
+        std::vector<raid::MdArray> pending = raid::readMdArrays(root_.string());
+        for (bool progress = true; progress && !pending.empty();) {
+            progress = false;
+            for (auto it = pending.begin(); it != pending.end();) {
+                const bool waits = std::any_of(it->members.begin(), it->members.end(), [&](const raid::MdMember& m) {
+                    return std::any_of(pending.begin(), pending.end(),
+                                       [&](const raid::MdArray& a) { return a.bsd == m.bsd; });
+                });
+                if (waits) {
+                    ++it;
+                    continue;
+                }
+                addRaidSet(*it);
+                it = pending.erase(it);
+                progress = true;
+            }
+        }
+    }
+
+    std::map<std::string, std::string> udevOf(const std::string& dev) {
+        const size_t colon = dev.find(':');
+        if (colon == std::string::npos) return {};
+        return diskarb::udevProperties(atoi(dev.substr(0, colon).c_str()), atoi(dev.substr(colon + 1).c_str()));
+    }
+
+    void addRaidSet(const raid::MdArray& a) {
+        auto udev = udevOf(a.dev);
+        std::string setUUID = a.uuid.empty() ? udev["MD_UUID"] : a.uuid;
+        if (setUUID.empty()) setUUID = a.bsd;
+        const std::string name = udev["MD_NAME"];
+        const std::string sys = root_.string();
+        const std::string md = a.bsd;
+        bool first = true;
+        for (const raid::MdMember& m : a.members) {
+            auto media = media_.find(m.bsd);
+            if (media == media_.end()) continue;
+            // The member's own UUID: udev's record, else the superblock; metadata 0.90 has none,
+            // so a key of the set's UUID and the member's name stands in.
+            const Value major = media->second->property("BSD Major"), minor = media->second->property("BSD Minor");
+            std::string memberUUID =
+                diskarb::udevProperties(int(major.intValue()), int(minor.intValue()))["ID_FS_UUID_SUB"];
+            if (memberUUID.empty() && realSysfs()) {
+                diskarb::VolumeFacts facts;
+                diskarb::probeVolume("/dev/" + m.bsd, facts);
+                memberUUID = facts.subUUID;
+            }
+            if (memberUUID.empty()) memberUUID = setUUID + "/" + m.name;
+            auto member = builder_.add(media->second, "AppleRAIDMember", m.bsd,
+                                       {{"CFBundleIdentifier", Value("com.apple.driver.AppleRAID")},
+                                        {"AppleRAID-MemberUUID", Value(memberUUID)},
+                                        {"AppleRAID-SetUUID", Value(setUUID)}});
+            const std::string memberName = m.name;
+            member->setLiveProperty("AppleRAID-MemberStatus", [sys, md, memberName] {
+                std::string status = raid::memberStatusNow(sys, md, memberName);
+                return status.empty() ? Value() : Value(status);
+            });
+            ValueDictionary setProperties{{"AppleRAID-SetUUID", Value(setUUID)},
+                                          {"AppleRAID-LevelName", Value(a.level)}};
+            if (!name.empty()) setProperties["AppleRAID-SetName"] = Value(name);
+            auto set = builder_.add(member, "AppleRAIDSet", name.empty() ? md : name, std::move(setProperties));
+            set->setLiveProperty("AppleRAID-SetStatus", [sys, md] { return Value(raid::setStatusNow(sys, md)); });
+            if (first) {
+                long long blockSize = 512;
+                readNumber(root_ / "block" / md / "queue/logical_block_size", blockSize);
+                auto whole = builder_.add(set, "IOMedia", (name.empty() ? md : name) + " Media");
+                setMediaProperties(whole, root_ / "block" / md, md, true, blockSize);
+                whole->setProperty("Leaf", Value(true));
+                whole->setProperty("Removable", Value(false));
+                first = false;
+            }
+        }
     }
 
     void addBlockDevices() {
@@ -296,6 +379,11 @@ private:
                                  {"Physical Interconnect Location", Value(location)}};
         if (long long lun = 0; hasDevice && scsiLun(deviceRel, lun)) protocol["SCSI Logical Unit Number"] = Value(lun);
         device->setProperty("Protocol Characteristics", Value(std::move(protocol)));
+        // SMART: IDENTIFY word 82 bit 0 of SATA and SAT-bridged disks; NVMe drives always.
+        if ((bsd.compare(0, 2, "sd") == 0 || bsd.compare(0, 4, "nvme") == 0) &&
+            (realSysfs() ? smartCapable(bsd, readAttribute(dir / "dev") + "/" + serial)
+                         : smart::openerInstalledForTesting() && smart::smartCapable(bsd)))
+            device->setProperty("SMART Capable", Value(true));
 
         auto driver = builder_.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");
         driver->setLocation(bsd);
@@ -350,6 +438,22 @@ private:
         if (!schemeContent.empty()) scheme->setProperty("Content Table", Value(schemeContent));
     }
 
+    // The drive is asked once per device number and serial: rebuilds after device events do
+    // not send it IDENTIFY again.
+    static bool smartCapable(const std::string& bsd, const std::string& identity) {
+        static std::mutex mutex;
+        static std::map<std::string, bool> known;
+        const std::string key = bsd + "/" + identity;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (auto it = known.find(key); it != known.end()) return it->second;
+        }
+        const bool capable = smart::smartCapable(bsd);
+        std::lock_guard<std::mutex> lock(mutex);
+        known[key] = capable;
+        return capable;
+    }
+
     bool realSysfs() const {
         std::error_code ec;
         return stdfs::equivalent(root_, "/sys", ec);
@@ -359,6 +463,7 @@ private:
     RegistryBuilder builder_;
     std::shared_ptr<Entry> platform_;
     std::map<std::string, std::shared_ptr<Entry>> devices_;
+    std::map<std::string, std::shared_ptr<Entry>> media_;  // by BSD name
     std::set<std::string> mounted_;
 };
 

@@ -2,11 +2,14 @@
 // The Linux backend of the registry: a tree built from sysfs. Below the platform expert
 // ("IOPlatformExpertDevice", named by the DMI product name) stand the device directories that
 // lead to each block device, parents first; under a disk's device come its
-// "IOBlockStorageDevice" (with "Device Characteristics" and "Protocol Characteristics"), the
-// "IOBlockStorageDriver" (with live "Statistics"), the whole-disk "IOMedia", and below it an
-// "IOPartitionScheme" holding one "IOMedia" per partition (with the entry's "UUID" and type as
-// "Content"). BSD names are the kernel's names ("sda", "nvme0n1p2"). Of the virtual devices only
-// attached loop devices (disk images) appear; RAM, mapper and software-RAID devices do not.
+// "IOBlockStorageDevice" (with "Device Characteristics", "Protocol Characteristics", and
+// "SMART Capable" when the drive declares it), the "IOBlockStorageDriver" (with live
+// "Statistics"), the whole-disk "IOMedia", and below it an "IOPartitionScheme" holding one
+// "IOMedia" per partition (with the entry's "UUID" and type as "Content"). BSD names are the
+// kernel's names ("sda", "nvme0n1p2"). Of the virtual devices attached loop devices (disk
+// images) appear as disks, and md software-RAID sets below their members' media (a member
+// object, a set object and, under the first member, the set's own "IOMedia"); RAM and mapper
+// devices do not appear.
 #include <memory>
 #include <string>
 
