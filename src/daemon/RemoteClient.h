@@ -3,7 +3,8 @@
 // time up to "</tvx>", answers the hello, the client details and the passcode, decides whether
 // the client is authorised, answers statistics requests with replies built by the served
 // collectors, counts the bytes it sends and receives, and leaves the server manager when the
-// connection ends. Runs on the main queue.
+// connection ends. Runs on the main queue; what it sends leaves through its ReplyChannel,
+// which writes statistics replies as bytes, compresses and sends them off the main queue.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +17,7 @@
 namespace telvo {
 
 class RemoteClient;
+class ReplyChannel;
 using RemoteClientPtr = std::shared_ptr<RemoteClient>;
 
 class RemoteClient : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<RemoteClient> {
@@ -32,9 +34,13 @@ public:
     static RemoteClientPtr initWithSocket(const GCDAsyncSocketPtr& socket);
     ~RemoteClient() override;
     // A session without a socket, for tests and the fuzzer: everything it would send goes to
-    // `sink` instead (no TLS is started).
+    // `sink` instead (no TLS is started). Its replies are made at once on the caller's queue,
+    // or with `offMainQueue` on a queue of its own as a connected session's are.
     static RemoteClientPtr initDetachedForTesting(std::function<void(const std::string&)> sink,
-                                                  const std::string& address = "127.0.0.1");
+                                                  const std::string& address = "127.0.0.1",
+                                                  bool offMainQueue = false);
+    // Returns once every answer handed over so far has been written.
+    void waitForRepliesForTesting();
 
     void socketDidSecure(const GCDAsyncSocketPtr& sock) override;
     void socketDidReadData(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
@@ -53,7 +59,7 @@ public:
     // For the client list and the log.
     const std::string& address() const { return address_; }
     std::string name() const;
-    double bytes() const { return bytesSent_; }
+    double bytes() const { return bytesSent(); }
     double connectedTime() const;
     std::string identifier() const { return deviceUUID_.value_or(""); }
     std::string description() const;
@@ -65,7 +71,7 @@ public:
     float clientVersion() const { return clientVersion_; }
     bool allowsCompression() const { return allowsCompression_; }
     bool authenticated() const { return authenticated_; }
-    double bytesSent() const { return bytesSent_; }
+    double bytesSent() const;
     double bytesReceived() const { return bytesReceived_; }
     const GCDAsyncSocketPtr& socket() const { return socket_; }
 
@@ -75,7 +81,7 @@ private:
     void queueRead(double timeout);
 
     GCDAsyncSocketPtr socket_;
-    std::function<void(const std::string&)> sink_;
+    std::shared_ptr<ReplyChannel> replies_;
     Bytes terminator_;
     std::string address_;
     std::optional<std::string> hostname_;
@@ -86,7 +92,6 @@ private:
     bool allowsCompression_ = false;
     bool authenticated_ = false;
     double connectionTime_ = 0;
-    double bytesSent_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;
     int passcodeFailures_ = 0;
