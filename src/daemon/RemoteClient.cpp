@@ -231,7 +231,7 @@ void RemoteClient::sendStatResponse() {
         Value entry = statTree_[type];
         if (collector->config().has("xmlSessionBased") && collector->session() <= entry["session"].intValue()) continue;
         entry.set("protocol", Value(static_cast<long long>(protocolVersion_)));
-        for (StatNodePtr& node : collector->xmlNodesFromAttributes(entry))
+        for (StatNodePtr& node : collector->xmlReplyNodesFromAttributes(entry))
             if (node) nodes.push_back(std::move(node));
     }
     statTree_ = Value(ValueDictionary{});

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "collectors/framework/SampleRun.h"
 #include "collectors/framework/XMLNumberFormat.h"
 
 namespace telvo::statnodewriter {
@@ -17,7 +18,8 @@ constexpr std::array<bool, 256> kSpecial = [] {
     return t;
 }();
 
-// Names are written as they are; an empty one as the XML writer writes it.
+}  // namespace
+
 void appendName(std::string& out, const std::string& name) {
     std::string_view n(name.c_str(), std::strlen(name.c_str()));
     if (n.empty())
@@ -25,8 +27,6 @@ void appendName(std::string& out, const std::string& name) {
     else
         out += n;
 }
-
-}  // namespace
 
 void appendEscaped(std::string& out, std::string_view value) {
     const char* p = value.data();
@@ -63,6 +63,7 @@ void appendNode(std::string& out, const StatNode& node) {
     out += '>';
     for (const auto& child : node.children)
         if (child) appendNode(out, *child);
+    if (node.samples) node.samples->appendXML(out);
     out += "</";
     appendName(out, node.name);
     out += '>';
