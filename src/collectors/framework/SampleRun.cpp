@@ -32,7 +32,13 @@ SampleRun::SampleRun(const Value& config, int64_t valueCount, int64_t protocol) 
         plan.emplace("empty", Attribute{"empty", Kind::Empty});
     plan["time"] = Attribute{"time", Kind::Time};
     plan["id"] = Attribute{"id", Kind::Id};
-    for (auto& [name, a] : plan) attributes_.push_back(std::move(a));
+    for (auto& [name, a] : plan) {
+        std::string opening(1, ' ');
+        statnodewriter::appendName(opening, a.name);
+        opening.append("=\"", 2);
+        a.opening = std::move(opening);
+        attributes_.push_back(std::move(a));
+    }
 }
 
 void SampleRun::add(const statsample& slot) {
@@ -52,15 +58,14 @@ void SampleRun::each(size_t sample, Emit&& emit) const {
     }
 }
 
-std::string SampleRun::text(const Attribute& a, size_t sample) const {
-    std::string out;
+void SampleRun::appendText(std::string& out, const Attribute& a, size_t sample) const {
     switch (a.kind) {
         case Kind::Empty:
-            out = "1";
+            out += '1';
             break;
         case Kind::ValueOrEmpty:
             if (empty_[sample]) {
-                out = "1";
+                out += '1';
                 break;
             }
             [[fallthrough]];
@@ -79,19 +84,21 @@ std::string SampleRun::text(const Attribute& a, size_t sample) const {
             xmlnumber::appendWhole(out, ids_[sample]);
             break;
     }
+}
+
+std::string SampleRun::text(const Attribute& a, size_t sample) const {
+    std::string out;
+    appendText(out, a, sample);
     return out;
 }
 
 void SampleRun::appendXML(std::string& out) const {
-    std::string value;
+    // The texts are numbers and "1": nothing in them needs escaping.
     for (size_t sample = 0; sample < size(); ++sample) {
         out += "<s";
         each(sample, [&](const Attribute& a) {
-            out += ' ';
-            statnodewriter::appendName(out, a.name);
-            out += "=\"";
-            // Numbers need no escaping; only a configured name could.
-            statnodewriter::appendEscaped(out, text(a, sample));
+            out += a.opening;
+            appendText(out, a, sample);
             out += '"';
         });
         out += "></s>";

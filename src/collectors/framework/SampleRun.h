@@ -32,8 +32,10 @@ public:
 private:
     enum class Kind { Value, Empty, ValueOrEmpty, Time, Id };
     struct Attribute {
+        Attribute(std::string n = std::string(), Kind k = Kind::Value) : name(std::move(n)), kind(k) {}
         std::string name;
         Kind kind;
+        std::string opening;  // ' name="' as written
         int64_t position = -1;  // Value: the index of the value, -1 when it names none
         bool divide = false;
         double divisor = 1;
@@ -41,6 +43,7 @@ private:
         double factor = 1;
     };
     std::string text(const Attribute& a, size_t sample) const;
+    void appendText(std::string& out, const Attribute& a, size_t sample) const;
     template <class Emit>
     void each(size_t sample, Emit&& emit) const;
 
