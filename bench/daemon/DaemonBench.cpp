@@ -149,7 +149,8 @@ std::string machineRoot(const char* name) {
     return root;
 }
 
-void BM_IncrementalReply(benchmark::State& state) {
+// The daemon's collectors in this process, started once and sampled for ten minutes.
+void startMachineCollectors() {
     std::string root = machineRoot("bench-incremental");
     fs::setRootForTesting(root);
     setDaemonLogStream(fopen("/dev/null", "w"));
@@ -162,24 +163,34 @@ void BM_IncrementalReply(benchmark::State& state) {
     controller.prepare();
     controller.start();
     dispatch::MainLoop::runFor(600.0);
+}
+
+void BM_IncrementalReply(benchmark::State& state) {
+    static bool started = (startMachineCollectors(), true);
+    (void)started;
     auto& served = ServerManager::sharedServerManager().statCollectors();
     size_t payload = 0;
     auto session = RemoteClient::initDetachedForTesting([&](const std::string& bytes) { payload = bytes.size(); });
     session->processXML("<tvx type=\"100\" compression=\"1\" protocol=\"3\"></tvx>");
     ServerManager::sharedServerManager().addDeviceToAuthorizedList("BENCH");
     session->processXML("<tvx type=\"101\" uuid=\"BENCH\" name=\"b\"></tvx>");
-    // Each collector asked for level 0 from the sample before its newest.
+    // Each collector asked for level 0 from the sample before its newest; with an argument of
+    // 4, only the four first collectors of the daemon (cpu, load, memory, uptime).
+    std::vector<StatCollectorPtr> asked;
+    for (const StatCollectorPtr& c : served) {
+        static const std::set<std::string> kFirstFour = {"cpu", "load", "memory", "uptime"};
+        if (state.range(0) == 4 && !kFirstFour.count(c->statType())) continue;
+        asked.push_back(c);
+    }
     std::string request = "<tvx type=\"103\">";
-    for (const StatCollectorPtr& c : served)
+    for (const StatCollectorPtr& c : asked)
         request += "<stat type=\"" + c->statType() + "\" samples=\"" + format("%.0f", c->idForInterval(0) - 1) + "\"></stat>";
     request += "</tvx>";
     for (auto _ : state) session->processXML(request);
-    state.counters["collectors"] = double(served.size());
+    state.counters["collectors"] = double(asked.size());
     state.counters["compressed_bytes"] = double(payload);
-    served.clear();
-    platform::Clock::useReal();
 }
-BENCHMARK(BM_IncrementalReply)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IncrementalReply)->Arg(4)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 double processCPUSeconds(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
