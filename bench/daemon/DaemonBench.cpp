@@ -308,9 +308,17 @@ void BM_DaemonLargestHistory(benchmark::State& state) {
             execl(program.c_str(), program.c_str(), nullptr);
             _exit(127);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        TVSPreferences::resetForTesting();
-        std::string passcode = TVSPreferences::sharedPreferences().passcode().value_or("");
+        // The daemon listens once it has made its passcode; a loaded machine may take a while.
+        std::string passcode;
+        for (int attempt = 0; attempt < 150; ++attempt) {
+            testclient::ProtocolClient probe;
+            if (probe.connect("127.0.0.1", port, nullptr, 2)) {
+                TVSPreferences::resetForTesting();
+                passcode = TVSPreferences::sharedPreferences().passcode().value_or("");
+                if (!passcode.empty()) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
         std::string request = "<tvx type=\"103\">";
         for (const char* type : kTypes)
             request += std::string("<stat type=\"") + type + "\" samples=\"-1|-1|-1|-1|-1|-1|-1|-1|-1\"></stat>";
