@@ -7,6 +7,10 @@
 // - BM_IncrementalReply: the collectors the daemon serves, sampled for ten minutes on the
 //   virtual clock over this machine's /proc, /sys and /dev, each asked for level 0 from the
 //   sample the client already has (one new sample: the one-second steady state).
+// - BM_DaemonIncrementalClients/<clients>: the program on a private root that sees this
+//   machine, with that many TLS clients each asking every second for level 0 of every served
+//   collector from the sample it already has; the daemon's CPU is measured for 10 s once every
+//   client has made its handshake and logged in.
 // - BM_DaemonLargestHistory: the program on a private root for 60 s of real time, with one
 //   client asking every second for every level of every served collector (the largest
 //   history); counters give the level-0 sample numbers of cpu, load and memory that never
@@ -271,6 +275,88 @@ void BM_DaemonProgram(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DaemonProgram)->Arg(0)->Arg(50)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Starts the program on a root that sees this machine; answers its pid and the passcode once
+// it listens.
+pid_t startDaemon(const std::string& root, uint16_t port, std::string& passcode) {
+    const std::string program = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
+    fs::setRootForTesting(root);
+    fs::createDirectories("/Library/Preferences");
+    plist::writeFile(Value(ValueDictionary{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}}),
+                     TVSPreferences::kPath);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("TELVO_ROOT", root.c_str(), 1);
+        execl(program.c_str(), program.c_str(), nullptr);
+        _exit(127);
+    }
+    for (int attempt = 0; attempt < 150; ++attempt) {
+        testclient::ProtocolClient probe;
+        if (probe.connect("127.0.0.1", port, nullptr, 2)) {
+            TVSPreferences::resetForTesting();
+            passcode = TVSPreferences::sharedPreferences().passcode().value_or("");
+            if (!passcode.empty()) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return pid;
+}
+
+void BM_DaemonIncrementalClients(benchmark::State& state) {
+    const int clients = int(state.range(0));
+    for (auto _ : state) {
+        std::string root = machineRoot("bench-clients");
+        uint16_t port = uint16_t(20000 + ((getpid() + 19) % 20000));
+        std::string passcode;
+        pid_t pid = startDaemon(root, port, passcode);
+        std::atomic<bool> stop{false};
+        std::atomic<int> ready{0}, replies{0};
+        std::vector<std::thread> threads;
+        for (int c = 0; c < clients; ++c)
+            threads.emplace_back([&, c] {
+                static const std::regex level0(R"re(<stat type="(\w+)" interval="0" id="(\d+)")re");
+                testclient::ProtocolClient client;
+                if (!client.connect("127.0.0.1", port, nullptr, 30)) return;
+                if (!client.logIn("BENCH-" + std::to_string(c), passcode, true)) return;
+                ++ready;
+                std::map<std::string, std::string> have;
+                for (const char* type : kTypes) have[type] = "0";
+                while (!stop) {
+                    auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                    std::string request = "<tvx type=\"103\">";
+                    for (const auto& [type, id] : have)
+                        request += "<stat type=\"" + type + "\" samples=\"" + id + "\"></stat>";
+                    request += "</tvx>";
+                    client.send(request);
+                    if (auto reply = client.readStatReply(10)) {
+                        ++replies;
+                        for (auto it = std::sregex_iterator(reply->payload.begin(), reply->payload.end(), level0);
+                             it != std::sregex_iterator(); ++it)
+                            have[(*it)[1].str()] = (*it)[2].str();
+                    }
+                    std::this_thread::sleep_until(next);
+                }
+            });
+        for (int wait = 0; wait < 600 && ready < clients; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::seconds(2));  // first, full answers are behind
+        double cpuStart = processCPUSeconds(pid);
+        int repliesStart = replies;
+        auto wallStart = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        double cpu = processCPUSeconds(pid) - cpuStart;
+        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        state.counters["daemon_cpu_percent"] = 100.0 * cpu / wall;
+        state.counters["clients_ready"] = ready.load();
+        state.counters["replies_per_s"] = double(replies - repliesStart) / wall;
+        stop = true;
+        for (auto& t : threads) t.join();
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+}
+BENCHMARK(BM_DaemonIncrementalClients)->Arg(0)->Arg(50)->Iterations(1)->Unit(benchmark::kSecond);
 
 // The level-0 sample numbers of the storage-type-1 collectors in a reply, and which were empty.
 void collectLevel0(const std::string& xml, std::map<std::string, std::map<long, bool>>& seen) {

@@ -1,5 +1,6 @@
 #include "daemon/ReplyChannel.h"
 
+#include "collectors/framework/SampleRun.h"
 #include "collectors/framework/StatNodeWriter.h"
 #include "daemon/ClientProtocol.h"
 #include "net/socket/GCDAsyncSocket.h"
@@ -9,6 +10,16 @@ namespace telvo {
 
 namespace {
 constexpr long kTag = 1;
+
+// The elements of the nodes, counting each copied sample; stops counting past `limit`.
+size_t elementCount(const std::vector<StatNodePtr>& nodes, size_t limit, size_t count = 0) {
+    for (const auto& node : nodes) {
+        if (!node || count > limit) continue;
+        count += 1 + (node->samples ? node->samples->size() : 0);
+        count = elementCount(node->children, limit, count);
+    }
+    return count;
+}
 }  // namespace
 
 ReplyChannel::ReplyChannel(std::weak_ptr<GCDAsyncSocket> socket, Sink sink, bool serialQueue)
@@ -16,11 +27,18 @@ ReplyChannel::ReplyChannel(std::weak_ptr<GCDAsyncSocket> socket, Sink sink, bool
     if (serialQueue) queue_ = dispatch::Queue::createSerial("com.kestro.telvo.client.reply");
 }
 
-void ReplyChannel::perform(dispatch::Block block) {
-    if (queue_)
-        queue_->async(std::move(block));
-    else
+void ReplyChannel::perform(dispatch::Block block, bool now) {
+    // Only the session's queue hands work over, so nothing is queued between this test and
+    // the block running here; a finished block has made all its writes.
+    if (!queue_ || (now && pending_.load(std::memory_order_acquire) == 0)) {
         block();
+        return;
+    }
+    pending_.fetch_add(1, std::memory_order_relaxed);
+    queue_->async([self = shared_from_this(), block = std::move(block)] {
+        block();
+        self->pending_.fetch_sub(1, std::memory_order_release);
+    });
 }
 
 void ReplyChannel::write(std::shared_ptr<const Bytes> bytes) {
@@ -35,10 +53,11 @@ void ReplyChannel::write(const std::string& bytes) {
 }
 
 void ReplyChannel::send(std::string bytes) {
-    perform([self = shared_from_this(), bytes = std::move(bytes)] { self->write(bytes); });
+    perform([self = shared_from_this(), bytes = std::move(bytes)] { self->write(bytes); }, true);
 }
 
 void ReplyChannel::sendReply(std::vector<StatNodePtr> nodes, bool compress) {
+    const bool small = elementCount(nodes, kSmallReplyElements) <= kSmallReplyElements;
     perform([self = shared_from_this(), nodes = std::move(nodes), compress] {
         std::string document = statnodewriter::document(protocol::kStatReplyMessage, nodes);
         std::shared_ptr<const Bytes> payload;
@@ -51,7 +70,7 @@ void ReplyChannel::sendReply(std::vector<StatNodePtr> nodes, bool compress) {
         }
         self->write(protocol::replyHeader(payload->size(), compress));
         self->write(std::move(payload));
-    });
+    }, small);
 }
 
 void ReplyChannel::drain() {

@@ -3,7 +3,10 @@
 // out through it, in the order it was handed over. A statistics reply is handed over as the
 // collectors' nodes; writing them as XML, compressing and the write to the socket happen on a
 // serial queue of the client's own, off the main queue, and the 105 header carries the exact
-// length of the payload that follows it. Byte counts are kept here, readable from any queue.
+// length of the payload that follows it. A small reply (the one-second steady state: a few
+// new samples) costs less to make than the hop to another thread; it is made at once when
+// nothing handed over before is still waiting, which keeps the order. Byte counts are kept
+// here, readable from any queue.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -37,15 +40,19 @@ public:
     double bytesSent() const { return bytesSent_.load(std::memory_order_relaxed); }
 
     static constexpr double kWriteTimeout = 120;
+    // Replies of at most this many elements may be made at once on the caller's queue.
+    static constexpr size_t kSmallReplyElements = 64;
 
 private:
     void write(const std::string& bytes);
     void write(std::shared_ptr<const Bytes> bytes);
-    void perform(dispatch::Block block);
+    // Runs the block on the queue, or at once when `now` is allowed and nothing waits there.
+    void perform(dispatch::Block block, bool now = false);
 
     std::weak_ptr<GCDAsyncSocket> socket_;
     Sink sink_;
     dispatch::QueuePtr queue_;  // null: work is done at once
+    std::atomic<int> pending_{0};  // blocks handed to queue_ and not yet finished
     std::atomic<double> bytesSent_{0};
 };
 
