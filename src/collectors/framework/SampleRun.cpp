@@ -92,6 +92,12 @@ std::string SampleRun::text(const Attribute& a, size_t sample) const {
     return out;
 }
 
+size_t SampleRun::estimatedBytes() const {
+    size_t perSample = 9;  // "<s" and "></s>" and a little
+    for (const Attribute& a : attributes_) perSample += a.opening.size() + 12;
+    return size() * perSample;
+}
+
 void SampleRun::appendXML(std::string& out) const {
     // The texts are numbers and "1": nothing in them needs escaping.
     for (size_t sample = 0; sample < size(); ++sample) {

@@ -23,6 +23,8 @@ public:
     // Copies one slot (its values, time, empty flag and number).
     void add(const statsample& slot);
     size_t size() const { return ids_.size(); }
+    // About the bytes appendXML writes, for reserving room.
+    size_t estimatedBytes() const;
 
     // Appends the s elements as the reply writer writes them.
     void appendXML(std::string& out) const;

@@ -18,6 +18,15 @@ constexpr std::array<bool, 256> kSpecial = [] {
     return t;
 }();
 
+size_t estimatedBytes(const std::vector<StatNodePtr>& nodes) {
+    size_t bytes = 0;
+    for (const auto& node : nodes) {
+        if (!node) continue;
+        bytes += 128 + (node->samples ? node->samples->estimatedBytes() : 0) + estimatedBytes(node->children);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 void appendName(std::string& out, const std::string& name) {
@@ -70,7 +79,9 @@ void appendNode(std::string& out, const StatNode& node) {
 }
 
 std::string document(long type, const std::vector<StatNodePtr>& nodes) {
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"";
+    std::string out;
+    out.reserve(64 + estimatedBytes(nodes));
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"";
     xmlnumber::appendInteger(out, type);
     out += "\">";
     for (const auto& node : nodes)
