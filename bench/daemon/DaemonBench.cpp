@@ -221,25 +221,15 @@ double residentMiB(pid_t pid) {
     return 0;
 }
 
+pid_t startDaemon(const std::string& root, uint16_t port, std::string& passcode);
+
 void BM_DaemonProgram(benchmark::State& state) {
     const int clients = int(state.range(0));
-    const std::string program = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
     for (auto _ : state) {
         std::string root = makeRoot("bench-daemon");
         uint16_t port = uint16_t(20000 + (getpid() % 20000));
-        fs::setRootForTesting(root);
-        fs::createDirectories("/Library/Preferences");
-        plist::writeFile(Value(ValueDictionary{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}}),
-                         TVSPreferences::kPath);
-        pid_t pid = fork();
-        if (pid == 0) {
-            setenv("TELVO_ROOT", root.c_str(), 1);
-            execl(program.c_str(), program.c_str(), nullptr);
-            _exit(127);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        TVSPreferences::resetForTesting();
-        std::string passcode = TVSPreferences::sharedPreferences().passcode().value_or("");
+        std::string passcode;
+        pid_t pid = startDaemon(root, port, passcode);
         std::string request = "<tvx type=\"103\">";
         for (const char* type : kTypes) request += std::string("<stat type=\"") + type + "\" samples=\"0|0\"></stat>";
         request += "</tvx>";
