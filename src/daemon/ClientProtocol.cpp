@@ -3,6 +3,7 @@
 #include <functional>
 #include <sstream>
 
+#include "collectors/framework/StatNodeXML.h"
 #include "platform/values/Format.h"
 
 namespace telvo::protocol {
@@ -92,10 +93,7 @@ Value statTreeFromRequest(const xml::XmlElement& root, const std::function<void(
 }
 
 void appendStatNode(xml::XmlElement parent, const StatNode& node) {
-    xml::XmlElement element = parent.addChild(node.name);
-    for (const auto& [key, value] : node.attributes) element.setAttribute(key, value);
-    for (const auto& child : node.children)
-        if (child) appendStatNode(element, *child);
+    telvo::appendStatNode(node, parent);
 }
 
 }  // namespace telvo::protocol

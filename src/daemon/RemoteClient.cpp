@@ -5,8 +5,8 @@
 #include "daemon/ClientProtocol.h"
 #include "foundation/KXRVersions.h"
 #include "daemon/Controller.h"
+#include "daemon/ReplyChannel.h"
 #include "foundation/ServerLog.h"
-#include "foundation/extensions/DataZLibSupport.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
@@ -23,6 +23,7 @@ Bytes toBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 }  // namespace
 
 RemoteClient::RemoteClient(GCDAsyncSocketPtr socket) : socket_(std::move(socket)) {
+    replies_ = std::make_shared<ReplyChannel>(socket_, nullptr, socket_ != nullptr);
     terminator_ = toBytes(std::string(protocol::kTerminator));
     connectionTime_ = platform::Clock::now();
     statTree_ = Value(ValueDictionary{});
@@ -38,9 +39,9 @@ RemoteClientPtr RemoteClient::initWithSocket(const GCDAsyncSocketPtr& socket) {
 }
 
 RemoteClientPtr RemoteClient::initDetachedForTesting(std::function<void(const std::string&)> sink,
-                                                     const std::string& address) {
+                                                     const std::string& address, bool offMainQueue) {
     RemoteClientPtr client(new RemoteClient(nullptr));
-    client->sink_ = std::move(sink);
+    client->replies_ = std::make_shared<ReplyChannel>(std::weak_ptr<GCDAsyncSocket>(), std::move(sink), offMainQueue);
     client->address_ = address;
     return client;
 }
@@ -72,6 +73,10 @@ std::string RemoteClient::name() const {
     if (hostname_) return *hostname_;
     return socket_ ? socket_->connectedHost() : address_;
 }
+
+double RemoteClient::bytesSent() const { return replies_->bytesSent(); }
+
+void RemoteClient::waitForRepliesForTesting() { replies_->drain(); }
 
 double RemoteClient::connectedTime() const { return platform::Clock::now() - connectionTime_; }
 
@@ -301,8 +306,9 @@ void RemoteClient::sendServerDetails() {
 }
 
 void RemoteClient::sendStatResponse() {
-    auto document = protocol::documentWithType(104);
-    xml::XmlElement root = document->root();
+    // Only what reads the collectors runs here, on the main queue; the nodes are written as
+    // XML, compressed and sent by the reply channel.
+    std::vector<StatNodePtr> nodes;
     for (const StatCollectorPtr& collector : ServerManager::sharedServerManager().statCollectors()) {
         if (!collector) continue;
         std::string type = collector->statType();
@@ -311,23 +317,13 @@ void RemoteClient::sendStatResponse() {
         Value entry = statTree_[type];
         if (collector->config().has("xmlSessionBased") && collector->session() <= entry["session"].intValue()) continue;
         entry.set("protocol", Value(static_cast<long long>(protocolVersion_)));
-        for (const StatNodePtr& node : collector->xmlNodesFromAttributes(entry))
-            if (node) protocol::appendStatNode(root, *node);
+        for (StatNodePtr& node : collector->xmlReplyNodesFromAttributes(entry))
+            if (node) nodes.push_back(std::move(node));
     }
-    std::string payload = protocol::serialize(*document);
-    if (allowsCompression_) {
-        auto compressed = deflate(toBytes(payload));
-        payload = compressed ? std::string(compressed->begin(), compressed->end()) : std::string();
-    }
-    sendData(protocol::replyHeader(payload.size(), allowsCompression_));
     statTree_ = Value(ValueDictionary{});
-    sendData(payload);
+    replies_->sendReply(std::move(nodes), allowsCompression_);
 }
 
-void RemoteClient::sendData(const std::string& bytes) {
-    bytesSent_ += double(bytes.size());
-    if (sink_) sink_(bytes);
-    if (socket_ && !bytes.empty()) socket_->writeData(toBytes(bytes), kWriteTimeout, kTag);
-}
+void RemoteClient::sendData(const std::string& bytes) { replies_->send(bytes); }
 
 }  // namespace telvo

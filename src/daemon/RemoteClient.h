@@ -5,7 +5,9 @@
 // collectors, counts the bytes it sends and receives, and leaves the server manager when the
 // connection ends. A passcode guess waits, unchecked and with nothing more read, until the
 // server's passcode throttle allows its check; a session that is not authorised within a
-// minute of its handshake is closed. Runs on the main queue.
+// minute of its handshake is closed. Runs on the main queue; what it sends leaves through its
+// ReplyChannel, which writes statistics replies as bytes, compresses and sends them off the
+// main queue.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -21,6 +23,7 @@
 namespace telvo {
 
 class RemoteClient;
+class ReplyChannel;
 using RemoteClientPtr = std::shared_ptr<RemoteClient>;
 
 class RemoteClient : public GCDAsyncSocketDelegate, public std::enable_shared_from_this<RemoteClient> {
@@ -42,9 +45,13 @@ public:
     static RemoteClientPtr initWithSocket(const GCDAsyncSocketPtr& socket);
     ~RemoteClient() override;
     // A session without a socket, for tests and the fuzzer: everything it would send goes to
-    // `sink` instead (no TLS is started).
+    // `sink` instead (no TLS is started). Its replies are made at once on the caller's queue,
+    // or with `offMainQueue` on a queue of its own as a connected session's are.
     static RemoteClientPtr initDetachedForTesting(std::function<void(const std::string&)> sink,
-                                                  const std::string& address = "127.0.0.1");
+                                                  const std::string& address = "127.0.0.1",
+                                                  bool offMainQueue = false);
+    // Returns once every answer handed over so far has been written.
+    void waitForRepliesForTesting();
 
     void socketDidSecure(const GCDAsyncSocketPtr& sock) override;
     void socketDidReadData(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
@@ -63,7 +70,7 @@ public:
     // For the client list and the log.
     const std::string& address() const { return address_; }
     std::string name() const;
-    double bytes() const { return bytesSent_; }
+    double bytes() const { return bytesSent(); }
     double connectedTime() const;
     std::string identifier() const { return deviceUUID_.value_or(""); }
     std::string description() const;
@@ -77,7 +84,7 @@ public:
     bool authenticated() const { return authenticated_.load(); }
     // True while a passcode guess waits for its check.
     bool passcodeWaiting() const { return ticket_.has_value(); }
-    double bytesSent() const { return bytesSent_; }
+    double bytesSent() const;
     double bytesReceived() const { return bytesReceived_; }
     const GCDAsyncSocketPtr& socket() const { return socket_; }
 
@@ -95,7 +102,7 @@ private:
     void close();
 
     GCDAsyncSocketPtr socket_;
-    std::function<void(const std::string&)> sink_;
+    std::shared_ptr<ReplyChannel> replies_;
     Bytes terminator_;
     std::string address_;
     std::optional<std::string> hostname_;
@@ -106,7 +113,6 @@ private:
     bool allowsCompression_ = false;
     std::atomic<bool> authenticated_{false};
     double connectionTime_ = 0;
-    double bytesSent_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;
     // The authorisation deadline; cancelled when the session ends, so that a storm of short

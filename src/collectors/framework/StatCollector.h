@@ -184,9 +184,19 @@ public:
     // "1"/"0").
     static void addKey(const std::string& key, const Value& value, StatNode& node);
     virtual Value xmlSampleFromSample(const statsample& sample, int64_t protocol) const;  // xmlSampleFromSample:protcol:
+    // Whether the s elements of the collector's own rings (storage type 1) are the base's
+    // form: a reply then only copies the slots it sends (a SampleRun, see
+    // xmlReplyNodesFromAttributes). A class that overrides xmlSampleFromSample or
+    // xmlSampleItemsFromAttributes answers false. Builds with assertions check every copied
+    // answer against the per-sample dictionaries.
+    virtual bool xmlSamplesInBaseForm() const { return true; }
 
     // ---- Statistics request to nodes (StatCollectorXMLResponse.cpp)
     virtual std::vector<StatNodePtr> xmlNodesFromAttributes(const Value& attributes);
+    // The answer the client session sends: xmlNodesFromAttributes, with the s elements of
+    // the collector's own rings in the base form kept as copied slots (StatNode::samples)
+    // whose text is written with the reply's bytes, off the main queue.
+    std::vector<StatNodePtr> xmlReplyNodesFromAttributes(const Value& attributes);
     std::vector<StatNodePtr> xmlNodesFromAttributes2(const Value& attributes);
     std::vector<StatNodePtr> xmlSampleNodesFromAttribute(const Value& attributes);
     virtual ValueArray xmlSampleItemsFromAttributes(const Value& attributes);
@@ -257,6 +267,7 @@ private:
     SampleStorage storage_;
     samplepeaks samplePeaks_[8];
     bool temporary_ = false;
+    bool xmlCopySamples_ = false;  // set while xmlReplyNodesFromAttributes runs
     bool databaseEnabled_ = true;
     bool enabled_ = true;
     bool newSession_ = false;

@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SampleRun.h"
+#include "collectors/framework/StatNodeWriter.h"
 #include "collectors/framework/StatCollector.h"
 #include "collectors/framework/XMLNumberFormat.h"
 #include "platform/time/Clock.h"
@@ -47,6 +49,21 @@ bool requestLevel(const Value& attributes, int64_t& level) {
     return true;
 }
 
+// The slots of a collector-level ring newer than "sampleKey", oldest first, copied; null when
+// the request names no level.
+std::shared_ptr<SampleRun> sampleRun(StatCollector& collector, const Value& attributes) {
+    int64_t level = 0;
+    if (!requestLevel(attributes, level)) return nullptr;
+    const statsample* ring = collector.storageForType(level);
+    if (!ring) return nullptr;
+    auto run = std::make_shared<SampleRun>(collector.config(), collector.sampleValueCount(),
+                                           attributes["protocol"].intValue());
+    const double since = attributes["sampleKey"].doubleValue();
+    for (int64_t s = kSamplesPerLevel - 1; s >= 0; --s)
+        if (ring[s].sampleID > since) run->add(ring[s]);
+    return run;
+}
+
 StatNodePtr sampleNode(const Value& sample) {
     StatNodePtr s = StatNode::element("s");
     for (const auto& [k, v] : sample.dictionary()) StatCollector::addKey(k, v, *s);
@@ -65,6 +82,16 @@ std::vector<StatNodePtr> StatCollector::xmlNodesFromAttributes(const Value& attr
         for (auto& node : xmlNodesFromAttributes2(pass)) out.push_back(std::move(node));
     }
     return out;
+}
+
+std::vector<StatNodePtr> StatCollector::xmlReplyNodesFromAttributes(const Value& attributes) {
+    struct Copying {
+        bool& flag;
+        bool was;
+        explicit Copying(bool& f) : flag(f), was(f) { flag = true; }
+        ~Copying() { flag = was; }
+    } copying(xmlCopySamples_);
+    return xmlNodesFromAttributes(attributes);
 }
 
 std::vector<StatNodePtr> StatCollector::xmlNodesFromAttributes2(const Value& attributes) {
@@ -99,9 +126,29 @@ std::vector<StatNodePtr> StatCollector::xmlNodesFromAttributes2(const Value& att
         Value level = attributes;
         level.set("index", Value(static_cast<long long>(i)));
         level.set("sampleKey", Value(entries[i]));
-        std::vector<StatNodePtr> children = xmlSampleNodesFromAttribute(level);
-        for (auto& c : children) stat->addChild(c);
-        if (storageType() != 2) addKey("samples", Value(xmlnumber::integer(static_cast<int64_t>(children.size()))), *stat);
+        size_t count = 0;
+        if (storageType() != 2 && xmlCopySamples_ && xmlSamplesInBaseForm()) {
+            std::shared_ptr<SampleRun> run = sampleRun(*this, level);
+            if (run && run->size() > 0) {
+                count = run->size();
+                stat->samples = run;
+            }
+#ifndef NDEBUG
+            // The copied form must give what the per-sample dictionaries give.
+            std::string copied, dictionaries;
+            if (run) run->appendXML(copied);
+            for (const auto& node : xmlSampleNodesFromAttribute(level)) statnodewriter::appendNode(dictionaries, *node);
+            if (copied != dictionaries) {
+                frameworklog::log("sample form differs from the dictionaries for " + description());
+                std::abort();
+            }
+#endif
+        } else {
+            std::vector<StatNodePtr> children = xmlSampleNodesFromAttribute(level);
+            count = children.size();
+            for (auto& c : children) stat->addChild(c);
+        }
+        if (storageType() != 2) addKey("samples", Value(xmlnumber::integer(static_cast<int64_t>(count))), *stat);
         if (loadingHistory()) {
             frameworklog::log("collector is loading history " + description());
             addKey("loading", Value("1"), *stat);

@@ -1,7 +1,9 @@
 #pragma once
 // One element of a collector's answer to a statistics request ("stat", "s", "item", "a"):
-// its name, its attributes in the order they were added and its children. The client
-// session copies these into the reply document (appendStatNodes in StatNodeXML.h).
+// its name, its attributes in the order they were added and its children, then the s
+// elements of a collector-level ring kept as a SampleRun (copied slots, written as text only
+// when the reply's bytes are made). The client session writes these into the reply
+// (StatNodeWriter.h); appendStatNodes in StatNodeXML.h copies them into a document.
 #include <memory>
 #include <string>
 #include <utility>
@@ -10,12 +12,14 @@
 namespace telvo {
 
 struct StatNode;
+class SampleRun;
 using StatNodePtr = std::shared_ptr<StatNode>;
 
 struct StatNode {
     std::string name;
     std::vector<std::pair<std::string, std::string>> attributes;
     std::vector<StatNodePtr> children;
+    std::shared_ptr<const SampleRun> samples;  // s elements after the children; may be null
 
     explicit StatNode(std::string n = std::string()) : name(std::move(n)) {}
     static StatNodePtr element(std::string n) { return std::make_shared<StatNode>(std::move(n)); }

@@ -1,5 +1,7 @@
 #include "collectors/framework/StatNodeXML.h"
 
+#include "collectors/framework/SampleRun.h"
+
 namespace telvo {
 
 xml::XmlElement appendStatNode(const StatNode& node, xml::XmlElement parent) {
@@ -8,6 +10,8 @@ xml::XmlElement appendStatNode(const StatNode& node, xml::XmlElement parent) {
     for (const auto& [key, value] : node.attributes) element.setAttribute(key, value);
     for (const auto& child : node.children)
         if (child) appendStatNode(*child, element);
+    if (node.samples)
+        for (const auto& s : node.samples->nodes()) appendStatNode(*s, element);
     return element;
 }
 

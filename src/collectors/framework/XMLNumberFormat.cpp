@@ -1,31 +1,47 @@
 #include "collectors/framework/XMLNumberFormat.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace telvo::xmlnumber {
 
 namespace {
-std::string printed(const char* fmt, double v) {
-    if (!std::isfinite(v)) return std::string();
-    char buf[64];
-    int n = std::snprintf(buf, sizeof buf, fmt, v);
-    if (n < 0) return std::string();
-    if (n < static_cast<int>(sizeof buf)) return std::string(buf, n);
-    std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), fmt, v);
-    big.resize(n);
-    return big;
+// The largest finite double has 309 digits before the point; two after, a sign and a point.
+constexpr size_t kFixedRoom = 320;
+
+void appendFixed(std::string& out, double v, int precision) {
+    if (!std::isfinite(v)) return;
+    char buf[kFixedRoom];
+    auto result = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, precision);
+    if (result.ec == std::errc()) out.append(buf, result.ptr);
 }
 }  // namespace
 
-std::string value(double v) { return printed("%.2f", v); }
-std::string whole(double v) { return printed("%.0f", v); }
+void appendValue(std::string& out, double v) { appendFixed(out, v, 2); }
+void appendWhole(std::string& out, double v) { appendFixed(out, v, 0); }
+
+void appendInteger(std::string& out, int64_t v) {
+    char buf[24];
+    auto result = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, result.ptr);
+}
+
+std::string value(double v) {
+    std::string out;
+    appendValue(out, v);
+    return out;
+}
+
+std::string whole(double v) {
+    std::string out;
+    appendWhole(out, v);
+    return out;
+}
 
 std::string integer(int64_t v) {
-    char buf[32];
-    int n = std::snprintf(buf, sizeof buf, "%lli", static_cast<long long>(v));
-    return std::string(buf, n > 0 ? n : 0);
+    std::string out;
+    appendInteger(out, v);
+    return out;
 }
 
 }  // namespace telvo::xmlnumber

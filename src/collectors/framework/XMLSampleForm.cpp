@@ -64,6 +64,16 @@ double scaled(double v, const std::string& name, const Value& config, int64_t pr
     return Scaling(config, protocol).apply(v, name);
 }
 
+ValueScaling scalingFor(const std::string& name, const Value& config, int64_t protocol) {
+    const Scaling scaling(config, protocol);
+    ValueScaling out;
+    out.divide = scaling.divide.appliesTo(name);
+    out.divisor = scaling.divide.factor;
+    out.multiply = scaling.multiply.appliesTo(name);
+    out.factor = scaling.multiply.factor;
+    return out;
+}
+
 Value sampleDictionary(const statsample& sample, const Value& config, int64_t count, int64_t protocol,
                        bool emptyAsBoolean) {
     const Scaling scaling(config, protocol);

@@ -10,6 +10,14 @@ namespace telvo::xmlsampleform {
 
 // The scaled value of attribute `name`: the divide step first, then the multiply step.
 double scaled(double v, const std::string& name, const Value& config, int64_t protocol);
+// The steps that apply to attribute `name`, for applying them to many samples.
+struct ValueScaling {
+    bool divide = false;
+    double divisor = 1;
+    bool multiply = false;
+    double factor = 1;
+};
+ValueScaling scalingFor(const std::string& name, const Value& config, int64_t protocol);
 // `emptyAsBoolean`: the item form writes "empty" as a boolean true, the collector form "1".
 // A position at or above `count` (or below 0) names no value and is written as "".
 Value sampleDictionary(const statsample& sample, const Value& config, int64_t count, int64_t protocol,

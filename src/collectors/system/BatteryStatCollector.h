@@ -31,6 +31,7 @@ public:
     // A collector-level "s" element: only "t", the sample's time (collector-level samples serve
     // storage type 1 only, so replies never carry it).
     Value xmlSampleFromSample(const statsample& sample, int64_t protocol) const override;
+    bool xmlSamplesInBaseForm() const override { return false; }
     double updateFrequencyForVersion(int64_t) const override { return 6.0; }
 };
 

@@ -90,6 +90,7 @@ public:
     // ---- Wire form (ProcessStatCollectorXML.cpp)
     // The entries of every list that the "keys" attribute names, in its order.
     ValueArray xmlSampleItemsFromAttributes(const Value& attributes) override;
+    bool xmlSamplesInBaseForm() const override { return false; }
     // Client side, never used by the daemon: a request element for the lists named by the
     // selection key (null when it is empty); one received entry read into a record; every
     // record's values set to 0 before a reply is read.

@@ -17,15 +17,12 @@ std::optional<Bytes> gzipDeflate(const uint8_t* data, size_t length) {
     if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return std::nullopt;
 
-    constexpr size_t kStep = 16384;
-    Bytes out(kStep);
-    int status = Z_OK;
-    do {
-        if (stream.total_out >= out.size()) out.resize(out.size() + kStep);
-        stream.next_out = out.data() + stream.total_out;
-        stream.avail_out = uInt(out.size() - stream.total_out);
-        status = deflate(&stream, Z_FINISH);
-    } while (stream.avail_out == 0 && (status == Z_OK || status == Z_BUF_ERROR || status == Z_STREAM_END));
+    // One call into a buffer of the most the stream can take (deflateBound counts the gzip
+    // header and trailer for window bits 31): no growing and copying of the output.
+    Bytes out(deflateBound(&stream, uLong(length)));
+    stream.next_out = out.data();
+    stream.avail_out = uInt(std::min<size_t>(out.size(), UINT_MAX));
+    int status = deflate(&stream, Z_FINISH);
     const size_t produced = stream.total_out;
     deflateEnd(&stream);
     // A stream the compressor did not finish would inflate to nothing; say so here rather than

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "collectors/framework/TestCollectors.h"
@@ -52,6 +54,46 @@ TEST(XMLSampleFormTest, NumberTexts) {
         EXPECT_EQ(xmlnumber::whole(k.v), k.whole) << k.v;
     }
     EXPECT_EQ(xmlnumber::integer(-12), "-12");
+}
+
+// The texts are made without printf; they must be printf's, ties, negative zero and the
+// extremes included, and over a spread of ordinary sample values.
+TEST(XMLSampleFormTest, NumberTextsAreThoseOfPrintf) {
+    auto printed = [](const char* fmt, double v) {
+        char buf[400];
+        int n = std::snprintf(buf, sizeof buf, fmt, v);
+        return std::string(buf, size_t(n));
+    };
+    std::vector<double> values = {0.0,   -0.0,   0.005, 0.015, 0.125, 0.375, -0.125, 1.005, 2.675, 0.5,
+                                  1.5,   2.5,    -0.5,  -1.5,  -2.5,  1e-300, -1e-300, 4.9e-324,
+                                  1e15 + 0.5, 4503599627370495.5, 9007199254740993.0, 1e22, -1e22,
+                                  std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
+                                  std::numeric_limits<double>::min(), 2147483648.0, 1800000000.5, T + 0.4};
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        values.push_back(double(int64_t(next() % 2000000) - 1000000) / 8.0);  // exact ties of both formats
+        values.push_back(double(int64_t(next() % 200000000) - 100000000) / 1000.0);
+        double bits;
+        uint64_t raw = next();
+        std::memcpy(&bits, &raw, sizeof bits);
+        if (std::isfinite(bits)) values.push_back(bits);
+    }
+    for (double v : values) {
+        ASSERT_EQ(xmlnumber::value(v), printed("%.2f", v)) << v;
+        ASSERT_EQ(xmlnumber::whole(v), printed("%.0f", v)) << v;
+    }
+    for (int64_t v : {int64_t(0), int64_t(-1), std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max()})
+        EXPECT_EQ(xmlnumber::integer(v), std::to_string(v));
+    std::string appended = "x=";
+    xmlnumber::appendValue(appended, 1.005);
+    xmlnumber::appendWhole(appended, std::nan(""));
+    EXPECT_EQ(appended, "x=1.00");
 }
 
 TEST(XMLSampleFormTest, WorkedExampleScalesPerProtocol) {
