@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "DaemonUnderRoot.h"
 #include "ProtocolClient.h"
 #include "collectors/framework/StatCollector.h"
 #include "daemon/Controller.h"
@@ -119,16 +120,7 @@ void BM_DaemonProgram(benchmark::State& state) {
     for (auto _ : state) {
         std::string root = makeRoot("bench-daemon");
         uint16_t port = uint16_t(20000 + (getpid() % 20000));
-        fs::setRootForTesting(root);
-        fs::createDirectories("/Library/Preferences");
-        plist::writeFile(Value(ValueDictionary{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}}),
-                         TVSPreferences::kPath);
-        pid_t pid = fork();
-        if (pid == 0) {
-            setenv("TELVO_ROOT", root.c_str(), 1);
-            execl(program.c_str(), program.c_str(), nullptr);
-            _exit(127);
-        }
+        const pid_t pid = bench::startDaemonUnderRoot(program, root, port);
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         TVSPreferences::resetForTesting();
         std::string passcode = TVSPreferences::sharedPreferences().passcode().value_or("");
