@@ -34,6 +34,7 @@
 #include <sstream>
 #include <thread>
 
+#include "DaemonUnderRoot.h"
 #include "ProtocolClient.h"
 #include "collectors/framework/StatCollector.h"
 #include "daemon/Controller.h"
@@ -270,16 +271,7 @@ BENCHMARK(BM_DaemonProgram)->Arg(0)->Arg(50)->Iterations(1)->Unit(benchmark::kSe
 // it listens.
 pid_t startDaemon(const std::string& root, uint16_t port, std::string& passcode) {
     const std::string program = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
-    fs::setRootForTesting(root);
-    fs::createDirectories("/Library/Preferences");
-    plist::writeFile(Value(ValueDictionary{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}}),
-                     TVSPreferences::kPath);
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("TELVO_ROOT", root.c_str(), 1);
-        execl(program.c_str(), program.c_str(), nullptr);
-        _exit(127);
-    }
+    const pid_t pid = bench::startDaemonUnderRoot(program, root, port);
     for (int attempt = 0; attempt < 150; ++attempt) {
         testclient::ProtocolClient probe;
         if (probe.connect("127.0.0.1", port, nullptr, 2)) {

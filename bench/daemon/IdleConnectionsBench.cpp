@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "DaemonUnderRoot.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
 #include "daemon/TVSKeychain.h"
@@ -92,17 +93,7 @@ void BM_IdleConnections(benchmark::State& state) {
         char pattern[] = "/tmp/bench-idle-XXXXXX";
         std::string root = mkdtemp(pattern);
         uint16_t port = pickPort();
-        fs::setRootForTesting(root);
-        fs::createDirectories("/Library/Preferences");
-        plist::writeFile(Value(ValueDictionary{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}}),
-                         TVSPreferences::kPath);
-        pid_t pid = fork();
-        if (pid == 0) {
-            setenv("TELVO_ROOT", root.c_str(), 1);
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            execl(program.c_str(), program.c_str(), nullptr);
-            _exit(127);
-        }
+        const pid_t pid = bench::startDaemonUnderRoot(program, root, port, {{"TELVO_NETSTATE_FILE", "/nonexistent"}});
         const std::string log = root + Controller::kLogPath;
         const std::string ready = "Waiting for connections on port " + std::to_string(port) + ".";
         for (int i = 0; i < 1000 && fileText(log).find(ready) == std::string::npos; ++i)

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include "helper/ToolTable.h"
 #include "platform/fs/Root.h"
+#include "platform/process/SpawnSignals.h"
 
 namespace telvo::helper {
 
@@ -72,13 +73,7 @@ int spawnAndWait(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    process::initCleanSignalAttributes(attr);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, av[0], &actions, &attr, av.data(), ev.data());
     posix_spawn_file_actions_destroy(&actions);

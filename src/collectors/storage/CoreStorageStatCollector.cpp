@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "collectors/storage/GoneItems.h"
 #include "collectors/system/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
 #include "platform/time/Clock.h"
@@ -81,20 +82,12 @@ void CoreStorageStatCollector::fetchDisks() {
         item->bsd = child ? child->bsdName() : "";
         item->name = child ? child->name() : "";
     }
-    auto& list = mutableItems();
-    const size_t before = list.size();
-    for (const auto& item : list) {
+    for (const auto& item : items()) {
         auto group = std::static_pointer_cast<CoreStorageStatCollectorItem>(item);
         group->session = session();
         group->removeInvalidMembers();
     }
-    list.erase(std::remove_if(list.begin(), list.end(), [](const StatCollectorItemPtr& i) { return !i->exists(); }),
-               list.end());
-    if (list.size() != before) setChildrenChanged(true);
-    if (childrenChanged()) {
-        for (const auto& d : std::vector<StatCollectorDelegatePtr>(delegates()))
-            if (d->respondsToChildrenChanged()) d->collectorChildrenChanged(*this);
-    }
+    storage::dropGoneItems(*this);
     for (const auto& d : std::vector<StatCollectorDelegatePtr>(delegates()))
         if (d->respondsToUpdatedForMode()) d->collectorUpdatedForMode(*this, 0);
 }

@@ -13,21 +13,6 @@
 #include "platform/time/Clock.h"
 
 namespace telvo {
-namespace {
-
-// The "BSD Name" of the entry or of the first entry below it that has one.
-std::string bsdBelow(const registry::EntryRef& entry) {
-    if (!entry) return "";
-    std::string name = entry->bsdName();
-    if (!name.empty()) return name;
-    for (const auto& child : entry->children()) {
-        name = bsdBelow(child);
-        if (!name.empty()) return name;
-    }
-    return "";
-}
-
-}  // namespace
 
 std::shared_ptr<DiskActivityStatCollectorMac> DiskActivityStatCollectorMac::sharedDiskActivityCollector() {
     return SharedCollector<DiskActivityStatCollectorMac>::get([] {
@@ -117,7 +102,7 @@ void DiskActivityStatCollectorMac::rebuildDisks() {
     }
     for (const auto& driver :
          registry::Registry::shared()->matchingServices(registry::Registry::serviceMatching("IOBlockStorageDriver"))) {
-        const std::string bsd = bsdBelow(driver);
+        const std::string bsd = driver->bsdNameBelow();
         if (bsd.empty() || !driver->hasProperty("Statistics")) continue;
         auto w = wrapperItemWithKey(bsd);
         w->registryEntry = driver;

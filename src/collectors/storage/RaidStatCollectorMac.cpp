@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <map>
 
+#include "collectors/storage/GoneItems.h"
 #include "collectors/storage/StorageNotifications.h"
 #include "collectors/system/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
@@ -129,16 +130,8 @@ void RaidStatCollectorMac::fetchDisks() {
         }
     }
     for (const auto& item : items()) std::static_pointer_cast<RaidStatCollectorItem>(item)->removeInvalidMembers();
-    auto& list = mutableItems();
-    const size_t before = list.size();
-    for (const auto& item : list) std::static_pointer_cast<RaidStatCollectorItem>(item)->session = session();
-    list.erase(std::remove_if(list.begin(), list.end(), [](const StatCollectorItemPtr& i) { return !i->exists(); }),
-               list.end());
-    if (list.size() != before) setChildrenChanged(true);
-    if (childrenChanged()) {
-        for (const auto& d : std::vector<StatCollectorDelegatePtr>(delegates()))
-            if (d->respondsToChildrenChanged()) d->collectorChildrenChanged(*this);
-    }
+    for (const auto& item : items()) std::static_pointer_cast<RaidStatCollectorItem>(item)->session = session();
+    storage::dropGoneItems(*this);
 }
 
 }  // namespace telvo

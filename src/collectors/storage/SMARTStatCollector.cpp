@@ -16,17 +16,6 @@ std::string trimBlanks(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
-std::string bsdBelow(const registry::EntryRef& entry) {
-    if (!entry) return "";
-    std::string name = entry->bsdName();
-    if (!name.empty()) return name;
-    for (const auto& child : entry->children()) {
-        name = bsdBelow(child);
-        if (!name.empty()) return name;
-    }
-    return "";
-}
-
 }  // namespace
 
 std::shared_ptr<SMARTStatCollector> SMARTStatCollector::sharedSMARTCollector() {
@@ -100,7 +89,7 @@ void SMARTStatCollector::loadDisks() {
         model = modelName(xmlSafeText(model));
 
         auto item = std::static_pointer_cast<SMARTStatCollectorItem>(itemWithKey(serial));
-        const std::string bsd = bsdBelow(service);
+        const std::string bsd = service ? service->bsdNameBelow() : std::string();
         if (!item) {
             item = std::make_shared<SMARTStatCollectorItem>();
             item->loadAllAttributes = loadAllAttributes;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "collectors/storage/GoneItems.h"
 #include "collectors/system/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
 
@@ -68,20 +69,12 @@ void SoftRAIDStatCollector::fetchDisks() {
             item->members.push_back(rootBSDDiskForKey(provider.stringValue()));
         item->setExists(true);
     }
-    auto& list = mutableItems();
-    for (const auto& item : list) {
+    for (const auto& item : items()) {
         auto soft = std::static_pointer_cast<SoftRAIDStatCollectorItem>(item);
         soft->session = session();
         soft->updateSampleID(counter);
     }
-    const size_t before = list.size();
-    list.erase(std::remove_if(list.begin(), list.end(), [](const StatCollectorItemPtr& i) { return !i->exists(); }),
-               list.end());
-    if (list.size() != before) setChildrenChanged(true);
-    if (childrenChanged()) {
-        for (const auto& d : std::vector<StatCollectorDelegatePtr>(delegates()))
-            if (d->respondsToChildrenChanged()) d->collectorChildrenChanged(*this);
-    }
+    storage::dropGoneItems(*this);
     for (const auto& d : std::vector<StatCollectorDelegatePtr>(delegates()))
         if (d->respondsToUpdatedForMode()) d->collectorUpdatedForMode(*this, 0);
 }

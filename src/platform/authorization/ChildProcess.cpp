@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include "platform/process/SpawnSignals.h"
+
 extern char** environ;
 
 namespace telvo::authorization {
@@ -42,13 +44,7 @@ ChildRun runChild(const std::vector<std::string>& argv, bool reportOnStdin, bool
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    process::initCleanSignalAttributes(attr);
 
     // With the child-ended signal ignored the child would be reaped by the kernel and never
     // waited for.

@@ -11,7 +11,9 @@
 
 #include "platform/diskarb/DiskDescription.h"
 #include "platform/diskarb/VolumeProbe.h"
+#include "platform/host/DeviceNameOrder.h"
 #include "platform/host/ProcRoot.h"
+#include "platform/host/SysfsAttribute.h"
 #include "platform/registry/Registry.h"
 #include "platform/registry/SysfsRegistry.h"
 
@@ -22,47 +24,15 @@ namespace stdfs = std::filesystem;
 
 const char* const kEfiGuid = "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";
 
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
-}
-
-std::string readAttribute(const stdfs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) return "";
-    return trim(line);
-}
+using host::readSysfsAttribute;
 
 long long readNumber(const stdfs::path& file) {
-    std::string text = readAttribute(file);
+    std::string text = readSysfsAttribute(file);
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return -1;
     return std::stoll(text.substr(0, 18));
 }
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
-
-bool naturalLess(const std::string& a, const std::string& b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isdigit((unsigned char)a[i]) && isdigit((unsigned char)b[j])) {
-            size_t ie = i, je = j;
-            while (ie < a.size() && isdigit((unsigned char)a[ie])) ++ie;
-            while (je < b.size() && isdigit((unsigned char)b[je])) ++je;
-            unsigned long long na = std::stoull(a.substr(i, std::min<size_t>(ie - i, 18)));
-            unsigned long long nb = std::stoull(b.substr(j, std::min<size_t>(je - j, 18)));
-            if (na != nb) return na < nb;
-            i = ie;
-            j = je;
-        } else {
-            if (a[i] != b[j]) return a[i] < b[j];
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
-}
 
 // File systems that hold no files of their own for anyone to look at.
 bool isMemberType(const std::string& type) {
@@ -98,7 +68,7 @@ struct Scan {
         d.set(key::kMediaWhole, Value(wholeBsd.empty()));
         if (!wholeBsd.empty()) d.set(key::kWholeDiskBSDName, Value(wholeBsd));
         int major = 0, minor = 0;
-        const std::string dev = readAttribute(dir / "dev");
+        const std::string dev = readSysfsAttribute(dir / "dev");
         if (size_t colon = dev.find(':'); colon != std::string::npos) {
             major = atoi(dev.substr(0, colon).c_str());
             minor = atoi(dev.substr(colon + 1).c_str());
@@ -133,7 +103,7 @@ struct Scan {
             const bool removable = readNumber(dir / "removable") > 0;
             d.set(key::kMediaEjectable, Value(removable || startsWith(bsd, "loop")));
             if (!entry && startsWith(bsd, "dm-")) {
-                std::string name = readAttribute(dir / "dm/name");
+                std::string name = readSysfsAttribute(dir / "dm/name");
                 mediaName = name.empty() ? bsd : name;
             }
         }
@@ -255,7 +225,7 @@ std::vector<Value> scanDisks() {
 
     std::vector<std::string> names;
     for (const auto& d : stdfs::directory_iterator(scan.sysRoot / "block", ec)) names.push_back(d.path().filename().string());
-    std::sort(names.begin(), names.end(), naturalLess);
+    std::sort(names.begin(), names.end(), host::deviceNameLess);
 
     std::vector<Value> out;
     for (const std::string& bsd : names) {

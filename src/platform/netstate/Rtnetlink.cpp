@@ -1,4 +1,4 @@
-// rtnetlink requests over a short-lived NETLINK_ROUTE socket, and the checked parsers of their
+// rtnetlink requests over a short-lived NETLINK_ROUTE socket (NetlinkSocket), and the checked parsers of their
 // answers.
 #include "platform/netstate/Rtnetlink.h"
 
@@ -14,75 +14,11 @@
 #include <functional>
 #include <map>
 #include "platform/netstate/NetlinkAttributes.h"
+#include "platform/netstate/NetlinkSocket.h"
 
 namespace telvo::netstate {
 
 namespace {
-
-class NetlinkSocket {
-public:
-    NetlinkSocket() {
-        fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-        if (fd_ >= 0) {
-            timeval tv{2, 0};
-            setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        }
-    }
-    ~NetlinkSocket() {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-
-    // Sends the request and hands every answer message to `each` until NLMSG_DONE (dumps) or
-    // the first answer (single requests). False on a socket error or an error answer.
-    bool transact(nlmsghdr* request, const std::function<void(const NetlinkMessage&)>& each) {
-        request->nlmsg_seq = ++seq_;
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        if (sendto(fd_, request, request->nlmsg_len, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
-            return false;
-        bool dump = request->nlmsg_flags & NLM_F_DUMP;
-        std::vector<uint8_t> buf(32768);
-        for (;;) {
-            ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            if (n == 0) return false;
-            int result = 0;  // 0 go on, 1 done, -1 failed
-            forEachNetlinkMessage(buf.data(), size_t(n), [&](const NetlinkMessage& m) {
-                if (m.sequence != seq_) return true;
-                if (m.type == NLMSG_DONE) {
-                    result = 1;
-                    return false;
-                }
-                if (m.type == NLMSG_ERROR) {
-                    int32_t error = 0;
-                    if (m.length >= sizeof error) std::memcpy(&error, m.payload, sizeof error);
-                    if (error == 0) {
-                        result = 1;
-                    } else {
-                        errno = -error;
-                        result = -1;
-                    }
-                    return false;
-                }
-                each(m);
-                if (!dump) {
-                    result = 1;
-                    return false;
-                }
-                return true;
-            });
-            if (result != 0) return result > 0;
-        }
-    }
-
-private:
-    int fd_ = -1;
-    uint32_t seq_ = 0;
-};
 
 std::string ifName(int index) {
     char name[IF_NAMESIZE] = {};
@@ -214,38 +150,44 @@ std::string maskFromPrefix(int prefixLength) {
     return text;
 }
 
-bool dumpLinks(std::vector<LinkInfo>& out) {
-    NetlinkSocket nl;
+namespace {
+
+// Sends a dump request of `type` whose message body is `body` and hands every answer of
+// `answerType` to `each`; false when the socket or the request fails.
+template <typename Body>
+bool dumpRequest(uint16_t type, const Body& body, uint16_t answerType,
+                 const std::function<void(const NetlinkMessage&)>& each) {
+    NetlinkSocket nl(NETLINK_ROUTE);
     if (!nl.ok()) return false;
     struct {
         nlmsghdr h;
-        ifinfomsg m;
+        Body m;
     } req{};
-    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(ifinfomsg));
-    req.h.nlmsg_type = RTM_GETLINK;
+    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(Body));
+    req.h.nlmsg_type = type;
     req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.m.ifi_family = AF_UNSPEC;
+    req.m = body;
     return nl.transact(&req.h, [&](const NetlinkMessage& m) {
-        if (m.type != RTM_NEWLINK) return;
+        if (m.type == answerType) each(m);
+    });
+}
+
+}  // namespace
+
+bool dumpLinks(std::vector<LinkInfo>& out) {
+    ifinfomsg body{};
+    body.ifi_family = AF_UNSPEC;
+    return dumpRequest(RTM_GETLINK, body, RTM_NEWLINK, [&](const NetlinkMessage& m) {
         LinkInfo link;
         if (parseLinkMessage(m.payload, m.length, link) && !link.name.empty()) out.push_back(std::move(link));
     });
 }
 
 bool dumpAddresses(std::vector<InterfaceAddress>& out) {
-    NetlinkSocket nl;
-    if (!nl.ok()) return false;
-    struct {
-        nlmsghdr h;
-        ifaddrmsg m;
-    } req{};
-    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(ifaddrmsg));
-    req.h.nlmsg_type = RTM_GETADDR;
-    req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.m.ifa_family = AF_UNSPEC;
+    ifaddrmsg body{};
+    body.ifa_family = AF_UNSPEC;
     std::map<int, std::string> names;
-    return nl.transact(&req.h, [&](const NetlinkMessage& m) {
-        if (m.type != RTM_NEWADDR) return;
+    return dumpRequest(RTM_GETADDR, body, RTM_NEWADDR, [&](const NetlinkMessage& m) {
         InterfaceAddress a;
         if (!parseAddressMessage(m.payload, m.length, a)) return;
         if ((a.family != AF_INET && a.family != AF_INET6) || a.address.empty()) return;
@@ -257,18 +199,9 @@ bool dumpAddresses(std::vector<InterfaceAddress>& out) {
 }
 
 bool dumpRoutes(int family, std::vector<Ipv4Route>& out) {
-    NetlinkSocket nl;
-    if (!nl.ok()) return false;
-    struct {
-        nlmsghdr h;
-        rtmsg m;
-    } req{};
-    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(rtmsg));
-    req.h.nlmsg_type = RTM_GETROUTE;
-    req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.m.rtm_family = static_cast<unsigned char>(family);
-    return nl.transact(&req.h, [&](const NetlinkMessage& m) {
-        if (m.type != RTM_NEWROUTE) return;
+    rtmsg body{};
+    body.rtm_family = static_cast<unsigned char>(family);
+    return dumpRequest(RTM_GETROUTE, body, RTM_NEWROUTE, [&](const NetlinkMessage& m) {
         Ipv4Route r;
         if (!parseRouteMessage(m.payload, m.length, r)) return;
         if (r.family != family || r.table != RT_TABLE_MAIN) return;
@@ -290,7 +223,7 @@ bool dumpIpv4Routes(std::vector<Ipv4Route>& out) { return dumpRoutes(AF_INET, ou
 std::optional<Ipv4Route> routeTo(const std::string& destination) {
     in_addr dst{};
     if (inet_pton(AF_INET, destination.c_str(), &dst) != 1) return std::nullopt;
-    NetlinkSocket nl;
+    NetlinkSocket nl(NETLINK_ROUTE);
     if (!nl.ok()) return std::nullopt;
     struct {
         nlmsghdr h;

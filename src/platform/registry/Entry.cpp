@@ -28,6 +28,16 @@ std::string Entry::bsdName() const {
     return v.isString() ? v.string() : std::string();
 }
 
+std::string Entry::bsdNameBelow() const {
+    std::string name = bsdName();
+    if (!name.empty()) return name;
+    for (const auto& child : children()) {
+        name = child->bsdNameBelow();
+        if (!name.empty()) return name;
+    }
+    return "";
+}
+
 Value Entry::properties() const {
     ValueDictionary all = properties_;
     for (const auto& [key, read] : live_) all[key] = read();

@@ -37,6 +37,9 @@ public:
     uint64_t entryID() const { return entryID_; }
     // The "BSD Name" property as text; empty when the entry has none.
     std::string bsdName() const;
+    // The "BSD Name" of this entry or, when it has none, of the first entry below it (depth
+    // first, in registry order) that has one; empty when none has.
+    std::string bsdNameBelow() const;
 
     // Every property, live ones read now, as a dictionary value.
     Value properties() const;

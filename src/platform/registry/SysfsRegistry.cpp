@@ -10,7 +10,9 @@
 #include <sstream>
 
 #include "platform/diskarb/VolumeProbe.h"
+#include "platform/host/DeviceNameOrder.h"
 #include "platform/host/ProcRoot.h"
+#include "platform/host/SysfsAttribute.h"
 #include "platform/raid/MdArrays.h"
 #include "platform/registry/RegistryBuilder.h"
 #include "platform/smart/SmartDevice.h"
@@ -23,24 +25,11 @@ namespace stdfs = std::filesystem;
 std::mutex gRootMutex;
 std::string gRoot;
 
-std::string trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t\r\n");
-    return s.substr(b, e - b + 1);
-}
-
-// The trimmed first line of a sysfs attribute; empty when it cannot be read.
-std::string readAttribute(const stdfs::path& file) {
-    std::ifstream in(file);
-    if (!in) return "";
-    std::string line;
-    std::getline(in, line);
-    return trim(line);
-}
+using host::readSysfsAttribute;
+using host::trimmedText;
 
 bool readNumber(const stdfs::path& file, long long& value) {
-    std::string text = readAttribute(file);
+    std::string text = readSysfsAttribute(file);
     if (text.empty()) return false;
     char* end = nullptr;
     value = strtoll(text.c_str(), &end, 10);
@@ -53,39 +42,17 @@ std::string linkTarget(const stdfs::path& link) {
     return ec ? "" : target.filename().string();
 }
 
-// Orders "sda" before "sdb" and "vda2" before "vda10".
-bool naturalLess(const std::string& a, const std::string& b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (isdigit((unsigned char)a[i]) && isdigit((unsigned char)b[j])) {
-            size_t ie = i, je = j;
-            while (ie < a.size() && isdigit((unsigned char)a[ie])) ++ie;
-            while (je < b.size() && isdigit((unsigned char)b[je])) ++je;
-            unsigned long long na = std::stoull(a.substr(i, std::min<size_t>(ie - i, 18)));
-            unsigned long long nb = std::stoull(b.substr(j, std::min<size_t>(je - j, 18)));
-            if (na != nb) return na < nb;
-            i = ie;
-            j = je;
-        } else {
-            if (a[i] != b[j]) return a[i] < b[j];
-            ++i;
-            ++j;
-        }
-    }
-    return a.size() - i < b.size() - j;
-}
-
 class Builder {
 public:
     explicit Builder(stdfs::path root) : root_(std::move(root)) {}
 
     std::shared_ptr<Registry> build() {
-        std::string product = readAttribute(root_ / "class/dmi/id/product_name");
+        std::string product = readSysfsAttribute(root_ / "class/dmi/id/product_name");
         platform_ = builder_.add(nullptr, "IOPlatformExpertDevice", product.empty() ? "Linux" : product);
         if (!product.empty()) platform_->setProperty("model", Value(product));
-        std::string serial = readAttribute(root_ / "class/dmi/id/product_serial");
+        std::string serial = readSysfsAttribute(root_ / "class/dmi/id/product_serial");
         if (!serial.empty()) platform_->setProperty("IOPlatformSerialNumber", Value(serial));
-        std::string board = readAttribute(root_ / "class/dmi/id/board_name");
+        std::string board = readSysfsAttribute(root_ / "class/dmi/id/board_name");
         if (!board.empty()) platform_->setProperty("board-id", Value::data(board));
         devices_["devices"] = platform_;
         readMountedDevices();
@@ -120,7 +87,7 @@ private:
         entry->setProperty("Linux Sysfs Path", Value("/sys/" + rel));
         if (!subsystem.empty()) entry->setProperty("Linux Subsystem", Value(subsystem));
         if (subsystem == "usb") {
-            std::string serial = readAttribute(root_ / rel / "serial");
+            std::string serial = readSysfsAttribute(root_ / rel / "serial");
             if (!serial.empty()) entry->setProperty("USB Serial Number", Value(serial));
         }
         if (subsystem == "scsi") {
@@ -157,7 +124,7 @@ private:
         std::string serial;
         for (char c : page.substr(4, length))
             if (c >= 0x20 && c < 0x7f) serial += c;
-        return trim(serial);
+        return trimmedText(serial);
     }
 
     // "KEY=value" lines of a sysfs uevent file.
@@ -194,7 +161,7 @@ private:
 
     bool isOpen(const stdfs::path& dir) const {
         std::error_code ec;
-        if (mounted_.count(readAttribute(dir / "dev"))) return true;
+        if (mounted_.count(readSysfsAttribute(dir / "dev"))) return true;
         for (const auto& d : stdfs::directory_iterator(dir / "holders", ec)) {
             (void)d;
             return true;
@@ -228,7 +195,7 @@ private:
         long long sectors = 0;
         readNumber(dir / "size", sectors);
         media->setProperty("BSD Name", Value(bsd));
-        std::string dev = readAttribute(dir / "dev");
+        std::string dev = readSysfsAttribute(dir / "dev");
         if (size_t colon = dev.find(':'); colon != std::string::npos) {
             media->setProperty("BSD Major", Value(atoll(dev.substr(0, colon).c_str())));
             media->setProperty("BSD Minor", Value(atoll(dev.substr(colon + 1).c_str())));
@@ -327,7 +294,7 @@ private:
         std::error_code ec;
         std::vector<std::string> names;
         for (const auto& d : stdfs::directory_iterator(root_ / "block", ec)) names.push_back(d.path().filename().string());
-        std::sort(names.begin(), names.end(), naturalLess);
+        std::sort(names.begin(), names.end(), host::deviceNameLess);
         for (const std::string& bsd : names) addDisk(bsd);
     }
 
@@ -351,19 +318,19 @@ private:
         const std::string deviceRel = hasDevice ? relative(dir / "device") : "devices/virtual";
         std::shared_ptr<Entry> parent = deviceEntry(deviceRel);
 
-        std::string vendor = readAttribute(dir / "device/vendor");
+        std::string vendor = readSysfsAttribute(dir / "device/vendor");
         // virtio and PCI devices give a numeric vendor id ("0x1af4") there, not a name.
         if (vendor.compare(0, 2, "0x") == 0) vendor.clear();
-        std::string model = readAttribute(dir / "device/model");
-        std::string serial = readAttribute(dir / "serial");
-        if (serial.empty()) serial = readAttribute(dir / "device/serial");
-        if (serial.empty()) serial = readAttribute(dir / "device/wwid");
+        std::string model = readSysfsAttribute(dir / "device/model");
+        std::string serial = readSysfsAttribute(dir / "serial");
+        if (serial.empty()) serial = readSysfsAttribute(dir / "device/serial");
+        if (serial.empty()) serial = readSysfsAttribute(dir / "device/wwid");
         long long rotational = 1, removable = 0, blockSize = 512;
         readNumber(dir / "queue/rotational", rotational);
         readNumber(dir / "removable", removable);
         readNumber(dir / "queue/logical_block_size", blockSize);
 
-        std::string product = trim(vendor.empty() ? model : vendor + " " + model);
+        std::string product = trimmedText(vendor.empty() ? model : vendor + " " + model);
         if (product.empty()) product = bsd;
 
         auto device = builder_.add(parent, "IOBlockStorageDevice", product);
@@ -381,7 +348,7 @@ private:
         device->setProperty("Protocol Characteristics", Value(std::move(protocol)));
         // SMART: IDENTIFY word 82 bit 0 of SATA and SAT-bridged disks; NVMe drives always.
         if ((bsd.compare(0, 2, "sd") == 0 || bsd.compare(0, 4, "nvme") == 0) &&
-            (realSysfs() ? smartCapable(bsd, readAttribute(dir / "dev") + "/" + serial)
+            (realSysfs() ? smartCapable(bsd, readSysfsAttribute(dir / "dev") + "/" + serial)
                          : smart::openerInstalledForTesting() && smart::smartCapable(bsd)))
             device->setProperty("SMART Capable", Value(true));
 

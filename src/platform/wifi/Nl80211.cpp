@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 #include "platform/netstate/NetlinkAttributes.h"
+#include "platform/netstate/NetlinkSocket.h"
 
 namespace telvo::wifi {
 
@@ -31,73 +32,23 @@ bool attributesAfterGenl(const uint8_t* payload, size_t length, const std::funct
     return netstate::forEachNetlinkAttribute(payload + GENL_HDRLEN, length - GENL_HDRLEN, each);
 }
 
-class GenlSocket {
-public:
-    GenlSocket() {
-        fd_ = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_GENERIC);
-        if (fd_ >= 0) {
-            timeval tv{2, 0};
-            setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        }
-    }
-    ~GenlSocket() {
-        if (fd_ >= 0) close(fd_);
-    }
-    bool ok() const { return fd_ >= 0; }
-
-    // One request (header, genl header and attributes); every reply message to `each`.
-    bool transact(uint16_t family, uint16_t flags, uint8_t cmd, const std::vector<uint8_t>& attributes,
-                  const std::function<void(const NetlinkMessage&)>& each) {
-        std::vector<uint8_t> req(NLMSG_HDRLEN + GENL_HDRLEN + attributes.size());
-        nlmsghdr h{};
-        h.nlmsg_len = uint32_t(req.size());
-        h.nlmsg_type = family;
-        h.nlmsg_flags = uint16_t(NLM_F_REQUEST | flags);
-        h.nlmsg_seq = ++seq_;
-        genlmsghdr g{};
-        g.cmd = cmd;
-        g.version = 1;
-        std::memcpy(req.data(), &h, sizeof h);
-        std::memcpy(req.data() + NLMSG_HDRLEN, &g, sizeof g);
-        if (!attributes.empty()) std::memcpy(req.data() + NLMSG_HDRLEN + GENL_HDRLEN, attributes.data(), attributes.size());
-        sockaddr_nl kernel{};
-        kernel.nl_family = AF_NETLINK;
-        if (sendto(fd_, req.data(), req.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0) return false;
-        const bool dump = flags & NLM_F_DUMP;
-        std::vector<uint8_t> buf(65536);
-        for (;;) {
-            ssize_t n = recv(fd_, buf.data(), buf.size(), 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            int result = 0;
-            netstate::forEachNetlinkMessage(buf.data(), size_t(n), [&](const NetlinkMessage& m) {
-                if (m.sequence != seq_) return true;
-                if (m.type == NLMSG_DONE) {
-                    result = 1;
-                    return false;
-                }
-                if (m.type == NLMSG_ERROR) {
-                    int32_t error = 0;
-                    if (m.length >= sizeof error) std::memcpy(&error, m.payload, sizeof error);
-                    result = error == 0 ? 1 : -1;
-                    if (error) errno = -error;
-                    return false;
-                }
-                each(m);
-                if (!dump) {
-                    result = 1;
-                    return false;
-                }
-                return true;
-            });
-            if (result) return result > 0;
-        }
-    }
-
-private:
-    int fd_ = -1;
-    uint32_t seq_ = 0;
-};
+// One generic-netlink request (header, genl header and attributes); every reply message to
+// `each`.
+bool genlTransact(netstate::NetlinkSocket& nl, uint16_t family, uint16_t flags, uint8_t cmd,
+                  const std::vector<uint8_t>& attributes, const std::function<void(const NetlinkMessage&)>& each) {
+    std::vector<uint8_t> req(NLMSG_HDRLEN + GENL_HDRLEN + attributes.size());
+    nlmsghdr h{};
+    h.nlmsg_len = uint32_t(req.size());
+    h.nlmsg_type = family;
+    h.nlmsg_flags = uint16_t(NLM_F_REQUEST | flags);
+    genlmsghdr g{};
+    g.cmd = cmd;
+    g.version = 1;
+    std::memcpy(req.data(), &h, sizeof h);
+    std::memcpy(req.data() + NLMSG_HDRLEN, &g, sizeof g);
+    if (!attributes.empty()) std::memcpy(req.data() + NLMSG_HDRLEN + GENL_HDRLEN, attributes.data(), attributes.size());
+    return nl.transact(reinterpret_cast<nlmsghdr*>(req.data()), each);
+}
 
 void putAttribute(std::vector<uint8_t>& out, uint16_t type, const void* data, size_t length) {
     uint16_t len = uint16_t(4 + length);
@@ -185,13 +136,13 @@ bool interfaceFromReplies(uint16_t family, uint32_t ifindex, const uint8_t* inte
 std::optional<WifiInterface> interfaceWithName(const std::string& name) {
     const unsigned index = if_nametoindex(name.c_str());
     if (index == 0) return std::nullopt;
-    GenlSocket nl;
+    netstate::NetlinkSocket nl(NETLINK_GENERIC);
     if (!nl.ok()) return std::nullopt;
     std::vector<uint8_t> attrs;
     putAttribute(attrs, CTRL_ATTR_FAMILY_NAME, "nl80211", 8);
     uint16_t family = 0;
     bool got = false;
-    if (!nl.transact(GENL_ID_CTRL, 0, CTRL_CMD_GETFAMILY, attrs, [&](const NetlinkMessage& m) {
+    if (!genlTransact(nl, GENL_ID_CTRL, 0, CTRL_CMD_GETFAMILY, attrs, [&](const NetlinkMessage& m) {
             got = parseFamilyReply(m.payload, m.length, family);
         }) || !got)
         return std::nullopt;
@@ -202,11 +153,11 @@ std::optional<WifiInterface> interfaceWithName(const std::string& name) {
     WifiInterface wifi;
     wifi.name = name;
     bool known = false;
-    if (!nl.transact(family, 0, kCmdGetInterface, byIndex, [&](const NetlinkMessage& m) {
+    if (!genlTransact(nl, family, 0, kCmdGetInterface, byIndex, [&](const NetlinkMessage& m) {
             known = known || takeInterfaceMessage(family, ifindex, m, wifi);
         }) || !known)
         return std::nullopt;
-    nl.transact(family, NLM_F_DUMP, kCmdGetScan, byIndex, [&](const NetlinkMessage& m) { takeScanMessage(family, m, wifi); });
+    genlTransact(nl, family, NLM_F_DUMP, kCmdGetScan, byIndex, [&](const NetlinkMessage& m) { takeScanMessage(family, m, wifi); });
     return wifi;
 }
 
