@@ -140,6 +140,9 @@ int main(int argc, char** argv) {
     for (int n = 0; n < clients; ++n) {
         threads.emplace_back([&, n] {
             ProtocolClient client;
+            // Each client from a loopback address of its own, as clients on other hosts: the
+            // daemon bounds the sessions not yet authorised from one address.
+            client.setSourceAddress("127.0." + std::to_string(1 + n / 200) + "." + std::to_string(10 + n % 200));
             std::string error;
             if (!client.connect("127.0.0.1", port, &error, 30) ||
                 !client.logIn("telvo-load-client-" + std::to_string(n), code, false, &error)) {

@@ -133,7 +133,7 @@ kill -0 "$collectd_pid" 2>/dev/null || { echo "compare: collectd stopped:" >&2; 
 if [ "$clients" -gt 0 ]; then
   code=$(TELVO_ROOT="$root" "$passcode_program" "$root")
   run_in_ns "$load_clients" --port "$port" --passcode "$code" --clients "$clients" \
-    --seconds $((warmup + seconds + 5)) > "$scratch/clients.out" 2>&1 &
+    --seconds $((warmup + seconds + 2)) > "$scratch/clients.out" 2>&1 &
   clients_pid=$!
 fi
 
@@ -161,6 +161,16 @@ t1=$(date +%s.%N); d1=$(ticks "$daemon_pid"); c1=$(ticks "$collectd_pid")
 d_rss=$(status_kib "$daemon_pid" VmRSS); d_hwm=$(status_kib "$daemon_pid" VmHWM); d_pss=$(pss_kib "$daemon_pid")
 c_rss=$(status_kib "$collectd_pid" VmRSS); c_hwm=$(status_kib "$collectd_pid" VmHWM); c_pss=$(pss_kib "$collectd_pid")
 
+# The clients end on their own just after the window.
+clients_line=""
+if [ -n "$clients_pid" ]; then
+  clients_status=0
+  wait "$clients_pid" || clients_status=$?
+  clients_pid=""
+  clients_line=$(tail -1 "$scratch/clients.out")
+  [ "$clients_status" -eq 0 ] || { echo "compare: the clients failed:" >&2; tail -5 "$scratch/clients.out" >&2; }
+fi
+
 # Values sampled a second. Ours: the values of each type's newest sample. collectd's: the data
 # sources of every value list in its cache (Interval 1).
 d_values=$(run_in_ns "$load_clients" --port "$port" --passcode "$(TELVO_ROOT="$root" "$passcode_program" "$root")" --count-values 2>/dev/null || echo "n/a")
@@ -184,13 +194,6 @@ daemon_pid="" daemon_wrapper=""
 kill -TERM "$collectd_pid" 2>/dev/null || true
 wait "$collectd_wrapper" 2>/dev/null || true
 collectd_pid="" collectd_wrapper=""
-clients_line=""
-if [ -n "$clients_pid" ]; then
-  kill -TERM "$clients_pid" 2>/dev/null || true
-  wait "$clients_pid" 2>/dev/null || true
-  clients_pid=""
-  clients_line=$(tail -1 "$scratch/clients.out")
-fi
 
 awk -v t0="$t0" -v t1="$t1" -v hz="$hz" -v d0="$d0" -v d1="$d1" -v c0="$c0" -v c1="$c1" \
     -v drss="$d_rss" -v dhwm="$d_hwm" -v dpss="$d_pss" -v crss="$c_rss" -v chwm="$c_hwm" -v cpss="$c_pss" \
