@@ -208,7 +208,8 @@ awk -v t0="$t0" -v t1="$t1" -v hz="$hz" -v d0="$d0" -v d1="$d1" -v c0="$c0" -v c
          drss / crss, dhwm / chwm, dpss / cpss, (cval + 0 > 0 && dval + 0 > 0 ? sprintf("%.2f", dval / cval) : "n/a")
 }'
 if [ -n "$rss60" ]; then
-  echo "daemon VmRSS at 60 s: $((rss60 / 1024)).$(( (rss60 % 1024) * 10 / 1024 )) MiB, highest after: $((rss_max / 1024)).$(( (rss_max % 1024) * 10 / 1024 )) MiB, at the end: $((d_rss / 1024)).$(( (d_rss % 1024) * 10 / 1024 )) MiB"
+  awk -v a="$rss60" -v m="$rss_max" -v e="$d_rss" 'BEGIN {
+    printf "daemon VmRSS at 60 s: %.1f MiB, highest after: %.1f MiB (%+.1f), at the end: %.1f MiB\n", a/1024, m/1024, (m-a)/1024, e/1024 }'
 fi
 [ -n "$clients_line" ] && echo "$clients_line"
 if [ "$daemon_status" -ne 0 ]; then
