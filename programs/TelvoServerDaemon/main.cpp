@@ -1,6 +1,7 @@
 // TelvoServerDaemon: samples the machine once a second, keeps its history and serves it to
 // remote clients over TLS. It reads no arguments; it is driven by its preferences and its
 // clients, and stops on SIGTERM, SIGINT or SIGHUP after flushing its history.
+#include <malloc.h>
 #include <signal.h>
 
 #include <cstdio>
@@ -20,6 +21,10 @@
 
 int main() {
     using namespace telvo;
+    // Two malloc arenas: the daemon's few busy threads (main queue, socket queues, timers)
+    // allocate little, and an arena per thread would each keep its own freed memory resident
+    // for months.
+    ::mallopt(M_ARENA_MAX, 2);
     platform::ProcessIdentity::setBundleIdentifier("com.kestro.telvoserverdaemon");
 
     // Every log line of the daemon goes to its standard output, appended to the log file,

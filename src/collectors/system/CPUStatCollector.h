@@ -3,6 +3,7 @@
 // averaged over the logical processors, with the machine's task and thread counts; served as
 // stat type "cpu" (storage type 1, tables "<level>cpuhistory"). The sampling is the platform
 // class's (CPUStatCollectorMac).
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -32,8 +33,9 @@ public:
     void setCoreCount(int64_t v) { coreCount_ = v; }
 
 private:
-    int taskCount_ = 0;
-    int threadCount_ = 0;
+    // Written by the sampling tick, read by replies that may be built on another queue.
+    std::atomic<int> taskCount_{0};
+    std::atomic<int> threadCount_{0};
     bool hyperThreading_ = false;
     int64_t coreCount_ = 0;
 };

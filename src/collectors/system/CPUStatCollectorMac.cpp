@@ -7,8 +7,14 @@
 #include "collectors/system/LiveSample.h"
 #include "collectors/system/SharedCollector.h"
 #include "platform/host/ProcessorTopology.h"
+#include "platform/time/Clock.h"
 
 namespace telvo {
+
+namespace {
+// Seconds after the last reply that asked for them that the counts are still read each tick.
+constexpr double kCountsKeptFor = 10;
+}  // namespace
 
 std::shared_ptr<CPUStatCollectorMac> CPUStatCollectorMac::sharedCPUCollector() {
     return SharedCollector<CPUStatCollectorMac>::get([] {
@@ -65,9 +71,18 @@ void CPUStatCollectorMac::cleanup() {
 }
 
 void CPUStatCollectorMac::updateProcessInfo() {
+    std::lock_guard<std::mutex> lock(taskMutex_);
     int tasks = taskCount(), threads = threadCount();
     if (taskReader_.readTasks(tasks)) setTaskCount(tasks);
     if (taskReader_.readThreads(threads)) setThreadCount(threads);
+    countsRead_ = platform::Clock::monotonic();
+}
+
+void CPUStatCollectorMac::xmlPrepareStatNode(StatNode& node) {
+    const double now = platform::Clock::monotonic();
+    countsAsked_ = now;
+    if (now - countsRead_ > kCountsKeptFor / 8) updateProcessInfo();
+    CPUStatCollector::xmlPrepareStatNode(node);
 }
 
 void CPUStatCollectorMac::updateStats() {
@@ -141,7 +156,8 @@ void CPUStatCollectorMac::updateStats() {
         // Nothing was measured: an empty sample, not one of zeros.
         livesample::pushEmpty(*this);
     }
-    updateProcessInfo();
+    // Counting tasks walks /proc: done each tick only while clients ask for the counts.
+    if (platform::Clock::monotonic() - countsAsked_ < kCountsKeptFor) updateProcessInfo();
     livesample::finish(*this);
 }
 

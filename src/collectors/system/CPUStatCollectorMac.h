@@ -2,9 +2,12 @@
 // CPUStatCollectorMac: the CPU collector's platform class and process-wide instance. Each tick
 // it reads every processor's tick counters (one read of /proc/stat), turns the differences
 // since the previous tick into user, system and nice percentages per processor, and stores
-// their average over the processors it could measure, with the task and thread counts.
+// their average over the processors it could measure. The task and thread counts (a walk of
+// /proc) are kept current only while clients ask for them.
 #include <cstdint>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "collectors/system/CPUStatCollector.h"
@@ -34,6 +37,8 @@ public:
     void updateStats() override;
     // Task and thread counts; a failed read keeps the previous ones.
     void updateProcessInfo();
+    // Counts older than a tick (nobody asked lately) are read before the element is made.
+    void xmlPrepareStatNode(StatNode& node) override;
 
     // One item per physical core (fed from its hardware threads), only with hyper-threading.
     const std::vector<std::shared_ptr<CPUStatCollectorItem>>& physicalCores() const { return physicalCores_; }
@@ -46,7 +51,11 @@ private:
     };
 
     host::ProcessorTickReader tickReader_;
+    std::mutex taskMutex_;  // the tick and a reply may both read the counts
     host::TaskCountReader taskReader_;
+    // Monotonic times of the last reply with the counts and of their last read.
+    std::atomic<double> countsAsked_{-1e9};
+    std::atomic<double> countsRead_{-1e9};
     std::vector<host::ProcessorTicks> ticks_;
     std::vector<Previous> previous_;  // by processor number, coreCount entries
     std::vector<std::shared_ptr<CPUStatCollectorItem>> physicalCores_;

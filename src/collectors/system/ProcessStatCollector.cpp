@@ -51,6 +51,7 @@ void ProcessStatCollector::update() { updateStats(); }
 void ProcessStatCollector::updateStats() {
     if (!enabled()) return;
     setChildrenChanged(false);
+    listsMade_.clear();
     invalidateProcesses();
     fetchProcesses();
     removeMissingProcesses();

@@ -7,6 +7,7 @@
 // ProcessStatCollectorSharing.cpp and ProcessStatCollectorXML.cpp. Its records are
 // ProcessStatCollectorItem, never framework items; the framework's item list stays empty.
 // Everything runs on the main queue.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,7 +54,10 @@ public:
 
     // ---- The table
     const std::vector<ProcessStatCollectorItemPtr>& processes() const { return processes_; }
-    std::vector<ProcessStatCollectorItemPtr>& mutableProcesses() { return processes_; }
+    std::vector<ProcessStatCollectorItemPtr>& mutableProcesses() {
+        listsMade_.clear();
+        return processes_;
+    }
     // The first record with that pid (a linear search).
     ProcessStatCollectorItemPtr processForPid(int32_t pid) const;
     // A new record with that pid and sequence 0, appended to the table.
@@ -115,7 +119,10 @@ public:
     void setSharingUseHeirachy(bool v) { sharingUseHeirachy_ = v; }
     bool sequenceBasedUpdating() const { return sequenceBasedUpdating_; }
     void setSequenceBasedUpdating(bool v) { sequenceBasedUpdating_ = v; }
-    std::vector<ProcessStatCollectorItemPtr>& hierachy() { return hierachy_; }
+    std::vector<ProcessStatCollectorItemPtr>& hierachy() {
+        listsMade_.clear();
+        return hierachy_;
+    }
 
 private:
     // One process of a pass: found or made, then measured as the mask says.
@@ -142,6 +149,13 @@ private:
     std::vector<int32_t> pids_;
     host::ProcessStat stat_;
     std::unordered_map<int32_t, ProcessStatCollectorItem*> byPid_;
+    // The lists already made for each "keys" text since the last pass: every client asking
+    // within a second gets the same lists, sorted once.
+    struct MadeLists {
+        std::array<int8_t, 5> counts{};
+        ValueArray lists;
+    };
+    std::unordered_map<std::string, MadeLists> listsMade_;
 };
 
 }  // namespace telvo

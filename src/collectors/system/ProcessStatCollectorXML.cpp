@@ -1,5 +1,6 @@
 // The process lists in a statistics reply ("keys" names them, in order), and the client-side
 // reading of received entries.
+#include <array>
 #include <cstdlib>
 
 #include "collectors/system/ProcessStatCollector.h"
@@ -18,6 +19,10 @@ ValueArray ProcessStatCollector::xmlSampleItemsFromAttributes(const Value& attri
     ValueArray out;
     if (!attributes.has("keys")) return out;
     const std::string keys = attributes["keys"].stringValue();
+    const std::array<int8_t, 5> counts{sharingProcessCPUCount_, sharingProcessMemoryCount_, sharingProcessNetworkCount_,
+                                       sharingProcessDiskActivityCount_, sharingProcessPowerCount_};
+    if (auto made = listsMade_.find(keys); made != listsMade_.end() && made->second.counts == counts && !sharingUseHeirachy_)
+        return made->second.lists;
     // Split at every ","; no blanks are trimmed and a part matches exactly.
     size_t start = 0;
     while (true) {
@@ -39,6 +44,7 @@ ValueArray ProcessStatCollector::xmlSampleItemsFromAttributes(const Value& attri
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
+    listsMade_[keys] = MadeLists{counts, out};
     return out;
 }
 

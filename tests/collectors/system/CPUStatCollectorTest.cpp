@@ -160,3 +160,25 @@ TEST_F(CPUStatCollectorTest, SharedInstanceAndStatElement) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CPUStatCollectorTest, TaskCountsAreReadWhileClientsAskForThem) {
+    auto c = started();
+    ASSERT_EQ(c->taskCount(), 3);
+    // A new process: no client asks, so the ticks leave /proc unwalked.
+    writeMachineFile("/proc/4242/stat", "4242 (new) S 1\n");
+    tick();
+    tick();
+    EXPECT_EQ(c->taskCount(), 3);
+    // A reply with counts older than a tick reads them first: it never shows stale ones.
+    auto nodes = c->xmlNodesFromAttributes(request("0", 3));
+    ASSERT_EQ(nodes.size(), 1u);
+    EXPECT_EQ(attr(nodes[0], "tasks"), "4");
+    // While clients ask, every tick reads them again.
+    removeMachineFile("/proc/4242");
+    tick();
+    EXPECT_EQ(c->taskCount(), 3);
+}
+
+}  // namespace

@@ -426,3 +426,26 @@ TEST_F(ProcessStatCollectorTest, AFirstWriteIsMeasuredAndAnUnreadableStartIsNoSp
     EXPECT_EQ(record(*c, 5201)->diskWrite(), 4096);
     EXPECT_EQ(record(*c, 5200)->diskWrite(), 0);
 }
+
+TEST_F(ProcessStatCollectorTest, ClientsOfOnePassShareItsListsAndTheNextPassMakesNewOnes) {
+    auto c = measured();
+    const auto first = items(c->xmlNodesFromAttributes(request("cpu,memory")));
+    ASSERT_EQ(first.size(), 40u);
+    EXPECT_EQ(attr(first[0], "key"), "416");
+    // A second client in the same second: the same lists.
+    const auto again = items(c->xmlNodesFromAttributes(request("cpu,memory")));
+    EXPECT_EQ(column(again, "key"), column(first, "key"));
+    EXPECT_EQ(column(again, "c"), column(first, "c"));
+    // Next pass: 416 stops using the processor, so the lists are made again from new figures.
+    for (auto& p : table_) writeProcess(p, 2);
+    for (auto& p : table_)
+        if (p.pid == 416) writeProcess(p, 1);
+    platform::Clock::advance(1.0);
+    c->update();
+    const auto later = items(c->xmlNodesFromAttributes(request("cpu,memory")));
+    ASSERT_EQ(later.size(), 40u);
+    EXPECT_NE(attr(later[0], "key"), "416");
+    // A changed list length is honoured at once.
+    c->setSharingProcessCPUCount(3);
+    EXPECT_EQ(items(c->xmlNodesFromAttributes(request("cpu,memory"))).size(), 23u);
+}

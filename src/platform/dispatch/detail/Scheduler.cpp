@@ -21,11 +21,17 @@ Scheduler::Scheduler() {
 
 uint64_t Scheduler::add(ClockKind kind, int64_t deadline, Fire fire) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The thread sleeps until the earliest deadline; only an entry due before it (or the
+    // first wall-clock entry, which sets the thread's one-second checks going) needs it woken.
+    // Sockets arm and cancel a time-out timer for every read and write, mostly far later.
+    const std::optional<double> earliest = nextMonotonicLocked();
+    const bool firstWall = kind == ClockKind::Wall && wall_.empty();
     uint64_t id = nextId_++;
     Key key{deadline, id};
     (kind == ClockKind::Monotonic ? monotonic_ : wall_).emplace(key, std::move(fire));
     index_.emplace(id, std::make_pair(kind, key));
-    notifyLocked();
+    const double asMonotonic = kind == ClockKind::Monotonic ? deadline : deadline - (Clock::now() - Clock::monotonic());
+    if (!earliest || asMonotonic < *earliest || firstWall) notifyLocked();
     return id;
 }
 
@@ -41,7 +47,8 @@ bool Scheduler::remove(uint64_t id) {
         table.erase(entry);
     }
     index_.erase(it);
-    notifyLocked();
+    // No wake: a thread sleeping towards this entry's deadline wakes then, finds nothing due
+    // and sleeps on towards the next.
     return true;
 }
 
@@ -54,13 +61,8 @@ void Scheduler::notifyLocked() {
 }
 
 void Scheduler::kick() {
-    if (Clock::isVirtual()) {
-        fireDue();
-    } else {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++changes_;
-        cv_.notify_all();
-    }
+    // In real time add() has woken the thread already when the new entry is the earliest.
+    if (Clock::isVirtual()) fireDue();
 }
 
 void Scheduler::clockChanged() {

@@ -28,7 +28,8 @@ public:
     uint64_t add(ClockKind kind, int64_t deadline, Fire fire);
     // Removes an entry that has not fired yet; answers whether it was there.
     bool remove(uint64_t id);
-    // Fires what is due now (virtual mode) or wakes the scheduler thread (real mode).
+    // Fires what is due now (virtual mode); in real time add() has woken the thread already
+    // when the new entry is due before every other, so this does nothing.
     void kick();
     // Fires every entry due on the current clock, earliest first, including entries added
     // by the fired ones while they are due.
