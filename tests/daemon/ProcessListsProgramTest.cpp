@@ -129,6 +129,11 @@ protected:
         std::ifstream in(host(Controller::kLogPath));
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
+    static size_t countOf(const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    }
     bool logHas(const std::string& message) const { return logText().find(": " + message + "\n") != std::string::npos; }
     int logCount(const std::string& message) const {
         const std::string text = logText(), needle = ": " + message + "\n";
@@ -283,8 +288,13 @@ TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
     // again at once, though the first client's lists were asked for a moment ago.
     ask(client, "cpu");
     EXPECT_EQ(logCount("starting processes"), 2);
+    const size_t disconnects = countOf(logText(), "Host disconnected\n");
     client.close();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The daemon logs the disconnect, then drops the session and, as it was the last, turns the
+    // collector off at once; the new client's log-in takes several round trips after that.
+    for (int i = 0; i < 600 && countOf(logText(), "Host disconnected\n") == disconnects; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_GT(countOf(logText(), "Host disconnected\n"), disconnects) << logText();
     ProtocolClient again;
     logIn(again, code);
     ASSERT_FALSE(ask(again, "cpu").empty()) << lastPayload_;
