@@ -99,7 +99,7 @@ TEST_F(ControllerTest, ShutdownFlushWritesTheQueuedRows) {
     historyaccess::addWrite(path, "INSERT INTO %@ (v) VALUES (?)", "samples", {Value(41)});
     historyaccess::addWrite(path, "INSERT INTO %@ (v) VALUES (?)", "samples", {Value(42)});
     Controller::sharedController().finalizeDatabase();
-    std::string command = "sqlite3 '" + host(path) + "' 'SELECT group_concat(v) FROM samples'";
+    std::string command = "sqlite3 -cmd '.timeout 30000' '" + host(path) + "' 'SELECT group_concat(v) FROM samples'";
     FILE* pipe = popen(command.c_str(), "r");
     char line[64] = {0};
     ASSERT_TRUE(pipe);

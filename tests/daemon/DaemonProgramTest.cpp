@@ -92,7 +92,7 @@ protected:
     bool logHas(const std::string& message) const { return logText().find(": " + message + "\n") != std::string::npos; }
 
     std::string sqlite(const std::string& database, const std::string& sql) const {
-        std::string command = "sqlite3 '" + host(database) + "' \"" + sql + "\" 2>&1";
+        std::string command = "sqlite3 -cmd '.timeout 30000' '" + host(database) + "' \"" + sql + "\" 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         std::string out;
         char chunk[512];

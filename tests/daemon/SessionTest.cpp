@@ -48,7 +48,8 @@ protected:
         controller.prepare();
         controller.start();
         ASSERT_TRUE(dispatch::MainLoop::runUntil(
-            [] { return ServerManager::sharedServerManager().status() == ServerManager::kListening; }, 60));
+            [] { return ServerManager::sharedServerManager().status() == ServerManager::kListening; }, 60))
+            << "server status " << ServerManager::sharedServerManager().status() << " on port " << port_;
         passcode_ = *TVSPreferences::sharedPreferences().passcode();
     }
 

@@ -27,7 +27,7 @@ inline std::string sqliteTool(const std::string& path, const std::string& sql, i
         else
             quotedSql += c;
     }
-    std::string command = "sqlite3 -batch '" + fs::resolve(path) + "' '" + quotedSql + "' 2>&1";
+    std::string command = "sqlite3 -batch -cmd '.timeout 30000' '" + fs::resolve(path) + "' '" + quotedSql + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) {
         ADD_FAILURE() << "cannot run the sqlite3 tool: " << command;

@@ -71,7 +71,7 @@ protected:
 
     // sqlite3's answer (list mode, "|" between columns, lines joined by "\n", no final "\n").
     std::string sql(const std::string& file, const std::string& query) {
-        std::string cmd = "sqlite3 -batch '" + fs::resolve(file) + "' \"" + query + "\" 2>&1";
+        std::string cmd = "sqlite3 -batch -cmd '.timeout 30000' '" + fs::resolve(file) + "' \"" + query + "\" 2>&1";
         FILE* p = popen(cmd.c_str(), "r");
         std::string out;
         char buf[4096];

@@ -17,7 +17,7 @@ public:
     }
     ~ServiceCaller() { connection_->invalidate(); }
     // The reply, or none when it did not come within `timeout` real seconds.
-    std::optional<Value> call(const std::string& op, const ValueArray& args = {}, double timeout = 10) {
+    std::optional<Value> call(const std::string& op, const ValueArray& args = {}, double timeout = 60) {
         auto state = std::make_shared<State>();
         connection_->call(op, args, [state](const Value& v) {
             std::lock_guard<std::mutex> lock(state->mutex);
@@ -57,7 +57,7 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         answers_.push_back(d);
     }
-    std::optional<Value> askDictionary(const Value& request, double timeout = 10) {
+    std::optional<Value> askDictionary(const Value& request, double timeout = 60) {
         size_t before;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -72,7 +72,7 @@ public:
         if (!answered) return std::nullopt;
         return answers_[before];
     }
-    std::optional<Value> ask(const std::string& key, ValueDictionary fields = {}, double timeout = 10) {
+    std::optional<Value> ask(const std::string& key, ValueDictionary fields = {}, double timeout = 60) {
         fields["key"] = Value(key);
         return askDictionary(Value(std::move(fields)), timeout);
     }

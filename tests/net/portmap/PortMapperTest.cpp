@@ -253,7 +253,7 @@ TEST_F(PortMapperTest, AChangeOfTheGlobalKeyRemapsEveryHeldMappingOnTheMappersQu
     ASSERT_TRUE(MainLoop::runUntil([&] {
         std::lock_guard<std::mutex> lock(upnp_->mutex);
         return upnp_->adds.size() == 2;
-    }, 5));
+    }, 60));
     EXPECT_EQ(upnp_->refreshes, 2);
     EXPECT_EQ(upnp_->adds.back(), "5109->192.168.1.30:5109 x");
     // Asleep, changes are ignored.

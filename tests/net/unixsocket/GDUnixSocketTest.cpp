@@ -169,7 +169,7 @@ TEST_F(GDUnixSocketTest, ServerAndClientExchangeDictionariesWhole) {
     EXPECT_EQ(client->state(), GDUnixSocket::kStateClosed);
     EXPECT_EQ(client->writeDictionary(requests[1], &error), -1);
     EXPECT_EQ(error->code, kGDUnixSocketErrorBadSocket);
-    ASSERT_TRUE(MainLoop::runUntil([&] { return server->connectedClients().at(0)->state() == GDUnixSocket::kStateClosed; }, 5));
+    ASSERT_TRUE(MainLoop::runUntil([&] { return server->connectedClients().at(0)->state() == GDUnixSocket::kStateClosed; }, 60));
 
     EXPECT_TRUE(server->closeWithError(&error));
     EXPECT_EQ(serverSide->closed.load(), 1);

@@ -1,5 +1,5 @@
 // launchd_job_probe RECORD-FILE MODE [SERVICE]
-// Writes its environment to RECORD-FILE.env and appends "<pid> <uid> <monotonic seconds> <LISTEN_FDNAMES or ->" to RECORD-FILE (a host path),
+// Writes its environment to RECORD-FILE.env, then appends "<pid> <uid> <monotonic seconds> <LISTEN_FDNAMES or ->" to RECORD-FILE (a host path),
 // then by MODE: "exit1" exits 1; "ignore-term" ignores SIGTERM and waits; "wait" waits and
 // exits 0 on SIGTERM; "serve" also serves SERVICE with the operation "whoami:" (answers pid,
 // uid and whether the listening socket was handed down).
@@ -42,14 +42,18 @@ int main(int argc, char** argv) {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     const char* names = std::getenv("LISTEN_FDNAMES");
+    // The environment the launcher gave it, one "NAME=value" a line. Written whole (under
+    // another name, then renamed) before the start is recorded: whoever saw the start finds
+    // the environment complete.
+    const std::string envFile = std::string(argv[1]) + ".env";
+    const std::string envPart = envFile + "." + std::to_string(getpid());
+    if (FILE* f = std::fopen(envPart.c_str(), "w")) {
+        for (char** e = environ; *e; ++e) std::fprintf(f, "%s\n", *e);
+        if (std::fclose(f) == 0) std::rename(envPart.c_str(), envFile.c_str());
+    }
     if (FILE* f = std::fopen(argv[1], "a")) {
         std::fprintf(f, "%d %u %.6f %s\n", int(getpid()), unsigned(getuid()), double(ts.tv_sec) + ts.tv_nsec / 1e9,
                      names && *names ? names : "-");
-        std::fclose(f);
-    }
-    // The environment the launcher gave it, one "NAME=value" a line.
-    if (FILE* f = std::fopen((std::string(argv[1]) + ".env").c_str(), "w")) {
-        for (char** e = environ; *e; ++e) std::fprintf(f, "%s\n", *e);
         std::fclose(f);
     }
     if (mode == "exit1") return 1;
