@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 
 #include "SocketTestSupport.h"
@@ -156,13 +157,23 @@ struct RefusingPort {
     }
 };
 
-std::string tempPath(const std::string& name) {
-    static const std::string dir = [] {
+// One temporary folder for this test program's socket files, removed when the program ends.
+struct TempFolder {
+    std::string path;
+    TempFolder() {
         char pattern[] = "/tmp/telvo-connect-test-XXXXXX";
         const char* d = ::mkdtemp(pattern);
-        return std::string(d ? d : "/tmp");
-    }();
-    return dir + "/" + name;
+        path = d ? d : "";
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
+std::string tempPath(const std::string& name) {
+    static const TempFolder folder;
+    return (folder.path.empty() ? std::string("/tmp") : folder.path) + "/" + name;
 }
 
 bool exists(const std::string& path) {
