@@ -25,7 +25,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVO_FUZZ=ON -DTELVO_BENCH=OFF
-  cmake --build build-fuzz -j "$jobs"
+  cmake --build build-fuzz -j "$jobs" --target fuzzers
   # A fixed budget of about six minutes shared by the targets (20 to 60 s each).
   targets=$(find build-fuzz/fuzz -maxdepth 1 -type f -name 'fuzz_*' -perm -u+x | wc -l)
   per=$(( 360 / (targets > 0 ? targets : 1) ))
