@@ -4,9 +4,16 @@
 #include <elf.h>
 #include <openssl/evp.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "platform/codesign/Status.h"
+#include "platform/fs/Root.h"
+#include "platform/values/PropertyList.h"
 
 namespace telvo::codesign {
 namespace {
@@ -30,6 +37,14 @@ bool inside(std::string_view bytes, uint64_t offset, uint64_t size) {
 }  // namespace
 
 bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error) {
+    SectionRange section;
+    if (!findSection(elf, kSectionName, section, error)) return false;
+    if (section.size < kBlobHeaderSize) return fail(error, "ELF signature section is unusable");
+    found = section;
+    return true;
+}
+
+bool findSection(std::string_view elf, std::string_view wanted, SectionRange& found, ErrorPtr* error) {
     Elf64_Ehdr eh;
     if (!readAt(elf, 0, eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
         return fail(error, "not an ELF file");
@@ -44,7 +59,6 @@ bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* e
     if (names.sh_type != SHT_STRTAB || !inside(elf, names.sh_offset, names.sh_size))
         return fail(error, "ELF section names outside the file");
     std::string_view strtab = elf.substr(names.sh_offset, names.sh_size);
-    const std::string_view wanted(kSectionName);
     for (unsigned i = 0; i < eh.e_shnum; ++i) {
         Elf64_Shdr sh;
         readAt(elf, eh.e_shoff + uint64_t(i) * sizeof(Elf64_Shdr), sh);
@@ -53,14 +67,69 @@ bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* e
         size_t end = name.find('\0');
         if (end == std::string_view::npos) continue;
         if (name.substr(0, end) != wanted) continue;
-        if (sh.sh_type == SHT_NOBITS || !inside(elf, sh.sh_offset, sh.sh_size) || sh.sh_size < kBlobHeaderSize)
-            return fail(error, "ELF signature section is unusable");
+        if (sh.sh_type == SHT_NOBITS || !inside(elf, sh.sh_offset, sh.sh_size))
+            return fail(error, "ELF section " + std::string(wanted) + " is unusable");
         found.offset = sh.sh_offset;
         found.size = sh.sh_size;
         return true;
     }
-    if (error) *error = makeError("CodesignErrorDomain", kStatusUnsigned, "no signature section");
+    if (error) {
+        *error = wanted == kSectionName ? makeError("CodesignErrorDomain", kStatusUnsigned, "no signature section")
+                                        : makeError("CodesignErrorDomain", kStatusBadObjectFormat,
+                                                    "no section " + std::string(wanted));
+    }
     return false;
+}
+
+Value readEmbeddedPropertyList(std::string_view elf, std::string_view sectionName, ErrorPtr* error) {
+    SectionRange range;
+    if (!findSection(elf, sectionName, range, error)) return Value();
+    std::string_view text = elf.substr(range.offset, range.size);
+    size_t end = text.find('\0');
+    if (end != std::string_view::npos) {
+        // Only padding may follow the text.
+        if (text.substr(end).find_first_not_of('\0') != std::string_view::npos) {
+            fail(error, "ELF section " + std::string(sectionName) + " holds more than one text");
+            return Value();
+        }
+        text = text.substr(0, end);
+    }
+    ErrorPtr parseError;
+    Value list = plist::parse(std::string(text), &parseError);
+    if (parseError || !list.isDictionary()) {
+        fail(error, "ELF section " + std::string(sectionName) + " holds no property-list dictionary");
+        return Value();
+    }
+    return list;
+}
+
+Value readEmbeddedPropertyListFromFile(const std::string& path, std::string_view sectionName, ErrorPtr* error) {
+    const std::string host = fs::resolve(path);
+    int fd = ::open(host.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = makeError("NSPOSIXErrorDomain", errno, path + ": " + std::strerror(errno));
+        return Value();
+    }
+    struct stat st;
+    std::string bytes;
+    // Programs are small; a file far larger than any program is not read.
+    constexpr off_t kLargest = off_t(256) << 20;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest) {
+        ::close(fd);
+        fail(error, path + " is no regular file of a program's size");
+        return Value();
+    }
+    bytes.resize(size_t(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return readEmbeddedPropertyList(bytes, sectionName, error);
 }
 
 bool readSignatureBlob(std::string_view section, std::string& der) {
