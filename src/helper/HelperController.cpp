@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
+#include <cstring>
 #include <thread>
 #include "helper/FileTree.h"
 #include "helper/ProcessMatch.h"
@@ -35,19 +35,10 @@ std::string lastComponent(const std::string& path) {
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-std::string parentOf(const std::string& path) {
-    std::string p = withoutTrailingSlash(path);
-    size_t slash = p.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : p.substr(0, slash);
-}
-
 std::string joined(const std::string& folder, const std::string& name) {
     std::string f = withoutTrailingSlash(folder);
     return f == "/" ? "/" + name : f + "/" + name;
 }
-
-bool logicalExists(const std::string& path) { return hostExists(withoutTrailingSlash(fs::resolve(path))); }
 
 bool isOctalMode(const std::string& mode) {
     if (mode.empty() || mode.size() > 4) return false;
@@ -154,20 +145,20 @@ void HelperController::processMessage(const HelperCommand& c, const std::functio
 bool HelperController::touch(const std::string& path) {
     ToolRun run("/usr/bin/touch", {ToolArgument::escapedPath(path)});
     record(run.lineText());
-    return run.run() == 0;
+    std::string why;
+    if (touchPath(path, why)) return true;
+    log("Touch of " + path + " failed: " + why);
+    return false;
 }
 
 bool HelperController::removeFile(const std::string& path) {
-    if (!logicalExists(path)) return true;
+    if (!occupied(path)) return true;
     ToolRun run("/bin/rm", {ToolArgument::plain("-rf"), ToolArgument::escapedPath(path)});
     record(run.lineText());
-    run.run();
-    if (logicalExists(path)) {
-        log("Using fallback remove - " + path);
-        std::error_code ignored;
-        std::filesystem::remove_all(withoutTrailingSlash(fs::resolve(path)), ignored);
-    }
-    return !logicalExists(path);
+    std::string why;
+    if (removeTree(path, why) && !occupied(path)) return true;
+    log("Removal of " + path + " failed: " + why);
+    return false;
 }
 
 bool HelperController::jobLoaded(const std::string& label) {
@@ -199,44 +190,45 @@ bool HelperController::loadDaemon(const std::string& path) {
 }
 
 bool HelperController::createDirectory(const std::string& path) {
-    if (!logicalExists(path)) {
+    std::string why;
+    if (!occupied(path)) {
         ToolRun run("/bin/mkdir", {ToolArgument::escapedPath(path)});
         record(run.lineText());
-        run.run();
+        // The folders above are made too, each without following a link.
+        if (!makeFolders(path, why)) log("mkdir of " + path + " failed: " + why);
     }
-    return fs::isDirectory(path);
+    if (isRealFolder(path)) return true;
+    log(path + " is not a folder reached without a symbolic link");
+    return false;
 }
 
 bool HelperController::ownerStep(const std::string& path, const std::string& owner) {
     return owner == "root" ? chownRoot(path) : chown(path, owner);
 }
 
-// Owner and mode steps leave a link alone: a tool given "link/" (or chmod given "link") would
-// act on what it points at.
-bool HelperController::skipsLink(const std::string& path) {
-    if (!hostIsSymlink(withoutTrailingSlash(fs::resolve(path)))) return false;
-    log("Not following the symbolic link " + path);
-    return true;
+bool HelperController::changeOwner(const std::string& path, const std::string& owner) {
+    Owner ids;
+    if (!parseOwner(owner, ids)) {
+        log("Refusing the owner text " + owner);
+        return false;
+    }
+    std::string why;
+    if (changeOwnerTree(path, ids, why)) return true;
+    log("Owner step on " + path + " failed: " + why);
+    return false;
 }
 
 bool HelperController::chownRoot(const std::string& path) {
-    // "-R" alone walks without following links, the named path included (GNU chown's -P).
     ToolRun run("/usr/sbin/chown", {ToolArgument::plain("-R"), ToolArgument::escaped(kRootOwnerLine, kRootOwnerHost),
                                     ToolArgument::escapedPath(path)});
     record(run.lineText());
-    if (skipsLink(path)) return true;
-    return run.run() == 0;
+    return changeOwner(path, "root");
 }
 
 bool HelperController::chown(const std::string& path, const std::string& owner) {
     ToolRun run("/usr/sbin/chown", {ToolArgument::plain("-R"), ToolArgument::escaped(owner), ToolArgument::escapedPath(path)});
     record(run.lineText());
-    if (owner.empty() || owner[0] == '-') {
-        log("Refusing the owner text " + owner);
-        return false;
-    }
-    if (skipsLink(path)) return true;
-    return run.run() == 0;
+    return changeOwner(path, owner);
 }
 
 bool HelperController::chmod(const std::string& path, const std::string& mode) {
@@ -246,71 +238,55 @@ bool HelperController::chmod(const std::string& path, const std::string& mode) {
         log("Refusing the mode text " + mode);
         return false;
     }
-    if (skipsLink(path)) return true;
-    return run.run() == 0;
+    std::string why;
+    if (changeModeTree(path, mode_t(std::stoul(mode, nullptr, 8)), why)) return true;
+    log("Mode step on " + path + " failed: " + why);
+    return false;
 }
 
 bool HelperController::copyFile(const std::string& file, const std::string& dest) {
-    const std::string hostSource = withoutTrailingSlash(fs::resolve(file));
-    const std::string hostDest = withoutTrailingSlash(fs::resolve(dest));
+    ToolRun copy("/bin/cp", {ToolArgument::plain("-R"), ToolArgument::escapedPath(file), ToolArgument::escapedPath(dest)});
+    record(copy.lineText());
+    auto failed = [&](const std::string& why) {
+        log("Copy of " + file + " failed: " + why + "; " + dest + " left as it was");
+        return false;
+    };
+    Descriptor parent;
+    std::string leaf, why;
+    if (!openParent(dest, parent, leaf, why)) return failed(why);
     unsigned n;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         n = ++temporaryCounter_;
     }
-    const std::string suffix = ".telvo-" + std::to_string(::getpid()) + "-" + std::to_string(n);
-    const std::string hostTemporary = joined(parentOf(hostDest), "." + lastComponent(hostDest) + suffix);
-    std::error_code ignored;
-    std::filesystem::remove_all(hostTemporary, ignored);
-
-    // The line names the destination; the copy is made beside it and renamed over it.
-    ToolArgument target = ToolArgument::escapedPath(dest);
-    target.hostText = hostTemporary;
-    ToolRun copy("/bin/cp", {ToolArgument::plain("-R"), ToolArgument::escapedPath(file), target});
-    record(copy.lineText());
-    copy.run();
-    if (!hostExists(hostTemporary)) {
-        log("Using fallback copy - " + file);
-        std::filesystem::copy(hostSource, hostTemporary,
-                              std::filesystem::copy_options::recursive | std::filesystem::copy_options::copy_symlinks,
-                              ignored);
-    }
-    if (!hostExists(hostTemporary) || !sameTree(hostSource, hostTemporary)) {
-        log("Copy of " + file + " failed; " + dest + " left as it was");
-        std::filesystem::remove_all(hostTemporary, ignored);
-        return false;
-    }
-    if (hostExists(hostDest)) {
+    // The copy is made beside the destination under a temporary name, then swapped in.
+    const std::string temporary = "." + leaf + ".telvo-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+    std::string ignored;
+    removeTreeAt(parent.get(), temporary, ignored);
+    if (!copyTreeTo(file, parent.get(), temporary, why)) return failed(why);
+    struct stat st {};
+    if (::fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // Swap the new copy and the old destination in one step, then remove the old one.
-        if (::renameat2(AT_FDCWD, hostTemporary.c_str(), AT_FDCWD, hostDest.c_str(), RENAME_EXCHANGE) != 0) {
-            const std::string hostOld = hostTemporary + ".old";
-            if (::rename(hostDest.c_str(), hostOld.c_str()) != 0) {
-                std::filesystem::remove_all(hostTemporary, ignored);
-                return false;
-            }
-            if (::rename(hostTemporary.c_str(), hostDest.c_str()) != 0) {
-                ::rename(hostOld.c_str(), hostDest.c_str());
-                std::filesystem::remove_all(hostTemporary, ignored);
-                return false;
-            }
-            ::rename(hostOld.c_str(), hostTemporary.c_str());
+        if (::renameat2(parent.get(), temporary.c_str(), parent.get(), leaf.c_str(), RENAME_EXCHANGE) != 0) {
+            why = "cannot put the copy in place: " + std::string(std::strerror(errno));
+            removeTreeAt(parent.get(), temporary, ignored);
+            return failed(why);
         }
-        ToolArgument old = ToolArgument::escapedPath(dest);
-        old.hostText = hostTemporary;
-        ToolRun remove("/bin/rm", {ToolArgument::plain("-rf"), old});
+        ToolRun remove("/bin/rm", {ToolArgument::plain("-rf"), ToolArgument::escapedPath(dest)});
         record(remove.lineText());
-        remove.run();
-        if (hostExists(hostTemporary)) {
-            log("Using fallback remove - " + dest);
-            std::filesystem::remove_all(hostTemporary, ignored);
-        }
-    } else if (::rename(hostTemporary.c_str(), hostDest.c_str()) != 0) {
-        std::filesystem::remove_all(hostTemporary, ignored);
-        return false;
+        if (!removeTreeAt(parent.get(), temporary, why)) log("The old " + dest + " was not removed: " + why);
+    } else if (::renameat2(parent.get(), temporary.c_str(), parent.get(), leaf.c_str(), RENAME_NOREPLACE) != 0) {
+        why = "cannot put the copy in place: " + std::string(std::strerror(errno));
+        removeTreeAt(parent.get(), temporary, ignored);
+        return failed(why);
     }
     releaseFromQuarantine(dest);
-    bool ok = chmod(dest, "755");
-    return sameTree(hostSource, hostDest) && ok;
+    // Folders and programs 755; every other file keeps its own mode.
+    ToolRun modes("/bin/chmod", {ToolArgument::plain("-R"), ToolArgument::plain("755"), ToolArgument::escapedPath(dest)});
+    record(modes.lineText());
+    if (installModesTree(dest, why)) return true;
+    log("Mode step on " + dest + " failed: " + why);
+    return false;
 }
 
 bool HelperController::killProcess(const std::string& name) {
@@ -339,7 +315,10 @@ bool HelperController::sleep(double seconds) {
 bool HelperController::moveFileAtPath(const std::string& file, const std::string& dest) {
     ToolRun run("/bin/mv", {ToolArgument::plain("-f"), ToolArgument::quotedPath(file), ToolArgument::quotedPath(dest)});
     record(run.lineText());
-    return run.run() == 0;
+    std::string why;
+    if (movePath(file, dest, why)) return true;
+    log("Move failed: " + why);
+    return false;
 }
 
 bool HelperController::trash(const std::string& file, const std::string& directory) {
@@ -347,7 +326,7 @@ bool HelperController::trash(const std::string& file, const std::string& directo
     const std::string target = uniquePathForFile(file, directory);
     bool ok = moveFileAtPath(file, target);
     log("trash path " + file + " -  " + target);
-    return ok && logicalExists(target);
+    return ok && occupied(target);
 }
 
 std::string HelperController::uniquePathForFile(const std::string& file, const std::string& directory) {
@@ -359,7 +338,7 @@ std::string HelperController::uniquePathForFile(const std::string& file, const s
         extension = name.substr(dot + 1);
     }
     std::string candidate = joined(directory, name);
-    for (int counter = 2; logicalExists(candidate) && counter <= 999999; ++counter) {
+    for (int counter = 2; occupied(candidate) && counter <= 999999; ++counter) {
         std::string next = stem + " (" + std::to_string(counter) + ")";
         if (!extension.empty()) next += "." + extension;
         candidate = joined(directory, next);
@@ -368,8 +347,16 @@ std::string HelperController::uniquePathForFile(const std::string& file, const s
 }
 
 bool HelperController::releaseFromQuarantine(const std::string& path) {
-    const std::string host = withoutTrailingSlash(fs::resolve(path));
-    if (::lremovexattr(host.c_str(), fs::systemAttributeName(kQuarantineAttribute).c_str()) == 0) return true;
+    Descriptor parent;
+    std::string leaf, why;
+    if (!openParent(path, parent, leaf, why)) return false;
+    Descriptor entry(::openat(parent.get(), leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st {};
+    if (!entry || ::fstat(entry.get(), &st) != 0) return false;
+    // A link carries no attribute of ours, and what it points at is not ours to change.
+    if (S_ISLNK(st.st_mode)) return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(entry.get());
+    if (::removexattr(self.c_str(), fs::systemAttributeName(kQuarantineAttribute).c_str()) == 0) return true;
     return errno == ENODATA || errno == ENOTSUP;
 }
 
@@ -381,11 +368,21 @@ bool HelperController::runSystem(const std::string& line) {
 bool HelperController::finishCleanup() {
     record(std::string("/bin/launchctl unload ") + kHelperJobPath + ";/bin/rm " + kHelperJobPath + ";/bin/rm " + kHelperToolPath);
     ToolRun unload("/bin/launchctl", {ToolArgument::plain("unload"), ToolArgument::escapedPath(kHelperJobPath)});
-    ToolRun removeJob("/bin/rm", {ToolArgument::escapedPath(kHelperJobPath)});
-    ToolRun removeTool("/bin/rm", {ToolArgument::escapedPath(kHelperToolPath)});
     unload.run();
-    bool ok = removeJob.run() == 0;
-    ok = removeTool.run() == 0 && ok;
+    // "rm" without "-r": a file or a link goes, a folder stays.
+    auto removeOne = [&](const std::string& path) {
+        Descriptor parent;
+        std::string leaf, why;
+        if (!openParent(path, parent, leaf, why)) {
+            log("Removal of " + path + " failed: " + why);
+            return false;
+        }
+        if (::unlinkat(parent.get(), leaf.c_str(), 0) == 0) return true;
+        log("Removal of " + path + " failed: " + std::strerror(errno));
+        return false;
+    };
+    bool ok = removeOne(kHelperJobPath);
+    ok = removeOne(kHelperToolPath) && ok;
     return ok;
 }
 

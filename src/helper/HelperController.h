@@ -1,11 +1,13 @@
 #pragma once
 // The interpreter of the root-side installation steps, shared by the legacy setup tool and the
-// privileged helper. Each step runs its tools as argument vectors (ToolRun), never through a
-// shell except the "system" step, and answers whether its end state was reached; the
-// controller counts the steps that failed. Paths are the system's logical paths, mapped under
-// the file-system root when a tool or a system call gets them. Owner, mode and removal steps
-// never follow a symbolic link, and "copy" copies to a temporary name beside the destination
-// and renames it over the destination, so a copy that cannot work leaves the old one in place.
+// privileged helper. Each step logs the tool line it stands for and answers whether its end
+// state was reached; the controller counts the steps that failed. Paths are the system's
+// logical paths under the file-system root. Every step that changes a file acts through
+// descriptors (FileTree): opened from the root without following a link, changed relative to
+// the opened parent, trees walked without following links; only launchctl and the "system"
+// step's shell are run as programs. "copy" takes regular files and folders only, copies to a
+// temporary name beside the destination and swaps it in, so a copy that cannot work leaves
+// the old one in place.
 #include <functional>
 #include <mutex>
 #include <string>
@@ -68,7 +70,7 @@ private:
     void log(const std::string& line);
     void record(const std::string& line);
     bool ownerStep(const std::string& path, const std::string& owner);
-    bool skipsLink(const std::string& path);
+    bool changeOwner(const std::string& path, const std::string& owner);
     bool jobLoaded(const std::string& label);
 
     mutable std::mutex mutex_;

@@ -32,13 +32,6 @@ std::string hostTool(const std::string& name) {
         if (it != overrides().end()) return it->second;
     }
     static const std::map<std::string, std::string> table{
-        {"/usr/bin/touch", "/usr/bin/touch"},
-        {"/bin/rm", "/bin/rm"},
-        {"/bin/mkdir", "/bin/mkdir"},
-        {"/usr/sbin/chown", "/bin/chown"},
-        {"/bin/chmod", "/bin/chmod"},
-        {"/bin/cp", "/bin/cp"},
-        {"/bin/mv", "/bin/mv"},
         {"/bin/sh", "/bin/sh"},
     };
     if (name == "/bin/launchctl") return launchctlProgram();

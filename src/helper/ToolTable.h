@@ -1,7 +1,8 @@
 #pragma once
-// The tools the installation steps run, by the names their lines give them ("/usr/sbin/chown",
-// "/bin/launchctl", ...), and the program that stands for each on this system. Nothing outside
-// this table is ever run.
+// The tools the installation steps run, by the names their lines give them ("/bin/launchctl",
+// "/bin/sh"), and the program that stands for each on this system. Nothing outside this table
+// is ever run: the file steps (touch, rm, mkdir, chown, chmod, cp, mv) are done through
+// descriptors (FileTree) and only logged under their tools' names.
 #include <string>
 
 namespace telvo::helper {

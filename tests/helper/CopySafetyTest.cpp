@@ -96,12 +96,20 @@ TEST_F(CopySafetyTest, OwnerAndModeStepsNeverFollowASymbolicLink) {
     EXPECT_FALSE(std::filesystem::is_symlink(host(dest)));
     EXPECT_EQ(contents(dest), "daemon");
     EXPECT_TRUE(victimUnchanged());
-    // A copied link stays a link; neither step goes through it.
+    // A link as the source is not copied: the step fails, the destination stays as it was.
     std::filesystem::create_symlink(host("/victim"), host("/src/link"));
     std::filesystem::create_directories(host("/Applications"));
-    EXPECT_TRUE(run("copy", {{"file", Value("/src/link")}, {"dest", Value("/Applications/Telvo Server.app")},
-                             {"chown", Value("1000:1000")}, {"chmod", Value("777")}}));
-    EXPECT_TRUE(std::filesystem::is_symlink(host("/Applications/Telvo Server.app")));
+    EXPECT_FALSE(run("copy", {{"file", Value("/src/link")}, {"dest", Value("/Applications/Telvo Server.app")},
+                              {"chown", Value("1000:1000")}, {"chmod", Value("777")}}));
+    EXPECT_FALSE(std::filesystem::exists(host("/Applications/Telvo Server.app")));
+    EXPECT_TRUE(victimUnchanged());
+    // Owner and mode steps on a link, or on a path through one, leave its target alone.
+    std::filesystem::create_symlink(host("/victim"), host("/Applications/link"));
+    EXPECT_TRUE(helper().chown("/Applications/link", "1000:1000"));
+    EXPECT_EQ(ownerOf("/Applications/link"), "1000:1000");
+    EXPECT_TRUE(helper().chmod("/Applications/link", "777"));
+    EXPECT_FALSE(helper().chmod("/Applications/link/secret", "777"));
+    EXPECT_FALSE(helper().chownRoot("/Applications/link/secret"));
     EXPECT_TRUE(victimUnchanged());
     // "mkdir" of a path that is a link: owner and mode stay off its target.
     std::filesystem::create_symlink(host("/victim"), host("/Library/Application Support/Telvo Server/databases"));

@@ -1,16 +1,19 @@
 // End to end, as root in a fresh file-system root: the assembled bundle's LegacySetupTool run
 // with administrator rights (scripted authorization) installs the daemon, which the system
-// launcher starts and which answers TLS on the port of its preferences; "uninstall" stops it
-// and removes everything but the application.
+// launcher starts and which answers TLS on its default port; "uninstall" stops it and removes
+// everything but the application.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
-#include "../daemon/FreePort.h"
 #include "HelperFixture.h"
 #include "platform/authorization/Authorization.h"
 #include "platform/authorization/ScriptedBackend.h"
@@ -29,8 +32,6 @@ const std::string kSupport = "/Library/Application Support/Telvo Server";
 const std::string kDaemonJob = "/Library/LaunchDaemons/com.kestro.telvoserverdaemon.plist";
 const std::string kAgentJob = "/Library/LaunchAgents/com.kestro.telvoserveragent.plist";
 const std::string kPreferences = "/Library/Preferences/com.kestro.telvoserverbackend.plist";
-constexpr uid_t kAppsOwner = 4242;
-constexpr gid_t kAppsGroup = 4343;
 
 std::string run(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
@@ -40,6 +41,26 @@ std::string run(const std::string& command) {
     while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
     if (pipe) pclose(pipe);
     return out;
+}
+
+// This process (and what it starts) in a network namespace of its own with only loopback up,
+// and a mount namespace where the system bus is an empty folder. Each test runs in a process
+// of its own.
+bool privateNetworkAndBus(std::string& why) {
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
+        why = std::string("cannot make network and mount namespaces: ") + std::strerror(errno);
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        (std::filesystem::exists("/run/dbus") && ::mount("tmpfs", "/run/dbus", "tmpfs", 0, "size=64k") != 0)) {
+        why = std::string("cannot hide the system bus: ") + std::strerror(errno);
+        return false;
+    }
+    if (std::system("ip link set lo up") != 0) {
+        why = "cannot bring loopback up in the new network namespace";
+        return false;
+    }
+    return true;
 }
 
 class LegacySetupToolTest : public HelperFixture {
@@ -71,17 +92,14 @@ TEST_F(LegacySetupToolTest, InstallsWithAdministratorRightsServesTLSAndUninstall
     const std::string from = "/Users/tester/Downloads/Telvo Server.app";
     std::filesystem::create_directories(host("/Users/tester/Downloads"));
     ASSERT_EQ(std::system(("cp -a '" + kBundle + "' '" + host(from) + "'").c_str()), 0);
-    // "/Applications" belongs to someone other than root.
-    std::filesystem::create_directories(host("/Applications"));
-    ASSERT_EQ(::chown(host("/Applications").c_str(), kAppsOwner, kAppsGroup), 0);
-    ::chmod(host("/Applications").c_str(), 0775);
-    // An older application there is replaced.
-    makeFile("/Applications/Telvo Server.app/Contents/old-only", "old");
-    // The daemon's port, never the default one.
-    uint16_t port = freePort();
-    ASSERT_NE(port, 0);
-    std::filesystem::create_directories(host("/Library/Preferences"));
-    ASSERT_TRUE(plist::writeFile(Value(ValueDictionary{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}}), kPreferences));
+    // Nothing of "/Library" or "/Applications" is there: the install makes what it needs. The
+    // daemon serves on its default port, in a network namespace of this test with only
+    // loopback, and finds no system bus to publish on.
+    ASSERT_FALSE(std::filesystem::exists(host("/Library")));
+    ASSERT_FALSE(std::filesystem::exists(host("/Applications")));
+    std::string why;
+    if (!privateNetworkAndBus(why)) GTEST_SKIP() << why;
+    const uint16_t port = 5109;
     // The user allows the tool's run with administrator rights.
     std::filesystem::create_directories(host("/etc/telvo/authorization"));
     makeFile(authz::scripted::kPolicyPath, std::string(authz::kAuthorizationRightExecute) + " allow\n", 0644);
@@ -104,13 +122,14 @@ TEST_F(LegacySetupToolTest, InstallsWithAdministratorRightsServesTLSAndUninstall
         {kSupport + "/TelvoServerAgent.app/Contents/Info.plist", "755 0:0 regular file"},
         {kDaemonJob, "644 0:0 regular file"},
         {kAgentJob, "644 0:0 regular file"},
-        {"/Applications/Telvo Server.app", "755 4242:4343 directory"},
-        {"/Applications/Telvo Server.app/Contents/Resources/LegacySetupTool", "755 4242:4343 regular file"},
+        {"/Applications", "755 0:0 directory"},
+        {"/Applications/Telvo Server.app", "755 0:0 directory"},
+        {"/Applications/Telvo Server.app/Contents/Resources/LegacySetupTool", "755 0:0 regular file"},
+        // Files without an execute bit keep their own mode.
         {"/Applications/Telvo Server.app/Contents/Resources/SetupBundle.bundle/Contents/Info.plist",
-         "755 4242:4343 regular file"},
+         "644 0:0 regular file"},
     };
     for (const auto& e : tree) EXPECT_EQ(statOf(e.path), e.stat + "\n") << e.path;
-    EXPECT_FALSE(std::filesystem::exists(host("/Applications/Telvo Server.app/Contents/old-only")));
     EXPECT_TRUE(std::filesystem::exists(host(from))) << "the bundle it ran from stays";
 
     CommandResult list = launchctl(root_, {"list"});
@@ -123,8 +142,11 @@ TEST_F(LegacySetupToolTest, InstallsWithAdministratorRightsServesTLSAndUninstall
     EXPECT_TRUE(std::regex_search(tls, std::regex("Cipher is [A-Z]"))) << tls;
 
     // Installing again over the running daemon: its job is unloaded (the daemon stops with
-    // status 0), every file replaced, and the new daemon serves again.
+    // status 0), every file replaced (the older application too), and the new daemon serves
+    // again.
+    makeFile("/Applications/Telvo Server.app/Contents/old-only", "old");
     ASSERT_EQ(runTool(tool, {}), 0) << launchd.log();
+    EXPECT_FALSE(std::filesystem::exists(host("/Applications/Telvo Server.app/Contents/old-only")));
     EXPECT_TRUE(launchd.logged("com.kestro.telvoserverdaemon: exited with status 0")) << launchd.log();
     auto readyCount = [&] {
         std::string log = daemonLog();

@@ -102,8 +102,12 @@ TEST_F(StepLinesTest, EveryStepLogsItsExactLineAndANormalRunCountsNoFailure) {
     EXPECT_EQ(contents("/Users/tester/.Trash/Telvo Server (3).app/Contents/Info.plist"), "app");
     EXPECT_FALSE(std::filesystem::exists(host("/Applications/Telvo Server.app")));
 
+    // "mkdir" makes the folders above too.
+    EXPECT_TRUE(helper().processCommand(step("mkdir", {{"file", Value("/no/parent/here")}})));
+    EXPECT_EQ(modeOf("/no/parent"), "755");
+    EXPECT_EQ(modeOf("/no/parent/here"), "755");
     // A step whose end state is not reached is counted.
-    EXPECT_FALSE(helper().processCommand(step("mkdir", {{"file", Value("/no/parent/here")}})));
+    EXPECT_FALSE(helper().processCommand(step("mkdir", {{"file", Value("/src/x/here")}})));
     EXPECT_FALSE(helper().processCommand(step("copy", {{"file", Value("/src/x")}, {"dest", Value("/src/y")},
                                                        {"chmod", Value("u+s")}})));
     EXPECT_EQ(helper().failureCount(), 2);
