@@ -1,5 +1,5 @@
 # Assembles "Telvo Server.app" from the build: cmake -DOUT=<folder> -DDAEMON=<program>
-# -DTOOL=<LegacySetupTool> -DSOURCE=<this folder> -P AssembleBundle.cmake
+# -DTOOL=<LegacySetupTool> -DHELPER=<the privileged helper> -DSOURCE=<this folder> -P AssembleBundle.cmake
 set(app "${OUT}/Telvo Server.app")
 set(plugin "${app}/Contents/Resources/SetupBundle.bundle")
 set(agent "${plugin}/Contents/Resources/TelvoServerAgent.app")
@@ -16,6 +16,8 @@ info_plist("${app}/Contents/Info.plist" com.kestro.telvoserver "Telvo Server")
 info_plist("${plugin}/Contents/Info.plist" com.kestro.telvoserver.SetupBundle SetupBundle)
 info_plist("${agent}/Contents/Info.plist" com.kestro.telvoserveragent TelvoServerAgent)
 
+file(COPY "${HELPER}" DESTINATION "${app}/Contents/Library/LaunchServices"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${TOOL}" DESTINATION "${app}/Contents/Resources"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${DAEMON}" DESTINATION "${plugin}/Contents/Resources"

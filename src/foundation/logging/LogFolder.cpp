@@ -35,7 +35,7 @@ LogFolder::~LogFolder() {
 }
 
 LogFolderPtr LogFolder::open(const std::string& path, const std::string& trustedPrefix, uid_t uid, gid_t gid,
-                             std::string& why) {
+                             std::string& why, mode_t mode) {
     const std::vector<std::string> all = components(path);
     const std::vector<std::string> trusted = components(trustedPrefix);
     if (path.empty() || path[0] != '/' || trusted.size() > all.size()) {
@@ -65,7 +65,7 @@ LogFolderPtr LogFolder::open(const std::string& path, const std::string& trusted
         const bool mustBeOwned = i >= trusted.size() || i + 1 == trusted.size();
         int next = openFolderAt(fd, all[i]);
         if (next < 0 && errno == ENOENT && i >= trusted.size()) {
-            if (::mkdirat(fd, all[i].c_str(), 0755) != 0 && errno != EEXIST) {
+            if (::mkdirat(fd, all[i].c_str(), mode) != 0 && errno != EEXIST) {
                 why = walked + " cannot be made: " + std::strerror(errno);
                 ::close(fd);
                 return nullptr;
@@ -73,8 +73,15 @@ LogFolderPtr LogFolder::open(const std::string& path, const std::string& trusted
             next = openFolderAt(fd, all[i]);
             struct stat st;
             // Ours if we made it (still root's and empty); handed to the user through the descriptor.
-            if (next >= 0 && ::fstat(next, &st) == 0 && st.st_uid == ::geteuid() && st.st_uid != uid)
-                ::fchown(next, uid, gid);
+            if (next >= 0 && ::fstat(next, &st) == 0 && st.st_uid == ::geteuid()) {
+                if (st.st_uid != uid && ::fchown(next, uid, gid) != 0) {
+                    why = walked + " cannot be given to user " + std::to_string(uid);
+                    ::close(next);
+                    ::close(fd);
+                    return nullptr;
+                }
+                ::fchmod(next, mode);
+            }
         }
         int error = errno;
         ::close(fd);

@@ -16,8 +16,9 @@ public:
     // `path` is absolute (under the file-system root); the components below `trustedPrefix`
     // (a folder root or the user vouches for, such as the user's home folder) must belong to
     // `uid` or be made for it. nullptr and `why` when the folder cannot be opened that way.
+    // Missing folders are made with `mode`.
     static std::shared_ptr<const LogFolder> open(const std::string& path, const std::string& trustedPrefix, uid_t uid,
-                                                 gid_t gid, std::string& why);
+                                                 gid_t gid, std::string& why, mode_t mode = 0755);
     ~LogFolder();
     LogFolder(const LogFolder&) = delete;
     LogFolder& operator=(const LogFolder&) = delete;
