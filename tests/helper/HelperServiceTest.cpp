@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include "HelperClient.h"
 #include "codesign/TestPki.h"
 #include "foundation/logging/DDFileLogger.h"
 #include "foundation/logging/DDLog.h"
@@ -39,78 +40,6 @@ namespace {
 
 using testing::TestPki;
 
-const std::string kClient = std::string(TELVO_BINARY_DIR) + "/tests/programs/helper-client/helper-client";
-
-// A client process with pipes on its standard input and output.
-class Client {
-public:
-    Client(const std::string& program, const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnv,
-           uid_t uid, gid_t gid) {
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "LD_", 3) != 0 && std::strncmp(*e, "TELVO_ROOT=", 11) != 0 &&
-                std::strncmp(*e, "HOME=", 5) != 0)
-                env.emplace_back(*e);
-        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-        std::vector<char*> argv{const_cast<char*>(program.c_str())}, envp;
-        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (auto& e : env) envp.push_back(e.data());
-        envp.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(in[0], 0);
-            dup2(out[1], 1);
-            if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
-            execve(program.c_str(), argv.data(), envp.data());
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        in_ = in[1];
-        out_ = out[0];
-        fcntl(out_, F_SETFL, O_NONBLOCK);
-    }
-    ~Client() {
-        if (in_ >= 0) close(in_);
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-    }
-    pid_t pid() const { return pid_; }
-    void send(const std::string& line) { (void)!write(in_, (line + "\n").data(), line.size() + 1); }
-    void closeInput() {
-        close(in_);
-        in_ = -1;
-    }
-    // Reads what has arrived.
-    const std::string& output() {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(out_, buffer, sizeof buffer)) > 0) output_.append(buffer, size_t(n));
-        return output_;
-    }
-    bool has(const std::string& text) { return output().find(text) != std::string::npos; }
-    // Runs the main queue (the helper's steps) until the text is there.
-    bool waitFor(const std::string& text, double seconds = 60) {
-        return dispatch::MainLoop::runUntil([&] { return has(text); }, seconds);
-    }
-    int waitExit() {
-        int status = 0;
-        dispatch::MainLoop::runUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 60);
-        pid_ = -1;
-        return status;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
-    std::string output_;
-};
 
 class HelperServiceTest : public ::testing::Test {
 protected:
@@ -305,21 +234,26 @@ TEST_F(HelperServiceTest, AdmittedCallersAreRefusedWhatThePolicyDoesNotAllow) {
         step("remove", {{"file", Value("/etc")}}),
         step("trash", {{"file", Value("/Applications/Telvo Server.app")}, {"dest", Value(home_ + "/.Trash")}}),
         Value(ValueDictionary{{"__raw", Value(garbage)}, {"reply", Value(true)}}),
+        step("touch", {{"file", Value("/Library/LaunchAgents/")}, {"nested", Value(ValueDictionary{{"a", Value(1)}})}}),
         finish(),
     };
     auto client = start(good, list);
     client->send("go");
+    struct stat st;
     ASSERT_TRUE(client->waitFor("done\n")) << client->output();
     // Seven steps refused; the undecryptable message got no answer at all.
-    EXPECT_TRUE(client->has("reply 8 '7'")) << client->output();
+    EXPECT_TRUE(client->has("reply 9 '7'")) << client->output();
     EXPECT_FALSE(client->has("reply 7")) << client->output();
+    EXPECT_FALSE(client->has("reply 8")) << client->output();
+    EXPECT_TRUE(logged("the message could not be decrypted"));
+    EXPECT_TRUE(logged("the message is not a flat dictionary"));
+    EXPECT_NE(::stat((root_ + "/Library/LaunchAgents").c_str(), &st), 0) << "the nested message ran nothing";
     EXPECT_TRUE(logged("Refused a message of " + user_)) << "undecryptable";
     EXPECT_TRUE(logged("\"config\" logs only into"));
     EXPECT_TRUE(logged("is not run for callers"));
     EXPECT_TRUE(logged("mode \"4755\""));
     EXPECT_TRUE(logged("owner \"0:0\""));
     EXPECT_TRUE(logged("\"remove\" of /etc"));
-    struct stat st;
     EXPECT_NE(::stat((root_ + "/tmp/owned").c_str(), &st), 0);
     EXPECT_NE(::stat("/tmp/owned", &st), 0);
     EXPECT_NE(::stat((root_ + "/Library/Application Support/Telvo Server").c_str(), &st), 0);
