@@ -87,6 +87,11 @@ void BM_StageAssembledBundle(benchmark::State& state) {
     std::system(("rm -rf '" + fs::resolve("/bench-downloads") + "' && mkdir -p '" + fs::resolve("/bench-downloads") +
                  "' && cp -a '" + kBundle + "' '" + fs::resolve(app) + "'")
                     .c_str());
+    // The application's executable is the client, as in the tests.
+    std::system(("cp '" + kClient + "' '" + fs::resolve(app) + "/Contents/MacOS/Telvo Server'").c_str());
+    Value info = plist::readFile(app + "/Contents/Info.plist");
+    info.set("CFBundleExecutable", Value("Telvo Server"));
+    plist::writeFile(info, app + "/Contents/Info.plist");
     ErrorPtr error;
     if (!codesign::signBundle(app, "com.kestro.TelvoServer", testing::TestPki::shared().identity("leaf", "devIdCA"), 0,
                               &error)) {
