@@ -163,8 +163,10 @@ TEST_F(RootBoundaryTest, ACopyIntoRootsFoldersTakesOnlyRegularFilesAndFolders) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(host(support)), {}), 1);
     // A source reached through a link on the way is refused too.
     std::filesystem::create_symlink(host("/Users/attacker/Bundle"), host("/Users/attacker/Through"));
+    log_.clear();
     EXPECT_FALSE(run("copy", {{"file", Value("/Users/attacker/Through/Contents/Resources/plain")},
                               {"dest", Value(support + "/TelvoServerDaemon")}}));
+    EXPECT_NE(log_.find("/Users/attacker/Through is a symbolic link"), std::string::npos) << log_;
     EXPECT_EQ(contents(support + "/TelvoServerDaemon"), "installed daemon");
 }
 

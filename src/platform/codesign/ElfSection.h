@@ -24,6 +24,8 @@ struct SectionRange {
 // *error) when the bytes are no such ELF file, its headers point outside the file, or it has
 // no signature section; `found` is then left as it was.
 bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error = nullptr);
+// The same for an opened file of `size` bytes, read with pread (headers and names only).
+bool findSignatureSection(int fd, uint64_t size, SectionRange& found, ErrorPtr* error = nullptr);
 
 // The DER signature held by a section's bytes: true with `der` filled when a blob is there,
 // true with `der` empty when the section is all zeros (unsigned), false when the section holds
