@@ -90,6 +90,18 @@ bool startOf(const std::string& path, Descriptor& base, std::vector<std::string>
     return true;
 }
 
+// Opens the folder `name` of `folder` without following a link; on failure errno says why,
+// ELOOP for a link (which O_DIRECTORY alone reports as ENOTDIR).
+int openFolderAt(int folder, const char* name) {
+    int fd = ::openat(folder, name, kFolderFlags);
+    if (fd < 0 && errno == ENOTDIR) {
+        struct stat st {};
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
+        else errno = ENOTDIR;
+    }
+    return fd;
+}
+
 std::string shownPath(const std::vector<std::string>& components, size_t count) {
     std::string s;
     for (size_t i = 0; i < count && i < components.size(); ++i) s += "/" + components[i];
@@ -138,7 +150,7 @@ bool walkAt(int folder, const std::string& name, const std::string& shown, const
         return false;
     }
     if (!S_ISDIR(st.st_mode)) return visit(entry.get(), st, shown, why);
-    Descriptor dir(::openat(folder, name.c_str(), kFolderFlags));
+    Descriptor dir(openFolderAt(folder, name.c_str()));
     struct stat again {};
     if (!dir || ::fstat(dir.get(), &again) != 0) {
         why = openFailure(shown, errno);
@@ -331,7 +343,7 @@ bool openParentOf(const std::string& path, Descriptor& parent, std::string& leaf
         return false;
     }
     for (size_t i = 0; i + 1 < components.size(); ++i) {
-        Descriptor next(::openat(folder.get(), components[i].c_str(), kFolderFlags));
+        Descriptor next(openFolderAt(folder.get(), components[i].c_str()));
         if (!next) {
             error = errno;
             why = openFailure(shownPath(components, i + 1), error);
@@ -362,7 +374,7 @@ bool makeFolders(const std::string& path, Descriptor& out, std::string& why) {
             why = "cannot make " + shownPath(components, i + 1) + ": " + systemError(errno);
             return false;
         }
-        Descriptor next(::openat(folder.get(), name, kFolderFlags));
+        Descriptor next(openFolderAt(folder.get(), name));
         if (!next) {
             why = openFailure(shownPath(components, i + 1), errno);
             return false;
@@ -518,7 +530,7 @@ bool movePath(const std::string& from, const std::string& to, std::string& why) 
     if (!openParent(from, fromParent, fromLeaf, why) || !openParent(to, toParent, toLeaf, why)) return false;
     struct stat st {};
     if (::fstatat(toParent.get(), toLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-        Descriptor into(::openat(toParent.get(), toLeaf.c_str(), kFolderFlags));
+        Descriptor into(openFolderAt(toParent.get(), toLeaf.c_str()));
         if (!into) {
             why = openFailure(to, errno);
             return false;

@@ -264,18 +264,36 @@ bool HelperController::copyFile(const std::string& file, const std::string& dest
     std::string ignored;
     removeTreeAt(parent.get(), temporary, ignored);
     if (!copyTreeTo(file, parent.get(), temporary, why)) return failed(why);
+    // Where the new copy goes in by name: without replacing, or (on a file system without
+    // that flag) by a plain rename.
+    auto renameInto = [&](const std::string& from) {
+        if (::renameat2(parent.get(), from.c_str(), parent.get(), leaf.c_str(), RENAME_NOREPLACE) == 0) return true;
+        return errno == EINVAL && ::renameat(parent.get(), from.c_str(), parent.get(), leaf.c_str()) == 0;
+    };
     struct stat st {};
     if (::fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // Swap the new copy and the old destination in one step, then remove the old one.
+        std::string old = temporary;
         if (::renameat2(parent.get(), temporary.c_str(), parent.get(), leaf.c_str(), RENAME_EXCHANGE) != 0) {
-            why = "cannot put the copy in place: " + std::string(std::strerror(errno));
-            removeTreeAt(parent.get(), temporary, ignored);
-            return failed(why);
+            const int error = errno;
+            why = "cannot put the copy in place: " + std::string(std::strerror(error));
+            // A file system without the exchange: the old one is moved aside first.
+            old = temporary + ".old";
+            removeTreeAt(parent.get(), old, ignored);
+            bool placed = error == EINVAL && ::renameat(parent.get(), leaf.c_str(), parent.get(), old.c_str()) == 0;
+            if (placed && !renameInto(temporary)) {
+                ::renameat(parent.get(), old.c_str(), parent.get(), leaf.c_str());
+                placed = false;
+            }
+            if (!placed) {
+                removeTreeAt(parent.get(), temporary, ignored);
+                return failed(why);
+            }
         }
         ToolRun remove("/bin/rm", {ToolArgument::plain("-rf"), ToolArgument::escapedPath(dest)});
         record(remove.lineText());
-        if (!removeTreeAt(parent.get(), temporary, why)) log("The old " + dest + " was not removed: " + why);
-    } else if (::renameat2(parent.get(), temporary.c_str(), parent.get(), leaf.c_str(), RENAME_NOREPLACE) != 0) {
+        if (!removeTreeAt(parent.get(), old, why)) log("The old " + dest + " was not removed: " + why);
+    } else if (!renameInto(temporary)) {
         why = "cannot put the copy in place: " + std::string(std::strerror(errno));
         removeTreeAt(parent.get(), temporary, ignored);
         return failed(why);

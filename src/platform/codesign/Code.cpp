@@ -14,6 +14,7 @@
 #include "platform/codesign/AnchorStore.h"
 #include "platform/codesign/Cms.h"
 #include "platform/codesign/CodeDirectory.h"
+#include "platform/codesign/CodeFile.h"
 #include "platform/codesign/ElfSection.h"
 #include "platform/codesign/Status.h"
 #include "platform/crypto/Digest.h"
@@ -24,8 +25,6 @@
 
 namespace telvo::codesign {
 namespace {
-
-constexpr uint64_t kLargestExecutable = uint64_t(1) << 30;
 
 std::mutex& seamMutex() {
     static std::mutex m;
@@ -43,25 +42,6 @@ struct Fd {
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
 };
-
-bool readDescriptor(int fd, std::string& out) {
-    struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_size) > kLargestExecutable) return false;
-    out.clear();
-    out.reserve(size_t(st.st_size));
-    char buf[65536];
-    off_t at = 0;
-    for (;;) {
-        ssize_t n = pread(fd, buf, sizeof buf, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;
-        out.append(buf, size_t(n));
-        at += n;
-        if (out.size() > kLargestExecutable) return false;
-    }
-    return true;
-}
 
 Value certificatesValue(const std::vector<std::string>& chain) {
     Value list = Value(ValueArray{});
@@ -93,26 +73,23 @@ int32_t verifySignature(const std::string& der, Value& info, CodeDirectory& cd, 
     return kStatusOK;
 }
 
-// The digest of a bundle's or lone executable's bytes: its signature section as zeros when
-// it has one, the plain SHA-256 otherwise.
-std::string executableHash(const std::string& bytes) {
-    SectionRange range;
-    if (findSignatureSection(bytes, range)) return executableDigest(bytes, range);
-    auto d = crypto::sha256(bytes);
-    return std::string(d.begin(), d.end());
-}
-
 int32_t checkBundle(const std::string& host, Value& info, std::string& detail) {
     info.set("format", "bundle");
-    std::string der;
-    int fd = ::open((host + "/" + kBundleSignaturePath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    CodeDescriptor bundle(::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    if (!bundle) {
+        detail = "cannot open the bundle";
+        return kStatusNoSuchCode;
+    }
+    struct stat st{};
+    if (::fstatat(bundle.get(), kBundleSignaturePath, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
         detail = "the bundle has no signature file";
         return kStatusUnsigned;
     }
-    Fd guard(fd);
-    if (!readDescriptor(fd, der)) {
-        detail = "the bundle's signature file cannot be read";
+    uint64_t size = 0;
+    std::string der, why;
+    CodeDescriptor signature = openCodeFile(bundle.get(), kBundleSignaturePath, kLargestSignature, size, why);
+    if (!signature || !readCodeFile(signature.get(), kLargestSignature, der, why)) {
+        detail = "the bundle's signature file cannot be read: " + why;
         return kStatusNotVerifiable;
     }
     CodeDirectory cd;
@@ -122,19 +99,20 @@ int32_t checkBundle(const std::string& host, Value& info, std::string& detail) {
         return kStatusNotVerifiable;
     }
     info.set("main-executable", cd.executable);
-    std::string bytes;
-    Fd exe(::open((host + "/" + cd.executable).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (exe.fd < 0 || !readDescriptor(exe.fd, bytes)) {
-        detail = "the bundle's executable cannot be read";
+    // No link on the way to the executable, nor the executable itself.
+    CodeDescriptor exe = openCodeFile(bundle.get(), cd.executable, kLargestExecutable, size, why);
+    std::string digest;
+    if (!exe || !executableFileDigest(exe.get(), size, digest)) {
+        detail = "the bundle's executable cannot be read: " + why;
         return kStatusResourcesInvalid;
     }
-    if (executableHash(bytes) != cd.executableHash) {
+    if (digest != cd.executableHash) {
         detail = "the bundle's executable was modified";
         return kStatusSignatureFailed;
     }
     std::vector<SealedFile> files;
     ErrorPtr error;
-    if (!sealBundleFiles(host, files, &error)) {
+    if (!sealBundleFiles(bundle.get(), files, &error)) {
         detail = error->message;
         return kStatusResourcesInvalid;
     }
@@ -198,10 +176,9 @@ bool trustedCodeFile(int fd, const Identity& main, std::string& why) {
     if (fstat(fd, &st) != 0) return false;
     if (st.st_dev == main.dev && st.st_ino == main.ino) return true;
     if (S_ISREG(st.st_mode) && st.st_uid == 0 && !(st.st_mode & (S_IWGRP | S_IWOTH))) return true;
-    std::string bytes;
     Value info;
     std::string detail;
-    if (readDescriptor(fd, bytes) && checkExecutableBytes(bytes, info, detail) == kStatusOK) return true;
+    if (checkExecutableFile(fd, info, detail) == kStatusOK) return true;
     why = "it is neither root's nor validly signed";
     return false;
 }
@@ -282,6 +259,56 @@ int32_t checkExecutableBytes(const std::string& bytes, Value& info, std::string&
     return kStatusOK;
 }
 
+int32_t checkExecutableFile(int fd, Value& info, std::string& detail) {
+    info.set("format", "ELF");
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        detail = "the executable is not a regular file";
+        return kStatusNoSuchCode;
+    }
+    if (uint64_t(st.st_size) > kLargestExecutable) {
+        detail = "the executable is larger than " + std::to_string(kLargestExecutable >> 30) + " GiB";
+        return kStatusBadObjectFormat;
+    }
+    const uint64_t size = uint64_t(st.st_size);
+    SectionRange range;
+    ErrorPtr error;
+    if (!findSignatureSection(fd, size, range, &error)) {
+        detail = error->message;
+        return int32_t(error->code);
+    }
+    if (range.size > kSectionSize * 64) {
+        detail = "the signature section is too large";
+        return kStatusNotVerifiable;
+    }
+    std::string section(size_t(range.size), '\0'), der;
+    if (::pread(fd, section.data(), section.size(), off_t(range.offset)) != ssize_t(section.size()) ||
+        !readSignatureBlob(section, der)) {
+        detail = "the signature section is damaged";
+        return kStatusNotVerifiable;
+    }
+    if (der.empty()) {
+        detail = "the signature section is empty";
+        return kStatusUnsigned;
+    }
+    CodeDirectory cd;
+    if (int32_t s = verifySignature(der, info, cd, detail); s != kStatusOK) return s;
+    if (!cd.executable.empty() || !cd.files.empty()) {
+        detail = "the signature is a bundle's";
+        return kStatusSignatureFailed;
+    }
+    std::string digest;
+    if (!digestCodeFile(fd, range.offset, range.size, digest)) {
+        detail = "the executable cannot be read";
+        return kStatusNoSuchCode;
+    }
+    if (digest != cd.executableHash) {
+        detail = "the executable was modified";
+        return kStatusSignatureFailed;
+    }
+    return kStatusOK;
+}
+
 CodePtr Code::createWithPath(const std::string& path, int32_t& status) {
     struct stat st{};
     if (path.empty() || stat(fs::resolve(path).c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
@@ -328,13 +355,17 @@ int32_t Code::checkValidity(Value& info, std::string& detail) const {
     }
     info.set("main-executable", path_);
     if (S_ISDIR(st.st_mode)) return checkBundle(host, info, detail);
-    Fd fd(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
-    std::string bytes;
-    if (fd.fd < 0 || !readDescriptor(fd.fd, bytes)) {
-        detail = "cannot read " + path_;
+    // Opened without following a last link and without blocking, checked as regular, then
+    // read through that descriptor only.
+    uint64_t size = 0;
+    std::string why;
+    CodeDescriptor fd = openCodeFile(host, kLargestExecutable, size, why);
+    if (!fd) {
+        info.set("format", "ELF");
+        detail = "cannot read " + path_ + ": " + why;
         return kStatusNoSuchCode;
     }
-    return checkExecutableBytes(bytes, info, detail);
+    return checkExecutableFile(fd.get(), info, detail);
 }
 
 int32_t Code::checkProcess(Value& info, std::string& detail) const {
@@ -352,12 +383,7 @@ int32_t Code::checkProcess(Value& info, std::string& detail) const {
     first.ino = st.st_ino;
     info.set("main-executable", path());
     // Its code, read through its own descriptor.
-    std::string bytes;
-    if (!readDescriptor(exe.fd, bytes)) {
-        detail = "cannot read the process's executable";
-        return kStatusNoSuchCode;
-    }
-    if (int32_t s = checkExecutableBytes(bytes, info, detail); s != kStatusOK) return s;
+    if (int32_t s = checkExecutableFile(exe.fd, info, detail); s != kStatusOK) return s;
     std::string status;
     uint64_t tracer = 1, uid = 1;
     if (!host::readProcFile(base + "/status", status) || !statusField(status, "TracerPid", tracer) ||

@@ -63,5 +63,8 @@ private:
 
 // Validates the bytes of an ELF executable with its embedded signature.
 int32_t checkExecutableBytes(const std::string& bytes, Value& info, std::string& detail);
+// The same for an opened file: a regular file of at most 1 GiB, its headers and signature
+// section read with pread and its digest streamed.
+int32_t checkExecutableFile(int fd, Value& info, std::string& detail);
 
 }  // namespace telvo::codesign

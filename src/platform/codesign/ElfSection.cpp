@@ -23,52 +23,75 @@ bool fail(ErrorPtr* error, const std::string& what) {
     return false;
 }
 
-template <class T>
-bool readAt(std::string_view bytes, uint64_t offset, T& out) {
-    if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return false;
-    std::memcpy(&out, bytes.data() + offset, sizeof(T));
-    return true;
-}
+bool inside(uint64_t total, uint64_t offset, uint64_t size) { return offset <= total && size <= total - offset; }
 
-bool inside(std::string_view bytes, uint64_t offset, uint64_t size) {
-    return offset <= bytes.size() && size <= bytes.size() - offset;
-}
+// The section names of an executable are a few hundred bytes; more is refused.
+constexpr uint64_t kLargestSectionNames = uint64_t(1) << 20;
 
-}  // namespace
+// Bytes in memory.
+struct ViewSource {
+    std::string_view bytes;
+    uint64_t size() const { return bytes.size(); }
+    bool read(uint64_t offset, size_t length, void* out) const {
+        if (!inside(bytes.size(), offset, length)) return false;
+        std::memcpy(out, bytes.data() + offset, length);
+        return true;
+    }
+};
 
-bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error) {
-    SectionRange section;
-    if (!findSection(elf, kSectionName, section, error)) return false;
-    if (section.size < kBlobHeaderSize) return fail(error, "ELF signature section is unusable");
-    found = section;
-    return true;
-}
+// An opened file, read with pread.
+struct FileSource {
+    int fd;
+    uint64_t length;
+    uint64_t size() const { return length; }
+    bool read(uint64_t offset, size_t count, void* out) const {
+        if (!inside(length, offset, count)) return false;
+        char* p = static_cast<char*>(out);
+        while (count > 0) {
+            ssize_t n = ::pread(fd, p, count, off_t(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            p += n;
+            offset += uint64_t(n);
+            count -= size_t(n);
+        }
+        return true;
+    }
+};
 
-bool findSection(std::string_view elf, std::string_view wanted, SectionRange& found, ErrorPtr* error) {
+template <class Source>
+bool findIn(const Source& src, std::string_view wanted, SectionRange& found, ErrorPtr* error) {
     Elf64_Ehdr eh;
-    if (!readAt(elf, 0, eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
+    if (!src.read(0, sizeof eh, &eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
         return fail(error, "not an ELF file");
     if (eh.e_ident[EI_CLASS] != ELFCLASS64 || eh.e_ident[EI_DATA] != ELFDATA2LSB)
         return fail(error, "not a 64-bit little-endian ELF file");
     if (eh.e_shentsize != sizeof(Elf64_Shdr) || eh.e_shnum == 0 || eh.e_shstrndx >= eh.e_shnum)
         return fail(error, "ELF file without usable section headers");
-    if (!inside(elf, eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Elf64_Shdr)))
+    if (!inside(src.size(), eh.e_shoff, uint64_t(eh.e_shnum) * sizeof(Elf64_Shdr)))
         return fail(error, "ELF section headers outside the file");
     Elf64_Shdr names;
-    readAt(elf, eh.e_shoff + uint64_t(eh.e_shstrndx) * sizeof(Elf64_Shdr), names);
-    if (names.sh_type != SHT_STRTAB || !inside(elf, names.sh_offset, names.sh_size))
+    if (!src.read(eh.e_shoff + uint64_t(eh.e_shstrndx) * sizeof(Elf64_Shdr), sizeof names, &names))
+        return fail(error, "ELF section headers cannot be read");
+    if (names.sh_type != SHT_STRTAB || !inside(src.size(), names.sh_offset, names.sh_size))
         return fail(error, "ELF section names outside the file");
-    std::string_view strtab = elf.substr(names.sh_offset, names.sh_size);
+    if (names.sh_size > kLargestSectionNames) return fail(error, "ELF section names too large");
+    std::string strtab(size_t(names.sh_size), '\0');
+    if (!src.read(names.sh_offset, strtab.size(), strtab.data())) return fail(error, "ELF section names cannot be read");
     for (unsigned i = 0; i < eh.e_shnum; ++i) {
         Elf64_Shdr sh;
-        readAt(elf, eh.e_shoff + uint64_t(i) * sizeof(Elf64_Shdr), sh);
+        if (!src.read(eh.e_shoff + uint64_t(i) * sizeof(Elf64_Shdr), sizeof sh, &sh))
+            return fail(error, "ELF section headers cannot be read");
         if (sh.sh_name >= strtab.size()) continue;
-        std::string_view name = strtab.substr(sh.sh_name);
+        std::string_view name = std::string_view(strtab).substr(sh.sh_name);
         size_t end = name.find('\0');
         if (end == std::string_view::npos) continue;
         if (name.substr(0, end) != wanted) continue;
-        if (sh.sh_type == SHT_NOBITS || !inside(elf, sh.sh_offset, sh.sh_size))
-            return fail(error, "ELF section " + std::string(wanted) + " is unusable");
+        const bool signature = wanted == kSectionName;
+        if (sh.sh_type == SHT_NOBITS || !inside(src.size(), sh.sh_offset, sh.sh_size) ||
+            (signature && sh.sh_size < kBlobHeaderSize))
+            return fail(error, signature ? std::string("ELF signature section is unusable")
+                                         : "ELF section " + std::string(wanted) + " is unusable");
         found.offset = sh.sh_offset;
         found.size = sh.sh_size;
         return true;
@@ -81,10 +104,24 @@ bool findSection(std::string_view elf, std::string_view wanted, SectionRange& fo
     return false;
 }
 
-Value readEmbeddedPropertyList(std::string_view elf, std::string_view sectionName, ErrorPtr* error) {
-    SectionRange range;
-    if (!findSection(elf, sectionName, range, error)) return Value();
-    std::string_view text = elf.substr(range.offset, range.size);
+}  // namespace
+
+bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error) {
+    return findIn(ViewSource{elf}, kSectionName, found, error);
+}
+
+bool findSignatureSection(int fd, uint64_t size, SectionRange& found, ErrorPtr* error) {
+    return findIn(FileSource{fd, size}, kSectionName, found, error);
+}
+
+bool findSection(std::string_view elf, std::string_view name, SectionRange& found, ErrorPtr* error) {
+    return findIn(ViewSource{elf}, name, found, error);
+}
+
+namespace {
+
+// The embedded list of a section's text (NUL-padded).
+Value propertyListOfSection(std::string_view text, std::string_view sectionName, ErrorPtr* error) {
     size_t end = text.find('\0');
     if (end != std::string_view::npos) {
         // Only padding may follow the text.
@@ -103,6 +140,21 @@ Value readEmbeddedPropertyList(std::string_view elf, std::string_view sectionNam
     return list;
 }
 
+// An embedded property list is a few kilobytes; a larger section is refused.
+constexpr uint64_t kLargestEmbeddedList = uint64_t(1) << 20;
+
+}  // namespace
+
+Value readEmbeddedPropertyList(std::string_view elf, std::string_view sectionName, ErrorPtr* error) {
+    SectionRange range;
+    if (!findSection(elf, sectionName, range, error)) return Value();
+    if (range.size > kLargestEmbeddedList) {
+        fail(error, "ELF section " + std::string(sectionName) + " is too large");
+        return Value();
+    }
+    return propertyListOfSection(elf.substr(range.offset, range.size), sectionName, error);
+}
+
 Value readEmbeddedPropertyListFromFile(const std::string& path, std::string_view sectionName, ErrorPtr* error) {
     const std::string host = fs::resolve(path);
     int fd = ::open(host.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -111,25 +163,29 @@ Value readEmbeddedPropertyListFromFile(const std::string& path, std::string_view
         return Value();
     }
     struct stat st;
-    std::string bytes;
-    // Programs are small; a file far larger than any program is not read.
-    constexpr off_t kLargest = off_t(256) << 20;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        fail(error, path + " is no regular file of a program's size");
+        fail(error, path + " is no regular file");
         return Value();
     }
-    bytes.resize(size_t(st.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += size_t(n);
+    // Only the headers, the section names and the section itself are read.
+    FileSource source{fd, uint64_t(st.st_size)};
+    SectionRange range;
+    Value list;
+    if (findIn(source, sectionName, range, error)) {
+        if (range.size > kLargestEmbeddedList) {
+            fail(error, "ELF section " + std::string(sectionName) + " is too large");
+        } else {
+            std::string text(size_t(range.size), '\0');
+            if (source.read(range.offset, text.size(), text.data())) {
+                list = propertyListOfSection(text, sectionName, error);
+            } else {
+                fail(error, "ELF section " + std::string(sectionName) + " cannot be read");
+            }
+        }
     }
     ::close(fd);
-    bytes.resize(done);
-    return readEmbeddedPropertyList(bytes, sectionName, error);
+    return list;
 }
 
 bool readSignatureBlob(std::string_view section, std::string& der) {

@@ -25,6 +25,8 @@ struct SectionRange {
 // *error) when the bytes are no such ELF file, its headers point outside the file, or it has
 // no signature section; `found` is then left as it was.
 bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error = nullptr);
+// The same for an opened file of `size` bytes, read with pread (headers and names only).
+bool findSignatureSection(int fd, uint64_t size, SectionRange& found, ErrorPtr* error = nullptr);
 
 // Finds a section by name (its bytes in the file; a section without file bytes is not found).
 bool findSection(std::string_view elf, std::string_view name, SectionRange& found, ErrorPtr* error = nullptr);

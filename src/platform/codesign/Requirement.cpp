@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <memory>
+#include <vector>
 
 #include "platform/codesign/Status.h"
 #include "platform/crypto/Digest.h"
@@ -14,7 +15,8 @@ namespace telvo::codesign {
 
 struct Requirement::Node {
     enum Kind { And, Or, Anchor, Identifier, FieldExists, SubjectEquals, HashEquals } kind;
-    std::unique_ptr<Node> left, right;
+    // The terms of an "and" or "or" chain, flat: a long chain costs no depth.
+    std::vector<std::unique_ptr<Node>> terms;
     std::string value;  // identifier, OID, subject text or hex hash
     std::string key;    // subject key
     int position = 0;   // certificate index; negative counts from the end
@@ -114,12 +116,16 @@ private:
         advance();
         return true;
     }
-    std::unique_ptr<Node> binary(Node::Kind kind, std::unique_ptr<Node> l, std::unique_ptr<Node> r) {
-        auto n = std::make_unique<Node>();
-        n->kind = kind;
-        n->left = std::move(l);
-        n->right = std::move(r);
-        return n;
+    // Appends `r` to the chain `l` of that kind, making the chain when `l` is a single term.
+    std::unique_ptr<Node> chain(Node::Kind kind, std::unique_ptr<Node> l, std::unique_ptr<Node> r) {
+        if (l->kind != kind || l->terms.empty()) {
+            auto n = std::make_unique<Node>();
+            n->kind = kind;
+            n->terms.push_back(std::move(l));
+            l = std::move(n);
+        }
+        l->terms.push_back(std::move(r));
+        return l;
     }
     std::unique_ptr<Node> orExpr() {
         auto l = andExpr();
@@ -127,7 +133,7 @@ private:
             advance();
             auto r = andExpr();
             if (!r) return nullptr;
-            l = binary(Node::Or, std::move(l), std::move(r));
+            l = chain(Node::Or, std::move(l), std::move(r));
         }
         return l;
     }
@@ -137,7 +143,7 @@ private:
             advance();
             auto r = primary();
             if (!r) return nullptr;
-            l = binary(Node::And, std::move(l), std::move(r));
+            l = chain(Node::And, std::move(l), std::move(r));
         }
         return l;
     }
@@ -254,8 +260,14 @@ int subjectNid(const std::string& key) {
 
 bool evaluateNode(const Node& n, const RequirementContext& c) {
     switch (n.kind) {
-    case Node::And: return evaluateNode(*n.left, c) && evaluateNode(*n.right, c);
-    case Node::Or: return evaluateNode(*n.left, c) || evaluateNode(*n.right, c);
+    case Node::And:
+        for (const auto& t : n.terms)
+            if (!evaluateNode(*t, c)) return false;
+        return true;
+    case Node::Or:
+        for (const auto& t : n.terms)
+            if (evaluateNode(*t, c)) return true;
+        return false;
     case Node::Anchor: return c.anchored && !c.chain.empty();
     case Node::Identifier: return c.identifier == n.value;
     case Node::HashEquals: {

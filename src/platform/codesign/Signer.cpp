@@ -1,9 +1,11 @@
 // Signing executables and bundles.
 #include "platform/codesign/Signer.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "platform/codesign/CodeDirectory.h"
+#include "platform/codesign/CodeFile.h"
 #include "platform/codesign/ElfSection.h"
 #include "platform/codesign/Status.h"
 #include "platform/crypto/Digest.h"
@@ -54,21 +56,22 @@ bool signBundle(const std::string& path, const std::string& identifier, const Si
     if (cd.identifier.empty()) return fail(error, kStatusNotVerifiable, "no signing identifier");
     cd.flags = flags;
     cd.executable = "Contents/MacOS/" + executable;
-    std::string bytes;
-    if (!fs::readFile(path + "/" + cd.executable, bytes)) return fail(error, kStatusNoSuchCode, "cannot read " + cd.executable);
-    SectionRange range;
-    if (findSignatureSection(bytes, range)) {
-        cd.executableHash = executableDigest(bytes, range);
-    } else {
-        auto d = crypto::sha256(bytes);
-        cd.executableHash.assign(d.begin(), d.end());
-    }
+    CodeDescriptor bundle(::open(fs::resolve(path).c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+    if (!bundle) return fail(error, kStatusNoSuchCode, "cannot open the bundle " + path);
+    // No link on the way to the executable, nor the executable itself.
+    uint64_t size = 0;
+    std::string why;
+    CodeDescriptor exe = openCodeFile(bundle.get(), cd.executable, kLargestExecutable, size, why);
+    if (!exe || !executableFileDigest(exe.get(), size, cd.executableHash))
+        return fail(error, kStatusNoSuchCode, "cannot read the bundle's executable: " + why);
+    // The signature's folder is there before the seal, which takes it in.
     fs::removeFile(path + "/" + kBundleSignaturePath);
-    if (!sealBundleFiles(fs::resolve(path), cd.files, error)) return false;
+    if (!fs::createDirectories(path + "/Contents/_CodeSignature", 0755))
+        return fail(error, kStatusNoSuchCode, "cannot make the bundle's signature folder");
+    if (!sealBundleFiles(bundle.get(), cd.files, error)) return false;
     std::string der;
     if (!signContent(cd.serialize(), identity, der, error)) return false;
-    if (!fs::createDirectories(path + "/Contents/_CodeSignature", 0755) ||
-        !fs::writeFileAtomically(path + "/" + kBundleSignaturePath, der, 0644))
+    if (!fs::writeFileAtomically(path + "/" + kBundleSignaturePath, der, 0644))
         return fail(error, kStatusNoSuchCode, "cannot write the bundle's signature");
     return true;
 }
