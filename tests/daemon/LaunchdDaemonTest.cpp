@@ -50,7 +50,8 @@ TEST_F(LaunchdDaemonTest, TheDaemonStartsAtLoadServesTLSAndStopsOnUnloadWithItsH
     ValueDictionary prefs{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}};
     ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
     std::filesystem::create_directories(std::filesystem::path(host(kProgramPath)).parent_path());
-    std::filesystem::create_symlink(kDaemon, host(kProgramPath));
+    // A copy, not a link: the launcher runs no program reached through a link.
+    std::filesystem::copy_file(kDaemon, host(kProgramPath));
     Value job(ValueDictionary{
         {"Label", Value("com.kestro.telvoserverdaemon")},
         {"Program", Value(kProgramPath)},

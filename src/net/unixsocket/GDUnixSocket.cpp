@@ -96,7 +96,16 @@ void GDUnixSocket::setDelegate(const std::shared_ptr<GDUnixSocketDelegate>& dele
     delegate_ = delegate;
 }
 
+void GDUnixSocket::setPeerCredentials(const xpc::PeerCredentials& peer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    peer_ = peer;
+}
+
 xpc::PeerCredentials GDUnixSocket::peerCredentials() const {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (peer_) return *peer_;
+    }
     xpc::PeerCredentials peer;
     int f = fd();
     if (f >= 0) xpc::readPeerCredentials(f, peer);

@@ -41,8 +41,11 @@ public:
     size_t fragmentSize() const { return fragmentSize_; }
     std::shared_ptr<GDUnixSocketDelegate> delegate() const;
     void setDelegate(const std::shared_ptr<GDUnixSocketDelegate>& delegate);
-    // The connecting process (accepted sockets) or the listening one (clients).
+    // The connecting process (accepted sockets: as pinned at the accept) or the listening one
+    // (clients).
     xpc::PeerCredentials peerCredentials() const;
+    // The server sets the credentials it pinned when it accepted this socket.
+    void setPeerCredentials(const xpc::PeerCredentials& peer);
 
     // Bytes written (the whole frame or nothing), 0 for empty data, -1 on failure.
     ssize_t writeDictionary(const Value& dictionary, ErrorPtr* error = nullptr);
@@ -76,6 +79,7 @@ private:
     std::weak_ptr<GDUnixSocketDelegate> delegate_;
     std::mutex writeMutex_;
     bool reading_ = false;
+    std::optional<xpc::PeerCredentials> peer_;
 };
 
 }  // namespace telvo

@@ -103,7 +103,7 @@ void GDUnixSocketServer::acceptPending() {
             return;
         }
         xpc::PeerCredentials peer;
-        xpc::readPeerCredentials(c, peer);
+        xpc::pinPeerCredentials(c, peer);
         auto d = delegate();
         if (d && !d->unixSocketServerShouldAcceptPeer(this, peer)) {
             ::close(c);
@@ -111,6 +111,7 @@ void GDUnixSocketServer::acceptPending() {
         }
         GDUnixSocketPtr client = GDUnixSocket::initWithSocketPath(kDummyPath, fragmentSize());
         client->setFd(c);
+        client->setPeerCredentials(peer);
         client->setDelegate(d);
         {
             std::lock_guard<std::mutex> lock(clientsMutex_);

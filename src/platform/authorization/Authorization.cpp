@@ -9,6 +9,7 @@
 #include "platform/authorization/Backend.h"
 #include "platform/authorization/ChildProcess.h"
 #include "platform/fs/Root.h"
+#include "platform/systemlog/SystemLog.h"
 
 namespace telvo::authorization {
 
@@ -126,12 +127,38 @@ OSStatus AuthorizationExecuteWithPrivilegesAndWait(AuthorizationRef authorizatio
     return errAuthorizationSuccess;
 }
 
+OSStatus AuthorizationCheckCaller(const xpc::PeerCredentials& caller, const std::string& right,
+                                  AuthorizationFlags flags) {
+    if ((flags & ~kKnownFlags) != 0) return errAuthorizationInvalidFlags;
+    auto refuse = [&](const char* when) {
+        SystemLog("authorization: refused %@ to %@: the caller %@ %s", right, caller.description(),
+                  caller.pidfd && caller.pidfd->valid() ? "has ended or changed" : "was gone or changed at its connect",
+                  when);
+        return errAuthorizationDenied;
+    };
+    if (!isKnownRight(right)) return errAuthorizationDenied;
+    if (!caller.valid() || !caller.pidfd || !caller.pidfd->valid() || caller.pidfd->pid() != caller.pid)
+        return refuse("before the check");
+    if (!caller.alive()) return refuse("before the check");
+    Subject subject;
+    subject.pid = caller.pid;
+    subject.startTime = caller.pidfd->startTime();
+    subject.uid = caller.uid;
+    OSStatus status = selectBackend()->obtain(subject, right, (flags & kAuthorizationFlagInteractionAllowed) != 0,
+                                              caller.pid == getpid());
+    // The answer took time (a dialog may have been up): it holds only for the same process.
+    if (!caller.alive()) return refuse("before the answer came");
+    return status;
+}
+
 OSStatus AuthorizationCheckCaller(pid_t pid, uid_t uid, const std::string& right, AuthorizationFlags flags) {
     if ((flags & ~kKnownFlags) != 0) return errAuthorizationInvalidFlags;
-    Subject subject;
-    if (!isKnownRight(right) || !subjectFor(pid, uid, subject)) return errAuthorizationDenied;
-    return selectBackend()->obtain(subject, right, (flags & kAuthorizationFlagInteractionAllowed) != 0,
-                                   pid == getpid());
+    xpc::PeerCredentials caller;
+    caller.pid = pid;
+    caller.uid = uid;
+    caller.pidfd = xpc::PidFd::open(pid, xpc::PidFd::bootClockNow());
+    if (!isKnownRight(right) || pid <= 0) return errAuthorizationDenied;
+    return AuthorizationCheckCaller(caller, right, flags);
 }
 
 const char* statusMessage(OSStatus status) {

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "platform/xpc/PeerCredentials.h"
 
 namespace telvo::authorization {
 
@@ -82,10 +83,18 @@ OSStatus AuthorizationExecuteWithPrivilegesAndWait(AuthorizationRef authorizatio
                                                    const std::vector<std::string>& arguments,
                                                    int* exitStatus = nullptr);
 
-// Root side: whether the process `pid` of user `uid` (as SO_PEERCRED gives them) is
-// authorised for `right` now, asking its user when the flags allow interaction. Never trusts a
-// reference or anything else the caller claims; a right the caller obtained a moment ago is
-// kept, so the user is not asked twice. A process that ended answers denied.
+// Root side: whether the caller of a connection (its credentials as the connection's accept
+// pinned them) is authorised for `right` now, asking its user when the flags allow
+// interaction. Never trusts a reference or anything else the caller claims; a right the caller
+// obtained a moment ago is kept, so the user is not asked twice. The question is about the
+// process pinned at the accept; a caller that was not pinned, has ended, or whose pid names
+// another process by the time the answer comes is refused (denied) and logged.
+OSStatus AuthorizationCheckCaller(const xpc::PeerCredentials& caller, const std::string& right,
+                                  AuthorizationFlags flags);
+// The same for the process `pid` of user `uid`, pinned when this is called: only for a pid
+// the caller knows to be alive (a tool asking about a child it waits for). A service acting
+// for a connection's caller uses the form above, since a pid read from the socket may have
+// been taken by a later process before this is called.
 OSStatus AuthorizationCheckCaller(pid_t pid, uid_t uid, const std::string& right, AuthorizationFlags flags);
 
 // Where the trampoline that starts tools as root is installed (the policy file names it).

@@ -1,7 +1,9 @@
 // Resolution of the components' literal paths under the file-system root.
 #include "platform/fs/Root.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
@@ -165,26 +167,47 @@ bool removeFile(const std::string& path) {
     return ::unlink(resolve(path).c_str()) == 0;
 }
 
-bool readFile(const std::string& path, std::string& contents) {
+bool readDescriptor(int fd, std::string& contents, size_t limit) {
     contents.clear();
-    int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    auto fail = [&](int err) {
+        contents.clear();
+        contents.shrink_to_fit();
+        errno = err;
+        return false;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (!S_ISREG(st.st_mode)) return fail(EINVAL);
+    if (st.st_size < 0 || uint64_t(st.st_size) > limit) return fail(EFBIG);
+    contents.reserve(size_t(st.st_size));
     char buffer[65536];
+    off_t offset = 0;
     while (true) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        // At most one byte past the limit, to tell a file that grew past it.
+        size_t room = std::min(sizeof buffer, limit - contents.size() + 1);
+        ssize_t n = ::pread(fd, buffer, room, offset);
         if (n < 0) {
             if (errno == EINTR) continue;
-            int saved = errno;
-            ::close(fd);
-            contents.clear();
-            errno = saved;
-            return false;
+            return fail(errno);
         }
         if (n == 0) break;
+        if (contents.size() + size_t(n) > limit) return fail(EFBIG);
         contents.append(buffer, size_t(n));
+        offset += n;
     }
-    ::close(fd);
     return true;
+}
+
+bool readFile(const std::string& path, std::string& contents, size_t limit) {
+    contents.clear();
+    int fd = ::open(resolve(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    bool ok = readDescriptor(fd, contents, limit);
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& contents, unsigned mode) {

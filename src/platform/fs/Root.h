@@ -3,6 +3,7 @@
 // "/tmp/..."); at the boundary (open, mkdir, unlink, stat, socket paths) each is resolved under
 // the folder named by TELVO_ROOT (default "/"). "~" at the start of a path is $HOME, which is
 // not moved under the root.
+#include <cstddef>
 #include <string>
 
 namespace telvo::fs {
@@ -28,7 +29,13 @@ bool exists(const std::string& path);
 bool isDirectory(const std::string& path);
 bool createDirectories(const std::string& path, unsigned mode = 0755);
 bool removeFile(const std::string& path);
-bool readFile(const std::string& path, std::string& contents);
+// Reads a regular file whole. It never blocks on a FIFO or a device and never reads more than
+// `limit` bytes: errno EISDIR for a folder, EINVAL for any other file that is not regular,
+// EFBIG for one larger than the limit. Links are followed.
+constexpr size_t kReadFileLimit = size_t(1) << 30;
+bool readFile(const std::string& path, std::string& contents, size_t limit = kReadFileLimit);
+// The same through an open descriptor, from its start (the descriptor stays open).
+bool readDescriptor(int fd, std::string& contents, size_t limit = kReadFileLimit);
 // Atomic write: temporary file in the same folder, fsync, rename.
 bool writeFileAtomically(const std::string& path, const std::string& contents, unsigned mode = 0644);
 

@@ -36,9 +36,15 @@ namespace {
 double now() { return platform::Clock::monotonic(); }
 
 // A control client has this long to send its request, and only so many wait at once, so that
-// no local user ties up the instance's descriptors.
+// no local user ties up the instance's descriptors. Root's clients have slots of their own: no
+// other user's clients can lock root out. Every other user has a few slots and a short wait.
 constexpr double kRequestTimeout = 10;
-constexpr size_t kMaxClients = 64;
+constexpr double kUserRequestTimeout = 2;
+constexpr size_t kMaxRootClients = 64;
+constexpr size_t kMaxUserClients = 64;
+constexpr size_t kMaxClientsPerUser = 8;
+// A refused user is logged at most this often.
+constexpr double kRefusalLogInterval = 10;
 // The uids of login users (Debian's UID_MIN and UID_MAX).
 constexpr uid_t kFirstLoginUser = 1000;
 constexpr uid_t kLastLoginUser = 60000;
@@ -220,9 +226,18 @@ ErrorPtr Instance::load(const std::string& path, bool write, const std::string& 
         SystemLog("launchd: refused %@: %@", path, e->message);
         return e;
     };
-    if (ErrorPtr e = checkTrusted(path, settings_.uid)) return refuse(e);
     ErrorPtr error;
-    Value plist = plist::readFile(path, &error);
+    Value plist;
+    {
+        // The file checked is the file read: one descriptor, opened without following links.
+        TrustedFile file;
+        if (ErrorPtr e = openTrusted(path, settings_.uid, file)) return refuse(e);
+        std::string contents;
+        if (!file.readable()) errno = EACCES;
+        if (!file.readable() || !fs::readDescriptor(file.fd(), contents, kJobFileLimit))
+            return refuse(makeError("launchd", errno, plist::readFailure(path, errno, kJobFileLimit)));
+        plist = plist::parse(contents, &error);
+    }
     if (error) return refuse(error);
     JobSpec spec = JobSpec::fromPropertyList(plist, &error);
     if (error) return refuse(error);
@@ -305,11 +320,15 @@ void Instance::requestStart(Job& job, const char* why) {
 void Instance::startJob(Job& job, const char* why) {
     job.startPending = false;
     job.lastStart = now();
-    if (ErrorPtr e = checkTrusted(job.spec.program, settings_.uid)) {
+    // The program run is the file checked: executed through the descriptor the check opened.
+    TrustedFile program;
+    if (ErrorPtr e = openTrusted(job.spec.program, settings_.uid, program)) {
         SystemLog("launchd: %@: refused to start: %@", job.spec.label, e->message);
         return;
     }
-    std::string program = fs::resolve(job.spec.program);
+    // A script is read by its interpreter through /dev/fd, so its descriptor must stay open.
+    char magic[2] = {0, 0};
+    bool script = program.readable() && ::pread(program.fd(), magic, 2, 0) == 2 && magic[0] == '#' && magic[1] == '!';
     std::string cwd = fs::root();
     std::vector<std::string> env{"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"};
     // This system's own settings (TELVO_ROOT among them) are carried, and for a user's session
@@ -362,15 +381,27 @@ void Instance::startJob(Job& job, const char* why) {
             ::dup2(null, 0);
             ::close(null);
         }
-        // The listening sockets go to 3, 4, ... by way of descriptors above any of them.
+        // The listening sockets go to 3, 4, ... by way of descriptors above any of them; the
+        // program's descriptor (closed at exec unless it is a script's) follows them.
         int moved[64];
         size_t n = std::min(fds.size(), sizeof moved / sizeof moved[0]);
+        int programFd = ::fcntl(program.fd(), F_DUPFD_CLOEXEC, 1024);
         for (size_t i = 0; i < n; ++i) moved[i] = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 1024);
+        if (programFd < 0) _exit(126);
         for (size_t i = 0; i < n; ++i) ::dup2(moved[i], int(3 + i));
-        ::close_range(unsigned(3 + n), ~0U, 0);
+        if (script) {
+            // dup2 leaves the copy open across exec.
+            ::dup2(programFd, int(3 + n));
+            programFd = int(3 + n);
+            ::close_range(unsigned(4 + n), ~0U, 0);
+        } else {
+            int top = int(3 + n);
+            if (programFd > top) ::close_range(unsigned(top), unsigned(programFd - 1), 0);
+            ::close_range(unsigned(programFd + 1), ~0U, 0);
+        }
         if (n) std::snprintf(listenPid, sizeof listenPid, "LISTEN_PID=%d", int(::getpid()));
         if (::chdir(cwd.c_str()) != 0) _exit(126);
-        ::execve(program.c_str(), argv.data(), envp.data());
+        ::execveat(programFd, "", argv.data(), envp.data(), AT_EMPTY_PATH);
         _exit(127);
     }
     job.pid = pid;
@@ -446,14 +477,33 @@ void Instance::acceptClients() {
         int fd = ::accept4(controlFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         xpc::PeerCredentials peer;
-        if (clients_.size() >= kMaxClients || !xpc::readPeerCredentials(fd, peer)) {
+        if (!xpc::readPeerCredentials(fd, peer)) {
             ::close(fd);
+            continue;
+        }
+        bool root = peer.uid == 0;
+        size_t same = 0, users = 0;
+        for (const auto& c : clients_) {
+            if (c.fd < 0) continue;
+            if (c.uid == peer.uid) ++same;
+            if (c.uid != 0) ++users;
+        }
+        bool full = root ? same >= kMaxRootClients : (same >= kMaxClientsPerUser || users >= kMaxUserClients);
+        if (full) {
+            ::close(fd);
+            double t = now();
+            auto logged = lastRefusalLog_.find(peer.uid);
+            if (logged == lastRefusalLog_.end() || t - logged->second >= kRefusalLogInterval) {
+                lastRefusalLog_[peer.uid] = t;
+                SystemLog("launchd: refusing control clients of uid %u: %u of theirs are waiting", unsigned(peer.uid),
+                          unsigned(same));
+            }
             continue;
         }
         Client c;
         c.fd = fd;
         c.uid = peer.uid;
-        c.deadline = now() + kRequestTimeout;
+        c.deadline = now() + (root ? kRequestTimeout : kUserRequestTimeout);
         clients_.push_back(std::move(c));
     }
 }
@@ -517,8 +567,9 @@ bool Instance::handleRequest(Client& client, const Value& request, Value& result
         return true;
     }
     if (command == "unload") {
+        // Only its label is needed: read without blocking and within the limit, wherever it is.
         ErrorPtr error;
-        Value plist = plist::readFile(path, &error);
+        Value plist = plist::readFile(path, &error, kJobFileLimit);
         JobSpec spec = error ? JobSpec() : JobSpec::fromPropertyList(plist, &error);
         if (error) {
             result = status(EINVAL, path + ": " + error->message);

@@ -90,6 +90,7 @@ private:
     bool stopping_ = false;
     std::map<std::string, std::unique_ptr<Job>> jobs_;
     std::vector<Client> clients_;
+    std::map<uid_t, double> lastRefusalLog_;
 };
 
 }  // namespace telvo::launchd

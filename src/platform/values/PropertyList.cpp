@@ -401,11 +401,17 @@ Value parse(const std::string& xml, ErrorPtr* error) {
     return value;
 }
 
-Value readFile(const std::string& path, ErrorPtr* error) {
+std::string readFailure(const std::string& path, int code, size_t limit) {
+    if (code == EINVAL) return "Cannot read " + path + ": it is no regular file";
+    if (code == EFBIG) return "Cannot read " + path + ": it is larger than " + std::to_string(limit) + " bytes";
+    return "Cannot read " + path + ": " + std::strerror(code);
+}
+
+Value readFile(const std::string& path, ErrorPtr* error, size_t limit) {
     std::string contents;
-    if (!fs::readFile(path, contents)) {
+    if (!fs::readFile(path, contents, limit)) {
         int code = errno;
-        if (error) *error = makeError("NSPOSIXErrorDomain", code, "Cannot read " + path + ": " + std::strerror(code));
+        if (error) *error = makeError("NSPOSIXErrorDomain", code, readFailure(path, code, limit));
         return Value();
     }
     return parse(contents, error);

@@ -46,7 +46,7 @@ ConnectionPtr Connection::connectToService(const std::string& serviceName, unsig
 
 ConnectionPtr Connection::accepted(const std::string& serviceName, int fd) {
     ConnectionPtr c(new Connection(serviceName, false, fd));
-    readPeerCredentials(fd, c->peer_);
+    pinPeerCredentials(fd, c->peer_);
     std::weak_ptr<Connection> weak = c;
     c->queue_->async([weak] {
         if (auto self = weak.lock()) self->start();
@@ -127,7 +127,7 @@ bool Connection::connectNow() {
     std::weak_ptr<Connection> weak = weak_from_this();
     std::lock_guard<std::mutex> lock(mutex_);
     fd_ = f;
-    readPeerCredentials(f, peer_);
+    pinPeerCredentials(f, peer_);
     decoder_ = MessageDecoder();
     source_ = dispatch::Source::createRead(f, queue_);
     source_->setEventHandler([weak] {

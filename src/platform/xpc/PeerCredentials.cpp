@@ -29,6 +29,13 @@ bool readPeerCredentials(int fd, PeerCredentials& out) {
     return cred.pid > 0;
 }
 
+bool pinPeerCredentials(int fd, PeerCredentials& out) {
+    uint64_t acceptedAt = PidFd::bootClockNow();
+    if (!readPeerCredentials(fd, out)) return false;
+    out.pidfd = PidFd::forPeer(fd, out.pid, acceptedAt);
+    return true;
+}
+
 std::string administratorGroup() {
     std::lock_guard<std::mutex> lock(gGroupMutex);
     return gGroupOverride.empty() ? std::string("sudo") : gGroupOverride;

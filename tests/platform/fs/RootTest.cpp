@@ -3,9 +3,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/fs/Root.h"
+#include "platform/values/PropertyList.h"
 
 namespace fs = telvo::fs;
 
@@ -110,6 +114,62 @@ TEST_F(RootTest, FileHelpersWorkUnderTheRoot) {
     // Writing into a missing folder fails and creates nothing.
     EXPECT_FALSE(fs::writeFileAtomically("/missing/b.txt", "x"));
     EXPECT_FALSE(std::filesystem::exists(folder_ + "/missing"));
+}
+
+// A FIFO (also behind a link), a device, a folder or a file past the limit is refused at once,
+// with its own errno, without blocking and without reading it whole.
+TEST_F(RootTest, ReadingRefusesWhatIsNoRegularFileOrTooLargeWithoutBlocking) {
+    ASSERT_EQ(::mkfifo((folder_ + "/fifo").c_str(), 0644), 0);
+    std::filesystem::create_symlink(folder_ + "/fifo", folder_ + "/link-to-fifo");
+    std::filesystem::create_directories(folder_ + "/folder");
+    {
+        int f = ::open((folder_ + "/sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(f, 0);
+        ASSERT_EQ(::ftruncate(f, off_t(2) << 30), 0);  // 2 GiB of nothing
+        ::close(f);
+    }
+    {
+        int f = ::open((folder_ + "/small").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(::write(f, "0123456789", 10), 10);
+        ::close(f);
+    }
+    struct Case {
+        const char* path;
+        size_t limit;
+        int err;
+    };
+    const Case cases[] = {
+        {"/fifo", fs::kReadFileLimit, EINVAL},     {"/link-to-fifo", fs::kReadFileLimit, EINVAL},
+        {"/folder", fs::kReadFileLimit, EISDIR},   {"/sparse", fs::kReadFileLimit, EFBIG},
+        {"/small", 9, EFBIG},                      {"/small", 10, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        auto reading = std::async(std::launch::async, [&] {
+            std::string contents;
+            bool ok = fs::readFile(c.path, contents, c.limit);
+            return std::make_pair(ok ? 0 : errno, contents.size());
+        });
+        if (reading.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Let the blocked open go, so that the test ends with its failure.
+            int w = ::open((folder_ + "/fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            ADD_FAILURE() << "the read blocked";
+            reading.wait();
+            if (w >= 0) ::close(w);
+            continue;
+        }
+        auto [err, size] = reading.get();
+        EXPECT_EQ(err, c.err);
+        EXPECT_EQ(size, c.err ? 0u : 10u);
+    }
+    // Property lists tell why.
+    telvo::ErrorPtr error;
+    telvo::plist::readFile("/fifo", &error);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->message.find("/fifo: it is no regular file"), std::string::npos) << error->message;
+    telvo::plist::readFile("/sparse", &error);
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->message.find("is larger than 16777216 bytes"), std::string::npos) << error->message;
 }
 
 TEST_F(RootTest, HostPathsMapBackToLogicalPathsAndOutsideTheRootIsRefused) {

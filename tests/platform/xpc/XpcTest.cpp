@@ -159,6 +159,7 @@ TEST_F(XpcTest, TheServiceSeesTheCallersCredentials) {
     PeerCredentials peer = delegate_->accepted[0]->peerCredentials();
     EXPECT_EQ(peer.pid, getpid());
     EXPECT_EQ(peer.uid, geteuid());
+    EXPECT_TRUE(peer.alive());  // pinned at the accept
     EXPECT_EQ(c->peerCredentials().pid, getpid());
     c->invalidate();
 }
