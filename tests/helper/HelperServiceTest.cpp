@@ -216,6 +216,23 @@ TEST_F(HelperServiceTest, RefusesCallersThatAreNotTheMakersSignedPrograms) {
     }
 }
 
+TEST_F(HelperServiceTest, AFloodOfRefusedCallersLeavesTheGoodOneServed) {
+    const std::string bad = signedClient("unsigned", "", "");
+    const std::string good = signedClient("good", "leaf", "devIdCA");
+    std::vector<std::unique_ptr<Client>> flood;
+    for (int i = 0; i < 24; ++i) flood.push_back(start(bad, {finish()}));
+    auto client = start(good, {config(), finish()});
+    for (auto& c : flood) c->send("go");
+    client->send("go");
+    ASSERT_TRUE(client->waitFor("done\n")) << client->output();
+    EXPECT_TRUE(client->has("reply 1 ''")) << client->output();
+    for (auto& c : flood) {
+        ASSERT_TRUE(c->waitFor("done\n")) << c->output();
+        EXPECT_TRUE(c->has("error 0 ")) << c->output();
+    }
+    EXPECT_EQ(HelperController::sharedHelper().listener->connections().size(), 1u) << "refused connections are not kept";
+}
+
 TEST_F(HelperServiceTest, AdmittedCallersAreRefusedWhatThePolicyDoesNotAllow) {
     const std::string good = signedClient("good", "leaf", "devIdCA");
     testing::run("mkdir -p '" + root_ + "/Users/other' && mkdir -p '" + root_ + "/etc-copy'");
