@@ -61,7 +61,11 @@ void ServiceProxy::call(const std::string& operation, const ValueArray& argument
             Value kept = replyAllowed(operation, value) ? value : Value();
             main->async([weakOwner, id, reply, kept] {
                 auto owner = weakOwner.lock();
-                if (owner && owner->finishRequest(id)) reply(kept);
+                if (!owner) return;
+                if (owner->finishRequest(id))
+                    reply(kept);
+                else
+                    owner->noteDroppedReply();
             });
         },
         [main, weakOwner, id, error](const ErrorPtr& e) {

@@ -85,6 +85,9 @@ public:
     uint64_t beginRequest(ErrorHandler error);
     bool finishRequest(uint64_t id);
     size_t outstandingRequests() const { return outstanding_.size(); }
+    // A reply that came after its request was given up or abandoned, and was dropped.
+    void noteDroppedReply() { ++droppedReplies_; }
+    size_t droppedReplies() const { return droppedReplies_; }
 
 private:
     TVSXPCConnection();
@@ -109,6 +112,7 @@ private:
     bool outageLogged_ = false;
     uint64_t nextRequest_ = 1;
     std::map<uint64_t, ErrorHandler> outstanding_;
+    size_t droppedReplies_ = 0;
 };
 
 }  // namespace telvo::app

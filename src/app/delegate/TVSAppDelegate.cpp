@@ -207,6 +207,8 @@ void TVSAppDelegate::setUpMainWindow() {
         Canvas canvas(p);
         canvas.imageAtOrigin(QStringLiteral("window-titlebar"), rect.height());
     });
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        w->move(screen->availableGeometry().center() - w->rect().center());
     w->show();
     w->raise();
     w->activateWindow();
@@ -220,6 +222,7 @@ void TVSAppDelegate::replaceClientTableHeaders() {
     ui_->clientsTable->setHorizontalHeader(header);
     header->setStretchLastSection(true);
     header->setSectionsClickable(false);
+    header->show();  // the table is on screen already
     ui_->clientsTable->setColumnWidth(0, 150);
     ui_->clientsTable->setColumnWidth(1, 190);
     ui_->clientsTable->setColumnWidth(2, 90);
@@ -291,7 +294,10 @@ void TVSAppDelegate::updateClients() {
         auto live = alive.lock();
         if (!live || !*live || round != pollRound_) return;
         ++pollRound_;  // a late answer to this round is dropped
-        if (list) clients_.setDaemonClients(*list);
+        if (list)
+            clients_.setDaemonClients(*list);
+        else
+            ++pollRoundsTimedOut_;
         scheduleClientsPoll();
     };
     auto& connection = TVSXPCConnection::sharedXPCConnection();

@@ -89,6 +89,8 @@ public:
     void agentVersion(const Value& userInfo);
     // One round of the clients poll.
     void updateClients();
+    // Rounds given up because the daemon did not answer in time.
+    int pollRoundsTimedOut() const { return pollRoundsTimedOut_; }
 
     INAppStoreWindow* window() const { return window_; }
     TVSWindow* aboutWindow() const { return aboutWindow_; }
@@ -126,6 +128,7 @@ private:
     std::vector<notify::ObserverToken> observers_;
     // Each poll round has a number; a late answer to an earlier round changes nothing.
     uint64_t pollRound_ = 0;
+    int pollRoundsTimedOut_ = 0;
     // Cleared when the delegate goes, so that pending blocks of the main queue do nothing.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
