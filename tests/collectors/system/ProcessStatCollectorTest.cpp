@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <unistd.h>
 #include <set>
 
 #include "ProcessFixture.h"
@@ -222,6 +223,30 @@ TEST_F(ProcessStatCollectorTest, RecordsFollowTheMachine) {
     platform::Clock::advance(1.0);
     c->update();
     EXPECT_FALSE(c->childrenChanged());
+}
+
+// While no swap space is in use, a process's memory comes from the smaller statm file
+// (resident less file-backed and shared pages, which is the anonymous part); once swap is in
+// use, from the status file, which also counts what is swapped out.
+TEST_F(ProcessStatCollectorTest, MemoryFromStatmWhileNoSwapIsInUse) {
+    auto c = collector(ProcessStatCollector::kMaskMemory);
+    const double page = static_cast<double>(sysconf(_SC_PAGESIZE));
+    for (const auto& p : table_) writeProcess(p, 0);
+    // java: status says 800000 kB anonymous + 40000 kB swapped; statm gives 3000 pages.
+    writeFile("/proc/602/statm", "9000 5000 2000 10 0 4000 0\n");
+    writeFile("/proc/meminfo", "MemTotal: 1000 kB\nSwapTotal:       2097148 kB\nSwapFree:        2097148 kB\n");
+    c->update();
+    EXPECT_EQ(record(*c, 602)->memory(), 3000 * page);
+    writeFile("/proc/meminfo", "MemTotal: 1000 kB\nSwapTotal:       2097148 kB\nSwapFree:        2097000 kB\n");
+    platform::Clock::advance(1.0);
+    c->update();
+    EXPECT_EQ(record(*c, 602)->memory(), 840000.0 * 1024);
+    // No swap at all: statm again; a process without one is kept, with no memory read.
+    writeFile("/proc/meminfo", "MemTotal: 1000 kB\nSwapTotal:       0 kB\nSwapFree:        0 kB\n");
+    platform::Clock::advance(1.0);
+    c->update();
+    EXPECT_EQ(record(*c, 602)->memory(), 3000 * page);
+    EXPECT_EQ(record(*c, 415)->memory(), 0);
 }
 
 TEST_F(ProcessStatCollectorTest, WhatThePassMeasuresFollowsTheMask) {
