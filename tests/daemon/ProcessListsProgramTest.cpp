@@ -190,13 +190,23 @@ TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
     logIn(client, code);
 
     Children children;
-    // Spins, at a priority that keeps it running on a busy machine: round-robin real time
-    // (the kernel still leaves the others a share of every second), else the highest nice
-    // value. A nice value alone is not enough when other work sits in other control groups.
+    // Spins on two threads, at a priority that keeps it running on a busy machine: round-robin
+    // real time (the kernel still leaves the others a share of every second, so each thread
+    // gets at most 95 % of a processor), else the highest nice value. A nice value alone is not
+    // enough when other work sits in other control groups. With two threads it leads the
+    // single-threaded programs that keep a processor busy on a loaded machine (compilers).
     const pid_t busy = children.spawn([] {
         sched_param param{};
         param.sched_priority = 1;
         if (sched_setscheduler(0, SCHED_RR, &param) != 0) setpriority(PRIO_PROCESS, 0, -20);
+        // The second thread, made without the allocator (this is a child of a threaded process).
+        static char stack[64 * 1024];
+        auto spin = [](void*) -> int {
+            volatile unsigned long m = 0;
+            for (;;) m = m + 1;
+        };
+        clone(spin, stack + sizeof stack,
+              CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM, nullptr);
         volatile unsigned long n = 0;
         for (;;) n = n + 1;
     });
@@ -261,7 +271,7 @@ TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
     }
     std::filesystem::remove(file);
     EXPECT_TRUE(busyLeads) << "busy child " << busy << " at " << busyCPU << " %\n" << seen;
-    EXPECT_LE(busyCPU, 110.0);
+    EXPECT_LE(busyCPU, 2 * 110.0);  // two threads
     EXPECT_TRUE(bigListed) << "child " << big << " at " << bigMemory << " bytes\n" << seen;
     EXPECT_TRUE(writerListed) << "writer " << writer << " not in the write list\n" << seen;
     const double listsAsked = wallNow();
