@@ -1,5 +1,6 @@
 # Assembles "Telvo Server.app" from the build: cmake -DOUT=<folder> -DDAEMON=<program>
-# -DTOOL=<LegacySetupTool> -DHELPER=<the privileged helper> -DSOURCE=<this folder> -P AssembleBundle.cmake
+# -DTOOL=<LegacySetupTool> -DHELPER=<the privileged helper> -DAPP=<control application>
+# -DARTWORK=<rendered images> -DSOURCE=<this folder> -P AssembleBundle.cmake
 set(app "${OUT}/Telvo Server.app")
 set(plugin "${app}/Contents/Resources/SetupBundle.bundle")
 set(agent "${plugin}/Contents/Resources/TelvoServerAgent.app")
@@ -18,6 +19,10 @@ info_plist("${agent}/Contents/Info.plist" com.kestro.telvoserveragent TelvoServe
 
 file(COPY "${HELPER}" DESTINATION "${app}/Contents/Library/LaunchServices"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(COPY "${APP}" DESTINATION "${app}/Contents/MacOS"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(GLOB images "${ARTWORK}/*.png")
+file(COPY ${images} DESTINATION "${app}/Contents/Resources")
 file(COPY "${TOOL}" DESTINATION "${app}/Contents/Resources"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${DAEMON}" DESTINATION "${plugin}/Contents/Resources"
