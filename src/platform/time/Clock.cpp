@@ -68,6 +68,12 @@ double Clock::monotonic() {
     return read(CLOCK_MONOTONIC);
 }
 
+double Clock::sinceBoot() {
+    if (virtualMode.load(std::memory_order_acquire))
+        return toSeconds(virtualMonotonic.load(std::memory_order_acquire));
+    return read(CLOCK_BOOTTIME);
+}
+
 int64_t Clock::nowNanos() {
     if (virtualMode.load(std::memory_order_acquire)) return virtualWall.load(std::memory_order_acquire);
     return readNanos(CLOCK_REALTIME);
@@ -157,6 +163,15 @@ void Clock::setVirtualNow(double wallTime) {
     {
         std::lock_guard<std::mutex> lock(advanceMutex());
         virtualWall.store(wall);
+    }
+    dispatch::detail::Scheduler::instance().fireDue();
+}
+
+void Clock::stepVirtualWall(double seconds) {
+    if (!isVirtual() || !std::isfinite(seconds)) return;
+    {
+        std::lock_guard<std::mutex> lock(advanceMutex());
+        virtualWall.store(addNanos(virtualWall.load(), toNanos(seconds)));
     }
     dispatch::detail::Scheduler::instance().fireDue();
 }
