@@ -15,7 +15,9 @@ namespace telvo::platform {
 
 class Clock {
 public:
-    // Wall-clock seconds since 1970 (CLOCK_REALTIME, or the virtual time).
+    // Wall-clock seconds since 1970 (CLOCK_REALTIME, or the virtual time). Whole-program tests
+    // may add a step to the real clock through the file named by TELVO_TEST_CLOCK_OFFSET_FILE
+    // (seconds, read again at most twice a second).
     static double now();
     // Seconds on a clock that never steps (CLOCK_MONOTONIC, or the virtual time).
     static double monotonic();
