@@ -94,6 +94,36 @@ TEST_F(ClockStepTest, ADayAheadThenCorrected) { runSteps({86400, -86400}); }
 
 TEST_F(ClockStepTest, AnHourBack) { runSteps({-3600}); }
 
+TEST_F(ClockStepTest, ARestartAfterTheClockWasSetBackResumesAtOnce) {
+    // Twenty minutes with the clock an hour ahead, a stop, the clock set right, a start.
+    platform::Clock::stepVirtualWall(3600);
+    auto before = std::make_shared<fwtest::TestValuesCollector>(1);
+    startCollector(*before);
+    dispatch::MainLoop::runFor(1200.0);
+    const double storedHour = before->idForInterval(1);
+    const double storedLong = before->idForInterval(8);
+    before->cleanup();
+    dispatch::MainLoop::runUntilIdle();
+    flush();
+    HistoryDatabaseController::resetForTesting();
+    platform::Clock::stepVirtualWall(-3600);
+    dispatch::MainLoop::runFor(10.0);
+
+    const double at = platform::Clock::now();
+    auto after = std::make_shared<fwtest::TestValuesCollector>(1);
+    startCollector(*after);
+    dispatch::MainLoop::runFor(900.0);
+    flush();
+    EXPECT_GE(rows(kLocalDB, "hour_testvalueshistory", at, at + 120), 18);
+    EXPECT_GE(rows(kLongTermDB, "testvalueshistory", at, at + 900), 2);
+    EXPECT_GT(after->idForInterval(1), storedHour) << "numbered above the rows stored ahead";
+    EXPECT_GT(after->idForInterval(8), storedLong);
+    EXPECT_EQ(std::fmod(after->sampleIndex(8).nextTime, 300.0), 0);
+    EXPECT_EQ(disorder(kLocalDB, "hour_testvalueshistory"), 0);
+    EXPECT_EQ(disorder(kLongTermDB, "testvalueshistory"), 0);
+    after->cleanup();
+}
+
 TEST_F(ClockStepTest, SmallDriftIsNoStep) {
     std::vector<std::string> lines;
     fwtest::LogCapture capture(lines);
