@@ -6,8 +6,8 @@
 #include <cstring>
 #include <set>
 
-#include "collectors/system/ConfigMaps.h"
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/SharedCollector.h"
 #include "foundation/KXRVersions.h"
 #include "foundation/extensions/StringMD5.h"
 #include "platform/registry/Registry.h"

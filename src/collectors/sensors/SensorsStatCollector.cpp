@@ -1,7 +1,7 @@
 // The sensors collector's configuration and its lookup by key or alternate key.
 #include "collectors/sensors/SensorsStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
 
 namespace telvo {
 

@@ -1,6 +1,6 @@
 #include "collectors/storage/DiskActivityStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
 
 namespace telvo {
 

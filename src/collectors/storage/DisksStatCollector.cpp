@@ -1,8 +1,8 @@
 #include "collectors/storage/DisksStatCollector.h"
 
+#include "collectors/framework/ConfigMaps.h"
 #include "collectors/framework/FrameworkLog.h"
 #include "collectors/framework/HistoryAccess.h"
-#include "collectors/system/ConfigMaps.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {

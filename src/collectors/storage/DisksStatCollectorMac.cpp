@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/storage/DiskInfoStatCollectorMac.h"
 #include "collectors/storage/StorageNotifications.h"
-#include "collectors/system/SharedCollector.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/time/Clock.h"
 

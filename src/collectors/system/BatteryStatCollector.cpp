@@ -1,9 +1,9 @@
 // The battery collector's configuration and change tables.
 #include "collectors/system/BatteryStatCollector.h"
 
+#include "collectors/framework/ConfigMaps.h"
 #include "collectors/framework/HistoryAccess.h"
 #include "collectors/system/BatteryStatCollectorItem.h"
-#include "collectors/system/ConfigMaps.h"
 
 namespace telvo {
 

@@ -1,7 +1,7 @@
 // The CPU collector's configuration and its stat element.
 #include "collectors/system/CPUStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
 
 namespace telvo {
 

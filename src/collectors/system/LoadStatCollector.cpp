@@ -1,7 +1,7 @@
 // The load collector's configuration.
 #include "collectors/system/LoadStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
 
 namespace telvo {
 

@@ -1,7 +1,7 @@
 // The memory collector's configuration and its table migration.
 #include "collectors/system/MemoryStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
 #include "history/HistoryDatabaseController.h"
 #include "history/HistoryDatabaseItem.h"
 

@@ -1,8 +1,8 @@
 // The network collector's configuration, item lookup and bandwidth tables.
 #include "collectors/system/NetworkStatCollector.h"
 
+#include "collectors/framework/ConfigMaps.h"
 #include "collectors/framework/FrameworkLog.h"
-#include "collectors/system/ConfigMaps.h"
 #include "collectors/system/NetworkStatCollectorItemMac.h"
 #include "history/HistoryDatabaseController.h"
 #include "history/HistoryDatabaseItem.h"

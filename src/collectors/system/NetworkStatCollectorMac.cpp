@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/system/LiveSample.h"
-#include "collectors/system/SharedCollector.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {
