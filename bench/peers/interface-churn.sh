@@ -34,7 +34,7 @@ pid=""
 cleanup() {
   local status=$?
   trap - EXIT INT TERM
-  [ -n "$pid" ] && kill -KILL "$pid" 2>/dev/null || true
+  if [ -n "$pid" ]; then kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi
   ip netns del "$ns" 2>/dev/null || true
   rm -rf "$scratch"
   exit "$status"
