@@ -219,6 +219,20 @@ TEST_F(LaunchdAttackTest, ALinkOrAnOpenFolderOnTheWayToAProgramIsRefused) {
         EXPECT_NE(r.output.find(c.reason), std::string::npos) << r.output;
     }
     EXPECT_TRUE(probeStarts(host("/records/x")).empty());
+
+    // Through root's own folders a program runs, a script too (its interpreter reads it
+    // through the descriptor that was checked).
+    {
+        std::ofstream(host("/opt/real/job.sh")) << "#!/bin/sh\nid -u > " << host("/records/script") << "\n";
+    }
+    chmod(host("/opt/real/job.sh").c_str(), 0755);
+    Value script(ValueDictionary{{"Label", Value("com.example.script")},
+                                 {"Program", Value("/opt/real/job.sh")},
+                                 {"RunAtLoad", Value(true)}});
+    writeJob(root_, "/Library/LaunchDaemons/script.plist", script);
+    CommandResult r = launchctl(root_, {"load", "/Library/LaunchDaemons/script.plist"});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(waitUntil([&] { return readHostFile(host("/records/script")) == "0\n"; }, 60)) << instance_->log();
 }
 
 // A job file that is a FIFO (root's, reached through the user's link or not) or a huge file
