@@ -1,0 +1,56 @@
+// The setup plug-in's host for its tests, run as a user from an application's executable:
+//   setup-host bless <label> [--no-rights]      SMJobBless, the right asked for first
+//   setup-host remove <label>                   SMJobRemove, the right asked for first
+//   setup-host installed <application>          the plug-in's isHelperInstalled:
+//   setup-host install <application> [--current <path>] [--exclude-agent]
+//   setup-host uninstall <application>
+// Protects itself first. Prints one line per outcome ("auth <status>", "bless ok", "bless
+// error <text>", "reply <n>", "installed yes|no", "location <path>") and exits 0 after the
+// operation's reply, or 3 when the plug-in could not be loaded.
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+#include "platform/authorization/Authorization.h"
+#include "platform/codesign/ProtectSelf.h"
+#include "platform/launchd/ServiceManagement.h"
+
+using namespace telvo;
+
+namespace {
+
+void say(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+int rightsThen(const std::string& what, const std::string& label, bool askRights) {
+    using namespace authorization;
+    AuthorizationRef auth = nullptr;
+    if (askRights) {
+        AuthorizationRights rights{kSMRightBlessPrivilegedHelper};
+        OSStatus status = AuthorizationCreate(&rights, kAuthorizationFlagsAskUser, &auth);
+        say("auth " + std::to_string(status));
+    }
+    ErrorPtr error;
+    bool ok = what == "bless" ? launchd::SMJobBless(launchd::kSMDomainSystemLaunchd, label, auth, &error)
+                              : launchd::SMJobRemove(launchd::kSMDomainSystemLaunchd, label, auth, true, &error);
+    say(what + (ok ? " ok" : " error " + (error ? error->message : std::string("?"))));
+    if (auth) AuthorizationFree(auth, kAuthorizationFlagDefaults);
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    codesign::protectSelf();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() >= 2 && (args[0] == "bless" || args[0] == "remove"))
+        return rightsThen(args[0], args[1], !(args.size() > 2 && args[2] == "--no-rights"));
+    std::fprintf(stderr, "usage: setup-host bless|remove <label> | installed|install|uninstall <application>\n");
+    return 2;
+}
