@@ -202,10 +202,11 @@ std::vector<helper::HelperCommand> SetupBundleInstaller::installList(const std::
     if (fs::exists(installLocation))
         list.push_back(helper::HelperCommand::make(
             "trash", {{"file", Value(installLocation)}, {"dest", Value(homeFolder() + "/.Trash")}}));
+    // No "chmod": the application's seal covers the mode of every file in it, so the copy keeps
+    // them (its folders and programs are 755 already) and the copy still passes its check.
     list.push_back(helper::HelperCommand::make("copy", {{"file", Value(application)},
                                                         {"dest", Value(installLocation)},
-                                                        {"chown", Value(std::string(owner))},
-                                                        {"chmod", Value("755")}}));
+                                                        {"chown", Value(std::string(owner))}}));
     copied = true;
     return list;
 }

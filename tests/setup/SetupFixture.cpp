@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -24,6 +28,23 @@ const std::string kBundle = std::string(TELVO_BUNDLE_DIR) + "/Telvo Server.app";
 const std::string kHost = std::string(TELVO_BINARY_DIR) + "/tests/programs/setup-host/setup-host";
 
 int sh(const std::string& command) { return std::system(command.c_str()); }
+
+bool privateNetworkAndBus(std::string& why) {
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
+        why = std::string("cannot make network and mount namespaces: ") + std::strerror(errno);
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        (std::filesystem::exists("/run/dbus") && ::mount("tmpfs", "/run/dbus", "tmpfs", 0, "size=64k") != 0)) {
+        why = std::string("cannot hide the system bus: ") + std::strerror(errno);
+        return false;
+    }
+    if (std::system("ip link set lo up") != 0) {
+        why = "cannot bring loopback up in the new network namespace";
+        return false;
+    }
+    return true;
+}
 
 std::string output(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
@@ -62,12 +83,22 @@ void SetupFixture::SetUp() {
     ::chmod(hostPath("/Library").c_str(), 0755);
     ::chmod(hostPath("/Users").c_str(), 0755);
     setPolicy("");
+    if (privateNetwork_) {
+        std::string why;
+        if (!privateNetworkAndBus(why)) GTEST_SKIP() << why;
+    }
     launchd_ = std::make_unique<LaunchdProcess>(root_, 0, std::vector<std::string>{},
                                                 std::vector<std::string>{"TELVO_NETSTATE_FILE=/nonexistent"});
     ASSERT_TRUE(launchd_->start()) << launchd_->log();
+    if (userInstance_) {
+        aqua_ = std::make_unique<LaunchdProcess>(root_, uid_, std::vector<std::string>{});
+        ASSERT_TRUE(aqua_->start()) << aqua_->log();
+    }
 }
 
 void SetupFixture::TearDown() {
+    if (aqua_) aqua_->stop();
+    aqua_.reset();
     if (launchd_) launchd_->stop();
     launchd_.reset();
     if (made_) sh("userdel " + user_ + " >/dev/null 2>&1");
@@ -107,6 +138,10 @@ std::string SetupFixture::makeApplication(const std::string& app, const std::str
                                              identity, 0, &error))
             << (error ? error->message : "");
     }
+    // The agent: a script that waits.
+    const std::string agent = app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerAgent.app";
+    std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent")) << "#!/bin/sh\nexec sleep 100000\n";
+    ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
     if (sign) signApplication(app);
     // Everything the user has is the user's.
     EXPECT_EQ(sh("chown -R " + user_ + ": '" + hostPath(home_) + "'"), 0);
@@ -116,6 +151,12 @@ std::string SetupFixture::makeApplication(const std::string& app, const std::str
 void SetupFixture::signApplication(const std::string& app) {
     const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
     ErrorPtr error;
+    const std::string plugin = app + "/Contents/Resources/SetupBundle.bundle";
+    EXPECT_TRUE(codesign::signExecutable(plugin + "/Contents/MacOS/SetupBundle.so", "com.kestro.telvoserver.SetupBundle",
+                                         identity, 0, &error))
+        << (error ? error->message : "");
+    EXPECT_TRUE(codesign::signBundle(plugin, "com.kestro.telvoserver.SetupBundle", identity, 0, &error))
+        << (error ? error->message : "");
     EXPECT_TRUE(codesign::signExecutable(app + "/Contents/MacOS/Telvo Server", "com.kestro.TelvoServer", identity, 0, &error))
         << (error ? error->message : "");
     EXPECT_TRUE(codesign::signBundle(app, "com.kestro.TelvoServer", identity, 0, &error)) << (error ? error->message : "");
@@ -123,7 +164,7 @@ void SetupFixture::signApplication(const std::string& app) {
 
 std::unique_ptr<helper::Client> SetupFixture::host(const std::string& app, const std::vector<std::string>& arguments) {
     return std::make_unique<helper::Client>(hostPath(app) + "/Contents/MacOS/Telvo Server", arguments,
-                                            std::vector<std::string>{"TELVO_ROOT=" + root_, "HOME=" + hostPath(home_)}, uid_, gid_);
+                                            std::vector<std::string>{"TELVO_ROOT=" + root_, "HOME=" + home_}, uid_, gid_);
 }
 
 std::string SetupFixture::runHost(const std::string& app, const std::vector<std::string>& arguments, int* exitStatus) {

@@ -51,6 +51,13 @@ protected:
     gid_t gid_ = 0;
     bool made_ = false;
     std::unique_ptr<LaunchdProcess> launchd_;
+    // Set by a test's constructor: this test process moves into network and mount namespaces
+    // of its own (loopback only, no system bus) before the launcher starts, since the daemon
+    // it installs serves on its default port.
+    bool privateNetwork_ = false;
+    // And the user's Aqua instance.
+    bool userInstance_ = false;
+    std::unique_ptr<LaunchdProcess> aqua_;
 };
 
 }  // namespace telvo::testing
