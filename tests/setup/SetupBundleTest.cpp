@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <signal.h>
 
 #include "SetupFixture.h"
 #include "codesign/TestPki.h"
@@ -171,6 +172,65 @@ TEST_F(SetupBundleTest, ARefusedAuthorizationAnswersBeforeTheCallReturnsAndStart
         EXPECT_FALSE(std::filesystem::exists(hostPath(kHelperProgram)));
         EXPECT_NE(pluginLog().find("auth error"), std::string::npos) << pluginLog();
     }
+}
+
+TEST_F(SetupBundleTest, AnOlderHelperIsReplacedAfterAPromptAndAKilledHelperEndsTheInstallOnce) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    // Build 101 of the helper, blessed from an older application.
+    const std::string older = makeApplication(home_ + "/Old/Telvo Server.app");
+    {
+        const std::string helper = hostPath(older + "/Contents/Library/LaunchServices/" + kHelperLabel);
+        std::ifstream in(helper, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t at = bytes.find("<key>CFBundleVersion</key>\n\t<string>102</string>");
+        ASSERT_NE(at, std::string::npos);
+        bytes.replace(bytes.find("102", at), 3, "101");
+        std::ofstream(helper, std::ios::binary | std::ios::trunc) << bytes;
+        const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
+        ErrorPtr error;
+        ASSERT_TRUE(codesign::signExecutable(older + "/Contents/Library/LaunchServices/" + kHelperLabel, kHelperLabel,
+                                             identity, 0, &error));
+        signApplication(older);
+        ASSERT_EQ(std::system(("chown -R " + user_ + ": '" + hostPath(home_) + "'").c_str()), 0);
+    }
+    std::string out = runHost(older, {"bless", kHelperLabel});
+    ASSERT_NE(out.find("bless ok"), std::string::npos) << out << launchd_->log();
+    EXPECT_NE(output("strings '" + hostPath(kHelperProgram) + "'").find("<string>101</string>"), std::string::npos);
+    const size_t asked = prompts().size();
+
+    // The current application finds it of another version: asked again, blessed, installed.
+    const std::string app = makeApplication(downloads());
+    EXPECT_EQ(runHost(app, {"installed", app}), "installed no\n");
+    auto host = this->host(app, {"install", app});
+    // The helper is killed while it runs the list: one -1, and nothing connects again.
+    std::regex running("(^|\\n)([0-9]+)\\t-?[0-9]+\\t" + std::string(kHelperLabel) + "\\n");
+    std::smatch m;
+    std::string list;
+    ASSERT_TRUE(waitUntil([&] {
+        list = launchctl(root_, {"list"}).output;
+        return std::regex_search(list, m, running);
+    }, 60)) << list << launchd_->log();
+    // Stopped at once, and killed once it is seen that no reply came.
+    const pid_t helperPid = pid_t(std::stol(m[2]));
+    ::kill(helperPid, SIGSTOP);
+    // A reply already on its way still arrives; a stopped helper sends nothing more.
+    const bool midList = !host->waitFor("reply ", 2);
+    ::kill(helperPid, SIGKILL);
+    host->waitExit();
+    out = host->output();
+    EXPECT_EQ(prompts().size(), asked + 1);
+    EXPECT_EQ(output("strings '" + hostPath(kHelperProgram) + "'").find("<string>101</string>"), std::string::npos);
+    if (midList) {
+        EXPECT_NE(out.find("reply -1\n"), std::string::npos) << out;
+        EXPECT_EQ(count(out, "reply "), 1u) << out;
+        // No new connection started the helper again.
+        EXPECT_FALSE(waitUntil([&] { return std::regex_search(list = launchctl(root_, {"list"}).output, m, running); }, 3))
+            << list;
+    } else {
+        // The list was through before the helper could be stopped.
+        EXPECT_NE(out.find("reply 2\n"), std::string::npos) << out;
+    }
+    EXPECT_EQ(runHost(app, {"installed", app}), "installed yes\n");
 }
 
 }  // namespace
