@@ -1,5 +1,7 @@
 #include "helper/HelperMessage.h"
 
+#include <string_view>
+
 #include "foundation/extensions/DataAES256.h"
 #include "helper/HelperCommandKey.h"
 #include "platform/values/PropertyList.h"
@@ -39,19 +41,23 @@ std::optional<HelperCommand> parseHelperCommand(const std::string& plaintext, st
     }
     // A flat dictionary has one level of elements: refuse deeper nesting before parsing, so no
     // message makes the parser recurse far.
+    const std::string_view text(plaintext);
+    auto tagAt = [&](size_t at, std::string_view tag) { return text.substr(at, tag.size()) == tag; };
     int depth = 0;
-    for (size_t at = plaintext.find('<'); at != std::string::npos; at = plaintext.find('<', at + 1)) {
-        auto opens = [&](const char* tag) { return plaintext.compare(at + 1, std::char_traits<char>::length(tag), tag) == 0; };
-        auto closes = [&](const char* tag) { return plaintext.compare(at + 2, std::char_traits<char>::length(tag), tag) == 0 && plaintext[at + 1] == '/'; };
-        bool selfClosing = false;
-        size_t end = plaintext.find('>', at);
-        if (end != std::string::npos && end > at && plaintext[end - 1] == '/') selfClosing = true;
-        if ((opens("dict") || opens("array")) && !selfClosing) {
+    // The next '>' is looked for only past the last one found, so the scan stays linear.
+    size_t end = 0;
+    for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+        const bool opening = tagAt(at + 1, "dict") || tagAt(at + 1, "array");
+        const bool closing = tagAt(at + 1, "/dict") || tagAt(at + 1, "/array");
+        if (!opening && !closing) continue;
+        if (end != std::string_view::npos && end <= at) end = text.find('>', at);
+        const bool selfClosing = end != std::string_view::npos && text[end - 1] == '/';
+        if (opening && !selfClosing) {
             if (++depth > 1) {
                 why = "the message is not a flat dictionary";
                 return std::nullopt;
             }
-        } else if (closes("dict") || closes("array")) {
+        } else if (closing) {
             --depth;
         }
     }

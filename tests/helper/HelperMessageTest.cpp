@@ -91,6 +91,9 @@ TEST(HelperMessageTest, DecodesOnlyFlatDictionariesOfStringsNumbersAndBooleans) 
         {"a number as the command", "<dict><key>command</key><integer>1</integer></dict>", false},
         {"deep nesting", std::string(5000, ' ') + std::string(2000, '<') , false},
         {"damaged", "<dict><key>command</key><string>x</dict>", false},
+        // The fuzzer's find: a tag cut off at the end of the text.
+        {"cut off after <", "<dict><key>command</key><string>x</string></dict><", false},
+        {"cut off after </", "<dict><key>command</key><string>x</string></dict></", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -98,6 +101,11 @@ TEST(HelperMessageTest, DecodesOnlyFlatDictionariesOfStringsNumbersAndBooleans) 
         std::optional<HelperCommand> decoded = parseHelperCommand(head + c.body + tail, why);
         EXPECT_EQ(decoded.has_value(), c.accepted) << why;
         EXPECT_EQ(why.empty(), c.accepted) << why;
+    }
+    // Texts that end inside a tag (what the fuzzer found first).
+    for (const char* text : {"<", "</", "<d", "x<", "<dict", "<array/", "<dict><"}) {
+        std::string why;
+        EXPECT_FALSE(parseHelperCommand(text, why)) << text;
     }
     // Deeply nested arrays are refused without being parsed.
     std::string deep;

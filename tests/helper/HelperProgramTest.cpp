@@ -1,7 +1,11 @@
 // The property lists the privileged helper carries in sections of its program.
 #include <gtest/gtest.h>
 
+#include "codesign/TestPki.h"
 #include "helper/CallerCheck.h"
+#include "platform/codesign/Code.h"
+#include "platform/codesign/Signer.h"
+#include "platform/codesign/Status.h"
 #include "platform/codesign/ElfSection.h"
 #include "platform/fs/Root.h"
 
@@ -41,6 +45,32 @@ TEST(HelperProgramTest, CarriesItsInfoAndLaunchdListsWhole) {
     error.reset();
     EXPECT_TRUE(codesign::readEmbeddedPropertyListFromFile("/etc/hostname", codesign::kInfoSectionName, &error).isNull());
     EXPECT_TRUE(error);
+    fs::setRootForTesting("");
+}
+
+TEST(HelperProgramTest, TheSignatureCoversTheEmbeddedLists) {
+    const testing::TestPki& pki = testing::TestPki::shared();
+    if (!pki.ok) GTEST_SKIP() << "no test PKI: " << pki.failure;
+    fs::setRootForTesting(pki.root);
+    const std::string copy = "/helper-copy-" + std::to_string(::getpid());
+    ASSERT_EQ(testing::run("cp '" + kProgram + "' '" + fs::resolve(copy) + "'"), 0);
+    ErrorPtr error;
+    ASSERT_TRUE(codesign::signExecutable(copy, "com.kestro.telvoserver.installerhelper", pki.identity("leaf", "devIdCA"), 0,
+                                         &error))
+        << (error ? error->message : "");
+    std::string bytes, detail;
+    ASSERT_TRUE(fs::readFile(copy, bytes));
+    Value info;
+    EXPECT_EQ(codesign::checkExecutableBytes(bytes, info, detail), codesign::kStatusOK) << detail;
+    // A newer version written into the Info list breaks the signature.
+    codesign::SectionRange range;
+    ASSERT_TRUE(codesign::findSection(bytes, codesign::kInfoSectionName, range));
+    size_t at = bytes.find("<string>102</string>", range.offset);
+    ASSERT_LT(at, range.offset + range.size);
+    bytes[at + 10] = '3';
+    EXPECT_NE(codesign::checkExecutableBytes(bytes, info, detail), codesign::kStatusOK);
+    EXPECT_EQ(codesign::readEmbeddedPropertyList(bytes, codesign::kInfoSectionName)["CFBundleVersion"], Value("103"));
+    testing::run("rm -f '" + fs::resolve(copy) + "'");
     fs::setRootForTesting("");
 }
 

@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/ptrace.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -214,6 +216,23 @@ TEST_F(HelperServiceTest, RefusesCallersThatAreNotTheMakersSignedPrograms) {
     }
 }
 
+TEST_F(HelperServiceTest, AFloodOfRefusedCallersLeavesTheGoodOneServed) {
+    const std::string bad = signedClient("unsigned", "", "");
+    const std::string good = signedClient("good", "leaf", "devIdCA");
+    std::vector<std::unique_ptr<Client>> flood;
+    for (int i = 0; i < 24; ++i) flood.push_back(start(bad, {finish()}));
+    auto client = start(good, {config(), finish()});
+    for (auto& c : flood) c->send("go");
+    client->send("go");
+    ASSERT_TRUE(client->waitFor("done\n")) << client->output();
+    EXPECT_TRUE(client->has("reply 1 ''")) << client->output();
+    for (auto& c : flood) {
+        ASSERT_TRUE(c->waitFor("done\n")) << c->output();
+        EXPECT_TRUE(c->has("error 0 ")) << c->output();
+    }
+    EXPECT_EQ(HelperController::sharedHelper().listener->connections().size(), 1u) << "refused connections are not kept";
+}
+
 TEST_F(HelperServiceTest, AdmittedCallersAreRefusedWhatThePolicyDoesNotAllow) {
     const std::string good = signedClient("good", "leaf", "devIdCA");
     testing::run("mkdir -p '" + root_ + "/Users/other' && mkdir -p '" + root_ + "/etc-copy'");
@@ -289,6 +308,30 @@ TEST_F(HelperServiceTest, ConfigLogsForTheCallerAndAMissingSourceIsCounted) {
               0);
     EXPECT_EQ(testing::run("grep -q 'mkdir' '" + logs + "'/*.log"), 0);
     EXPECT_FALSE(HelperController::sharedHelper().fileLogger) << "finish removed the logger";
+}
+
+TEST_F(HelperServiceTest, TheTrashOnAnotherFileSystemGetsTheCallersCopy) {
+    // The Trash on a file system of its own (tmpfs, the user's), in a mount namespace of this test.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "cannot make a mount namespace: " << std::strerror(errno);
+    const std::string trash = root_ + home_ + "/.Trash";
+    ASSERT_EQ(::mkdir(trash.c_str(), 0700), 0);
+    const std::string options = "size=16m,mode=0700,uid=" + std::to_string(uid_) + ",gid=" + std::to_string(gid_);
+    ASSERT_EQ(::mount("tmpfs", trash.c_str(), "tmpfs", 0, options.c_str()), 0) << std::strerror(errno);
+    testing::run("mkdir -p '" + root_ + "/Applications/Telvo Server.app/Contents/MacOS' && echo old > '" + root_ +
+                 "/Applications/Telvo Server.app/Contents/MacOS/Telvo Server'");
+    const std::string good = signedClient("good", "leaf", "devIdCA");
+    auto client = start(good, {step("trash", {{"file", Value("/Applications/Telvo Server.app")}, {"dest", Value(home_ + "/.Trash")}}),
+                               finish()});
+    client->send("go");
+    ASSERT_TRUE(client->waitFor("done\n")) << client->output();
+    EXPECT_TRUE(client->has("reply 1 ''")) << client->output() << systemLog().size();
+    struct stat st;
+    EXPECT_NE(::lstat((root_ + "/Applications/Telvo Server.app").c_str(), &st), 0) << "the original is gone";
+    ASSERT_EQ(::lstat((trash + "/Telvo Server.app/Contents/MacOS/Telvo Server").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, uid_) << "the copy is the caller's";
+    client.reset();
+    ::umount2(trash.c_str(), MNT_DETACH);
 }
 
 TEST_F(HelperServiceTest, ANewerClientReplacesTheHeldOneAndAKilledClientLeavesItListening) {

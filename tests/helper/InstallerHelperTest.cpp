@@ -220,7 +220,7 @@ TEST_F(InstallerHelperTest, TheUsersSignedApplicationInstallsThroughTheHelperSta
     EXPECT_EQ(launchd.stop(), 0);
 }
 
-TEST_F(InstallerHelperTest, AMissingSourceIsReportedAndAnUnloadDuringASleepEndsTheHelperAtOnce) {
+TEST_F(InstallerHelperTest, MissingOlderOrSwappedSourcesAreCountedAndAnUnloadDuringASleepEndsTheHelperAtOnce) {
     const std::string app = signedApplication();
     LaunchdProcess launchd(root_, 0, {});
     ASSERT_TRUE(launchd.start()) << launchd.log();
@@ -235,6 +235,22 @@ TEST_F(InstallerHelperTest, AMissingSourceIsReportedAndAnUnloadDuringASleepEndsT
     ASSERT_TRUE(missing->waitFor("done\n", 120)) << missing->output() << launchd.log();
     EXPECT_TRUE(missing->has("reply 1 '1'\n")) << missing->output();
     EXPECT_TRUE(helperRunning());
+
+    // An installed agent of a later build: an application of an older build is refused.
+    std::filesystem::create_directories(host(kSupport + "/TelvoServerAgent.app/Contents"));
+    Value agentInfo(ValueDictionary{{"CFBundleIdentifier", Value("com.kestro.telvoserveragent")}, {"CFBundleVersion", Value("999")}});
+    ASSERT_TRUE(plist::writeFile(agentInfo, kSupport + "/TelvoServerAgent.app/Contents/Info.plist"));
+    auto older = client(program, {
+        HelperCommand::make("copy", {{"file", Value(app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerDaemon")},
+                                     {"dest", Value(kSupport + "/TelvoServerDaemon")}}).dictionary(),
+        HelperCommand::make("finish", {{"reply", Value(true)}}).dictionary(),
+    });
+    older->send("go");
+    ASSERT_TRUE(older->waitFor("done\n", 120)) << older->output() << launchd.log();
+    EXPECT_TRUE(older->has("reply 1 '1'\n")) << older->output();
+    EXPECT_FALSE(std::filesystem::exists(host(kSupport + "/TelvoServerDaemon")));
+    EXPECT_TRUE(waitUntil([&] { return launchd.logged("older than the installed agent's 999"); }, 30)) << launchd.log();
+    std::filesystem::remove_all(host(kSupport + "/TelvoServerAgent.app"));
 
     // The daemon swapped in the application after it was signed: its staged copy fails the
     // check, nothing is installed.
