@@ -446,16 +446,16 @@ void Instance::stopJob(Job& job) {
 }
 
 void Instance::reap() {
-    for (;;) {
+    // Each job's own process only: a worker thread waits for the tools it runs (pkcheck), and
+    // a wait for any child would take their statuses.
+    std::vector<std::pair<std::string, int>> ended;
+    for (auto& [label, job] : jobs_) {
+        if (job->pid <= 0) continue;
         int st = 0;
-        pid_t pid = ::waitpid(-1, &st, WNOHANG);
-        if (pid <= 0) return;
-        for (auto& [label, job] : jobs_)
-            if (job->pid == pid) {
-                jobExited(*job, st);
-                break;
-            }
+        if (::waitpid(job->pid, &st, WNOHANG) == job->pid) ended.emplace_back(label, st);
     }
+    for (const auto& [label, st] : ended)
+        if (Job* job = findJob(label)) jobExited(*job, st);
 }
 
 void Instance::jobExited(Job& job, int st) {
