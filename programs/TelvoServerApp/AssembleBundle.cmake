@@ -1,5 +1,6 @@
 # Assembles "Telvo Server.app" from the build: cmake -DOUT=<folder> -DDAEMON=<program>
 # -DTOOL=<LegacySetupTool> -DHELPER=<the privileged helper> -DPLUGIN=<SetupBundle.so>
+# -DTRAMPOLINE=<telvo-privileged-exec> -DPOLICY=<its polkit policy file>
 # -DSOURCE=<this folder> [-DCODESIGN=<telvo-codesign> -DCERT=<pem> -DKEY=<pem> [-DCHAIN=<pem>]]
 # -P AssembleBundle.cmake. Given a key, it signs from the inside out: the agent, the plug-in's
 # module and bundle, the application's executable (when there is one) and the application.
@@ -31,6 +32,10 @@ file(COPY "${DAEMON}" DESTINATION "${plugin}/Contents/Resources"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${SOURCE}/com.kestro.telvoserverdaemon.plist" "${SOURCE}/com.kestro.telvoserveragent.plist"
      DESTINATION "${plugin}/Contents/Resources")
+# The polkit policy and the trampoline, put in place on a first install (Authorization.h).
+file(COPY "${TRAMPOLINE}" DESTINATION "${app}/Contents/Resources"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(COPY "${POLICY}" DESTINATION "${app}/Contents/Resources")
 file(COPY "${PLUGIN}" DESTINATION "${plugin}/Contents/MacOS"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <cstring>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "SetupFixture.h"
 
@@ -30,11 +32,19 @@ protected:
             GTEST_SKIP() << "dbus-daemon and dbus-send are needed";
         // polkit answers, not the scripted backend.
         std::filesystem::remove(hostPath("/etc/telvo/authorization/scripted.policy"));
+        // polkit's own actions (the stock one that pkexec runs a program under) stay known.
+        const std::string stock = "/usr/share/polkit-1/actions/org.freedesktop.policykit.policy";
+        std::string stockText;
+        {
+            std::ifstream in(stock);
+            stockText.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }
         for (const char* folder : {"/etc/polkit-1/rules.d", "/usr/share/polkit-1/actions"}) {
             std::error_code ignored;
             std::filesystem::create_directories(folder, ignored);
             ASSERT_EQ(::mount("tmpfs", folder, "tmpfs", 0, "mode=0755,size=1m"), 0) << folder;
         }
+        if (!stockText.empty()) std::ofstream(stock) << stockText;
         std::filesystem::copy_file(std::string(TELVO_SOURCE_DIR) + "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy",
                                    "/usr/share/polkit-1/actions/com.kestro.telvoserver.policy");
         ASSERT_EQ(std::system("dbus-daemon --system --fork >/dev/null"), 0);
@@ -45,12 +55,16 @@ protected:
         if (dbus_) std::system("kill $(cat /run/dbus/pid) 2>/dev/null");
         SetupFixture::TearDown();
     }
-    void rule(const char* result) {
+    // The answer for the blesshelper action, and for polkit's stock action that runs a program
+    // as root (pkexec of a program no action of ours names).
+    void rule(const char* result, const char* execResult = "NO") {
         std::ofstream("/etc/polkit-1/rules.d/00-telvo-test.rules", std::ios::trunc)
             << "polkit.addAdminRule(function(action, subject) { return [\"unix-user:" << user_ << "\"]; });\n"
             << "polkit.addRule(function(action, subject) {\n"
             << "    if (action.id == \"com.kestro.telvoserver.blesshelper\" && subject.user == \"" << user_ << "\")\n"
-            << "        return polkit.Result." << result << ";\n});\n";
+            << "        return polkit.Result." << result << ";\n"
+            << "    if (action.id == \"org.freedesktop.policykit.exec\" && subject.user == \"" << user_ << "\")\n"
+            << "        return polkit.Result." << execResult << ";\n});\n";
         stopPolkitd();
         polkitd_ = fork();
         if (polkitd_ == 0) {
@@ -97,6 +111,48 @@ TEST_F(PolkitBlessTest, AYesRuleBlessesAndANoRuleAnswersMinusOne) {
     EXPECT_NE(out.find("does not hold the right to bless helpers"), std::string::npos) << out;
     EXPECT_FALSE(listed(kHelperLabel));
     EXPECT_FALSE(std::filesystem::exists(hostPath(kHelperProgram)));
+}
+
+TEST_F(PolkitBlessTest, TheFirstInstallPlacesThePolicyAndTrampolineThroughTheStockActionOnce) {
+    const std::string policy = "/usr/share/polkit-1/actions/com.kestro.telvoserver.policy";
+    std::filesystem::remove(policy);
+    // The trampoline's place, as the bundle's policy names it: inside this test's root.
+    const std::string trampoline = hostPath("/usr/libexec/telvo/telvo-privileged-exec");
+    const std::string app = makeApplication(home_ + "/Downloads/Telvo Server.app");
+    {
+        const std::string file = hostPath(app + "/Contents/Resources/com.kestro.telvoserver.policy");
+        std::ifstream in(file);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t at = text.find("/usr/libexec/telvo/telvo-privileged-exec");
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, std::strlen("/usr/libexec/telvo/telvo-privileged-exec"), trampoline);
+        std::ofstream(file, std::ios::trunc) << text;
+        signApplication(app);
+        ASSERT_EQ(std::system(("chown -R " + user_ + ": '" + hostPath(home_) + "'").c_str()), 0);
+    }
+
+    // Refused: nothing placed, -1 at once.
+    rule("YES", "NO");
+    std::string out = runHost(app, {"install", app});
+    EXPECT_NE(out.find("reply -1\nreturned\n"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(policy));
+    EXPECT_FALSE(std::filesystem::exists(trampoline));
+    EXPECT_FALSE(std::filesystem::exists(hostPath("/usr/libexec/telvo")));
+
+    // Allowed: both placed, root's, and the install completes with our actions.
+    rule("YES", "YES");
+    out = runHost(app, {"install", app});
+    EXPECT_NE(out.find("reply 2\n"), std::string::npos) << out << launchd_->log();
+    EXPECT_EQ(statOf(trampoline.substr(root_.size())), "755 0:0 regular file\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(policy.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_TRUE(listed(kHelperLabel));
+    // The next request uses our actions: the stock action is not asked again.
+    rule("YES", "NO");
+    out = runHost(app, {"bless", kHelperLabel});
+    EXPECT_NE(out.find("auth 0\nbless ok\n"), std::string::npos) << out;
 }
 
 }  // namespace
