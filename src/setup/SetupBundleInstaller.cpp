@@ -213,6 +213,9 @@ std::vector<helper::HelperCommand> SetupBundleInstaller::installList(const std::
 
 std::vector<helper::HelperCommand> SetupBundleInstaller::uninstallList() {
     std::vector<helper::HelperCommand> list = helper::legacyUninstallList();
+    // What a first install placed for polkit.
+    for (const char* placed : {authorization::kPolicyInstallPath, authorization::kTrampolinePath})
+        list.push_back(helper::HelperCommand::make("remove", {{"file", Value(placed)}}));
     installLocation = currentAppLocation();
     // Into the user's Trash (".Trash"), and only what is there.
     if (fs::exists(installLocation))
@@ -252,10 +255,10 @@ bool SetupBundleInstaller::sendCommands(const helper::HelperCommand& finish, std
     std::weak_ptr<xpc::Connection> weak = connection_;
     std::shared_ptr<State> state = state_;
     dispatch::QueuePtr replies = queue;
-    auto failed = [state, replies, reply, weak](bool interrupted) {
-        // An interrupted connection would connect to whatever helper answers next: it ends here.
-        if (interrupted)
-            if (auto c = weak.lock()) c->invalidate();
+    // An interrupted connection would connect to whatever helper answers next: it ends there,
+    // before any call queued behind the interruption is sent.
+    connection_->setReconnectsAfterInterruption(false);
+    auto failed = [state, replies, reply](bool) {
         replies->async([state, reply] {
             {
                 std::lock_guard<std::mutex> lock(state->mutex);
@@ -351,6 +354,12 @@ void SetupBundleInstaller::xpcUninstallWithBundle(const std::string& path, Reply
         replyNow(reply, -1);
         return;
     }
+    // The system instance notes the right for this process now, while our polkit actions are
+    // there: the list takes them away before the helper's job is removed.
+    authorization::OSStatus noted =
+        launchd::askSystemInstanceForRight(authorization::kSMRightBlessPrivilegedHelper, false);
+    if (noted != authorization::errAuthorizationSuccess)
+        SystemLog("the system instance did not note the right: %@", authorization::statusMessage(noted));
     if (!isHelperInstalled(path)) startHelper();
     commands = uninstallList();
     std::shared_ptr<State> state = state_;

@@ -86,13 +86,15 @@ TEST_F(InstallListsTest, TheInstallListTrashesAndCopiesOnlyWhenTheApplicationIsN
 TEST_F(InstallListsTest, TheUninstallListEndsWithTheApplicationInTheUsersTrash) {
     setup::SetupBundleInstaller installer;
     auto list = installer.uninstallList();
-    ASSERT_EQ(list.size(), 9u);
+    ASSERT_EQ(list.size(), 11u);
     EXPECT_EQ(list[8].text("file"), "/Library/PrivilegedHelperTools/com.kestro.telvoserver.installerhelper");
+    EXPECT_EQ(list[9].text("file"), "/usr/share/polkit-1/actions/com.kestro.telvoserver.policy");
+    EXPECT_EQ(list[10].text("file"), "/usr/libexec/telvo/telvo-privileged-exec");
     application("/Applications/Telvo Server.app", "com.kestro.telvoserver", "270");
     list = installer.uninstallList();
-    ASSERT_EQ(list.size(), 10u);
-    EXPECT_EQ(list[9].command(), "trash");
-    EXPECT_EQ(list[9].text("dest"), home() + "/.Trash");
+    ASSERT_EQ(list.size(), 12u);
+    EXPECT_EQ(list[11].command(), "trash");
+    EXPECT_EQ(list[11].text("dest"), home() + "/.Trash");
 }
 
 TEST_F(InstallListsTest, WithoutTheLauncherTheHelperCountsAsMissing) {

@@ -153,6 +153,21 @@ TEST_F(PolkitBlessTest, TheFirstInstallPlacesThePolicyAndTrampolineThroughTheSto
     rule("YES", "NO");
     out = runHost(app, {"bless", kHelperLabel});
     EXPECT_NE(out.find("auth 0\nbless ok\n"), std::string::npos) << out;
+
+    // The uninstall removes both (the helper's steps act under the test's root: the actions
+    // folder is seen there too), and the helper's job still goes once our actions are gone.
+    std::filesystem::create_directories(hostPath("/usr/share/polkit-1/actions"));
+    ASSERT_EQ(::mount("/usr/share/polkit-1/actions", hostPath("/usr/share/polkit-1/actions").c_str(), nullptr, MS_BIND,
+                      nullptr),
+              0);
+    rule("YES", "NO");
+    out = runHost("/Applications/Telvo Server.app", {"uninstall", "/Applications/Telvo Server.app"});
+    EXPECT_NE(out.find("reply 1\n"), std::string::npos) << out << launchd_->log();
+    EXPECT_FALSE(std::filesystem::exists(policy));
+    EXPECT_FALSE(std::filesystem::exists(trampoline));
+    EXPECT_FALSE(listed(kHelperLabel)) << launchd_->log();
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kHelperJobFile)));
+    ::umount(hostPath("/usr/share/polkit-1/actions").c_str());
 }
 
 }  // namespace

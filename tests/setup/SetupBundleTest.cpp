@@ -210,14 +210,18 @@ TEST_F(SetupBundleTest, AnOlderHelperIsReplacedAfterAPromptAndAKilledHelperEndsT
         list = launchctl(root_, {"list"}).output;
         return std::regex_search(list, m, running);
     }, 60)) << list << launchd_->log();
-    // Stopped at once, and killed once it is seen that no reply came.
+    // Once it runs the list (its log has begun: the connection was accepted, so a helper
+    // started again would not find it waiting), stopped, and killed once no reply came.
     const pid_t helperPid = pid_t(std::stol(m[2]));
+    const std::string helperLogs = hostPath(home_) + "/Library/Logs/Telvo Server/InstallerHelper";
+    waitUntil([&] { return !output("cat '" + helperLogs + "'/*.log 2>/dev/null").empty() || host->has("reply "); }, 60);
     ::kill(helperPid, SIGSTOP);
     // A reply already on its way still arrives; a stopped helper sends nothing more.
     const bool midList = !host->waitFor("reply ", 2);
     ::kill(helperPid, SIGKILL);
-    host->waitExit();
+    const int hostStatus = host->waitExit();
     out = host->output();
+    EXPECT_TRUE(WIFEXITED(hostStatus) && WEXITSTATUS(hostStatus) == 0) << "host status " << hostStatus << ": " << out;
     EXPECT_EQ(prompts().size(), asked + 1);
     EXPECT_EQ(output("strings '" + hostPath(kHelperProgram) + "'").find("<string>101</string>"), std::string::npos);
     if (midList) {

@@ -53,6 +53,8 @@ constexpr uid_t kLastLoginUser = 60000;
 // Requests checked off the loop (each one a thread, and a question may wait for the user).
 constexpr int kMaxWorksPerUser = 4;
 constexpr int kMaxWorks = 32;
+// How long an obtained blessing right is kept for its caller.
+constexpr double kKeepRight = 300;
 
 ErrorPtr posixError(int err, const std::string& what) {
     return makeError("NSPOSIXErrorDomain", err, what + ": " + std::strerror(err));
@@ -158,6 +160,21 @@ void Instance::Workers::post(Completion c) {
     done.push_back(std::move(c));
     char byte = 1;
     if (pipe[1] >= 0) (void)!::write(pipe[1], &byte, 1);
+}
+
+bool Instance::Workers::holds(const xpc::PeerCredentials& peer) {
+    if (!peer.pidfd || !peer.pidfd->valid()) return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = kept.find({peer.pid, peer.pidfd->startTime()});
+    return it != kept.end() && it->second > now() && peer.alive();
+}
+
+void Instance::Workers::keep(const xpc::PeerCredentials& peer) {
+    if (!peer.pidfd || !peer.pidfd->valid()) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    double t = now();
+    for (auto it = kept.begin(); it != kept.end();) it = it->second <= t ? kept.erase(it) : std::next(it);
+    if (kept.size() < 4096) kept[{peer.pid, peer.pidfd->startTime()}] = t + kKeepRight;
 }
 
 void Instance::Workers::release(uid_t uid) {
@@ -682,6 +699,7 @@ bool Instance::startWorker(Client& client, const Value& request, Value& result) 
         if (command == "authorize") {
             AuthorizationFlags flags = kAuthorizationFlagExtendRights | (interaction ? kAuthorizationFlagInteractionAllowed : 0);
             OSStatus s = AuthorizationCheckCaller(peer, right, flags);
+            if (s == errAuthorizationSuccess && right == kSMRightBlessPrivilegedHelper) workers->keep(peer);
             Value reply = status(0, "");
             reply.set("authorization", Value(static_cast<long long>(s)));
             std::string bytes = xpc::encodeMessage(reply);
@@ -699,7 +717,9 @@ bool Instance::startWorker(Client& client, const Value& request, Value& result) 
         if (command == "bless") {
             c.error = blessHelper(peer, label, c.blessed);
         } else {
-            OSStatus s = AuthorizationCheckCaller(peer, kSMRightBlessPrivilegedHelper, kAuthorizationFlagExtendRights);
+            OSStatus s = workers->holds(peer) ? errAuthorizationSuccess
+                                              : AuthorizationCheckCaller(peer, kSMRightBlessPrivilegedHelper,
+                                                                         kAuthorizationFlagExtendRights);
             if (s != errAuthorizationSuccess) {
                 c.error = makeError("launchd", EPERM, std::string("the caller may not remove jobs (") + statusMessage(s) + ")");
                 SystemLog("launchd: refused to remove %@ for %@: %@", label, peer.description(), c.error->message);

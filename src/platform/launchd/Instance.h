@@ -97,6 +97,12 @@ private:
         std::mutex mutex;
         std::vector<Completion> done;
         std::map<uid_t, int> busy;  // requests in flight per user
+        // Callers (pid and start time) that obtained the blessing right through "authorize",
+        // until when: as polkit keeps an administrator's answer, and so that a "remove" after an
+        // uninstall that took our polkit actions away is still decided for that caller.
+        std::map<std::pair<pid_t, unsigned long long>, double> kept;
+        bool holds(const xpc::PeerCredentials& peer);
+        void keep(const xpc::PeerCredentials& peer);
         int busyTotal = 0;
         int pipe[2] = {-1, -1};
         void post(Completion c);
