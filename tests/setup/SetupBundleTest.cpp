@@ -174,6 +174,22 @@ TEST_F(SetupBundleTest, ARefusedAuthorizationAnswersBeforeTheCallReturnsAndStart
     }
 }
 
+TEST_F(SetupBundleTest, AFinishThatReportsFailedStepsAnswersMinusOne) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    // The daemon is missing from the plug-in's resources: its copy fails, "finish" says so.
+    const std::string app = makeApplication(downloads(), kHelperLabel, false);
+    std::filesystem::remove(hostPath(app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerDaemon"));
+    signApplication(app);
+    ASSERT_EQ(std::system(("chown -R " + user_ + ": '" + hostPath(home_) + "'").c_str()), 0);
+    std::string out = runHost(app, {"install", app});
+    EXPECT_NE(out.find("reply -1\n"), std::string::npos) << out << launchd_->log();
+    EXPECT_EQ(count(out, "reply "), 1u) << out;
+    EXPECT_NE(pluginLog().find("The helper reported failed steps: "), std::string::npos) << pluginLog();
+    // The plug-in's log files are named after its bundle.
+    EXPECT_NE(output("ls '" + hostPath(home_) + "/Library/Logs/Telvo Server/SetupBundle'").find("com.kestro.telvoserver.SetupBundle"),
+              std::string::npos);
+}
+
 TEST_F(SetupBundleTest, AnOlderHelperIsReplacedAfterAPromptAndAKilledHelperEndsTheInstallOnce) {
     setPolicy(std::string(kBlessRight) + " allow\n");
     // Build 101 of the helper, blessed from an older application.
