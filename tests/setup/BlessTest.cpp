@@ -71,7 +71,7 @@ TEST_F(BlessTest, RefusalsAreAnsweredAndLoggedAndCopyNothing) {
         const char* policy;
         const char* helperIdentifier;  // how the helper inside is signed
         bool askRights;
-        int tamper;  // 0 none, 1 the helper, 2 the caller unsigned
+        int tamper;  // 0 none, 1 the helper, 2 the caller unsigned, 3 a link on the way to the helper
         const char* logged;
     };
     const Case cases[] = {
@@ -80,6 +80,7 @@ TEST_F(BlessTest, RefusalsAreAnsweredAndLoggedAndCopyNothing) {
         {"unsigned caller", "allow", kHelperLabel, true, 2, "the caller is not validly signed"},
         {"tampered helper", "allow", kHelperLabel, true, 1, "is not validly signed"},
         {"another identifier", "allow", "com.kestro.telvoserver.other", true, 0, "not as \"com.kestro.telvoserver.installerhelper\""},
+        {"a linked folder", "allow", kHelperLabel, true, 3, "without following a link"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,6 +98,14 @@ TEST_F(BlessTest, RefusalsAreAnsweredAndLoggedAndCopyNothing) {
             f.write(&b, 1);
             f.close();
             signApplication(app);
+        }
+        if (c.tamper == 3) {
+            // The helper's folder swapped for a link to a copy elsewhere, after signing.
+            const std::string folder = hostPath(app + "/Contents/Library/LaunchServices");
+            const std::string elsewhere = hostPath(home_ + "/elsewhere");
+            std::filesystem::remove_all(elsewhere);
+            std::filesystem::rename(folder, elsewhere);
+            std::filesystem::create_directory_symlink(elsewhere, folder);
         }
         int status = -1;
         std::string out = runHost(app, c.askRights ? std::vector<std::string>{"bless", kHelperLabel}

@@ -84,6 +84,34 @@ int writeTemporary(int folder, const std::string& name, const std::string& bytes
     return fd;
 }
 
+// Opens a logical path for reading one component at a time from the file-system root, never
+// through a link (a link anywhere below the root fails with ELOOP or ENOTDIR).
+int openWithoutLinks(const std::string& logical) {
+    int fd = ::open(fs::resolve("/").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t at = 1;
+    while (fd >= 0) {
+        size_t end = logical.find('/', at);
+        const bool last = end == std::string::npos;
+        const std::string name = logical.substr(at, last ? std::string::npos : end - at);
+        if (name == "." || name == "..") {
+            ::close(fd);
+            errno = EINVAL;
+            return -1;
+        }
+        if (!name.empty()) {
+            int flags = O_NOFOLLOW | O_CLOEXEC | (last ? O_RDONLY | O_NONBLOCK | O_NOCTTY : O_PATH | O_DIRECTORY);
+            int next = ::openat(fd, name.c_str(), flags);
+            int err = errno;
+            ::close(fd);
+            errno = err;
+            fd = next;
+        }
+        if (last) return fd;
+        at = end + 1;
+    }
+    return -1;
+}
+
 // The bundle of an executable "<bundle>/Contents/MacOS/<name>"; empty when it lies in none.
 std::string bundleOfExecutable(const std::string& executable) {
     size_t name = executable.find_last_of('/');
@@ -124,8 +152,8 @@ ErrorPtr bless(const xpc::PeerCredentials& caller, const std::string& label, Ble
     // The helper is read once, never through a link, and only that copy counts from here on.
     std::string bytes;
     {
-        int fd = ::open(fs::resolve(source).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) return refusal(errno, "cannot open " + source + ": " + std::strerror(errno));
+        int fd = openWithoutLinks(source);
+        if (fd < 0) return refusal(errno, "cannot open " + source + " without following a link: " + std::strerror(errno));
         struct stat st{};
         bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) <= kHelperLimit &&
                   fs::readDescriptor(fd, bytes, kHelperLimit);
