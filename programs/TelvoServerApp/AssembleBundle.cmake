@@ -1,9 +1,10 @@
 # Assembles "Telvo Server.app" from the build: cmake -DOUT=<folder> -DDAEMON=<program>
-# -DTOOL=<LegacySetupTool> -DHELPER=<the privileged helper> -DPLUGIN=<SetupBundle.so>
-# -DTRAMPOLINE=<telvo-privileged-exec> -DPOLICY=<its polkit policy file>
-# -DSOURCE=<this folder> [-DCODESIGN=<telvo-codesign> -DCERT=<pem> -DKEY=<pem> [-DCHAIN=<pem>]]
-# -P AssembleBundle.cmake. Given a key, it signs from the inside out: the agent, the plug-in's
-# module and bundle, the application's executable (when there is one) and the application.
+# -DTOOL=<LegacySetupTool> -DHELPER=<the privileged helper> -DAPP=<control application>
+# -DARTWORK=<rendered images> -DPLUGIN=<SetupBundle.so> -DTRAMPOLINE=<telvo-privileged-exec>
+# -DPOLICY=<its polkit policy file> -DSOURCE=<this folder>
+# [-DCODESIGN=<telvo-codesign> -DCERT=<pem> -DKEY=<pem> [-DCHAIN=<pem>]] -P AssembleBundle.cmake.
+# Given a key, it signs from the inside out: the agent, the plug-in's module and bundle, the
+# application's executable and the application.
 set(app "${OUT}/Telvo Server.app")
 set(plugin "${app}/Contents/Resources/SetupBundle.bundle")
 set(agent "${plugin}/Contents/Resources/TelvoServerAgent.app")
@@ -20,12 +21,16 @@ function(info_plist path identifier name)
   endif()
   configure_file("${SOURCE}/Info.plist.in" "${path}" @ONLY)
 endfunction()
-info_plist("${app}/Contents/Info.plist" com.kestro.telvoserver "Telvo Server")
+info_plist("${app}/Contents/Info.plist" com.kestro.telvoserver "Telvo Server" "Telvo Server")
 info_plist("${plugin}/Contents/Info.plist" com.kestro.telvoserver.SetupBundle SetupBundle SetupBundle.so)
 info_plist("${agent}/Contents/Info.plist" com.kestro.telvoserveragent TelvoServerAgent)
 
 file(COPY "${HELPER}" DESTINATION "${app}/Contents/Library/LaunchServices"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(COPY "${APP}" DESTINATION "${app}/Contents/MacOS"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(GLOB images "${ARTWORK}/*.png")
+file(COPY ${images} DESTINATION "${app}/Contents/Resources")
 file(COPY "${TOOL}" DESTINATION "${app}/Contents/Resources"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${DAEMON}" DESTINATION "${plugin}/Contents/Resources"
@@ -57,5 +62,6 @@ if(CODESIGN AND CERT AND KEY)
   sign(com.kestro.TelvoServerAgent "${agent}")
   sign(com.kestro.telvoserver.SetupBundle "${plugin}/Contents/MacOS/SetupBundle.so")
   sign(com.kestro.telvoserver.SetupBundle "${plugin}")
+  sign(com.kestro.TelvoServer "${app}/Contents/MacOS/Telvo Server")
   sign(com.kestro.TelvoServer "${app}")
 endif()

@@ -91,13 +91,16 @@ xpc::InterfacePtr TVSXPCServer::serviceProtocol() {
     i->add({"passcode:", {}, true, [](const ValueArray&, const Reply& r) { r(control::passcode()); }});
     i->add({"generatePasscode", {}, false, [](const ValueArray&, const Reply&) { control::generatePasscode(); }});
     i->add({"setPasscode:", {ArgType::String}, false,
-            [](const ValueArray& a, const Reply&) { control::setPasscode(a[0]); }});
+            [](const ValueArray& a, const Reply& r) {
+                if (ErrorPtr error = control::setPasscode(a[0])) r.fail(error->message);
+            }});
     return i;
 }
 
 bool TVSXPCServer::admits(const xpc::PeerCredentials& peer, const char* route) {
     if (xpc::isAdministrator(peer)) return true;
-    ServerLog("refused %s connection from %@: not an administrator", route, peer.description());
+    if (refusals_->allow("uid " + std::to_string(peer.uid)))
+        ServerLog("refused %s connection from %@: not an administrator", route, peer.description());
     return false;
 }
 
@@ -190,8 +193,10 @@ void TVSXPCServer::unixSocketReceivedDictionary(const Value& request, GDUnixSock
         control::setServerPort(request["port"]);
         answer({});
     } else if (key == "setpasscode") {
-        control::setPasscode(request["passcode"]);
-        answer({});
+        if (ErrorPtr error = control::setPasscode(request["passcode"]))
+            answer({{"error", Value(error->message)}});
+        else
+            answer({});
     } else if (key == "setpreference") {
         control::setObjectForKey(request["value"], request["pkey"].stringValue());
         answer({});

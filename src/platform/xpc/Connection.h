@@ -112,6 +112,7 @@ private:
     bool resumed_ = false;
     std::atomic<bool> invalidated_{false};
     std::atomic<bool> reconnects_{true};
+    std::atomic<bool> invalidating_{false};  // invalidate() was called
     std::mutex writeMutex_;
 };
 
