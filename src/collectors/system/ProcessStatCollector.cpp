@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 #include "foundation/extensions/Utf8.h"
 #include "foundation/extensions/XmlSafeText.h"
 #include "platform/time/Clock.h"
