@@ -1,5 +1,7 @@
 #include "helper/HelperPolicy.h"
 
+#include "platform/authorization/Authorization.h"
+
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -47,6 +49,9 @@ const FixedSteps& fixedSteps() {
         FixedSteps s;
         std::vector<HelperCommand> all = legacyInstallList("/B");
         for (const HelperCommand& c : legacyUninstallList()) all.push_back(c);
+        // The setup plug-in's uninstall also removes what a first install placed for polkit.
+        for (const char* placed : {authorization::kPolicyInstallPath, authorization::kTrampolinePath})
+            all.push_back(HelperCommand::make("remove", {{"file", Value(placed)}}));
         for (const HelperCommand& c : all) {
             if (c.command() == "copy") {
                 s.copies.insert({c.text("dest"), lastOf(c.text("file"))});

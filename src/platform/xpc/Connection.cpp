@@ -278,6 +278,7 @@ void Connection::peerGone() {
         handler = interruptionHandler_;
     }
     if (handler && !invalidated_) handler();
+    if (!reconnects_) finish(false);
 }
 
 void Connection::failPending(long code, const std::string& why) {
