@@ -380,10 +380,26 @@ TEST_F(LogViewerTest, KeepsTheNewestHundredThousandRows) {
     EXPECT_EQ(view()->document()->blockCount(), int(TVSLog::kMaximumRows));
     EXPECT_EQ(log().rows().front().data, QStringLiteral("n50000\n"));
     EXPECT_TRUE(view()->document()->firstBlock().text().endsWith(QStringLiteral("n50000")));
+    // Scrolled up while the oldest rows are dropped: the reader still sees the same rows.
+    log().window()->resize(700, 400);
+    log().window()->show();
+    QScrollBar* bar = view()->verticalScrollBar();
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > 1000; }));
+    bar->setValue(5000);
+    QCoreApplication::processEvents();
+    const QString top = view()->cursorForPosition(QPoint(5, 5)).block().text();
+    std::string more;
+    for (int i = 150000; i < 150100; ++i) more += stamp(i) + "n" + std::to_string(i) + "\n";
+    append(more);
+    ASSERT_TRUE(waitFor([&] { return showsLast("n150099"); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view()->cursorForPosition(QPoint(5, 5)).block().text(), top);
+    EXPECT_EQ(log().rows().front().data, QStringLiteral("n50100\n"));
     // A search rebuilds the view from the rows kept.
     log().searchField()->setText("N14999");
     EXPECT_EQ(view()->document()->blockCount(), 10);
     EXPECT_EQ(view()->document()->firstBlock().text().mid(25), QStringLiteral("n149990"));
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(LogViewerTest, IrregularAndMissingFilesAndLongPieces) {
