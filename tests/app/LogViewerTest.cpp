@@ -28,6 +28,7 @@
 
 #include "QtTestEnvironment.h"
 #include "app/log/LogDecoding.h"
+#include "app/log/LogFollower.h"
 #include "app/log/LogLineBuffer.h"
 #include "app/log/LogRow.h"
 #include "app/log/LogSearch.h"
@@ -306,6 +307,35 @@ TEST_F(LogViewerTest, FollowsTheDaemonsLogAcrossTwoRollsAndATruncation) {
     EXPECT_EQ(log().rows().size(), size_t(total) + 1);
 }
 
+TEST_F(LogViewerTest, FollowingStartsWhereTheTailEndedAndReadsTheRestOfARenamedFile) {
+    write("tail\n");
+    LogFollower follower;
+    QByteArray read;
+    QObject::connect(&follower, &LogFollower::dataRead, [&](const QByteArray& bytes) { read += bytes; });
+    int restarts = 0;
+    QObject::connect(&follower, &LogFollower::fileRestarted, [&] { ++restarts; });
+    ASSERT_TRUE(follower.open(path_));
+    EXPECT_EQ(follower.readTail(250000), QByteArray("tail\n"));
+    // Written between the tail and the start of following: not lost.
+    append("between\n");
+    follower.follow();
+    ASSERT_TRUE(waitFor([&] { return read == "between\n"; })) << read.toStdString();
+
+    // Renamed away while its writer goes on: the rest of the old file, then the new one.
+    std::ofstream old(path_, std::ios::binary | std::ios::app);
+    ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".1").c_str()), 0);
+    old << "old rest\n" << std::flush;
+    ASSERT_TRUE(waitFor([&] { return read.endsWith("old rest\n"); }));
+    QTest::qWait(100);
+    EXPECT_EQ(restarts, 0);
+    old << "old last\n" << std::flush;
+    old.close();
+    write("new first\n");
+    ASSERT_TRUE(waitFor([&] { return read.endsWith("new first\n"); })) << read.toStdString();
+    EXPECT_EQ(read, QByteArray("between\nold rest\nold last\nnew first\n"));
+    EXPECT_EQ(restarts, 1);
+}
+
 TEST_F(LogViewerTest, SearchFiltersMessagesAndClearEmptiesOnlyTheView) {
     write(stamp(1) + "Error one\n" + stamp(2) + "ERROR two\n" + stamp(3) + "all fine\n" + stamp(4) +
           "R\xC3\xA9sum\xC3\xA9 sent\n" + stamp(5) + "terror\n");
@@ -411,8 +441,15 @@ TEST_F(LogViewerTest, IrregularAndMissingFilesAndLongPieces) {
     EXPECT_TRUE(log().rows().empty());
     log().stop();
 
-    // A FIFO: no hang, empty view.
+    // A folder: not a regular file.
     ASSERT_EQ(::unlink(path_.c_str()), 0);
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(path_)));
+    log().start();
+    EXPECT_TRUE(log().rows().empty());
+    log().stop();
+    ASSERT_TRUE(QDir(QString::fromStdString(path_)).removeRecursively());
+
+    // A FIFO: no hang, empty view.
     ASSERT_EQ(::mkfifo(path_.c_str(), 0644), 0);
     QElapsedTimer timer;
     timer.start();
