@@ -1,11 +1,24 @@
 # Helpers shared by every folder's CMakeLists.txt.
 set(TELVO_WARNINGS -Wall -Wextra)
 
+# The sources of a folder and its subfolders, leaving out subfolders that have a
+# CMakeLists.txt of their own (a library or test program of their own).
+function(telvo_folder_sources out)
+  file(GLOB_RECURSE found CONFIGURE_DEPENDS ${ARGN})
+  file(GLOB_RECURSE nested CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(list IN LISTS nested)
+    get_filename_component(dir ${list} DIRECTORY)
+    list(FILTER found EXCLUDE REGEX "^${dir}/")
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
 # telvo_library(<name> [DEPS <targets...>] [PKG <pkg-config modules...>])
-# One static library made of every .cpp in the calling folder (recursively).
+# One static library made of every .cpp in the calling folder (recursively, but for
+# subfolders with their own CMakeLists.txt).
 function(telvo_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;PKG" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  telvo_folder_sources(srcs ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_compile_options(${name} PRIVATE ${TELVO_WARNINGS})
@@ -27,10 +40,11 @@ function(telvo_library name)
 endfunction()
 
 # telvo_test(<name> [LIBS <targets...>])
-# One GoogleTest program made of every .cpp in the calling folder; each test is registered with CTest.
+# One GoogleTest program made of every .cpp in the calling folder (subfolders with their own
+# CMakeLists.txt left out); each test is registered with CTest.
 function(telvo_test name)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  telvo_folder_sources(srcs ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT srcs)
     return()
   endif()

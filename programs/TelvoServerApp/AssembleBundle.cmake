@@ -1,5 +1,6 @@
 # Assembles "Telvo Server.app" from the build: cmake -DOUT=<folder> -DDAEMON=<program>
-# -DTOOL=<LegacySetupTool> -DSOURCE=<this folder> -P AssembleBundle.cmake
+# -DTOOL=<LegacySetupTool> -DAPP=<control application> -DARTWORK=<rendered images>
+# -DSOURCE=<this folder> -P AssembleBundle.cmake
 set(app "${OUT}/Telvo Server.app")
 set(plugin "${app}/Contents/Resources/SetupBundle.bundle")
 set(agent "${plugin}/Contents/Resources/TelvoServerAgent.app")
@@ -16,6 +17,10 @@ info_plist("${app}/Contents/Info.plist" com.kestro.telvoserver "Telvo Server")
 info_plist("${plugin}/Contents/Info.plist" com.kestro.telvoserver.SetupBundle SetupBundle)
 info_plist("${agent}/Contents/Info.plist" com.kestro.telvoserveragent TelvoServerAgent)
 
+file(COPY "${APP}" DESTINATION "${app}/Contents/MacOS"
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+file(GLOB images "${ARTWORK}/*.png")
+file(COPY ${images} DESTINATION "${app}/Contents/Resources")
 file(COPY "${TOOL}" DESTINATION "${app}/Contents/Resources"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${DAEMON}" DESTINATION "${plugin}/Contents/Resources"

@@ -3,6 +3,7 @@
 // clients, and stops on SIGTERM, SIGINT or SIGHUP after flushing its history.
 #include <malloc.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +18,9 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
 #include "platform/fs/Root.h"
+#include "platform/notify/DistributedNotificationCenter.h"
 #include "platform/process/ProcessIdentity.h"
+#include "platform/xpc/RunFolder.h"
 
 int main() {
     using namespace telvo;
@@ -52,6 +55,13 @@ int main() {
             std::_Exit(0);
         });
         stopSources.push_back(std::move(source));
+    }
+
+    // The folder every user's notification listeners put their sockets in belongs to root and
+    // is open to all (1777); a user's listener could not make it under root's run folder.
+    if (::geteuid() == 0) {
+        if (ErrorPtr error = xpc::prepareSharedRunFolder(notify::DistributedNotificationCenter::runFolder()))
+            ServerLog("cannot prepare the notifications folder: %@", error->description());
     }
 
     Controller::sharedController().prepare();

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "foundation/ControlChannel.h"
 #include "foundation/ServerLog.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
@@ -226,7 +227,7 @@ void Controller::startBlock() {
     PortMappingManager::sharedPortMappingManager().map();
 
     update();
-    notify::DistributedNotificationCenter::defaultCenter().postNotification("TelvoServer2BackendReady");
+    notify::DistributedNotificationCenter::defaultCenter().postNotification(channel::kBackendReady);
 }
 
 void Controller::update() {

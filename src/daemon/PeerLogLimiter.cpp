@@ -12,7 +12,7 @@ bool PeerLogLimiter::allow(const std::string& address) {
     auto it = entries_.find(address);
     if (it != entries_.end() && now - it->second.start >= kWindow) {
         if (it->second.suppressed > 0)
-            ServerLog("%@: %li lines about this host left out in the last minute", address, it->second.suppressed);
+            ServerLog("%@: %li lines about %@ left out in the last minute", address, it->second.suppressed, subject_);
         entries_.erase(it);
         it = entries_.end();
     }
@@ -48,7 +48,7 @@ void PeerLogLimiter::flushLocked(double now, bool all) {
             continue;
         }
         if (it->second.suppressed > 0)
-            ServerLog("%@: %li lines about this host left out in the last minute", it->first, it->second.suppressed);
+            ServerLog("%@: %li lines about %@ left out in the last minute", it->first, it->second.suppressed, subject_);
         it = entries_.erase(it);
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Keeps lines about clients that are not authorised from filling the daemon's log: per
-// address only a few such lines a minute are written; the rest are counted, and once the
-// minute is over one line says how many were left out.
+// address (or other key, such as a local caller's user) only a few such lines a minute are
+// written; the rest are counted, and once the minute is over one line says how many were
+// left out.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,9 @@ public:
     static constexpr double kWindow = 60.0;
     // Entries kept at most; beyond, the oldest ended windows are summarised and dropped early.
     static constexpr size_t kMaximumAddresses = 4096;
+
+    // `subject` names what a key stands for in the summary line ("this host").
+    explicit PeerLogLimiter(std::string subject = "this host") : subject_(std::move(subject)) {}
 
     // True when a line about `address` may be written now; false counts it as left out.
     bool allow(const std::string& address);
@@ -32,6 +36,7 @@ private:
     void flushLocked(double now, bool all);
     void scheduleFlushLocked();
 
+    std::string subject_;
     mutable std::mutex mutex_;
     std::map<std::string, Entry> entries_;
     bool flushScheduled_ = false;

@@ -6,6 +6,7 @@
 
 #include "daemon/BonjourManager.h"
 #include "daemon/Controller.h"
+#include "foundation/ControlChannel.h"
 #include "foundation/ServerLog.h"
 #include "daemon/RemoteClient.h"
 #include "daemon/TVSPreferences.h"
@@ -24,7 +25,7 @@ namespace {
 std::mutex gInstanceMutex;
 std::shared_ptr<ServerManager> gInstance;
 
-constexpr const char* kSocketUpdated = "TelvoServerSocketUpdated";
+constexpr const char* kSocketUpdated = channel::kSocketUpdated;
 
 // A random (version 4) UUID in upper-case 8-4-4-4-12 form; empty when no random bytes came.
 std::string newUUIDString() {

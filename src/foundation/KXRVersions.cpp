@@ -1,5 +1,7 @@
 #include "foundation/KXRVersions.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 namespace telvo {
@@ -29,7 +31,20 @@ void KXRVersions::resetForTesting() {
 // highSierra, tests for it), and every "10.8 or later" test and every later one passes. The
 // kernel's "6.1" would make every predicate fail and send the daemon down routes that have no
 // Linux counterpart.
-KXRVersions::KXRVersions() : KXRVersions(kProvidedMajor, kProvidedMinor, kProvidedBugfix) {}
+//
+// A test setting, TELVO_OS_VERSION ("10.7", "10.12.6"), names another release, so that a test
+// can send the daemon and the control application down the older routes together.
+KXRVersions::KXRVersions() : KXRVersions(kProvidedMajor, kProvidedMinor, kProvidedBugfix) {
+    const char* forced = std::getenv("TELVO_OS_VERSION");
+    if (!forced || !*forced) return;
+    long long major = 0, minor = 0, bugfix = 0;
+    int n = std::sscanf(forced, "%lld.%lld.%lld", &major, &minor, &bugfix);
+    if (n < 1) return;
+    major_ = major;
+    minor_ = n >= 2 ? minor : 0;
+    bugfix_ = n >= 3 ? bugfix : 0;
+    storePredicates();
+}
 
 KXRVersions::KXRVersions(int64_t major, int64_t minor, int64_t bugfix)
     : major_(major), minor_(minor), bugfix_(bugfix) {

@@ -1,6 +1,8 @@
 // The version record: the predicates' thresholds and the level reported on this platform.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "foundation/KXRVersions.h"
 
 using telvo::KXRVersions;
@@ -71,5 +73,32 @@ TEST(KXRVersions, SharedRecordReportsTheProvidedLevel) {
     EXPECT_TRUE(v.isSierra());
     EXPECT_TRUE(v.isHighSierra());
     EXPECT_FALSE(v.isSetApp());
+    KXRVersions::resetForTesting();
+}
+
+// The test setting TELVO_OS_VERSION names the release the record reports.
+TEST(KXRVersions, TestSettingForcesAnOlderRelease) {
+    struct Case {
+        const char* setting;
+        int64_t major, minor, bugfix;
+        bool mountainLion;
+    } cases[] = {
+        {"10.7", 10, 7, 0, false},
+        {"10.8.5", 10, 8, 5, true},
+        {"11", 11, 0, 0, true},
+        {"", 10, 13, 0, true},
+        {"nonsense", 10, 13, 0, true},
+    };
+    for (const Case& c : cases) {
+        setenv("TELVO_OS_VERSION", c.setting, 1);
+        KXRVersions::resetForTesting();
+        KXRVersions& v = KXRVersions::sharedVersions();
+        EXPECT_EQ(v.major(), c.major) << c.setting;
+        EXPECT_EQ(v.minor(), c.minor) << c.setting;
+        EXPECT_EQ(v.bugfix(), c.bugfix) << c.setting;
+        EXPECT_EQ(v.mountainLion(), c.mountainLion) << c.setting;
+        EXPECT_EQ(v.isMountainLion(), c.mountainLion) << c.setting;
+    }
+    unsetenv("TELVO_OS_VERSION");
     KXRVersions::resetForTesting();
 }

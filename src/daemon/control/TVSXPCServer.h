@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include "daemon/PeerLogLimiter.h"
+#include "foundation/ControlChannel.h"
 #include "net/unixsocket/GDUnixSocketServer.h"
 #include "platform/xpc/Listener.h"
 
@@ -17,13 +19,11 @@ class TVSXPCServer : public xpc::ListenerDelegate,
                      public GDUnixSocketDelegate,
                      public std::enable_shared_from_this<TVSXPCServer> {
 public:
-    static constexpr const char* kServiceName = "com.kestro.telvoserverdaemon";
-    // The older route's socket, in a folder of its own that only root and the administrators'
-    // group may enter.
-    static constexpr const char* kLegacyFolder = "/var/run/telvo/control";
-    static constexpr const char* kLegacySocketPath = "/var/run/telvo/control/tvs3.socket";
-    static constexpr double kVersion = 3.03;
-    static constexpr int kBuild = 270;
+    static constexpr const char* kServiceName = channel::kServiceName;
+    static constexpr const char* kLegacyFolder = channel::kLegacyFolder;
+    static constexpr const char* kLegacySocketPath = channel::kLegacySocketPath;
+    static constexpr double kVersion = channel::kVersion;
+    static constexpr int kBuild = channel::kBuild;
 
     static TVSXPCServer& sharedXPCServer();
     static std::shared_ptr<TVSXPCServer> sharedXPCServerPtr();
@@ -60,6 +60,9 @@ private:
     xpc::ListenerPtr listener_;
     xpc::ConnectionPtr connection_;
     GDUnixSocketServerPtr connectionLegacy_;
+    // A refused caller (an application run by a user who is no administrator) tries again every
+    // 2 s: its lines are limited per user.
+    std::shared_ptr<PeerLogLimiter> refusals_ = std::make_shared<PeerLogLimiter>("this user");
 };
 
 }  // namespace telvo

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include "foundation/ControlChannel.h"
 #include "net/portmap/TCMPortMapper.h"
 
 namespace telvo {
@@ -21,7 +22,7 @@ public:
         kFailed = 4,
         kInvalidPort = 5,
     };
-    static constexpr const char* kUpnpUpdated = "TelvoServerUpnpUpdated";
+    static constexpr const char* kUpnpUpdated = channel::kUpnpUpdated;
 
     static PortMappingManager& sharedPortMappingManager();
     // Waits for the manager's queued router work, then forgets the instance.

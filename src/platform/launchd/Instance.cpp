@@ -93,19 +93,6 @@ Value status(long code, const std::string& message) {
     return v;
 }
 
-// A folder of root's that everyone may write into but only the owner of a file may remove it
-// from (mode 1777).
-ErrorPtr prepareSharedFolder(const std::string& path) {
-    std::string host = fs::resolve(path);
-    if (!fs::isDirectory(path) && !fs::createDirectories(path, 0755)) return posixError(errno, "cannot make " + path);
-    struct stat st{};
-    if (::lstat(host.c_str(), &st) != 0) return posixError(errno, path);
-    if (!S_ISDIR(st.st_mode)) return posixError(ENOTDIR, path);
-    if (st.st_uid != 0 && ::chown(host.c_str(), 0, 0) != 0) return posixError(errno, "cannot take " + path);
-    if (::chmod(host.c_str(), 01777) != 0) return posixError(errno, "cannot set the mode of " + path);
-    return nullptr;
-}
-
 // A folder owned by a user, for that user alone.
 ErrorPtr prepareUserFolder(const std::string& path, uid_t uid, gid_t gid) {
     std::string host = fs::resolve(path);
@@ -160,7 +147,7 @@ ErrorPtr Instance::prepareFolders() {
     if (settings_.system) {
         if (ErrorPtr e = xpc::prepareRunFolder(xpc::kServiceFolder, 0755)) return e;
         if (ErrorPtr e = xpc::prepareRunFolder(kRunFolder, 0755)) return e;
-        if (ErrorPtr e = prepareSharedFolder(kNotificationsFolder)) return e;
+        if (ErrorPtr e = xpc::prepareSharedRunFolder(kNotificationsFolder)) return e;
         if (ErrorPtr e = xpc::prepareRunFolder(kDatabaseFolder, 0755)) return e;
         // Every login user's folders, ready before the user's session checks in.
         setpwent();

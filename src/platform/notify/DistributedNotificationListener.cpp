@@ -21,7 +21,8 @@ namespace {
 std::atomic<unsigned> gListenerCounter{0};
 }
 
-DistributedNotificationListener::DistributedNotificationListener(Handler handler) : handler_(std::move(handler)) {
+DistributedNotificationListener::DistributedNotificationListener(Handler handler, History history)
+    : handler_(std::move(handler)), keepHistory_(history == History::Kept) {
     const std::string folder = DistributedNotificationCenter::runFolder();
     fs::createDirectories(folder, 0755);
     std::string hostFolder = fs::resolve(folder);
@@ -77,12 +78,14 @@ void DistributedNotificationListener::run() {
         if (n <= 0) continue;
         DistributedNotification note;
         if (!DistributedNotificationCenter::decode(buffer.substr(0, size_t(n)), note.name, note.userInfo)) continue;
-        {
-            std::lock_guard lock(mutex_);
-            received_.push_back(note);
-            handedOut_.push_back(false);
+        if (keepHistory_) {
+            {
+                std::lock_guard lock(mutex_);
+                received_.push_back(note);
+                handedOut_.push_back(false);
+            }
+            cv_.notify_all();
         }
-        cv_.notify_all();
         if (handler_) handler_(note);
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Listens for the notifications of DistributedNotificationCenter, in this process: on a thread
 // of its own it receives every notification posted on the machine, keeps them in order for
-// waitFor()/received(), and calls the handler (when given) on that thread.
+// waitFor()/received() (unless made without history, as a long-running program's listener
+// is), and calls the handler (when given) on that thread.
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -22,7 +23,9 @@ class DistributedNotificationListener {
 public:
     using Handler = std::function<void(const DistributedNotification&)>;
 
-    explicit DistributedNotificationListener(Handler handler = nullptr);
+    enum class History { Kept, None };
+
+    explicit DistributedNotificationListener(Handler handler = nullptr, History history = History::Kept);
     ~DistributedNotificationListener();
     DistributedNotificationListener(const DistributedNotificationListener&) = delete;
     DistributedNotificationListener& operator=(const DistributedNotificationListener&) = delete;
@@ -34,7 +37,7 @@ public:
     // Waits up to timeoutSeconds of real time for a notification of this name that was not
     // yet taken by an earlier waitFor; answers it through *out.
     bool waitFor(const std::string& name, double timeoutSeconds, DistributedNotification* out = nullptr);
-    // Every notification received so far, in arrival order.
+    // Every notification received so far, in arrival order (none without history).
     std::vector<DistributedNotification> received() const;
     size_t count(const std::string& name) const;
 
@@ -42,6 +45,7 @@ private:
     void run();
 
     Handler handler_;
+    bool keepHistory_;
     int fd_ = -1;
     int wake_[2] = {-1, -1};
     std::string socketPath_;  // host path

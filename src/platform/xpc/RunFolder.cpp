@@ -1,6 +1,7 @@
 // Making and checking socket folders.
 #include "platform/xpc/RunFolder.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +48,27 @@ ErrorPtr prepareRunFolder(const std::string& path, mode_t mode, gid_t group) {
     if (lstat(host.c_str(), &st) != 0) return posix(errno, "cannot inspect");
     if (st.st_mode & (S_IWGRP | S_IWOTH)) return posix(EPERM, "writable by others:");
     return nullptr;
+}
+
+ErrorPtr prepareSharedRunFolder(const std::string& path) {
+    std::string host = fs::resolve(path);
+    auto posix = [&](int err, const std::string& what) {
+        return makeError("NSPOSIXErrorDomain", err, what + " " + host + ": " + std::strerror(err));
+    };
+    if (!fs::isDirectory(path) && !fs::createDirectories(path, 0755)) return posix(errno, "cannot make");
+    // Acted on through one descriptor: a link put in the folder's place is not followed.
+    int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return posix(errno, "cannot open");
+    struct stat st{};
+    ErrorPtr error;
+    if (::fstat(fd, &st) != 0)
+        error = posix(errno, "cannot inspect");
+    else if (st.st_uid != 0 && ::fchown(fd, 0, 0) != 0)
+        error = posix(errno, "cannot take");
+    else if ((st.st_mode & 07777) != 01777 && ::fchmod(fd, 01777) != 0)
+        error = posix(errno, "cannot set the mode of");
+    ::close(fd);
+    return error;
 }
 
 }  // namespace telvo::xpc

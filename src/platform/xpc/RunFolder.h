@@ -23,6 +23,10 @@ std::string serviceFolderForThisProcess();
 // by another user, is no directory, or is writable by group or others.
 ErrorPtr prepareRunFolder(const std::string& path, mode_t mode, gid_t group = gid_t(-1));
 
+// A folder of root's that everyone may write into but only the owner of a file may remove it
+// from (mode 1777), as the notification listeners of every user need. Root only.
+ErrorPtr prepareSharedRunFolder(const std::string& path);
+
 // The gid of a group name, gid_t(-1) when there is none.
 gid_t groupID(const std::string& name);
 

@@ -11,6 +11,10 @@
 
 #include "platform/fs/Root.h"
 #include "platform/notify/DistributedNotificationListener.h"
+#include "platform/xpc/RunFolder.h"
+
+#include <mutex>
+#include <vector>
 
 using namespace telvo;
 using namespace telvo::notify;
@@ -97,4 +101,51 @@ TEST_F(DistributedNotificationTest, MalformedDatagramsAreIgnored) {
     ASSERT_TRUE(DistributedNotificationCenter::decode(DistributedNotificationCenter::encode("n", Value("v")), name, info));
     EXPECT_EQ(name, "n");
     EXPECT_EQ(info.stringValue(), "v");
+}
+
+// A listener without history hands every notification to its handler and keeps none.
+TEST_F(DistributedNotificationTest, ListenerWithoutHistoryKeepsNothing) {
+    std::mutex mutex;
+    std::vector<std::string> names;
+    DistributedNotificationListener listener(
+        [&](const DistributedNotification& note) {
+            std::lock_guard lock(mutex);
+            names.push_back(note.name);
+        },
+        DistributedNotificationListener::History::None);
+    ASSERT_TRUE(listener.isListening());
+    for (int i = 0; i < 50; ++i) DistributedNotificationCenter::defaultCenter().postNotification("TelvoServerSocketUpdated");
+    DistributedNotificationCenter::defaultCenter().postNotification("TelvoServer2BackendReady");
+    for (int i = 0; i < 3000; ++i) {
+        {
+            std::lock_guard lock(mutex);
+            if (names.size() == 51) break;
+        }
+        usleep(20000);
+    }
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(names.size(), 51u);
+    EXPECT_EQ(names.back(), "TelvoServer2BackendReady");
+    EXPECT_TRUE(listener.received().empty());
+    EXPECT_EQ(listener.count("TelvoServerSocketUpdated"), 0u);
+}
+
+// Root prepares the shared folder through one descriptor: a link in its place is refused,
+// and a folder another user made is taken back with mode 1777.
+TEST_F(DistributedNotificationTest, TheSharedFolderBelongsToRootOpenToAll) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root prepares the shared folder";
+    const std::string folder = DistributedNotificationCenter::runFolder();
+    std::filesystem::create_directories(root_ + "/var/run/telvo");
+    std::filesystem::create_directories(root_ + "/elsewhere");
+    std::filesystem::create_directory_symlink(root_ + "/elsewhere", root_ + folder);
+    EXPECT_NE(xpc::prepareSharedRunFolder(folder), nullptr);
+    std::filesystem::remove(root_ + folder);
+    std::filesystem::create_directory(root_ + folder);
+    ASSERT_EQ(chown((root_ + folder).c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod((root_ + folder).c_str(), 0700), 0);
+    EXPECT_EQ(xpc::prepareSharedRunFolder(folder), nullptr);
+    struct stat st{};
+    ASSERT_EQ(lstat((root_ + folder).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 01777u);
 }

@@ -1,0 +1,73 @@
+#include "app/delegate/Startup.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <atomic>
+
+#include "app/ApplicationState.h"
+#include "app/delegate/TVSAppDelegate.h"
+#include "platform/dispatch/MainLoop.h"
+
+namespace telvo::app {
+
+namespace {
+
+// One wake-up of Qt's event loop per burst of main-queue blocks.
+std::atomic<bool> gWakeQueued{false};
+
+void driveMainQueue(QApplication& app) {
+    QPointer<QApplication> target(&app);
+    dispatch::MainLoop::setWakeHandler([target] {
+        if (gWakeQueued.exchange(true)) return;
+        QApplication* a = target.data();
+        if (!a) return;
+        QMetaObject::invokeMethod(
+            a,
+            [] {
+                gWakeQueued = false;
+                dispatch::MainLoop::runPending();
+            },
+            Qt::QueuedConnection);
+    });
+    // Blocks queued before the handler was set.
+    gWakeQueued = false;
+    QMetaObject::invokeMethod(&app, [] { dispatch::MainLoop::runPending(); }, Qt::QueuedConnection);
+}
+
+}  // namespace
+
+std::unique_ptr<TVSAppDelegate> startApplication(QApplication& app) {
+    driveMainQueue(app);
+    app.setQuitOnLastWindowClosed(TVSAppDelegate::applicationShouldTerminateAfterLastWindowClosed());
+    auto delegate = std::make_unique<TVSAppDelegate>();
+    QObject::connect(&app, &QGuiApplication::applicationStateChanged, delegate.get(),
+                     [d = delegate.get()](Qt::ApplicationState state) {
+                         ApplicationState::shared().applicationStateChanged();
+                         if (state == Qt::ApplicationActive)
+                             d->applicationDidBecomeActive();
+                         else
+                             d->applicationDidResignActive();
+                     });
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    return delegate;
+}
+
+void stopApplication() {
+    dispatch::MainLoop::setWakeHandler(nullptr);
+    gWakeQueued = false;
+}
+
+int runApplication(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Telvo Server"));
+    int status;
+    {
+        std::unique_ptr<TVSAppDelegate> delegate = startApplication(app);
+        status = app.exec();
+    }
+    stopApplication();
+    return status;
+}
+
+}  // namespace telvo::app
