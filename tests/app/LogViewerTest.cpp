@@ -396,6 +396,11 @@ TEST_F(LogViewerTest, ScrolledUpThePlaceStaysAtTheBottomItFollows) {
     append(stamp(420) + "row 420\n");
     ASSERT_TRUE(waitFor([&] { return showsLast("row 420"); }));
     EXPECT_EQ(bar->value(), bar->maximum());
+    // At the end it stays there when the window becomes smaller.
+    const int maximum = bar->maximum();
+    log().window()->resize(700, 250);
+    ASSERT_TRUE(waitFor([&] { return bar->maximum() > maximum; }));
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
 
 TEST_F(LogViewerTest, KeepsTheNewestHundredThousandRows) {

@@ -123,6 +123,14 @@ void TVSLog::setup() {
     view->setPalette(palette);
     view->setMaximumBlockCount(int(kMaximumRows));
     view->setUndoRedoEnabled(false);
+
+    // A view at its end stays there as the document grows or the window is resized; one the
+    // reader scrolled up stays where it is.
+    QScrollBar* bar = view->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { atEnd_ = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (atEnd_) bar->setValue(maximum);
+    });
 }
 
 bool TVSLog::eventFilter(QObject* watched, QEvent* event) {
@@ -135,6 +143,7 @@ void TVSLog::start() {
     rows_.clear();
     held_.clear();
     textView()->clear();
+    scrollToEndOfLog();
     QObject::disconnect(searchConnection_);
     searchConnection_ = connect(searchField(), &QLineEdit::textChanged, this, &TVSLog::search);
 
@@ -180,7 +189,7 @@ void TVSLog::processLog(const QString& text, bool first) {
     QPlainTextEdit* view = textView();
     QTextDocument* document = view->document();
     QScrollBar* bar = view->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
+    const bool atEnd = atEnd_;
     const int place = bar->value();
     const bool wasEmpty = document->isEmpty();
     const int blocksBefore = document->blockCount();
@@ -217,6 +226,7 @@ void TVSLog::addRowToLog(const LogRow& row, QTextCursor& storage) const {
 
 void TVSLog::scrollToEndOfLog() {
     QScrollBar* bar = textView()->verticalScrollBar();
+    atEnd_ = true;
     bar->setValue(bar->maximum());
 }
 

@@ -89,6 +89,8 @@ private:
     QTextCharFormat dateAttributes_, normalAttributes_;
     std::deque<LogRow> rows_;
     bool enabled_ = false;
+    // Whether the view shows its end (then it follows the rows that arrive).
+    bool atEnd_ = true;
     LogFollower follower_;
     LogLineBuffer held_;
     QMetaObject::Connection searchConnection_;
