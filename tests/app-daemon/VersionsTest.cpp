@@ -10,6 +10,11 @@
 #include "app/ApplicationState.h"
 #include "app/cells/LabelCell.h"
 #include "app/cells/TVSImageButton.h"
+#include "app/overlay/OverlayController.h"
+#include "app/window/TVSWindowControlsView.h"
+#include "platform/notify/DistributedNotificationListener.h"
+
+#include <QTableView>
 #include "platform/defaults/UserDefaults.h"
 #include "platform/notify/DistributedNotificationCenter.h"
 #include "platform/values/PropertyList.h"
@@ -73,8 +78,25 @@ TEST_F(AppVersionsTest, AgentInfoPlistAndTheGraphiteTint) {
     screenshot("main-graphite");
 }
 
-TEST_F(AppVersionsTest, PlainTintAndClosingTheMainWindowQuits) {
+TEST_F(AppVersionsTest, MainWindowSetUpPlainTintAndClosingTheMainWindowQuits) {
+    notify::DistributedNotificationListener agentSide;
     startApp();
+    // The version request to the agent, spelt as the agent expects it.
+    EXPECT_TRUE(agentSide.waitFor("TelvoServerAgentVersionReqest", 60));
+
+    // The main window's set-up.
+    app::INAppStoreWindow* window = delegate().window();
+    EXPECT_EQ(window->titleBarHeight(), 30);
+    EXPECT_EQ(window->trafficLightButtonsLeftMargin(), -100);
+    EXPECT_FALSE(window->showsBaselineSeparator());
+    EXPECT_TRUE(bool(window->titleBarDrawingBlock()));
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::black));
+    EXPECT_EQ(delegate().controls()->parentWidget(), window->titleBarView());
+    // The design's (10, 9) from the bar's bottom.
+    EXPECT_EQ(delegate().controls()->pos(), QPoint(10, 30 - 9 - delegate().controls()->height()));
+    EXPECT_EQ(app::OverlayController::sharedOverlayController().parentWindow(), window);
+    EXPECT_EQ(delegate().clientsTable()->selectionMode(), QAbstractItemView::NoSelection);
+
     auto* close = widget<app::TVSImageButton>("closeBtn");
     ASSERT_NE(close, nullptr);
     EXPECT_EQ(close->alternateImage(), "traffic-close-down");

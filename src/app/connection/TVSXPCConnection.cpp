@@ -42,6 +42,7 @@ void TVSXPCConnection::resetForTesting() {
     }
     if (!old) return;
     old->delegate_ = nullptr;
+    old->closed_ = true;  // a reconnect still pending does nothing
     if (old->connection_) old->connection_->invalidate();
     old->connection_.reset();
     if (old->connectionLegacy_) old->connectionLegacy_->close();
@@ -65,6 +66,7 @@ void TVSXPCConnection::post() {
 }
 
 void TVSXPCConnection::connect() {
+    if (closed_) return;
     if (serviceRoute_)
         connectService();
     else
@@ -139,15 +141,15 @@ void TVSXPCConnection::dropped(const xpc::ConnectionPtr& which, const ErrorPtr& 
         else
             why = "the daemon closed the connection before it answered" +
                   (cause ? " (" + cause->message + ")" : std::string());
-        logOutage(why);
+        logOutage("Cannot connect to the daemon: " + why);
     }
     disconnected();
 }
 
-void TVSXPCConnection::logOutage(const std::string& why) {
+void TVSXPCConnection::logOutage(const std::string& line) {
     if (outageLogged_) return;
     outageLogged_ = true;
-    SystemLog("Cannot connect to the daemon: %@", why);
+    SystemLog("%@", line);
 }
 
 void TVSXPCConnection::markConnected() {
@@ -216,6 +218,7 @@ void TVSXPCConnection::connectLegacy() {
             return;
         }
     }
+    // The error's own description, once per outage.
     logOutage(error ? error->message : std::string("The socket path is inconsistent"));
     connectionLegacy_.reset();
 }

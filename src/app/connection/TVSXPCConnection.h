@@ -97,7 +97,7 @@ private:
     void legacyDropped();
     void markConnected();
     void abandonOutstanding();
-    void logOutage(const std::string& why);
+    void logOutage(const std::string& line);
     static void post();
 
     dispatch::QueuePtr queue_;
@@ -110,6 +110,7 @@ private:
     bool isConnected_ = false;
     bool reconnectPending_ = false;
     bool outageLogged_ = false;
+    bool closed_ = false;
     uint64_t nextRequest_ = 1;
     std::map<uint64_t, ErrorHandler> outstanding_;
     size_t droppedReplies_ = 0;

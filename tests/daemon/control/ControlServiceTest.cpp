@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include "daemon/DaemonFixture.h"
+#include "daemon/PeerLogLimiter.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSPreferences.h"
 #include "daemon/control/ControlClient.h"
@@ -175,6 +176,24 @@ TEST_F(ControlServiceTest, CallersThatAreNoAdministratorsAreRefusedAndLoggedOnBo
         ServiceCaller caller(TVSXPCServer::kServiceName);
         EXPECT_EQ(caller.call("passcode:"), std::optional<Value>(Value("24680")));
     }
+}
+
+// An application run by a user who is no administrator tries again every 2 s: its refusals
+// are logged a few a minute, not one line each.
+TEST_F(ControlServiceTest, RefusalsOfOneUserAreLimitedInTheLog) {
+    chmod(root_.c_str(), 0755);
+    ASSERT_EQ(TVSXPCServer::sharedXPCServer().startListener(), nullptr);
+    std::string xpcSocket = host(xpc::Connection::servicePath(TVSXPCServer::kServiceName));
+    Value call;
+    call.set("type", "call");
+    call.set("op", "version:");
+    call.set("args", xpc::packArguments({}));
+    call.set("id", Value(1));
+    for (int i = 0; i < PeerLogLimiter::kLinesPerMinute + 8; ++i)
+        EXPECT_FALSE(answeredForNonAdministrator(xpcSocket, xpc::encodeMessage(call)));
+    size_t lines = 0;
+    for (const std::string& message : logMessages()) lines += message.find("refused control connection from pid ") == 0;
+    EXPECT_EQ(lines, size_t(PeerLogLimiter::kLinesPerMinute));
 }
 
 }  // namespace
