@@ -10,7 +10,7 @@ packages=(
   avahi-daemon avahi-utils dbus miniupnpd miniupnpc natpmpc nftables iproute2
   gzip procps libxml2-utils iw
   libblkid-dev e2fsprogs
-  qt6-base-dev qt6-svg-dev fonts-liberation xvfb xauth
+  qt6-base-dev qt6-svg-dev fonts-liberation fonts-dejavu-core xvfb xauth
   mdadm smartmontools
 )
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi

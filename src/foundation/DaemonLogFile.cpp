@@ -1,7 +1,10 @@
 #include "foundation/DaemonLogFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 
@@ -21,9 +24,20 @@ State& state() {
     return *s;
 }
 
+// The log is read by the control application, which runs as the user: a file made here is
+// readable by everyone whatever the daemon's umask. An existing file keeps its mode.
+constexpr mode_t kNewFileMode = 0644;
+
 // freopen closes the stream when it fails; open the file once on its own first, so that a
 // path that cannot be opened leaves the stream as it was.
 bool reopen(const std::string& path, FILE* stream) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+    if (fd >= 0) {
+        (void)::fchmod(fd, kNewFileMode);
+        ::close(fd);
+    } else if (errno != EEXIST) {
+        return false;
+    }
     FILE* probe = std::fopen(path.c_str(), "a+");
     if (!probe) return false;
     std::fclose(probe);

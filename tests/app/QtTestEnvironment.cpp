@@ -10,6 +10,7 @@
 #include "app/ApplicationState.h"
 #include "app/LeakSuppressions.h"
 #include "app/drawing/ImageCache.h"
+#include "app/log/TVSLog.h"
 #include "app/overlay/OverlayController.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/notify/NotificationCenter.h"
@@ -62,6 +63,7 @@ void writePng(const QString& folder, const QString& name, const QImage& image) {
 }
 
 void resetApplication() {
+    TVSLog::resetForTesting();
     OverlayController::resetForTesting();
     ImageCache::resetForTesting();
     ApplicationState::resetForTesting();

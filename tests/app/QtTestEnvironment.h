@@ -10,7 +10,7 @@ namespace telvo::app::testing {
 QString scratchFolder();
 // Writes `image` as <folder>/<name>.png.
 void writePng(const QString& folder, const QString& name, const QImage& image);
-// Resets the application's singletons (cache, overlay, state, defaults).
+// Resets the application's singletons (log viewer, cache, overlay, state, defaults).
 void resetApplication();
 
 }  // namespace telvo::app::testing

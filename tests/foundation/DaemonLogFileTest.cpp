@@ -1,6 +1,7 @@
 // The daemon's log file rolls to "<name>.1" past its limit and goes on under its own name.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -82,4 +83,25 @@ TEST_F(DaemonLogFileTest, ManyWritersNeverPassTheLimitByMoreThanALine) {
 
 TEST_F(DaemonLogFileTest, AFileThatCannotBeOpenedLeavesTheStreamAsItWas) {
     EXPECT_FALSE(DaemonLogFile::open(dir_ + "/missing/folder/TelvoServer.log", stream_, 100));
+}
+
+TEST_F(DaemonLogFileTest, NewFilesAreReadableByEveryoneWhateverTheUmask) {
+    // The control application reads the log as the user; the daemon may run with umask 077.
+    std::ofstream(dir_ + "/Older.log") << "kept\n";
+    std::filesystem::permissions(dir_ + "/Older.log", std::filesystem::perms(0600));
+    const mode_t old = ::umask(077);
+    ASSERT_TRUE(DaemonLogFile::open(path_, stream_, 500));
+    setDaemonLogStream(stream_);
+    for (int i = 0; i < 20; ++i) ServerLog("line %02d %s", i, std::string(60, 'x'));
+    ASSERT_TRUE(DaemonLogFile::open(dir_ + "/Older.log", stream_, 500));
+    ::umask(old);
+    auto mode = [](const std::string& file) {
+        struct stat st {};
+        EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+        return st.st_mode & 07777;
+    };
+    ASSERT_TRUE(std::filesystem::exists(path_ + ".1"));
+    EXPECT_EQ(mode(path_ + ".1"), 0644u);  // the first file, rolled
+    EXPECT_EQ(mode(path_), 0644u);         // the one the roll made
+    EXPECT_EQ(mode(dir_ + "/Older.log"), 0600u);  // an existing file keeps its mode
 }

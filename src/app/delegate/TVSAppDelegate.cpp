@@ -20,6 +20,7 @@
 #include "app/connection/TVSXPCAction.h"
 #include "app/connection/TVSXPCConnection.h"
 #include "app/drawing/Canvas.h"
+#include "app/log/TVSLog.h"
 #include "app/overlay/OverlayController.h"
 #include "app/window/INAppStoreWindow.h"
 #include "app/window/TVSWindow.h"
@@ -91,6 +92,7 @@ TVSAppDelegate::TVSAppDelegate() : ui_(std::make_unique<Ui::MainMenu>()), form_(
     connect(ui_->actionAbout, &QAction::triggered, this, &TVSAppDelegate::about);
     connect(ui_->actionOpenMainWindow, &QAction::triggered, this, &TVSAppDelegate::openMainWindow);
     connect(ui_->actionCloseMainWindow, &QAction::triggered, this, &TVSAppDelegate::closeMainWindow);
+    connect(ui_->actionLog, &QAction::triggered, this, &TVSAppDelegate::log);
     connect(ui_->actionQuit, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
@@ -350,5 +352,14 @@ void TVSAppDelegate::openMainWindow() {
 }
 
 void TVSAppDelegate::closeMainWindow() { window_->close(); }
+
+void TVSAppDelegate::log() {
+    TVSLog& viewer = TVSLog::sharedLog();
+    if (!viewer.enabled()) viewer.start();
+    QWidget* logWindow = viewer.window();
+    logWindow->show();
+    logWindow->raise();
+    logWindow->activateWindow();
+}
 
 }  // namespace telvo::app

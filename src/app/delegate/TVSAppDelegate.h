@@ -82,6 +82,8 @@ public:
     void about();
     void openMainWindow();
     void closeMainWindow();
+    // The log viewer: started when it is not running, its window brought to the front.
+    void log();
 
     // Step 7's texts, and the agent's answer to the version request.
     void loadVersion();

@@ -8,6 +8,7 @@ namespace telvo::app {
 QString installedFamily(const QString& family) {
     if (family == QLatin1String("Helvetica") || family == QLatin1String("Helvetica Neue"))
         return QStringLiteral("Liberation Sans");
+    if (family == QLatin1String("Menlo")) return QStringLiteral("DejaVu Sans Mono");
     return family;
 }
 

@@ -22,7 +22,7 @@ struct TextStyle {
 };
 
 // The installed face standing for a design family: Helvetica and Helvetica Neue are drawn
-// with Liberation Sans, which has the same metrics.
+// with Liberation Sans, which has the same metrics; Menlo with DejaVu Sans Mono.
 QString installedFamily(const QString& family);
 
 }  // namespace telvo::app
