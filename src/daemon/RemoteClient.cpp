@@ -5,6 +5,7 @@
 #include "daemon/ClientProtocol.h"
 #include "foundation/KXRVersions.h"
 #include "daemon/Controller.h"
+#include "daemon/ReplyCache.h"
 #include "daemon/ReplyChannel.h"
 #include "foundation/ServerLog.h"
 #include "daemon/ServerManager.h"
@@ -105,6 +106,7 @@ void RemoteClient::queueRead(double timeout) {
 }
 
 void RemoteClient::socketDidSecure(const GCDAsyncSocketPtr&) {
+    ReplyCache::shared().blockChangesNothing();
     log("Secured connection");
     armAuthorisationDeadline(kAuthorisationTimeout);
     queueRead(kFirstReadTimeout);
@@ -139,6 +141,8 @@ void RemoteClient::authorisationDeadline() {
 }
 
 void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data, long) {
+    // Reading a message changes no collector state: replies made meanwhile stay shared.
+    ReplyCache::shared().blockChangesNothing();
     bytesReceived_ += double(data.size());
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     if (processXML(bytes)) queueRead(kReadTimeout);
@@ -168,6 +172,15 @@ bool RemoteClient::isAuthorized() const {
 }
 
 bool RemoteClient::processXML(std::string_view bytes) {
+    if (authenticated_) {
+        // The same request text, asked since nothing changed, has the same reply.
+        ReplyCache::Prepared shared = ReplyCache::shared().find(bytes, protocolVersion_, allowsCompression_);
+        if (shared.header) {
+            statTree_ = Value(ValueDictionary{});
+            replies_->sendPrepared(std::move(shared.header), std::move(shared.payload));
+            return true;
+        }
+    }
     protocol::Message message;
     if (!protocol::parseMessage(bytes, message)) return true;
     statTree_ = Value(ValueDictionary{});
@@ -215,7 +228,9 @@ bool RemoteClient::processXML(std::string_view bytes) {
             if (!authenticated_) break;
             statTree_ = protocol::statTreeFromRequest(
                 message.root, [](const std::string& keys) { Controller::sharedController().processRequest(keys); });
+            requestText_ = bytes;
             sendStatResponse();
+            requestText_ = {};
             break;
         }
         default:
@@ -321,6 +336,13 @@ void RemoteClient::sendStatResponse() {
             if (node) nodes.push_back(std::move(node));
     }
     statTree_ = Value(ValueDictionary{});
+    if (!requestText_.empty()) {
+        ReplyCache::Prepared reply = ReplyCache::shared().store(requestText_, protocolVersion_, allowsCompression_, nodes);
+        if (reply.header) {
+            replies_->sendPrepared(std::move(reply.header), std::move(reply.payload));
+            return;
+        }
+    }
     replies_->sendReply(std::move(nodes), allowsCompression_);
 }
 

@@ -115,6 +115,8 @@ private:
     double connectionTime_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;
+    // The text of the statistics request being answered, for the shared replies.
+    std::string_view requestText_;
     // The authorisation deadline; cancelled when the session ends, so that a storm of short
     // sessions leaves no pending timers behind.
     dispatch::SourcePtr deadline_;

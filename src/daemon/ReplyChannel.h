@@ -34,6 +34,9 @@ public:
     // Sends the reply header and the payload of a stat reply (type 104) made of `nodes`,
     // gzip-compressed when `compress`, after everything handed over before.
     void sendReply(std::vector<StatNodePtr> nodes, bool compress);
+    // Sends a reply made already (shared with other sessions: the bytes are not changed), after
+    // everything handed over before.
+    void sendPrepared(std::shared_ptr<const Bytes> header, std::shared_ptr<const Bytes> payload);
     // Returns once everything handed over before has been written (tests and benchmarks).
     void drain();
 
