@@ -13,17 +13,26 @@
 #include "net/socket/GCDAsyncSocket.h"
 #include "net/socket/TlsEngine.h"
 #include "net/socket/TlsStatus.h"
+#include "platform/time/Clock.h"
 
 namespace telvo {
 
 using dispatch::Source;
 using dispatch::SourcePtr;
+using platform::Clock;
 
 namespace {
 // Over TLS, the session is asked for at least this much per read and offered at most this much
 // per write.
 constexpr size_t kTLSReadChunk = 32768;
 constexpr size_t kTLSWriteChunk = 32768;
+
+// The outputs of a progress query (each may be null).
+void reportProgress(long packetTag, size_t packetDone, size_t packetTotal, long* tag, size_t* done, size_t* total) {
+    if (tag) *tag = packetTag;
+    if (done) *done = packetDone;
+    if (total) *total = packetTotal;
+}
 }  // namespace
 
 int GCDAsyncSocket::connectionFD() const {
@@ -404,7 +413,7 @@ void GCDAsyncSocket::doReadData() {
         const long tag = packet->tag;
         notifyDelegate([self, total = totalBytesReadForCurrentRead, tag](GCDAsyncSocketDelegate& d) {
             d.socketDidReadPartialDataOfLength(self, total, tag);
-        });
+        }, &GCDAsyncSocketDelegate::respondsToPartialReadReports);
     }
     // The next read may have closed the socket already.
     if (stateIndex != stateIndex_) return;
@@ -477,38 +486,16 @@ void GCDAsyncSocket::completeCurrentRead() {
 }
 
 void GCDAsyncSocket::endCurrentRead() {
-    if (readTimer_) {
-        readTimer_->cancel();
-        readTimer_.reset();
-    }
+    readDeadline_.due = kNoDeadline;
     currentRead_.reset();
 }
 
 void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
-    if (timeout >= 0) readTimer_ = makeTimer(timeout, &GCDAsyncSocket::doReadTimeout);
+    if (timeout >= 0) armDeadline(&GCDAsyncSocket::readDeadline_, timeout, &GCDAsyncSocket::doReadTimeout);
 }
 
 void GCDAsyncSocket::doReadTimeout() {
-    GCDAsyncReadPacket* packet = currentReadPacket();
-    if (!packet) return;
-    flags_ |= kReadsPaused;
-    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_) {
-        doReadTimeoutWithExtension(0);
-        return;
-    }
-    GCDAsyncSocketPtr self = shared_from_this();
-    std::shared_ptr<GCDAsyncReadPacket> current = std::get<std::shared_ptr<GCDAsyncReadPacket>>(*currentRead_);
-    const long tag = packet->tag;
-    const double elapsed = packet->timeout;
-    const size_t bytesDone = packet->bytesDone;
-    delegateQueue_->async([delegate, self, current, tag, elapsed, bytesDone] {
-        double extension = delegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone).value_or(0);
-        self->socketQueue_->async([self, current, extension] {
-            // An answer for a read that has finished meanwhile is ignored.
-            if (self->currentReadPacket() == current.get()) self->doReadTimeoutWithExtension(extension);
-        });
-    });
+    if (auto current = packetOf<GCDAsyncReadPacket>(currentRead_)) askForExtension(true, current);
 }
 
 void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) {
@@ -516,7 +503,7 @@ void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) {
     if (!packet) return;
     if (extension > 0) {
         packet->timeout += extension;
-        if (readTimer_) readTimer_->scheduleAfter(extension, 0, 0);
+        armDeadline(&GCDAsyncSocket::readDeadline_, extension, &GCDAsyncSocket::doReadTimeout);
         flags_ &= ~kReadsPaused;
         doReadData();
     } else {
@@ -527,17 +514,12 @@ void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) {
 float GCDAsyncSocket::progressOfReadReturningTag(long* tag, size_t* done, size_t* total) const {
     float result = NAN;
     runSync([&] {
-        GCDAsyncReadPacket* packet = currentReadPacket();
-        if (!packet) {
-            if (tag) *tag = 0;
-            if (done) *done = 0;
-            if (total) *total = 0;
-            return;
-        }
-        if (tag) *tag = packet->tag;
-        if (done) *done = packet->bytesDone;
-        if (total) *total = packet->readLength;
-        result = packet->readLength > 0 ? float(double(packet->bytesDone) / double(packet->readLength)) : 1.0f;
+        const GCDAsyncReadPacket* packet = currentReadPacket();
+        // A read of no fixed length counts as complete at every step.
+        if (packet)
+            result = packet->readLength > 0 ? float(double(packet->bytesDone) / double(packet->readLength)) : 1.0f;
+        reportProgress(packet ? packet->tag : 0, packet ? packet->bytesDone : 0, packet ? packet->readLength : 0, tag,
+                       done, total);
     });
     return result;
 }
@@ -669,7 +651,7 @@ void GCDAsyncSocket::doWriteData() {
             GCDAsyncSocketPtr self = shared_from_this();
             notifyDelegate([self, bytesWritten, tag = packet->tag](GCDAsyncSocketDelegate& d) {
                 d.socketDidWritePartialDataOfLength(self, bytesWritten, tag);
-            });
+            }, &GCDAsyncSocketDelegate::respondsToWriteReports);
         }
     }
     if (error) closeWithError(error);
@@ -679,42 +661,22 @@ void GCDAsyncSocket::completeCurrentWrite() {
     GCDAsyncWritePacket* packet = currentWritePacket();
     if (!packet) socketProgrammingError("Trying to complete current write when there is no current write.");
     GCDAsyncSocketPtr self = shared_from_this();
-    notifyDelegate([self, tag = packet->tag](GCDAsyncSocketDelegate& d) { d.socketDidWriteDataWithTag(self, tag); });
+    notifyDelegate([self, tag = packet->tag](GCDAsyncSocketDelegate& d) { d.socketDidWriteDataWithTag(self, tag); },
+                   &GCDAsyncSocketDelegate::respondsToWriteReports);
     endCurrentWrite();
 }
 
 void GCDAsyncSocket::endCurrentWrite() {
-    if (writeTimer_) {
-        writeTimer_->cancel();
-        writeTimer_.reset();
-    }
+    writeDeadline_.due = kNoDeadline;
     currentWrite_.reset();
 }
 
 void GCDAsyncSocket::setupWriteTimerWithTimeout(double timeout) {
-    if (timeout >= 0) writeTimer_ = makeTimer(timeout, &GCDAsyncSocket::doWriteTimeout);
+    if (timeout >= 0) armDeadline(&GCDAsyncSocket::writeDeadline_, timeout, &GCDAsyncSocket::doWriteTimeout);
 }
 
 void GCDAsyncSocket::doWriteTimeout() {
-    GCDAsyncWritePacket* packet = currentWritePacket();
-    if (!packet) return;
-    flags_ |= kWritesPaused;
-    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_) {
-        doWriteTimeoutWithExtension(0);
-        return;
-    }
-    GCDAsyncSocketPtr self = shared_from_this();
-    std::shared_ptr<GCDAsyncWritePacket> current = std::get<std::shared_ptr<GCDAsyncWritePacket>>(*currentWrite_);
-    const long tag = packet->tag;
-    const double elapsed = packet->timeout;
-    const size_t bytesDone = packet->bytesDone;
-    delegateQueue_->async([delegate, self, current, tag, elapsed, bytesDone] {
-        double extension = delegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone).value_or(0);
-        self->socketQueue_->async([self, current, extension] {
-            if (self->currentWritePacket() == current.get()) self->doWriteTimeoutWithExtension(extension);
-        });
-    });
+    if (auto current = packetOf<GCDAsyncWritePacket>(currentWrite_)) askForExtension(false, current);
 }
 
 void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) {
@@ -722,7 +684,7 @@ void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) {
     if (!packet) return;
     if (extension > 0) {
         packet->timeout += extension;
-        if (writeTimer_) writeTimer_->scheduleAfter(extension, 0, 0);
+        armDeadline(&GCDAsyncSocket::writeDeadline_, extension, &GCDAsyncSocket::doWriteTimeout);
         flags_ &= ~kWritesPaused;
         doWriteData();
     } else {
@@ -733,19 +695,83 @@ void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) {
 float GCDAsyncSocket::progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const {
     float result = NAN;
     runSync([&] {
-        GCDAsyncWritePacket* packet = currentWritePacket();
-        if (!packet) {
-            if (tag) *tag = 0;
-            if (done) *done = 0;
-            if (total) *total = 0;
-            return;
-        }
-        if (tag) *tag = packet->tag;
-        if (done) *done = packet->bytesDone;
-        if (total) *total = packet->buffer->size();
-        result = float(double(packet->bytesDone) / double(packet->buffer->size()));
+        const GCDAsyncWritePacket* packet = currentWritePacket();
+        if (packet) result = float(double(packet->bytesDone) / double(packet->buffer->size()));
+        reportProgress(packet ? packet->tag : 0, packet ? packet->bytesDone : 0, packet ? packet->buffer->size() : 0,
+                       tag, done, total);
     });
     return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time limits, shared by both directions
+
+void GCDAsyncSocket::armDeadline(Deadline GCDAsyncSocket::*which, double seconds, void (GCDAsyncSocket::*expired)()) {
+    Deadline& deadline = this->*which;
+    const int64_t now = Clock::monotonicNanos();
+    const int64_t delay = Clock::toNanos(std::isnan(seconds) ? 0.0 : std::max(0.0, seconds));
+    deadline.due = delay >= Clock::kForeverNanos ? kNoDeadline : Clock::addNanos(now, delay);
+    // A timer armed for an earlier moment moves on to this one when it fires.
+    if (deadline.due >= deadline.armed) return;
+    if (!deadline.timer) {
+        deadline.timer = Source::createTimer(socketQueue_);
+        std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
+        std::weak_ptr<Source> weakTimer = deadline.timer;
+        deadline.timer->setEventHandler([weakSelf, weakTimer, which, expired] {
+            auto self = weakSelf.lock();
+            auto timer = weakTimer.lock();
+            if (self && timer && !timer->isCancelled()) self->deadlineFired(which, expired);
+        });
+        deadline.timer->resume();
+    }
+    deadline.armed = deadline.due;
+    deadline.timer->scheduleAfter(Clock::toSeconds(deadline.due - now), 0, 0);
+}
+
+void GCDAsyncSocket::deadlineFired(Deadline GCDAsyncSocket::*which, void (GCDAsyncSocket::*expired)()) {
+    Deadline& deadline = this->*which;
+    deadline.armed = kNoDeadline;
+    if (deadline.due == kNoDeadline) return;  // that read (write) has ended
+    const int64_t now = Clock::monotonicNanos();
+    if (deadline.due > now) {
+        deadline.armed = deadline.due;
+        deadline.timer->scheduleAfter(Clock::toSeconds(deadline.due - now), 0, 0);
+        return;
+    }
+    deadline.due = kNoDeadline;
+    (this->*expired)();
+}
+
+void GCDAsyncSocket::dropDeadline(Deadline& deadline) {
+    if (deadline.timer) deadline.timer->cancel();
+    deadline = Deadline();
+}
+
+template <class Packet>
+void GCDAsyncSocket::askForExtension(bool read, const std::shared_ptr<Packet>& current) {
+    flags_ |= read ? kReadsPaused : kWritesPaused;
+    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
+    if (!delegate || !delegateQueue_) {
+        read ? doReadTimeoutWithExtension(0) : doWriteTimeoutWithExtension(0);
+        return;
+    }
+    GCDAsyncSocketPtr self = shared_from_this();
+    const long tag = current->tag;
+    const double elapsed = current->timeout;
+    const size_t bytesDone = current->bytesDone;
+    delegateQueue_->async([delegate, self, current, read, tag, elapsed, bytesDone] {
+        const double extension =
+            (read ? delegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone)
+                  : delegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone))
+                .value_or(0);
+        self->socketQueue_->async([self, current, read, extension] {
+            // An answer for a read (write) that has finished meanwhile is ignored.
+            if (read && self->currentReadPacket() == static_cast<const void*>(current.get()))
+                self->doReadTimeoutWithExtension(extension);
+            else if (!read && self->currentWritePacket() == static_cast<const void*>(current.get()))
+                self->doWriteTimeoutWithExtension(extension);
+        });
+    });
 }
 
 }  // namespace telvo
