@@ -36,6 +36,8 @@ GCDAsyncSocket::GCDAsyncSocket(DelegatePtr delegate, QueuePtr delegateQueue, Que
         socketQueue_ = std::move(socketQueue);
     } else {
         socketQueue_ = Queue::createSerial(GCDAsyncSocketQueueName);
+        // Its blocks never wait: the event thread runs them itself while the queue is idle.
+        socketQueue_->setServedByEventThread(true);
     }
     socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
 }
