@@ -175,9 +175,9 @@ bool RemoteClient::processXML(std::string_view bytes) {
     if (authenticated_) {
         // The same request text, asked since nothing changed, has the same reply.
         ReplyCache::Prepared shared = ReplyCache::shared().find(bytes, protocolVersion_, allowsCompression_);
-        if (shared.header) {
+        if (shared) {
             statTree_ = Value(ValueDictionary{});
-            replies_->sendPrepared(std::move(shared.header), std::move(shared.payload));
+            replies_->sendPrepared(std::move(shared));
             return true;
         }
     }
@@ -338,8 +338,8 @@ void RemoteClient::sendStatResponse() {
     statTree_ = Value(ValueDictionary{});
     if (!requestText_.empty()) {
         ReplyCache::Prepared reply = ReplyCache::shared().store(requestText_, protocolVersion_, allowsCompression_, nodes);
-        if (reply.header) {
-            replies_->sendPrepared(std::move(reply.header), std::move(reply.payload));
+        if (reply) {
+            replies_->sendPrepared(std::move(reply));
             return;
         }
     }

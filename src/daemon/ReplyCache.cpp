@@ -20,18 +20,20 @@ size_t countElements(const std::vector<StatNodePtr>& nodes, size_t limit, size_t
     return count;
 }
 
-std::shared_ptr<const Bytes> bytesOf(const std::string& text) {
-    return std::make_shared<const Bytes>(text.begin(), text.end());
-}
-
-ReplyCache::Prepared framed(std::shared_ptr<const Bytes> payload, bool compressed) {
-    return {bytesOf(protocol::replyHeader(payload->size(), compressed)), std::move(payload)};
+template <class Payload>
+ReplyCache::Prepared framed(const Payload& payload, bool compressed) {
+    const std::string header = protocol::replyHeader(payload.size(), compressed);
+    Bytes frame;
+    frame.reserve(header.size() + payload.size());
+    frame.insert(frame.end(), header.begin(), header.end());
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return {std::make_shared<const Bytes>(std::move(frame)), header.size()};
 }
 
 ReplyCache::Prepared fromDocument(const std::string& document, bool compress) {
-    if (!compress) return framed(bytesOf(document), false);
+    if (!compress) return framed(document, false);
     auto deflated = crypto::gzipDeflate(reinterpret_cast<const uint8_t*>(document.data()), document.size());
-    return framed(std::make_shared<const Bytes>(deflated ? std::move(*deflated) : Bytes()), true);
+    return framed(deflated ? *deflated : Bytes(), true);
 }
 }  // namespace
 
@@ -76,14 +78,14 @@ bool ReplyCache::open() {
 
 ReplyCache::Prepared ReplyCache::formOf(Entry& entry, bool compress) {
     Prepared& form = compress ? entry.compressed : entry.plain;
-    if (form.header) return form;
+    if (form) return form;
     Prepared made = fromDocument(entry.document, compress);
-    const size_t size = made.header->size() + made.payload->size();
+    const size_t size = made.frame->size();
     // A form that does not fit is made for this session only.
     if (bytes_ + size > kMaxBytes) return made;
     bytes_ += size;
     form = std::move(made);
-    if (entry.plain.header && entry.compressed.header) {
+    if (entry.plain && entry.compressed) {
         // Both forms are kept: the document is no longer needed.
         bytes_ -= entry.document.size();
         std::string().swap(entry.document);
@@ -96,7 +98,7 @@ ReplyCache::Prepared ReplyCache::find(std::string_view request, int64_t protocol
     for (Entry& entry : entries_) {
         if (entry.protocol != protocol || entry.request != request) continue;
         Prepared& form = compress ? entry.compressed : entry.plain;
-        if (form.header || !entry.document.empty()) return formOf(entry, compress);
+        if (form || !entry.document.empty()) return formOf(entry, compress);
         return {};
     }
     return {};

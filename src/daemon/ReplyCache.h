@@ -22,10 +22,12 @@ namespace telvo {
 
 class ReplyCache {
 public:
-    // A reply ready to send: the 105 header and its payload.
+    // A reply ready to send: the 105 header and its payload, one after the other in one
+    // buffer, so that it leaves in one write.
     struct Prepared {
-        std::shared_ptr<const Bytes> header;
-        std::shared_ptr<const Bytes> payload;
+        std::shared_ptr<const Bytes> frame;
+        size_t headerLength = 0;
+        explicit operator bool() const { return frame != nullptr; }
     };
 
     // Entries and bytes (documents and gzip forms) kept at the most.
@@ -40,11 +42,11 @@ public:
     // Called by a main-queue block that changes nothing a reply shows; the window stays open.
     void blockChangesNothing();
     // The reply made in this window for the request text and protocol, in the form asked;
-    // null header when there is none.
+    // empty when there is none.
     Prepared find(std::string_view request, int64_t protocol, bool compress);
     // Makes the reply of `nodes` and keeps it for the request. A reply of too many elements,
     // or asked outside a block that changes nothing, gives a null header: the caller makes it
-    // itself then. One too large in bytes is made but not kept.
+    // itself then (empty answer). One too large in bytes is made but not kept.
     Prepared store(std::string_view request, int64_t protocol, bool compress, const std::vector<StatNodePtr>& nodes);
 
     size_t entryCountForTesting();

@@ -46,17 +46,24 @@ void ReplyChannel::send(std::string bytes) {
 void ReplyChannel::sendReply(std::vector<StatNodePtr> nodes, bool compress) {
     const bool small = ReplyCache::elementCount(nodes, kSmallReplyElements) <= kSmallReplyElements;
     perform([self = shared_from_this(), nodes = std::move(nodes), compress] {
-        ReplyCache::Prepared reply = ReplyCache::make(nodes, compress);
-        self->write(std::move(reply.header));
-        self->write(std::move(reply.payload));
+        self->writeReply(ReplyCache::make(nodes, compress));
     }, small);
 }
 
-void ReplyChannel::sendPrepared(std::shared_ptr<const Bytes> header, std::shared_ptr<const Bytes> payload) {
-    perform([self = shared_from_this(), header = std::move(header), payload = std::move(payload)]() mutable {
-        self->write(std::move(header));
-        self->write(std::move(payload));
-    }, true);
+void ReplyChannel::sendPrepared(ReplyCache::Prepared reply) {
+    perform([self = shared_from_this(), reply = std::move(reply)] { self->writeReply(reply); }, true);
+}
+
+void ReplyChannel::writeReply(const ReplyCache::Prepared& reply) {
+    const Bytes& frame = *reply.frame;
+    bytesSent_.fetch_add(double(frame.size()), std::memory_order_relaxed);
+    if (sink_) {
+        // Header and payload as two writes, as a session's sink has always seen them.
+        const auto split = frame.begin() + long(reply.headerLength);
+        sink_(std::string(frame.begin(), split));
+        sink_(std::string(split, frame.end()));
+    }
+    if (auto socket = socket_.lock()) socket->writeData(reply.frame, kWriteTimeout, kTag);
 }
 
 void ReplyChannel::drain() {
