@@ -332,8 +332,16 @@ private:
     void resumeReadSource();
     void suspendWriteSource();
     void resumeWriteSource();
+    void setSourceSuspended(const dispatch::SourcePtr& source, uint32_t flag, bool suspended);
     void queueRead(std::shared_ptr<GCDAsyncReadPacket> packet);
+    // Appends a read or write packet on the socket queue and dequeues that side.
+    template <class Packet>
+    void queuePacket(std::shared_ptr<Packet> packet);
+    // Makes the queue's head current; true when it is a TLS start (then begun).
+    template <class Entry>
+    bool takeHead(std::deque<Entry>& queue, std::optional<Entry>& current, uint32_t tlsFlag);
     void maybeDequeueRead();
+    void maybeDequeue(bool read);
     void doReadData();
     void doReadEOF();
     void completeCurrentRead();
@@ -353,6 +361,10 @@ private:
     void armDeadline(Deadline GCDAsyncSocket::*which, double seconds, void (GCDAsyncSocket::*expired)());
     void deadlineFired(Deadline GCDAsyncSocket::*which, void (GCDAsyncSocket::*expired)());
     void dropDeadline(Deadline& deadline);
+    // An answer to the time-out question: a positive extension moves the deadline and goes on,
+    // anything else closes with that side's time-out error.
+    void applyExtension(bool read, double extension);
+    float progress(bool read, long* tag, size_t* done, size_t* total) const;
     // The time-out question to the delegate (reads when `read`), with that side paused.
     template <class Packet>
     void askForExtension(bool read, const std::shared_ptr<Packet>& current);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "net/socket/GCDAsyncSocket.h"
 #include "net/socket/TlsEngine.h"
@@ -27,12 +28,6 @@ namespace {
 constexpr size_t kTLSReadChunk = 32768;
 constexpr size_t kTLSWriteChunk = 32768;
 
-// The outputs of a progress query (each may be null).
-void reportProgress(long packetTag, size_t packetDone, size_t packetTotal, long* tag, size_t* done, size_t* total) {
-    if (tag) *tag = packetTag;
-    if (done) *done = packetDone;
-    if (total) *total = packetTotal;
-}
 }  // namespace
 
 int GCDAsyncSocket::connectionFD() const {
@@ -110,33 +105,17 @@ void GCDAsyncSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int fd) {
     flags_ |= kSocketCanAcceptBytes | kWriteSourceSuspended;
 }
 
-void GCDAsyncSocket::suspendReadSource() {
-    if (!(flags_ & kReadSourceSuspended) && readSource_) {
-        readSource_->suspend();
-        flags_ |= kReadSourceSuspended;
-    }
+// The suspended flags keep suspensions from nesting.
+void GCDAsyncSocket::setSourceSuspended(const SourcePtr& source, uint32_t flag, bool suspended) {
+    if (!source || bool(flags_ & flag) == suspended) return;
+    if (suspended) source->suspend();
+    else source->resume();
+    flags_ ^= flag;
 }
-
-void GCDAsyncSocket::resumeReadSource() {
-    if ((flags_ & kReadSourceSuspended) && readSource_) {
-        readSource_->resume();
-        flags_ &= ~kReadSourceSuspended;
-    }
-}
-
-void GCDAsyncSocket::suspendWriteSource() {
-    if (!(flags_ & kWriteSourceSuspended) && writeSource_) {
-        writeSource_->suspend();
-        flags_ |= kWriteSourceSuspended;
-    }
-}
-
-void GCDAsyncSocket::resumeWriteSource() {
-    if ((flags_ & kWriteSourceSuspended) && writeSource_) {
-        writeSource_->resume();
-        flags_ &= ~kWriteSourceSuspended;
-    }
-}
+void GCDAsyncSocket::suspendReadSource() { setSourceSuspended(readSource_, kReadSourceSuspended, true); }
+void GCDAsyncSocket::resumeReadSource() { setSourceSuspended(readSource_, kReadSourceSuspended, false); }
+void GCDAsyncSocket::suspendWriteSource() { setSourceSuspended(writeSource_, kWriteSourceSuspended, true); }
+void GCDAsyncSocket::resumeWriteSource() { setSourceSuspended(writeSource_, kWriteSourceSuspended, false); }
 
 SourcePtr GCDAsyncSocket::makeTimer(double seconds, void (GCDAsyncSocket::*handler)()) {
     SourcePtr timer = Source::createTimer(socketQueue_);
@@ -202,35 +181,59 @@ void GCDAsyncSocket::readDataToData(const Bytes& data, double timeout, std::shar
     queueRead(std::make_shared<GCDAsyncReadPacket>(std::move(buffer), offset, maxLength, timeout, 0, data, tag));
 }
 
-void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) {
+void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) { queuePacket(std::move(packet)); }
+
+template <class Packet>
+void GCDAsyncSocket::queuePacket(std::shared_ptr<Packet> packet) {
     socketQueue_->async([self = shared_from_this(), packet = std::move(packet)] {
-        if ((self->flags_ & kSocketStarted) && !(self->flags_ & kForbidReadsWrites)) {
+        // Only a started socket that still takes new reads and writes queues them.
+        if (!(self->flags_ & kSocketStarted) || (self->flags_ & kForbidReadsWrites)) return;
+        if constexpr (std::is_same_v<Packet, GCDAsyncReadPacket>) {
             self->readQueue_.push_back(packet);
             self->maybeDequeueRead();
+        } else {
+            self->writeQueue_.push_back(packet);
+            self->maybeDequeueWrite();
         }
     });
 }
 
-void GCDAsyncSocket::maybeDequeueRead() {
+template <class Entry>
+bool GCDAsyncSocket::takeHead(std::deque<Entry>& queue, std::optional<Entry>& current, uint32_t tlsFlag) {
+    current = queue.front();
+    queue.pop_front();
+    if (!std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*current)) return false;
+    // A TLS start: this side waits there for the other.
+    flags_ |= tlsFlag;
+    maybeStartTLS();
+    return true;
+}
+
+void GCDAsyncSocket::maybeDequeueRead() { maybeDequeue(true); }
+void GCDAsyncSocket::maybeDequeueWrite() { maybeDequeue(false); }
+
+void GCDAsyncSocket::maybeDequeue(bool read) {
     if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
-    if (currentRead_ || !(flags_ & kConnected)) return;
-    if (!readQueue_.empty()) {
-        currentRead_ = readQueue_.front();
-        readQueue_.pop_front();
-        if (std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*currentRead_)) {
-            flags_ |= kStartingReadTLS;
-            maybeStartTLS();
-        } else {
+    if ((read ? currentRead_.has_value() : currentWrite_.has_value()) || !(flags_ & kConnected)) return;
+    if (read ? !readQueue_.empty() : !writeQueue_.empty()) {
+        if (read ? takeHead(readQueue_, currentRead_, kStartingReadTLS)
+                 : takeHead(writeQueue_, currentWrite_, kStartingWriteTLS))
+            return;
+        if (read) {
             setupReadTimerWithTimeout(currentReadPacket()->timeout);
             doReadData();
-        }
-    } else if (flags_ & kDisconnectAfterReads) {
-        if (flags_ & kDisconnectAfterWrites) {
-            if (writeQueue_.empty() && !currentWrite_) closeWithError(nullptr);
         } else {
-            closeWithError(nullptr);
+            setupWriteTimerWithTimeout(currentWritePacket()->timeout);
+            doWriteData();
         }
-    } else if (flags_ & kSocketSecure) {
+        return;
+    }
+    // Nothing queued on this side: a close after it waits for the other side too, when asked.
+    const bool otherIdle = read ? writeQueue_.empty() && !currentWrite_ : readQueue_.empty() && !currentRead_;
+    if (flags_ & (read ? kDisconnectAfterReads : kDisconnectAfterWrites)) {
+        if (!(flags_ & (read ? kDisconnectAfterWrites : kDisconnectAfterReads)) || otherIdle) closeWithError(nullptr);
+    } else if (read && (flags_ & kSocketSecure)) {
+        // Only the read side has TLS input to flush while it is idle.
         flushSSLBuffers();
         if (preBuffer_.availableBytes() == 0) resumeReadSource();
         // Idle now: buffers grown by a large message go back.
@@ -485,45 +488,6 @@ void GCDAsyncSocket::completeCurrentRead() {
     preBuffer_.shrinkIfEmpty();
 }
 
-void GCDAsyncSocket::endCurrentRead() {
-    readDeadline_.due = kNoDeadline;
-    currentRead_.reset();
-}
-
-void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
-    if (timeout >= 0) armDeadline(&GCDAsyncSocket::readDeadline_, timeout, &GCDAsyncSocket::doReadTimeout);
-}
-
-void GCDAsyncSocket::doReadTimeout() {
-    if (auto current = packetOf<GCDAsyncReadPacket>(currentRead_)) askForExtension(true, current);
-}
-
-void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) {
-    GCDAsyncReadPacket* packet = currentReadPacket();
-    if (!packet) return;
-    if (extension > 0) {
-        packet->timeout += extension;
-        armDeadline(&GCDAsyncSocket::readDeadline_, extension, &GCDAsyncSocket::doReadTimeout);
-        flags_ &= ~kReadsPaused;
-        doReadData();
-    } else {
-        closeWithError(socket_errors::readTimeoutError());
-    }
-}
-
-float GCDAsyncSocket::progressOfReadReturningTag(long* tag, size_t* done, size_t* total) const {
-    float result = NAN;
-    runSync([&] {
-        const GCDAsyncReadPacket* packet = currentReadPacket();
-        // A read of no fixed length counts as complete at every step.
-        if (packet)
-            result = packet->readLength > 0 ? float(double(packet->bytesDone) / double(packet->readLength)) : 1.0f;
-        reportProgress(packet ? packet->tag : 0, packet ? packet->bytesDone : 0, packet ? packet->readLength : 0, tag,
-                       done, total);
-    });
-    return result;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Writing
 
@@ -533,35 +497,7 @@ void GCDAsyncSocket::writeData(Bytes data, double timeout, long tag) {
 
 void GCDAsyncSocket::writeData(std::shared_ptr<const Bytes> data, double timeout, long tag) {
     if (!data || data->empty()) return;
-    auto packet = std::make_shared<GCDAsyncWritePacket>(std::move(data), timeout, tag);
-    socketQueue_->async([self = shared_from_this(), packet] {
-        if ((self->flags_ & kSocketStarted) && !(self->flags_ & kForbidReadsWrites)) {
-            self->writeQueue_.push_back(packet);
-            self->maybeDequeueWrite();
-        }
-    });
-}
-
-void GCDAsyncSocket::maybeDequeueWrite() {
-    if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
-    if (currentWrite_ || !(flags_ & kConnected)) return;
-    if (!writeQueue_.empty()) {
-        currentWrite_ = writeQueue_.front();
-        writeQueue_.pop_front();
-        if (std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*currentWrite_)) {
-            flags_ |= kStartingWriteTLS;
-            maybeStartTLS();
-        } else {
-            setupWriteTimerWithTimeout(currentWritePacket()->timeout);
-            doWriteData();
-        }
-    } else if (flags_ & kDisconnectAfterWrites) {
-        if (flags_ & kDisconnectAfterReads) {
-            if (readQueue_.empty() && !currentRead_) closeWithError(nullptr);
-        } else {
-            closeWithError(nullptr);
-        }
-    }
+    queuePacket(std::make_shared<GCDAsyncWritePacket>(std::move(data), timeout, tag));
 }
 
 void GCDAsyncSocket::doWriteData() {
@@ -666,45 +602,59 @@ void GCDAsyncSocket::completeCurrentWrite() {
     endCurrentWrite();
 }
 
+// ---------------------------------------------------------------------------------------------
+// Time limits and progress: each direction's operations, over steps they share
+
+void GCDAsyncSocket::endCurrentRead() {
+    readDeadline_.due = kNoDeadline;
+    currentRead_.reset();
+}
 void GCDAsyncSocket::endCurrentWrite() {
     writeDeadline_.due = kNoDeadline;
     currentWrite_.reset();
 }
-
+void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
+    if (timeout >= 0) armDeadline(&GCDAsyncSocket::readDeadline_, timeout, &GCDAsyncSocket::doReadTimeout);
+}
 void GCDAsyncSocket::setupWriteTimerWithTimeout(double timeout) {
     if (timeout >= 0) armDeadline(&GCDAsyncSocket::writeDeadline_, timeout, &GCDAsyncSocket::doWriteTimeout);
 }
-
+void GCDAsyncSocket::doReadTimeout() {
+    if (auto current = packetOf<GCDAsyncReadPacket>(currentRead_)) askForExtension(true, current);
+}
 void GCDAsyncSocket::doWriteTimeout() {
     if (auto current = packetOf<GCDAsyncWritePacket>(currentWrite_)) askForExtension(false, current);
 }
-
-void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) {
-    GCDAsyncWritePacket* packet = currentWritePacket();
-    if (!packet) return;
-    if (extension > 0) {
-        packet->timeout += extension;
-        armDeadline(&GCDAsyncSocket::writeDeadline_, extension, &GCDAsyncSocket::doWriteTimeout);
-        flags_ &= ~kWritesPaused;
-        doWriteData();
-    } else {
-        closeWithError(socket_errors::writeTimeoutError());
-    }
+void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) { applyExtension(true, extension); }
+void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) { applyExtension(false, extension); }
+float GCDAsyncSocket::progressOfReadReturningTag(long* tag, size_t* done, size_t* total) const {
+    return progress(true, tag, done, total);
+}
+float GCDAsyncSocket::progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const {
+    return progress(false, tag, done, total);
 }
 
-float GCDAsyncSocket::progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const {
+float GCDAsyncSocket::progress(bool read, long* tag, size_t* done, size_t* total) const {
     float result = NAN;
     runSync([&] {
-        const GCDAsyncWritePacket* packet = currentWritePacket();
-        if (packet) result = float(double(packet->bytesDone) / double(packet->buffer->size()));
-        reportProgress(packet ? packet->tag : 0, packet ? packet->bytesDone : 0, packet ? packet->buffer->size() : 0,
-                       tag, done, total);
+        long t = 0;
+        size_t d = 0, n = 0;
+        if (const GCDAsyncReadPacket* packet = read ? currentReadPacket() : nullptr) {
+            t = packet->tag, d = packet->bytesDone, n = packet->readLength;
+            // A read of no fixed length counts as complete at every step.
+            result = n > 0 ? float(double(d) / double(n)) : 1.0f;
+        } else if (const GCDAsyncWritePacket* packet = read ? nullptr : currentWritePacket()) {
+            t = packet->tag, d = packet->bytesDone, n = packet->buffer->size();
+            result = float(double(d) / double(n));
+        }
+        if (tag) *tag = t;
+        if (done) *done = d;
+        if (total) *total = n;
     });
     return result;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Time limits, shared by both directions
+// Deadlines
 
 void GCDAsyncSocket::armDeadline(Deadline GCDAsyncSocket::*which, double seconds, void (GCDAsyncSocket::*expired)()) {
     Deadline& deadline = this->*which;
@@ -745,6 +695,22 @@ void GCDAsyncSocket::deadlineFired(Deadline GCDAsyncSocket::*which, void (GCDAsy
 void GCDAsyncSocket::dropDeadline(Deadline& deadline) {
     if (deadline.timer) deadline.timer->cancel();
     deadline = Deadline();
+}
+
+void GCDAsyncSocket::applyExtension(bool read, double extension) {
+    double* limit = nullptr;
+    if (read && currentReadPacket()) limit = &currentReadPacket()->timeout;
+    if (!read && currentWritePacket()) limit = &currentWritePacket()->timeout;
+    if (!limit) return;
+    if (extension <= 0) {
+        closeWithError(read ? socket_errors::readTimeoutError() : socket_errors::writeTimeoutError());
+        return;
+    }
+    *limit += extension;
+    if (read) armDeadline(&GCDAsyncSocket::readDeadline_, extension, &GCDAsyncSocket::doReadTimeout);
+    else armDeadline(&GCDAsyncSocket::writeDeadline_, extension, &GCDAsyncSocket::doWriteTimeout);
+    flags_ &= ~(read ? kReadsPaused : kWritesPaused);
+    read ? doReadData() : doWriteData();
 }
 
 template <class Packet>
