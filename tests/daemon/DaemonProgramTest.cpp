@@ -533,7 +533,7 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
     const std::string code = passcode();
     ASSERT_FALSE(code.empty());
     constexpr int kClients = 200, kStalled = 20;
-    constexpr double kWindow = 15;
+    constexpr double kWindow = 20;
     std::atomic<int> loggedIn{0}, failed{0};
     std::atomic<bool> go{false}, finish{false};
     std::mutex lock;
@@ -611,10 +611,10 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
     ASSERT_EQ(loggedIn.load(), kClients);
     for (int n = kStalled; n < kClients; ++n) {
         SCOPED_TRACE(n);
-        // About one a second: bounds for a busy machine (up to 30 threads ready per 8 cores),
-        // far from a client held up by the stalled ones (none at all).
-        EXPECT_GE(replies[n], int(kWindow / 4));
-        EXPECT_LT(worstGap[n], 10.0);
+        // About one a second on a quiet machine; these bounds hold on one running the whole
+        // suite beside other builds, and still fail a client held up by the stalled ones.
+        EXPECT_GE(replies[n], 2);
+        EXPECT_LT(worstGap[n], kWindow * 0.6);
     }
     ASSERT_GE(cpuTimes.size(), size_t(kWindow / 2));
     for (auto it = cpuTimes.begin(); std::next(it) != cpuTimes.end(); ++it) {
