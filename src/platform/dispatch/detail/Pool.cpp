@@ -15,10 +15,9 @@ constexpr auto kIdleExit = std::chrono::seconds(3);
 // how many it adds at a time.
 constexpr auto kStallInterval = std::chrono::milliseconds(250);
 constexpr int kAddedPerStall = 4;
-// A worker that ran out of tasks looks for a new one this long before it sleeps: work handed
-// straight back costs no wake-up. Kept short: a longer look (50 us) cost more in yields than
-// it saved, with sockets' reads served by the event thread and replies made once.
-constexpr auto kSpin = std::chrono::microseconds(5);
+// A worker that ran out of tasks looks for a new one this long before it sleeps: handing
+// work back and forth between threads then costs no wake-up.
+constexpr auto kSpin = std::chrono::microseconds(50);
 const std::string kWorkerName = "telvo-worker";
 thread_local bool isWorker = false;
 }  // namespace
