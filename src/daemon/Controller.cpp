@@ -6,6 +6,7 @@
 
 #include "foundation/ControlChannel.h"
 #include "foundation/ServerLog.h"
+#include "daemon/ReplyCache.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
@@ -237,9 +238,13 @@ void Controller::update() {
         if (generation == gGeneration) Controller::sharedController().update();
     });
     const DaemonCollectors& c = collectors_;
-    if (!c.processes) return;
-    double now = platform::Clock::now();
     uint64_t mask = c.processUpdateMask ? c.processUpdateMask() : 0;
+    if (!c.processes || (!c.processes->enabled() && mask == 0)) {
+        // Nothing sampled or changed: replies shared by the clients stay as they are.
+        ReplyCache::shared().blockChangesNothing();
+        return;
+    }
+    double now = platform::Clock::now();
     auto setMask = [&](uint64_t m) {
         mask = m;
         if (c.setProcessUpdateMask) c.setProcessUpdateMask(m);

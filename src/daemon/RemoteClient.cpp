@@ -5,6 +5,7 @@
 #include "daemon/ClientProtocol.h"
 #include "foundation/KXRVersions.h"
 #include "daemon/Controller.h"
+#include "daemon/ReplyCache.h"
 #include "daemon/ReplyChannel.h"
 #include "foundation/ServerLog.h"
 #include "daemon/ServerManager.h"
@@ -111,6 +112,7 @@ void RemoteClient::queueRead(double timeout) {
 }
 
 void RemoteClient::socketDidSecure(const GCDAsyncSocketPtr&) {
+    ReplyCache::shared().blockChangesNothing();
     log("Secured connection");
     armAuthorisationDeadline(kAuthorisationTimeout);
     queueRead(kFirstReadTimeout);
@@ -145,6 +147,8 @@ void RemoteClient::authorisationDeadline() {
 }
 
 void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data, long) {
+    // Reading a message changes no collector state: replies made meanwhile stay shared.
+    ReplyCache::shared().blockChangesNothing();
     bytesReceived_ += double(data.size());
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     if (processXML(bytes)) queueRead(kReadTimeout);
@@ -174,6 +178,15 @@ bool RemoteClient::isAuthorized() const {
 }
 
 bool RemoteClient::processXML(std::string_view bytes) {
+    if (authenticated_) {
+        // The same request text, asked since nothing changed, has the same reply.
+        ReplyCache::Prepared shared = ReplyCache::shared().find(bytes, protocolVersion_, allowsCompression_);
+        if (shared) {
+            statTree_ = Value(ValueDictionary{});
+            replies_->sendPrepared(std::move(shared));
+            return true;
+        }
+    }
     protocol::Message message;
     if (!protocol::parseMessage(bytes, message)) return true;
     statTree_ = Value(ValueDictionary{});
@@ -221,7 +234,9 @@ bool RemoteClient::processXML(std::string_view bytes) {
             if (!authenticated_) break;
             statTree_ = protocol::statTreeFromRequest(
                 message.root, [](const std::string& keys) { Controller::sharedController().processRequest(keys); });
+            requestText_ = bytes;
             sendStatResponse();
+            requestText_ = {};
             break;
         }
         default:
@@ -327,6 +342,13 @@ void RemoteClient::sendStatResponse() {
             if (node) nodes.push_back(std::move(node));
     }
     statTree_ = Value(ValueDictionary{});
+    if (!requestText_.empty()) {
+        ReplyCache::Prepared reply = ReplyCache::shared().store(requestText_, protocolVersion_, allowsCompression_, nodes);
+        if (reply) {
+            replies_->sendPrepared(std::move(reply));
+            return;
+        }
+    }
     replies_->sendReply(std::move(nodes), allowsCompression_);
 }
 

@@ -56,6 +56,9 @@ public:
     void socketDidSecure(const GCDAsyncSocketPtr& sock) override;
     void socketDidReadData(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
     void socketDidDisconnect(const GCDAsyncSocketPtr& sock, const ErrorPtr& error) override;
+    // No progress report is wanted: the main queue is spared a block per write.
+    bool respondsToWriteReports() const override { return false; }
+    bool respondsToPartialReadReports() const override { return false; }
 
     // Handles one message; answers whether the next read may be queued now (false while a
     // passcode waits for its check, which queues the read itself once answered).
@@ -122,6 +125,8 @@ private:
     double connectionTime_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;
+    // The text of the statistics request being answered, for the shared replies.
+    std::string_view requestText_;
     // The authorisation deadline; cancelled when the session ends, so that a storm of short
     // sessions leaves no pending timers behind.
     dispatch::SourcePtr deadline_;

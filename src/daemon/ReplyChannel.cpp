@@ -1,25 +1,12 @@
 #include "daemon/ReplyChannel.h"
 
-#include "collectors/framework/SampleRun.h"
-#include "collectors/framework/StatNodeWriter.h"
-#include "daemon/ClientProtocol.h"
+#include "daemon/ReplyCache.h"
 #include "net/socket/GCDAsyncSocket.h"
-#include "platform/crypto/Gzip.h"
 
 namespace telvo {
 
 namespace {
 constexpr long kTag = 1;
-
-// The elements of the nodes, counting each copied sample; stops counting past `limit`.
-size_t elementCount(const std::vector<StatNodePtr>& nodes, size_t limit, size_t count = 0) {
-    for (const auto& node : nodes) {
-        if (!node || count > limit) continue;
-        count += 1 + (node->samples ? node->samples->size() : 0);
-        count = elementCount(node->children, limit, count);
-    }
-    return count;
-}
 }  // namespace
 
 ReplyChannel::ReplyChannel(std::weak_ptr<GCDAsyncSocket> socket, Sink sink, bool serialQueue)
@@ -57,20 +44,26 @@ void ReplyChannel::send(std::string bytes) {
 }
 
 void ReplyChannel::sendReply(std::vector<StatNodePtr> nodes, bool compress) {
-    const bool small = elementCount(nodes, kSmallReplyElements) <= kSmallReplyElements;
+    const bool small = ReplyCache::elementCount(nodes, kSmallReplyElements) <= kSmallReplyElements;
     perform([self = shared_from_this(), nodes = std::move(nodes), compress] {
-        std::string document = statnodewriter::document(protocol::kStatReplyMessage, nodes);
-        std::shared_ptr<const Bytes> payload;
-        if (compress) {
-            auto compressed =
-                crypto::gzipDeflate(reinterpret_cast<const uint8_t*>(document.data()), document.size());
-            payload = std::make_shared<const Bytes>(compressed ? std::move(*compressed) : Bytes());
-        } else {
-            payload = std::make_shared<const Bytes>(document.begin(), document.end());
-        }
-        self->write(protocol::replyHeader(payload->size(), compress));
-        self->write(std::move(payload));
+        self->writeReply(ReplyCache::make(nodes, compress));
     }, small);
+}
+
+void ReplyChannel::sendPrepared(ReplyCache::Prepared reply) {
+    perform([self = shared_from_this(), reply = std::move(reply)] { self->writeReply(reply); }, true);
+}
+
+void ReplyChannel::writeReply(const ReplyCache::Prepared& reply) {
+    const Bytes& frame = *reply.frame;
+    bytesSent_.fetch_add(double(frame.size()), std::memory_order_relaxed);
+    if (sink_) {
+        // Header and payload as two writes, as a session's sink has always seen them.
+        const auto split = frame.begin() + long(reply.headerLength);
+        sink_(std::string(frame.begin(), split));
+        sink_(std::string(split, frame.end()));
+    }
+    if (auto socket = socket_.lock()) socket->writeData(reply.frame, kWriteTimeout, kTag);
 }
 
 void ReplyChannel::drain() {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "collectors/framework/StatNode.h"
+#include "daemon/ReplyCache.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/values/Value.h"
 
@@ -34,6 +35,9 @@ public:
     // Sends the reply header and the payload of a stat reply (type 104) made of `nodes`,
     // gzip-compressed when `compress`, after everything handed over before.
     void sendReply(std::vector<StatNodePtr> nodes, bool compress);
+    // Sends a reply made already (shared with other sessions: the bytes are not changed), after
+    // everything handed over before.
+    void sendPrepared(ReplyCache::Prepared reply);
     // Returns once everything handed over before has been written (tests and benchmarks).
     void drain();
 
@@ -46,6 +50,8 @@ public:
 private:
     void write(const std::string& bytes);
     void write(std::shared_ptr<const Bytes> bytes);
+    // The header and payload leave in one write.
+    void writeReply(const ReplyCache::Prepared& reply);
     // Runs the block on the queue, or at once when `now` is allowed and nothing waits there.
     void perform(dispatch::Block block, bool now = false);
 

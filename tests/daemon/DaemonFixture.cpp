@@ -5,6 +5,7 @@
 
 #include "daemon/BonjourManager.h"
 #include "daemon/Controller.h"
+#include "daemon/ReplyCache.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSKeychain.h"
 #include "daemon/TVSPreferences.h"
@@ -25,6 +26,7 @@ void resetDaemonSingletons() {
     netstate::DynamicStore::setSourceForTesting(std::make_shared<netstate::FixtureSource>());
     ServerManager::resetForTesting();
     Controller::resetForTesting();
+    ReplyCache::resetForTesting();
     BonjourManager::resetForTesting();
     HistoryDatabaseController::resetForTesting();
     TVSPreferences::resetForTesting();

@@ -36,6 +36,8 @@ GCDAsyncSocket::GCDAsyncSocket(DelegatePtr delegate, QueuePtr delegateQueue, Que
         socketQueue_ = std::move(socketQueue);
     } else {
         socketQueue_ = Queue::createSerial(GCDAsyncSocketQueueName);
+        // Its blocks never wait: the event thread runs them itself while the queue is idle.
+        socketQueue_->setServedByEventThread(true);
     }
     socketQueue_->setSpecific(&isOnSocketQueueOrTargetQueueKey_, this);
 }
@@ -78,10 +80,12 @@ void GCDAsyncSocket::runAsync(Block block) {
     socketQueue_->async([self = shared_from_this(), block = std::move(block)] { block(); });
 }
 
-void GCDAsyncSocket::notifyDelegate(std::function<void(GCDAsyncSocketDelegate&)> call) {
+void GCDAsyncSocket::notifyDelegate(std::function<void(GCDAsyncSocketDelegate&)> call,
+                                    bool (GCDAsyncSocketDelegate::*responds)() const) {
     std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
     QueuePtr queue = delegateQueue_;
     if (!delegate || !queue) return;
+    if (responds && !((*delegate).*responds)()) return;
     queue->async([delegate, call = std::move(call)] { call(*delegate); });
 }
 
@@ -448,6 +452,8 @@ void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
     cancelConnectSources();
     if (currentRead_) endCurrentRead();
     if (currentWrite_) endCurrentWrite();
+    dropDeadline(readDeadline_);
+    dropDeadline(writeDeadline_);
     readQueue_.clear();
     writeQueue_.clear();
     preBuffer_.reset();

@@ -283,8 +283,10 @@ private:
     // Queue helpers.
     void runSync(const dispatch::Block& block) const;
     void runAsync(dispatch::Block block);
-    // Submits `call` to the delegate queue when there is a delegate and a queue.
-    void notifyDelegate(std::function<void(GCDAsyncSocketDelegate&)> call);
+    // Submits `call` to the delegate queue when there is a delegate and a queue (and, with
+    // `responds`, when the delegate answers true to it).
+    void notifyDelegate(std::function<void(GCDAsyncSocketDelegate&)> call,
+                        bool (GCDAsyncSocketDelegate::*responds)() const = nullptr);
     void setDelegateImpl(DelegatePtr delegate, bool setDelegate, dispatch::QueuePtr queue, bool setQueue, bool sync);
     void setConfigBit(uint16_t bit, bool set);
 
@@ -330,8 +332,16 @@ private:
     void resumeReadSource();
     void suspendWriteSource();
     void resumeWriteSource();
+    void setSourceSuspended(const dispatch::SourcePtr& source, uint32_t flag, bool suspended);
     void queueRead(std::shared_ptr<GCDAsyncReadPacket> packet);
+    // Appends a read or write packet on the socket queue and dequeues that side.
+    template <class Packet>
+    void queuePacket(std::shared_ptr<Packet> packet);
+    // Makes the queue's head current; true when it is a TLS start (then begun).
+    template <class Entry>
+    bool takeHead(std::deque<Entry>& queue, std::optional<Entry>& current, uint32_t tlsFlag);
     void maybeDequeueRead();
+    void maybeDequeue(bool read);
     void doReadData();
     void doReadEOF();
     void completeCurrentRead();
@@ -347,6 +357,23 @@ private:
     void doWriteTimeout();
     void doWriteTimeoutWithExtension(double extension);
     dispatch::SourcePtr makeTimer(double seconds, void (GCDAsyncSocket::*handler)());
+    struct Deadline;
+    void armDeadline(Deadline GCDAsyncSocket::*which, double seconds, void (GCDAsyncSocket::*expired)());
+    void deadlineFired(Deadline GCDAsyncSocket::*which, void (GCDAsyncSocket::*expired)());
+    void dropDeadline(Deadline& deadline);
+    // An answer to the time-out question: a positive extension moves the deadline and goes on,
+    // anything else closes with that side's time-out error.
+    void applyExtension(bool read, double extension);
+    float progress(bool read, long* tag, size_t* done, size_t* total) const;
+    // The time-out question to the delegate (reads when `read`), with that side paused.
+    template <class Packet>
+    void askForExtension(bool read, const std::shared_ptr<Packet>& current);
+    template <class Packet, class Entry>
+    static std::shared_ptr<Packet> packetOf(const std::optional<Entry>& entry) {
+        if (!entry) return nullptr;
+        auto* p = std::get_if<std::shared_ptr<Packet>>(&*entry);
+        return p ? *p : nullptr;
+    }
     int connectionFD() const;
     GCDAsyncReadPacket* currentReadPacket() const;
     GCDAsyncWritePacket* currentWritePacket() const;
@@ -385,7 +412,17 @@ private:
     // Set once a pause of accepting has been logged; cleared by the next accepted connection.
     bool acceptPauseLogged_ = false;
     dispatch::SourcePtr readSource_, writeSource_;
-    dispatch::SourcePtr readTimer_, writeTimer_;
+    // A time limit moved in place, one per direction: `due` is when the current read (write)
+    // runs out. The timer is moved only when `due` comes before the moment it is armed for;
+    // firing before `due` it is armed again for `due`, and ending a read only clears `due`,
+    // so that reads and writes cost no timer of their own.
+    static constexpr int64_t kNoDeadline = INT64_MAX;
+    struct Deadline {
+        dispatch::SourcePtr timer;
+        int64_t due = kNoDeadline;    // monotonic nanoseconds
+        int64_t armed = kNoDeadline;  // what the timer is armed for
+    };
+    Deadline readDeadline_, writeDeadline_;
     dispatch::SourcePtr handshakeTimer_;
     std::deque<ReadEntry> readQueue_;
     std::deque<WriteEntry> writeQueue_;

@@ -48,6 +48,13 @@ public:
     virtual void socketDidWriteDataWithTag(const GCDAsyncSocketPtr& /*sock*/, long /*tag*/) {}
     virtual void socketDidWritePartialDataOfLength(const GCDAsyncSocketPtr& /*sock*/, size_t /*partialLength*/, long /*tag*/) {}
 
+    // Whether the delegate takes the progress reports: the write reports
+    // (socketDidWriteDataWithTag, socketDidWritePartialDataOfLength) and the partial read
+    // report. A delegate that answers false is not sent them, which spares its queue a block
+    // for every write.
+    virtual bool respondsToWriteReports() const { return true; }
+    virtual bool respondsToPartialReadReports() const { return true; }
+
     // The current read's (write's) time limit ran out: answer the extension in seconds.
     // No answer (the default) or one of 0 or less closes the socket with the read (write)
     // time-out error, code 4 (5). `elapsed` is the whole time limit so far.

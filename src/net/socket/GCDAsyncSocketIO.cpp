@@ -9,21 +9,25 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #include "net/socket/GCDAsyncSocket.h"
 #include "net/socket/TlsEngine.h"
 #include "net/socket/TlsStatus.h"
+#include "platform/time/Clock.h"
 
 namespace telvo {
 
 using dispatch::Source;
 using dispatch::SourcePtr;
+using platform::Clock;
 
 namespace {
 // Over TLS, the session is asked for at least this much per read and offered at most this much
 // per write.
 constexpr size_t kTLSReadChunk = 32768;
 constexpr size_t kTLSWriteChunk = 32768;
+
 }  // namespace
 
 int GCDAsyncSocket::connectionFD() const {
@@ -101,33 +105,17 @@ void GCDAsyncSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int fd) {
     flags_ |= kSocketCanAcceptBytes | kWriteSourceSuspended;
 }
 
-void GCDAsyncSocket::suspendReadSource() {
-    if (!(flags_ & kReadSourceSuspended) && readSource_) {
-        readSource_->suspend();
-        flags_ |= kReadSourceSuspended;
-    }
+// The suspended flags keep suspensions from nesting.
+void GCDAsyncSocket::setSourceSuspended(const SourcePtr& source, uint32_t flag, bool suspended) {
+    if (!source || bool(flags_ & flag) == suspended) return;
+    if (suspended) source->suspend();
+    else source->resume();
+    flags_ ^= flag;
 }
-
-void GCDAsyncSocket::resumeReadSource() {
-    if ((flags_ & kReadSourceSuspended) && readSource_) {
-        readSource_->resume();
-        flags_ &= ~kReadSourceSuspended;
-    }
-}
-
-void GCDAsyncSocket::suspendWriteSource() {
-    if (!(flags_ & kWriteSourceSuspended) && writeSource_) {
-        writeSource_->suspend();
-        flags_ |= kWriteSourceSuspended;
-    }
-}
-
-void GCDAsyncSocket::resumeWriteSource() {
-    if ((flags_ & kWriteSourceSuspended) && writeSource_) {
-        writeSource_->resume();
-        flags_ &= ~kWriteSourceSuspended;
-    }
-}
+void GCDAsyncSocket::suspendReadSource() { setSourceSuspended(readSource_, kReadSourceSuspended, true); }
+void GCDAsyncSocket::resumeReadSource() { setSourceSuspended(readSource_, kReadSourceSuspended, false); }
+void GCDAsyncSocket::suspendWriteSource() { setSourceSuspended(writeSource_, kWriteSourceSuspended, true); }
+void GCDAsyncSocket::resumeWriteSource() { setSourceSuspended(writeSource_, kWriteSourceSuspended, false); }
 
 SourcePtr GCDAsyncSocket::makeTimer(double seconds, void (GCDAsyncSocket::*handler)()) {
     SourcePtr timer = Source::createTimer(socketQueue_);
@@ -193,35 +181,59 @@ void GCDAsyncSocket::readDataToData(const Bytes& data, double timeout, std::shar
     queueRead(std::make_shared<GCDAsyncReadPacket>(std::move(buffer), offset, maxLength, timeout, 0, data, tag));
 }
 
-void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) {
+void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) { queuePacket(std::move(packet)); }
+
+template <class Packet>
+void GCDAsyncSocket::queuePacket(std::shared_ptr<Packet> packet) {
     socketQueue_->async([self = shared_from_this(), packet = std::move(packet)] {
-        if ((self->flags_ & kSocketStarted) && !(self->flags_ & kForbidReadsWrites)) {
+        // Only a started socket that still takes new reads and writes queues them.
+        if (!(self->flags_ & kSocketStarted) || (self->flags_ & kForbidReadsWrites)) return;
+        if constexpr (std::is_same_v<Packet, GCDAsyncReadPacket>) {
             self->readQueue_.push_back(packet);
             self->maybeDequeueRead();
+        } else {
+            self->writeQueue_.push_back(packet);
+            self->maybeDequeueWrite();
         }
     });
 }
 
-void GCDAsyncSocket::maybeDequeueRead() {
+template <class Entry>
+bool GCDAsyncSocket::takeHead(std::deque<Entry>& queue, std::optional<Entry>& current, uint32_t tlsFlag) {
+    current = queue.front();
+    queue.pop_front();
+    if (!std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*current)) return false;
+    // A TLS start: this side waits there for the other.
+    flags_ |= tlsFlag;
+    maybeStartTLS();
+    return true;
+}
+
+void GCDAsyncSocket::maybeDequeueRead() { maybeDequeue(true); }
+void GCDAsyncSocket::maybeDequeueWrite() { maybeDequeue(false); }
+
+void GCDAsyncSocket::maybeDequeue(bool read) {
     if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
-    if (currentRead_ || !(flags_ & kConnected)) return;
-    if (!readQueue_.empty()) {
-        currentRead_ = readQueue_.front();
-        readQueue_.pop_front();
-        if (std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*currentRead_)) {
-            flags_ |= kStartingReadTLS;
-            maybeStartTLS();
-        } else {
+    if ((read ? currentRead_.has_value() : currentWrite_.has_value()) || !(flags_ & kConnected)) return;
+    if (read ? !readQueue_.empty() : !writeQueue_.empty()) {
+        if (read ? takeHead(readQueue_, currentRead_, kStartingReadTLS)
+                 : takeHead(writeQueue_, currentWrite_, kStartingWriteTLS))
+            return;
+        if (read) {
             setupReadTimerWithTimeout(currentReadPacket()->timeout);
             doReadData();
-        }
-    } else if (flags_ & kDisconnectAfterReads) {
-        if (flags_ & kDisconnectAfterWrites) {
-            if (writeQueue_.empty() && !currentWrite_) closeWithError(nullptr);
         } else {
-            closeWithError(nullptr);
+            setupWriteTimerWithTimeout(currentWritePacket()->timeout);
+            doWriteData();
         }
-    } else if (flags_ & kSocketSecure) {
+        return;
+    }
+    // Nothing queued on this side: a close after it waits for the other side too, when asked.
+    const bool otherIdle = read ? writeQueue_.empty() && !currentWrite_ : readQueue_.empty() && !currentRead_;
+    if (flags_ & (read ? kDisconnectAfterReads : kDisconnectAfterWrites)) {
+        if (!(flags_ & (read ? kDisconnectAfterWrites : kDisconnectAfterReads)) || otherIdle) closeWithError(nullptr);
+    } else if (read && (flags_ & kSocketSecure)) {
+        // Only the read side has TLS input to flush while it is idle.
         flushSSLBuffers();
         if (preBuffer_.availableBytes() == 0) resumeReadSource();
         // Idle now: buffers grown by a large message go back.
@@ -404,7 +416,7 @@ void GCDAsyncSocket::doReadData() {
         const long tag = packet->tag;
         notifyDelegate([self, total = totalBytesReadForCurrentRead, tag](GCDAsyncSocketDelegate& d) {
             d.socketDidReadPartialDataOfLength(self, total, tag);
-        });
+        }, &GCDAsyncSocketDelegate::respondsToPartialReadReports);
     }
     // The next read may have closed the socket already.
     if (stateIndex != stateIndex_) return;
@@ -476,72 +488,6 @@ void GCDAsyncSocket::completeCurrentRead() {
     preBuffer_.shrinkIfEmpty();
 }
 
-void GCDAsyncSocket::endCurrentRead() {
-    if (readTimer_) {
-        readTimer_->cancel();
-        readTimer_.reset();
-    }
-    currentRead_.reset();
-}
-
-void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
-    if (timeout >= 0) readTimer_ = makeTimer(timeout, &GCDAsyncSocket::doReadTimeout);
-}
-
-void GCDAsyncSocket::doReadTimeout() {
-    GCDAsyncReadPacket* packet = currentReadPacket();
-    if (!packet) return;
-    flags_ |= kReadsPaused;
-    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
-    if (!delegate || !delegateQueue_) {
-        doReadTimeoutWithExtension(0);
-        return;
-    }
-    GCDAsyncSocketPtr self = shared_from_this();
-    std::shared_ptr<GCDAsyncReadPacket> current = std::get<std::shared_ptr<GCDAsyncReadPacket>>(*currentRead_);
-    const long tag = packet->tag;
-    const double elapsed = packet->timeout;
-    const size_t bytesDone = packet->bytesDone;
-    delegateQueue_->async([delegate, self, current, tag, elapsed, bytesDone] {
-        double extension = delegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone).value_or(0);
-        self->socketQueue_->async([self, current, extension] {
-            // An answer for a read that has finished meanwhile is ignored.
-            if (self->currentReadPacket() == current.get()) self->doReadTimeoutWithExtension(extension);
-        });
-    });
-}
-
-void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) {
-    GCDAsyncReadPacket* packet = currentReadPacket();
-    if (!packet) return;
-    if (extension > 0) {
-        packet->timeout += extension;
-        if (readTimer_) readTimer_->scheduleAfter(extension, 0, 0);
-        flags_ &= ~kReadsPaused;
-        doReadData();
-    } else {
-        closeWithError(socket_errors::readTimeoutError());
-    }
-}
-
-float GCDAsyncSocket::progressOfReadReturningTag(long* tag, size_t* done, size_t* total) const {
-    float result = NAN;
-    runSync([&] {
-        GCDAsyncReadPacket* packet = currentReadPacket();
-        if (!packet) {
-            if (tag) *tag = 0;
-            if (done) *done = 0;
-            if (total) *total = 0;
-            return;
-        }
-        if (tag) *tag = packet->tag;
-        if (done) *done = packet->bytesDone;
-        if (total) *total = packet->readLength;
-        result = packet->readLength > 0 ? float(double(packet->bytesDone) / double(packet->readLength)) : 1.0f;
-    });
-    return result;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Writing
 
@@ -551,35 +497,7 @@ void GCDAsyncSocket::writeData(Bytes data, double timeout, long tag) {
 
 void GCDAsyncSocket::writeData(std::shared_ptr<const Bytes> data, double timeout, long tag) {
     if (!data || data->empty()) return;
-    auto packet = std::make_shared<GCDAsyncWritePacket>(std::move(data), timeout, tag);
-    socketQueue_->async([self = shared_from_this(), packet] {
-        if ((self->flags_ & kSocketStarted) && !(self->flags_ & kForbidReadsWrites)) {
-            self->writeQueue_.push_back(packet);
-            self->maybeDequeueWrite();
-        }
-    });
-}
-
-void GCDAsyncSocket::maybeDequeueWrite() {
-    if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
-    if (currentWrite_ || !(flags_ & kConnected)) return;
-    if (!writeQueue_.empty()) {
-        currentWrite_ = writeQueue_.front();
-        writeQueue_.pop_front();
-        if (std::holds_alternative<std::shared_ptr<GCDAsyncSpecialPacket>>(*currentWrite_)) {
-            flags_ |= kStartingWriteTLS;
-            maybeStartTLS();
-        } else {
-            setupWriteTimerWithTimeout(currentWritePacket()->timeout);
-            doWriteData();
-        }
-    } else if (flags_ & kDisconnectAfterWrites) {
-        if (flags_ & kDisconnectAfterReads) {
-            if (readQueue_.empty() && !currentRead_) closeWithError(nullptr);
-        } else {
-            closeWithError(nullptr);
-        }
-    }
+    queuePacket(std::make_shared<GCDAsyncWritePacket>(std::move(data), timeout, tag));
 }
 
 void GCDAsyncSocket::doWriteData() {
@@ -669,7 +587,7 @@ void GCDAsyncSocket::doWriteData() {
             GCDAsyncSocketPtr self = shared_from_this();
             notifyDelegate([self, bytesWritten, tag = packet->tag](GCDAsyncSocketDelegate& d) {
                 d.socketDidWritePartialDataOfLength(self, bytesWritten, tag);
-            });
+            }, &GCDAsyncSocketDelegate::respondsToWriteReports);
         }
     }
     if (error) closeWithError(error);
@@ -679,73 +597,147 @@ void GCDAsyncSocket::completeCurrentWrite() {
     GCDAsyncWritePacket* packet = currentWritePacket();
     if (!packet) socketProgrammingError("Trying to complete current write when there is no current write.");
     GCDAsyncSocketPtr self = shared_from_this();
-    notifyDelegate([self, tag = packet->tag](GCDAsyncSocketDelegate& d) { d.socketDidWriteDataWithTag(self, tag); });
+    notifyDelegate([self, tag = packet->tag](GCDAsyncSocketDelegate& d) { d.socketDidWriteDataWithTag(self, tag); },
+                   &GCDAsyncSocketDelegate::respondsToWriteReports);
     endCurrentWrite();
 }
 
+// ---------------------------------------------------------------------------------------------
+// Time limits and progress: each direction's operations, over steps they share
+
+void GCDAsyncSocket::endCurrentRead() {
+    readDeadline_.due = kNoDeadline;
+    currentRead_.reset();
+}
 void GCDAsyncSocket::endCurrentWrite() {
-    if (writeTimer_) {
-        writeTimer_->cancel();
-        writeTimer_.reset();
-    }
+    writeDeadline_.due = kNoDeadline;
     currentWrite_.reset();
 }
-
+void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
+    if (timeout >= 0) armDeadline(&GCDAsyncSocket::readDeadline_, timeout, &GCDAsyncSocket::doReadTimeout);
+}
 void GCDAsyncSocket::setupWriteTimerWithTimeout(double timeout) {
-    if (timeout >= 0) writeTimer_ = makeTimer(timeout, &GCDAsyncSocket::doWriteTimeout);
+    if (timeout >= 0) armDeadline(&GCDAsyncSocket::writeDeadline_, timeout, &GCDAsyncSocket::doWriteTimeout);
+}
+void GCDAsyncSocket::doReadTimeout() {
+    if (auto current = packetOf<GCDAsyncReadPacket>(currentRead_)) askForExtension(true, current);
+}
+void GCDAsyncSocket::doWriteTimeout() {
+    if (auto current = packetOf<GCDAsyncWritePacket>(currentWrite_)) askForExtension(false, current);
+}
+void GCDAsyncSocket::doReadTimeoutWithExtension(double extension) { applyExtension(true, extension); }
+void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) { applyExtension(false, extension); }
+float GCDAsyncSocket::progressOfReadReturningTag(long* tag, size_t* done, size_t* total) const {
+    return progress(true, tag, done, total);
+}
+float GCDAsyncSocket::progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const {
+    return progress(false, tag, done, total);
 }
 
-void GCDAsyncSocket::doWriteTimeout() {
-    GCDAsyncWritePacket* packet = currentWritePacket();
-    if (!packet) return;
-    flags_ |= kWritesPaused;
+float GCDAsyncSocket::progress(bool read, long* tag, size_t* done, size_t* total) const {
+    float result = NAN;
+    runSync([&] {
+        long t = 0;
+        size_t d = 0, n = 0;
+        if (const GCDAsyncReadPacket* packet = read ? currentReadPacket() : nullptr) {
+            t = packet->tag, d = packet->bytesDone, n = packet->readLength;
+            // A read of no fixed length counts as complete at every step.
+            result = n > 0 ? float(double(d) / double(n)) : 1.0f;
+        } else if (const GCDAsyncWritePacket* packet = read ? nullptr : currentWritePacket()) {
+            t = packet->tag, d = packet->bytesDone, n = packet->buffer->size();
+            result = float(double(d) / double(n));
+        }
+        if (tag) *tag = t;
+        if (done) *done = d;
+        if (total) *total = n;
+    });
+    return result;
+}
+
+// Deadlines
+
+void GCDAsyncSocket::armDeadline(Deadline GCDAsyncSocket::*which, double seconds, void (GCDAsyncSocket::*expired)()) {
+    Deadline& deadline = this->*which;
+    const int64_t now = Clock::monotonicNanos();
+    const int64_t delay = Clock::toNanos(std::isnan(seconds) ? 0.0 : std::max(0.0, seconds));
+    deadline.due = delay >= Clock::kForeverNanos ? kNoDeadline : Clock::addNanos(now, delay);
+    // A timer armed for an earlier moment moves on to this one when it fires.
+    if (deadline.due >= deadline.armed) return;
+    if (!deadline.timer) {
+        deadline.timer = Source::createTimer(socketQueue_);
+        std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
+        std::weak_ptr<Source> weakTimer = deadline.timer;
+        deadline.timer->setEventHandler([weakSelf, weakTimer, which, expired] {
+            auto self = weakSelf.lock();
+            auto timer = weakTimer.lock();
+            if (self && timer && !timer->isCancelled()) self->deadlineFired(which, expired);
+        });
+        deadline.timer->resume();
+    }
+    deadline.armed = deadline.due;
+    deadline.timer->scheduleAfter(Clock::toSeconds(deadline.due - now), 0, 0);
+}
+
+void GCDAsyncSocket::deadlineFired(Deadline GCDAsyncSocket::*which, void (GCDAsyncSocket::*expired)()) {
+    Deadline& deadline = this->*which;
+    deadline.armed = kNoDeadline;
+    if (deadline.due == kNoDeadline) return;  // that read (write) has ended
+    const int64_t now = Clock::monotonicNanos();
+    if (deadline.due > now) {
+        deadline.armed = deadline.due;
+        deadline.timer->scheduleAfter(Clock::toSeconds(deadline.due - now), 0, 0);
+        return;
+    }
+    deadline.due = kNoDeadline;
+    (this->*expired)();
+}
+
+void GCDAsyncSocket::dropDeadline(Deadline& deadline) {
+    if (deadline.timer) deadline.timer->cancel();
+    deadline = Deadline();
+}
+
+void GCDAsyncSocket::applyExtension(bool read, double extension) {
+    double* limit = nullptr;
+    if (read && currentReadPacket()) limit = &currentReadPacket()->timeout;
+    if (!read && currentWritePacket()) limit = &currentWritePacket()->timeout;
+    if (!limit) return;
+    if (extension <= 0) {
+        closeWithError(read ? socket_errors::readTimeoutError() : socket_errors::writeTimeoutError());
+        return;
+    }
+    *limit += extension;
+    if (read) armDeadline(&GCDAsyncSocket::readDeadline_, extension, &GCDAsyncSocket::doReadTimeout);
+    else armDeadline(&GCDAsyncSocket::writeDeadline_, extension, &GCDAsyncSocket::doWriteTimeout);
+    flags_ &= ~(read ? kReadsPaused : kWritesPaused);
+    read ? doReadData() : doWriteData();
+}
+
+template <class Packet>
+void GCDAsyncSocket::askForExtension(bool read, const std::shared_ptr<Packet>& current) {
+    flags_ |= read ? kReadsPaused : kWritesPaused;
     std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
     if (!delegate || !delegateQueue_) {
-        doWriteTimeoutWithExtension(0);
+        read ? doReadTimeoutWithExtension(0) : doWriteTimeoutWithExtension(0);
         return;
     }
     GCDAsyncSocketPtr self = shared_from_this();
-    std::shared_ptr<GCDAsyncWritePacket> current = std::get<std::shared_ptr<GCDAsyncWritePacket>>(*currentWrite_);
-    const long tag = packet->tag;
-    const double elapsed = packet->timeout;
-    const size_t bytesDone = packet->bytesDone;
-    delegateQueue_->async([delegate, self, current, tag, elapsed, bytesDone] {
-        double extension = delegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone).value_or(0);
-        self->socketQueue_->async([self, current, extension] {
-            if (self->currentWritePacket() == current.get()) self->doWriteTimeoutWithExtension(extension);
+    const long tag = current->tag;
+    const double elapsed = current->timeout;
+    const size_t bytesDone = current->bytesDone;
+    delegateQueue_->async([delegate, self, current, read, tag, elapsed, bytesDone] {
+        const double extension =
+            (read ? delegate->socketShouldTimeoutReadWithTag(self, tag, elapsed, bytesDone)
+                  : delegate->socketShouldTimeoutWriteWithTag(self, tag, elapsed, bytesDone))
+                .value_or(0);
+        self->socketQueue_->async([self, current, read, extension] {
+            // An answer for a read (write) that has finished meanwhile is ignored.
+            if (read && self->currentReadPacket() == static_cast<const void*>(current.get()))
+                self->doReadTimeoutWithExtension(extension);
+            else if (!read && self->currentWritePacket() == static_cast<const void*>(current.get()))
+                self->doWriteTimeoutWithExtension(extension);
         });
     });
-}
-
-void GCDAsyncSocket::doWriteTimeoutWithExtension(double extension) {
-    GCDAsyncWritePacket* packet = currentWritePacket();
-    if (!packet) return;
-    if (extension > 0) {
-        packet->timeout += extension;
-        if (writeTimer_) writeTimer_->scheduleAfter(extension, 0, 0);
-        flags_ &= ~kWritesPaused;
-        doWriteData();
-    } else {
-        closeWithError(socket_errors::writeTimeoutError());
-    }
-}
-
-float GCDAsyncSocket::progressOfWriteReturningTag(long* tag, size_t* done, size_t* total) const {
-    float result = NAN;
-    runSync([&] {
-        GCDAsyncWritePacket* packet = currentWritePacket();
-        if (!packet) {
-            if (tag) *tag = 0;
-            if (done) *done = 0;
-            if (total) *total = 0;
-            return;
-        }
-        if (tag) *tag = packet->tag;
-        if (done) *done = packet->bytesDone;
-        if (total) *total = packet->buffer->size();
-        result = float(double(packet->bytesDone) / double(packet->buffer->size()));
-    });
-    return result;
 }
 
 }  // namespace telvo

@@ -77,6 +77,8 @@ void MainLoop::setWakeHandler(std::function<void()> handler) {
     detail::MainQueue::instance().setWakeHandler(std::move(handler));
 }
 
+uint64_t MainLoop::currentBlockNumber() { return detail::MainQueue::currentBlockNumber(); }
+
 int MainLoop::runPending() {
     detail::setMainThread();
     auto& queue = detail::MainQueue::instance();

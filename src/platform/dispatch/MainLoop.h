@@ -9,6 +9,7 @@
 // runUntilIdle() waits for blocks on every other queue too, so a block that waits for an
 // outside event (a blocking read loop on the global queue) keeps it from returning: use
 // runUntil() there. Blocks of suspended queues do not count.
+#include <cstdint>
 #include <functional>
 
 namespace telvo::dispatch {
@@ -35,6 +36,12 @@ public:
     static int runPending();
     // Makes runForever() return from the program with this status (exit()). For signal handlers.
     [[noreturn]] static void exitProcess(int status);
+
+    // The number of the main-queue block running on the calling thread, or 0 outside any.
+    // Blocks are numbered from 1 in the order they start, so two calls answer the same number
+    // only inside one block, and the difference of two numbers counts the blocks started
+    // between them.
+    static uint64_t currentBlockNumber();
 
     // Tests: waits (a few real seconds at most) for other queues to finish their blocks while
     // dropping queued main-queue blocks, drops every delayed block and timer deadline, and

@@ -1,6 +1,7 @@
 #pragma once
 // Dispatch queues: serial queues with labels, the main queue (driven by MainLoop), and a
 // global concurrent queue. Blocks run in FIFO order, one at a time on a serial queue.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,6 +51,12 @@ public:
     // The value for `key` on the current queue (see current()), or null.
     static void* getSpecific(const void* key);
 
+    // Marks a serial queue whose blocks are short and never wait (a socket's queue): while it
+    // is idle, the thread that sees a descriptor of one of its sources ready runs the source's
+    // handler itself, in order and as the queue, instead of waking a worker for it.
+    void setServedByEventThread(bool served) { servedByEventThread_.store(served, std::memory_order_relaxed); }
+    bool servedByEventThread() const { return servedByEventThread_.load(std::memory_order_relaxed); }
+
     // Suspension counts: a suspended queue runs no new blocks until resumed as often.
     virtual void suspend() = 0;
     virtual void resume() = 0;
@@ -60,6 +67,7 @@ protected:
 private:
     std::string label_;
     bool serial_;
+    std::atomic<bool> servedByEventThread_{false};
     struct Specifics;
     std::shared_ptr<Specifics> specifics_;
     friend struct QueueAccess;

@@ -223,7 +223,9 @@ TEST(SocketConnect, ConnectsToEachLoopbackAndExchangesAMessage) {
         EXPECT_EQ(client->socket->connectedHost(), c.host);
         EXPECT_EQ(client->socket->isIPv6(), c.host == "::1");
         EXPECT_FALSE(client->socket->isIPv4() && client->socket->isIPv6());  // the loser was closed
-        ASSERT_TRUE(server->waitFor([&] { return server->reads.size() == ++echoed; }));
+        // The server echoes before it records the read: wait for the record (counted once).
+        const size_t recorded = ++echoed;
+        ASSERT_TRUE(server->waitFor([&] { return server->reads.size() == recorded; }));
         client->socket->disconnect();
         ASSERT_TRUE(client->waitFor([&] { return client->disconnects.size() == 1; }));
         EXPECT_FALSE(client->disconnects[0]);

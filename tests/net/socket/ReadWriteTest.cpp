@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cmath>
 
 #include "SocketTestSupport.h"
@@ -81,6 +82,33 @@ TEST(SocketReadWrite, ReadTimeLimitClosesWithCode4) {
     EXPECT_EQ(server->disconnects[0].error->code, 4);
     EXPECT_EQ(server->disconnects[0].error->message, "Read operation timed out");
     EXPECT_TRUE(client.waitForClose());
+}
+
+// Each read's limit counts from when it becomes current, whether it ends before or after the
+// limit of the read before it (the socket moves one deadline rather than making a timer).
+TEST(SocketReadWrite, EachReadHasItsOwnLimitWhetherShorterOrLongerThanTheLastOne) {
+    struct Case {
+        double first, next;
+    } cases[] = {{600, 0.2}, {0.3, 0.8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first);
+        EchoServer::Options o = plain();
+        o.firstReadTimeout = c.first;
+        o.readTimeout = c.next;
+        auto server = EchoServer::make(o);
+        uint16_t port = server->listen();
+        ASSERT_NE(port, 0);
+        RawClient client(AF_INET, port);
+        ASSERT_TRUE(client.send("<tvx>one</tvx>"));
+        ASSERT_TRUE(server->waitFor([&] { return server->reads.size() == 1; }));
+        const auto next = std::chrono::steady_clock::now();
+        ASSERT_TRUE(server->waitFor([&] { return server->disconnects.size() == 1; }, 60));
+        const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - next).count();
+        ASSERT_TRUE(server->disconnects[0].error);
+        EXPECT_EQ(server->disconnects[0].error->code, 4);
+        // Not at the first read's deadline (the read started a little before `next`).
+        EXPECT_GE(waited, c.next - 0.1);
+    }
 }
 
 // A delegate that extends each read time-out once by a short while.

@@ -6,6 +6,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace telvo::dispatch::detail {
 
 FdSource::FdSource(Kind kind, int fd, int handle, QueuePtr queue)
@@ -38,7 +40,18 @@ void FdSource::cancelLocked() {
 }
 
 void FdSource::onReady(uint32_t events) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    bool runHere = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deferDelivery_ = queue_->servedByEventThread();
+        readyLocked(events);
+        deferDelivery_ = false;
+        runHere = std::exchange(deliveryDeferred_, false);
+    }
+    if (runHere) deliverHereOrQueue();
+}
+
+void FdSource::readyLocked(uint32_t events) {
     if (!watchingLocked()) return;  // whoever changed the state arms the watch again
     size_t data = 1;
     switch (kind_) {

@@ -16,6 +16,7 @@ public:
     void onReady(uint32_t events) override;
 
 private:
+    void readyLocked(uint32_t events);
     void activateLocked() override;
     void cancelLocked() override;
     void stateChangedLocked() override;

@@ -11,6 +11,20 @@
 namespace telvo::dispatch::detail {
 
 namespace {
+// The number of the main-queue block running on this thread (0: none).
+thread_local uint64_t runningBlock = 0;
+std::atomic<uint64_t> blocksStarted{0};
+
+// Numbers the block for the length of the scope.
+class BlockNumberScope {
+public:
+    BlockNumberScope() : saved_(runningBlock) { runningBlock = blocksStarted.fetch_add(1, std::memory_order_relaxed) + 1; }
+    ~BlockNumberScope() { runningBlock = saved_; }
+
+private:
+    uint64_t saved_;
+};
+
 // The queue object lives for the whole process; the shared pointer never frees it.
 QueuePtr& holder() {
     static QueuePtr* queue = new QueuePtr(std::shared_ptr<MainQueue>(new MainQueue(), [](MainQueue*) {}));
@@ -94,6 +108,7 @@ bool MainQueue::runOne() {
         items_.pop_front();
         queued_.store(items_.size(), std::memory_order_release);
     }
+    BlockNumberScope number;
     if (item.sync) {
         Chain chain = item.sync->chain;
         chain.push_back(this);
@@ -110,6 +125,8 @@ bool MainQueue::runOne() {
     }
     return true;
 }
+
+uint64_t MainQueue::currentBlockNumber() { return runningBlock; }
 
 bool MainQueue::runnable() {
     std::lock_guard<std::mutex> lock(mutex_);

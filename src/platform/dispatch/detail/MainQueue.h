@@ -31,6 +31,8 @@ public:
     // `untilIdle`), or until `deadline`. Answers true when a block may run.
     bool wait(bool untilIdle, std::optional<std::chrono::steady_clock::time_point> deadline);
     bool runnable();
+    // See MainLoop::currentBlockNumber().
+    static uint64_t currentBlockNumber();
     void wake();
     void setWakeHandler(std::function<void()> handler);
     size_t queuedCount() { return queued_.load(std::memory_order_acquire); }

@@ -67,6 +67,23 @@ void SerialQueue::sync(const Block& block) {
     release();
 }
 
+bool SerialQueue::runIfIdle(const Block& block) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (owned_ || suspendCount_ > 0 || !items_.empty()) return false;
+        owned_ = true;
+        activityBegin();
+    }
+    {
+        ChainScope scope(Chain{this});
+        block();
+    }
+    activityEnd();
+    // Blocks queued meanwhile go to a worker.
+    release();
+    return true;
+}
+
 void SerialQueue::release() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!items_.empty() && suspendCount_ == 0) {

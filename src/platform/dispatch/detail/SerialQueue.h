@@ -15,6 +15,9 @@ public:
     void sync(const Block& block) override;
     void suspend() override;
     void resume() override;
+    // Runs the block at once on the calling thread, as this queue, when nothing of the queue
+    // is queued or running and it is not suspended; false (and nothing run) otherwise.
+    bool runIfIdle(const Block& block);
 
 private:
     struct SyncTurn {

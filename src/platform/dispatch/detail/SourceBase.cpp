@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "platform/dispatch/detail/SerialQueue.h"
+
 namespace telvo::dispatch::detail {
 
 namespace {
@@ -90,7 +92,18 @@ void SourceBase::eventLocked(size_t data, bool accumulate) {
 void SourceBase::deliverLocked() {
     if (!pendingEvent_ || !watchingLocked()) return;
     inFlight_ = true;
+    if (deferDelivery_) {
+        deliveryDeferred_ = true;
+        return;
+    }
     auto self = std::static_pointer_cast<SourceBase>(shared_from_this());
+    queue_->async([self] { self->runEvent(); });
+}
+
+void SourceBase::deliverHereOrQueue() {
+    auto self = std::static_pointer_cast<SourceBase>(shared_from_this());
+    auto* serial = dynamic_cast<SerialQueue*>(queue_.get());
+    if (serial && serial->runIfIdle([&self] { self->runEvent(); })) return;
     queue_->async([self] { self->runEvent(); });
 }
 

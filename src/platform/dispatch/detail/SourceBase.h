@@ -36,6 +36,13 @@ protected:
 
     // Records an event (adding to or replacing the pending data) and delivers it if it can.
     void eventLocked(size_t data, bool accumulate);
+    // While set, a delivery is only marked (deliveryDeferred_), for deliverHereOrQueue()
+    // once the lock is released.
+    bool deferDelivery_ = false;
+    bool deliveryDeferred_ = false;
+    // Runs the marked delivery on this thread when the target queue is an idle serial queue
+    // served by the event thread, else queues it. Called without the lock.
+    void deliverHereOrQueue();
     // Active, resumed, not cancelled and no event block queued or running.
     bool watchingLocked() const { return activated_ && !cancelled_ && suspendCount_ == 0 && !inFlight_; }
 
