@@ -479,7 +479,11 @@ void UpdateCheckerCore::fileDownloadFailed(FileDownloader*) {
 
 bool UpdateCheckerCore::fileDownloadReadData(FileDownloader*, const std::string& data) {
     active = false;
-    if (!saveDataToFile(data)) return false;
+    if (!saveDataToFile(data)) {
+        // A download that cannot be kept failed as much as one that never came.
+        if (delegate) delegate->updateCheckerDownloadFailed(this);
+        return false;
+    }
     if (delegate) delegate->updateCheckerDownloadComplete(this);
     return true;
 }

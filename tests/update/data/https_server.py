@@ -15,6 +15,7 @@ import ssl
 import sys
 import threading
 import time
+import urllib.parse
 
 cert, key, folder = sys.argv[1], sys.argv[2], sys.argv[3]
 
@@ -57,6 +58,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     def do_GET(self):
+        self.path = urllib.parse.unquote(self.path)
         port = self.server.server_address[1]
         if self.path.startswith("/files/"):
             self.send_file(self.path[len("/files/"):])
