@@ -75,7 +75,7 @@ HttpsTestServer::HttpsTestServer() {
         failure_ = "no pipe";
         return;
     }
-    const std::string script = std::string(TELVO_TEST_DATA_DIR) + "/https_server.py";
+    const std::string script = std::string(TELVO_SOURCE_DIR) + "/tests/update/data/https_server.py";
     const std::string cert = base_ + "/server.pem", key = base_ + "/server.key";
     pid_ = fork();
     if (pid_ == 0) {

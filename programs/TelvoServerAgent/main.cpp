@@ -1,0 +1,19 @@
+// TelvoServerAgent: the per-user agent that keeps the system up to date.
+#include <cstdlib>
+
+#include "agent/AppDelegate.h"
+#include "platform/codesign/ProtectSelf.h"
+#include "platform/dispatch/MainLoop.h"
+
+int main() {
+    telvo::codesign::protectSelf();
+    static telvo::agent::AppDelegate delegate;
+    delegate.settings = telvo::agent::AgentSettings::load();
+    // A test setting: an earlier first check (seconds after start).
+    if (const char* first = std::getenv("TELVO_AGENT_FIRST_CHECK")) {
+        double seconds = std::atof(first);
+        if (seconds > 0) delegate.updateDelay = seconds;
+    }
+    delegate.applicationDidFinishLaunching();
+    telvo::dispatch::MainLoop::runForever();
+}
