@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "agent/DownloadCheck.h"
 #include "foundation/KXRVersions.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/fs/Root.h"
@@ -208,7 +209,15 @@ void AppDelegate::updateCheckerFailedWithError(update::UpdateCheckerCore*, Error
 }
 
 void AppDelegate::installFromPath(const std::string& path) {
-    installer = installerFactory ? installerFactory(path, checker() ? checker()->newVersionBuild : 0) : nullptr;
+    const int64_t offered = checker() ? checker()->newVersionBuild : 0;
+    // Nothing of the download runs before it proved to be the maker's build that was offered.
+    ErrorPtr why;
+    if (!checkDownloadedApplication(path, offered, kBuild, &why)) {
+        SystemLog("Refusing the update at %@: %@", path, why ? why->message : "");
+        showUpdateNotification();
+        return;
+    }
+    installer = installerFactory ? installerFactory(path, offered) : nullptr;
     if (!installer) {
         showUpdateNotification();
         return;

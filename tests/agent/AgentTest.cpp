@@ -1,6 +1,7 @@
 // The agent in-process: start-up, version answers, its XPC service, the check schedule on the
 // virtual clock, notifications on a private session bus, installing through a plug-in.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +11,8 @@
 #include "HttpsTestServer.h"
 #include "SessionBus.h"
 #include "agent/AppDelegate.h"
+#include "codesign/TestPki.h"
+#include "platform/codesign/Signer.h"
 #include "foundation/KXRVersions.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/MainLoop.h"
@@ -294,15 +297,65 @@ TEST_F(AgentTest, HigherBuildWinsOverTheName) {
     EXPECT_EQ(agent->currentAppLocation(), root + "/Applications/Old/Telvo Server 2.app");
 }
 
-// A zip made by Python's zipfile, served by the test server.
-void serveUpdateZip(HttpsTestServer& server, const std::string& root) {
+// The application the update server offers: a bundle of build 271, signed by the test maker
+// unless `variant` says otherwise, zipped by Python's zipfile (modes and links only in the
+// central directory), offered as build `offered`.
+void serveUpdateZip(HttpsTestServer& server, const std::string& root, const std::string& variant = "",
+                    int offered = 271) {
+    const auto& pki = telvo::testing::TestPki::shared();
+    ASSERT_TRUE(pki.ok) << pki.failure;
+    const std::string anchors = root + "/etc/telvo/codesign/anchors";
+    ASSERT_EQ(telvo::testing::run("mkdir -p '" + anchors + "' && chmod 755 '" + root + "/etc' '" + root +
+                                  "/etc/telvo' '" + root + "/etc/telvo/codesign' '" + anchors + "' && cp " +
+                                  pki.pem("anchor") + " '" + anchors + "/maker.pem' && chmod 644 '" + anchors +
+                                  "/maker.pem'"),
+              0);
+    const std::string stage = root + "/stage-" + variant;
+    const std::string bundle = stage + "/Telvo Server.app";
+    ASSERT_EQ(telvo::testing::run("rm -rf '" + stage + "' && mkdir -p '" + bundle + "/Contents/MacOS' '" + bundle +
+                                  "/Contents/Resources' && cp /bin/true '" + bundle +
+                                  "/Contents/MacOS/Telvo Server' && echo data > '" + bundle +
+                                  "/Contents/Resources/data' && ln -s ../MacOS '" + bundle + "/Contents/Resources/Programs'"),
+              0);
+    writeText(bundle + "/Contents/Info.plist",
+              std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>") +
+                  (variant == "other-app" ? "com.example.other" : "com.kestro.telvoserver") +
+                  "</string><key>CFBundleVersion</key><string>271</string><key>CFBundleExecutable</key><string>"
+                  "Telvo Server</string></dict></plist>");
+    if (variant != "unsigned") {
+        ErrorPtr error;
+        const std::string identifier = variant == "wrong-identifier" ? "com.example.Other" : "com.kestro.TelvoServer";
+        ASSERT_TRUE(codesign::signBundle(bundle, identifier, pki.identity("leaf", "devIdCA"), 0, &error))
+            << (error ? error->message : "");
+    }
+    if (variant == "flipped") writeText(bundle + "/Contents/Resources/data", "dat4\n");
     const std::string script = root + "/zip.py";
     writeText(script,
-              "import zipfile, sys\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
-              "i = zipfile.ZipInfo('Telvo Server.app/Contents/MacOS/Telvo Server')\n"
-              "i.external_attr = 0o100755 << 16\ni.create_system = 3\nz.writestr(i, '#!/bin/sh\\n')\nz.close()\n");
-    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + server.folder() + "/Telvo Server 3.04.zip'").c_str()), 0);
-    server.setAnswer(kFeedPath, "<versions><b build=\"271\" version=\"3.04\" url=\"" +
+              "import os, sys, zipfile\n"
+              "top, out = sys.argv[1], sys.argv[2]\n"
+              "z = zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED)\n"
+              "for folder, dirs, files in os.walk(top):\n"
+              "    for name in sorted(dirs + files):\n"
+              "        path = os.path.join(folder, name)\n"
+              "        rel = os.path.relpath(path, top)\n"
+              "        st = os.lstat(path)\n"
+              "        if os.path.islink(path):\n"
+              "            data = os.readlink(path)\n"
+              "        elif os.path.isdir(path):\n"
+              "            continue\n"
+              "        else:\n"
+              "            data = open(path, 'rb').read()\n"
+              "        i = zipfile.ZipInfo(rel)\n"
+              "        i.external_attr = st.st_mode << 16\n"
+              "        i.create_system = 3\n"
+              "        i.compress_type = zipfile.ZIP_DEFLATED\n"
+              "        z.writestr(i, data)\n"
+              "z.close()\n");
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + stage + "' '" + server.folder() +
+                           "/Telvo Server 3.04.zip'")
+                              .c_str()),
+              0);
+    server.setAnswer(kFeedPath, "<versions><b build=\"" + std::to_string(offered) + "\" version=\"3.04\" url=\"" +
                                     server.url("/files/Telvo%20Server%203.04.zip") + "\"/></versions>");
 }
 
@@ -323,6 +376,13 @@ TEST_F(AgentTest, InstallsThroughThePluginAndExitsFiveSecondsLater) {
         EXPECT_EQ(calls[1], "isHelperInstalled " + folder + "/Telvo Server.app");
         EXPECT_EQ(calls[2], "excludeAgent YES");
         EXPECT_EQ(calls[3], "install " + folder + "/Telvo Server.app");
+        struct stat st;
+        ASSERT_EQ(lstat((folder + "/Telvo Server.app/Contents/Resources/Programs").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        ASSERT_EQ(stat((folder + "/Telvo Server.app/Contents/MacOS/Telvo Server").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0755u);
+        ASSERT_EQ(stat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
         // The reply comes from another thread; serve the main queue until it arrived.
         ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return logged("installation successfull. Restarting self"); }, 60));
         dispatch::MainLoop::runFor(4.9);
@@ -359,6 +419,39 @@ TEST_F(AgentTest, FailedOrRefusedInstallsNotify) {
             EXPECT_EQ(calls.back(), "destroy");
         }
         EXPECT_TRUE(exits.empty());
+        agent.reset();
+    }
+}
+
+TEST_F(AgentTest, RefusesDownloadsThatAreNotTheMakersOfferedBuild) {
+    if (access("/usr/bin/bsdtar", X_OK) != 0) GTEST_SKIP() << "bsdtar (libarchive-tools) is missing";
+    struct Case {
+        const char* variant;
+        int offered;
+        const char* why;
+    } cases[] = {{"unsigned", 271, "is not the maker's signed application"},
+                 {"flipped", 271, "is not the maker's signed application"},
+                 {"wrong-identifier", 271, "is not the maker's signed application"},
+                 {"other-app", 271, "is another application (com.example.other)"},
+                 {"", 272, "is build 271, not the build 272 offered above 270"}};
+    for (const auto& c : cases) {
+        serveUpdateZip(*server, root, c.variant, c.offered);
+        calls.clear();
+        logLines.clear();
+        makeAgent();
+        agent->applicationDidFinishLaunching();
+        agent->checkForUpdates();
+        ASSERT_TRUE(waitUntil([&] {
+            for (const auto& l : log())
+                if (l.rfind("Refusing the update at ", 0) == 0) return true;
+            return false;
+        })) << c.variant;
+        std::string refusal;
+        for (const auto& l : log())
+            if (l.rfind("Refusing the update at ", 0) == 0) refusal = l;
+        EXPECT_NE(refusal.find(c.why), std::string::npos) << refusal;
+        // Nothing of the download was loaded.
+        EXPECT_TRUE(calls.empty()) << c.variant;
         agent.reset();
     }
 }
