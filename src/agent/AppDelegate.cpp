@@ -219,6 +219,7 @@ void AppDelegate::installFromPath(const std::string& path) {
     }
     installer = installerFactory ? installerFactory(path, offered) : nullptr;
     if (!installer) {
+        SystemLog("No setup plug-in could be loaded from %@", path);
         showUpdateNotification();
         return;
     }
