@@ -18,6 +18,10 @@
 // - BM_DaemonProgram/<clients>: the program on a private root for 5 s of real time, with that
 //   many TLS clients each asking every second for every served collector; counters give the
 //   daemon's CPU seconds per wall second and its resident memory at the end.
+// - BM_DaemonProcessLists/<processes>/<client>: the program on a private root that sees this
+//   machine, with that many more processes of the benchmark's own, and (client 1) one TLS
+//   client asking every second for every process list; the daemon's CPU over 10 s (client 0
+//   gives the same daemon without the lists, its cost apart from them).
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -266,6 +270,68 @@ void BM_DaemonProgram(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DaemonProgram)->Arg(0)->Arg(50)->Iterations(1)->Unit(benchmark::kSecond);
+
+void BM_DaemonProcessLists(benchmark::State& state) {
+    const int processes = int(state.range(0));
+    const bool asking = state.range(1) != 0;
+    for (auto _ : state) {
+        std::vector<pid_t> children;
+        for (int i = 0; i < processes; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                for (;;) pause();
+            }
+            if (child > 0) children.push_back(child);
+        }
+        std::string root = machineRoot("bench-process-lists");
+        uint16_t port = uint16_t(20000 + ((getpid() + 31) % 20000));
+        std::string passcode;
+        pid_t pid = startDaemon(root, port, passcode);
+        std::atomic<bool> stop{false};
+        std::atomic<int> replies{0};
+        std::atomic<bool> ready{!asking};
+        std::thread client([&] {
+            if (!asking) return;
+            testclient::ProtocolClient c;
+            if (!c.connect("127.0.0.1", port, nullptr, 30)) return;
+            if (!c.logIn("BENCH-PROCESSES", passcode, true)) return;
+            ready = true;
+            const std::string request =
+                "<tvx type=\"103\"><stat type=\"processes\"><item samples=\"0\" keys=\"cpu,memory,disks,network\"/>"
+                "</stat></tvx>";
+            while (!stop) {
+                auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+                c.send(request);
+                if (c.readStatReply(10)) ++replies;
+                std::this_thread::sleep_until(next);
+            }
+        });
+        for (int wait = 0; wait < 600 && !ready; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::seconds(3));  // the records are made
+        double cpuStart = processCPUSeconds(pid);
+        int repliesStart = replies;
+        auto wallStart = std::chrono::steady_clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        double cpu = processCPUSeconds(pid) - cpuStart;
+        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        state.counters["daemon_cpu_percent"] = 100.0 * cpu / wall;
+        state.counters["replies_per_s"] = double(replies - repliesStart) / wall;
+        stop = true;
+        client.join();
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+        for (const pid_t child : children) kill(child, SIGKILL);
+        for (const pid_t child : children) waitpid(child, nullptr, 0);
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+}
+BENCHMARK(BM_DaemonProcessLists)
+    ->Args({500, 1})
+    ->Args({3000, 1})
+    ->Args({3000, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 // Starts the program on a root that sees this machine; answers its pid and the passcode once
 // it listens.

@@ -1,12 +1,17 @@
 // The process collector: one pass with every list bit set over a fixture /proc of 500
-// processes and over this machine's /proc, and the CPU, memory and disk lists built from 500
-// records. At one pass a second, the pass's time per iteration is its share of one core.
+// processes and over this machine's /proc, the CPU, memory and disk lists built from 500
+// records, and what one client asking for every list each second costs with 500 and 3000
+// real processes of the benchmark's own. At one pass a second, the time per iteration is
+// the share of one core.
 #include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "collectors/system/ProcessStatCollector.h"
 #include "platform/host/ProcRoot.h"
@@ -99,6 +104,66 @@ void BM_ProcessLists500(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ProcessLists500)->Unit(benchmark::kMicrosecond);
+
+// `count` children that wait for their end, killed and reaped when it goes.
+class Children {
+public:
+    explicit Children(int count) {
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = ::fork();
+            if (pid == 0) {
+                for (;;) ::pause();
+            }
+            if (pid > 0) pids_.push_back(pid);
+        }
+    }
+    ~Children() {
+        for (const pid_t pid : pids_) ::kill(pid, SIGKILL);
+        for (const pid_t pid : pids_) ::waitpid(pid, nullptr, 0);
+    }
+    size_t size() const { return pids_.size(); }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+// One second of the daemon while a client asks for every list: a pass with every list's
+// bit, then the reply's lists. The CPU time of an iteration in milliseconds, divided by 10,
+// is the percentage of one core.
+void BM_EveryListEverySecond(benchmark::State& state) {
+    host::ProcRoot::resetForTesting();
+    Children children(static_cast<int>(state.range(0)));
+    if (children.size() != static_cast<size_t>(state.range(0))) state.SkipWithError("could not start the processes");
+    auto c = std::make_shared<ProcessStatCollector>();
+    c->setSharingProcessCPUCount(20);
+    c->setSharingProcessMemoryCount(20);
+    c->setSharingProcessNetworkCount(20);
+    c->setSharingProcessDiskActivityCount(20);
+    c->setUpdateMask(ProcessStatCollector::kMaskCPU | ProcessStatCollector::kMaskMemory |
+                     ProcessStatCollector::kMaskDisk | ProcessStatCollector::kMaskNetwork);
+    ValueDictionary item;
+    item.emplace("samples", Value("0"));
+    item.emplace("keys", Value("cpu,memory,disks,network"));
+    ValueArray items;
+    items.emplace_back(std::move(item));
+    ValueDictionary attributes;
+    attributes.emplace("samples", Value("0"));
+    attributes.emplace("protocol", Value(3));
+    attributes.emplace("items", Value(std::move(items)));
+    const Value request(std::move(attributes));
+    c->update();  // records made once, as in a running daemon
+    size_t entries = 0;
+    for (auto _ : state) {
+        c->update();
+        auto nodes = c->xmlNodesFromAttributes(request);
+        entries = nodes.empty() ? 0 : nodes[0]->children.size();
+        benchmark::DoNotOptimize(nodes.data());
+    }
+    if (entries != 120) state.SkipWithError("not 120 entries");
+    // The machine's own processes are counted too.
+    state.counters["processes"] = static_cast<double>(c->processes().size());
+}
+BENCHMARK(BM_EveryListEverySecond)->Arg(500)->Arg(3000)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 }  // namespace
 

@@ -69,6 +69,12 @@ void RemoteClient::close() {
     if (socket_) socket_->disconnect();
 }
 
+void RemoteClient::closeEvicted() {
+    if (authenticated_) return;  // authorised since it was chosen: it stays
+    log("Closing: the oldest session not authorized, to make room for a newer connection");
+    close();
+}
+
 std::string RemoteClient::name() const {
     if (hostname_) return *hostname_;
     return socket_ ? socket_->connectedHost() : address_;

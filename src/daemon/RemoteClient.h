@@ -84,6 +84,12 @@ public:
     bool authenticated() const { return authenticated_.load(); }
     // True while a passcode guess waits for its check.
     bool passcodeWaiting() const { return ticket_.has_value(); }
+    // Chosen by the server manager to make room for a newer connection (on the listener's
+    // queue): from then on it does not count as a session waiting for authorisation.
+    void markEvicted() { evicted_ = true; }
+    bool evicted() const { return evicted_.load(); }
+    // On the main queue: closes the session unless it was authorised meanwhile.
+    void closeEvicted();
     double bytesSent() const;
     double bytesReceived() const { return bytesReceived_; }
     const GCDAsyncSocketPtr& socket() const { return socket_; }
@@ -112,6 +118,7 @@ private:
     float clientVersion_ = 0;
     bool allowsCompression_ = false;
     std::atomic<bool> authenticated_{false};
+    std::atomic<bool> evicted_{false};
     double connectionTime_ = 0;
     double bytesReceived_ = 0;
     Value statTree_;

@@ -3,6 +3,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "daemon/BonjourManager.h"
 #include "daemon/Controller.h"
@@ -155,34 +156,103 @@ int ServerManager::unauthorisedSessions(const std::string& address) const {
     std::lock_guard lock(clientsMutex_);
     int count = 0;
     for (const auto& client : clients_)
-        if (!client->authenticated() && (address.empty() || client->address() == address)) ++count;
+        if (!client->authenticated() && !client->evicted() && (address.empty() || client->address() == address)) ++count;
     return count;
 }
 
-bool ServerManager::admits(const std::string& address) const {
+bool ServerManager::makeRoom(const std::string& address, RemoteClientPtr& victim) {
+    victim.reset();
     std::lock_guard lock(clientsMutex_);
-    int fromAddress = 0, all = 0;
+    std::unordered_map<std::string, int> byAddress;
+    int all = 0, closing = 0;
     for (const auto& client : clients_) {
         if (client->authenticated()) continue;
+        if (client->evicted()) {
+            ++closing;
+            continue;
+        }
         ++all;
-        if (client->address() == address) ++fromAddress;
+        ++byAddress[client->address()];
     }
-    return fromAddress < kMaximumUnauthorisedPerAddress && all < kMaximumUnauthorised;
+    // The address that loses its oldest session: the newcomer's own at its bound, else, with
+    // all full, the one holding the most (of equals, the one holding the oldest session), so
+    // that an address holding few keeps them while another holds more.
+    std::string from;
+    if (byAddress[address] >= kMaximumUnauthorisedPerAddress) {
+        from = address;
+    } else if (all >= kMaximumUnauthorised) {
+        int most = 0;
+        for (const auto& [a, n] : byAddress) most = std::max(most, n);
+        for (const auto& client : clients_)
+            if (!client->authenticated() && !client->evicted() && byAddress[client->address()] == most) {
+                from = client->address();
+                break;
+            }
+    } else {
+        return true;
+    }
+    // Sessions already chosen close on the main queue; should as many as the bound wait for
+    // that, the newcomer is refused, so that a flood cannot pile up sessions being closed.
+    if (closing >= kMaximumUnauthorised) return false;
+    for (const auto& client : clients_)
+        if (!client->authenticated() && !client->evicted() && client->address() == from) {
+            victim = client;
+            victim->markEvicted();
+            return true;
+        }
+    return true;
 }
 
 void ServerManager::socketDidAcceptNewSocket(const GCDAsyncSocketPtr&, const GCDAsyncSocketPtr& newSocket) {
-    // Sessions are appended only here, on the listener's queue, so the count cannot grow
-    // between the test and the append.
+    // Sessions are appended only here, on the listener's queue, so the counts cannot grow
+    // between the look and the append.
     std::string address = newSocket->connectedHost();
-    if (!admits(address)) {
+    RemoteClientPtr victim;
+    if (!makeRoom(address, victim)) {
         newSocket->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>());
         newSocket->disconnect();
         noteRefusal(address);
         return;
     }
+    if (victim) {
+        noteEviction(victim->address(), address);
+        // Sessions are authorised on the main queue: closed there, unless that happened first.
+        dispatch::Queue::main()->async([victim] { victim->closeEvicted(); });
+    }
     RemoteClientPtr client = RemoteClient::initWithSocket(newSocket);
     std::lock_guard lock(clientsMutex_);
     clients_.push_back(std::move(client));
+}
+
+void ServerManager::noteEviction(const std::string& closed, const std::string& admitted) {
+    ++evictedTotal_;
+    if (evictionLineScheduled_.exchange(true)) {
+        ++evictedSinceLine_;
+        return;
+    }
+    // The first after a quiet minute is told at once, the rest once a minute.
+    ServerLog("%@: closing its oldest session that is not authorized to admit a connection from %@: too many sessions "
+              "that are not authorized",
+              closed, admitted);
+    std::weak_ptr<ServerManager> weak = weak_from_this();
+    dispatch::Queue::global()->after(kRefusalLogInterval, [weak] {
+        if (auto self = weak.lock()) self->logEvictions();
+    });
+}
+
+void ServerManager::logEvictions() {
+    long closed = evictedSinceLine_.exchange(0);
+    if (closed == 0) {
+        evictionLineScheduled_ = false;
+        return;
+    }
+    ServerLog("Closed %li sessions that were not authorized in the last minute to admit newer connections: too many "
+              "sessions that are not authorized",
+              closed);
+    std::weak_ptr<ServerManager> weak = weak_from_this();
+    dispatch::Queue::global()->after(kRefusalLogInterval, [weak] {
+        if (auto self = weak.lock()) self->logEvictions();
+    });
 }
 
 void ServerManager::noteRefusal(const std::string& address) {

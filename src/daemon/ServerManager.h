@@ -4,7 +4,9 @@
 // stops the DNS-SD advertisement, keeps one RemoteClient per accepted connection, the
 // authorised device identifiers, the server UUID and session time, and the ordered list of
 // collectors clients may ask for. Sessions that are not yet authorised are bounded per source
-// address and in all; a connection beyond either is closed as it is accepted.
+// address and in all; a connection beyond either is admitted and the oldest such session is
+// closed instead: of the newcomer's own address at its bound, else of the address holding the
+// most.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -28,7 +30,7 @@ public:
     // Sessions not yet authorised: at most this many per source address and in all.
     static constexpr int kMaximumUnauthorisedPerAddress = 32;
     static constexpr int kMaximumUnauthorised = 256;
-    // Seconds between the lines that count refused connections.
+    // Seconds between the lines that count closed sessions and refused connections.
     static constexpr double kRefusalLogInterval = 60.0;
     // Seconds after the last of a run of closed sessions before freed memory is handed back.
     static constexpr double kTrimDelay = 2.0;
@@ -66,18 +68,25 @@ public:
     PasscodeThrottle& passcodeThrottle() { return *throttle_; }
     const std::shared_ptr<PasscodeThrottle>& sharedPasscodeThrottle() const { return throttle_; }
     PeerLogLimiter& peerLog() { return *peerLog_; }
-    // Connections closed at accept since creation.
+    // Connections closed at accept since creation: only while as many sessions chosen for
+    // closing as the bound in all still wait for their close.
     long refusedConnections() const { return refusedTotal_; }
-    // Sessions not yet authorised, from `address` (any when empty).
+    // Sessions not yet authorised closed to make room for newer connections, since creation.
+    long evictedSessions() const { return evictedTotal_; }
+    // Sessions not yet authorised (and not chosen for closing), from `address` (any when
+    // empty).
     int unauthorisedSessions(const std::string& address = std::string()) const;
 
 private:
     ServerManager();
     void setStatus(int64_t status);
-    // On the listener's queue: whether a connection from `address` may have a session now.
-    bool admits(const std::string& address) const;
+    // On the listener's queue, for a connection from `address`: the session to close so that
+    // it fits (null when it fits as it is), or false when it cannot be admitted at all.
+    bool makeRoom(const std::string& address, RemoteClientPtr& victim);
     void noteRefusal(const std::string& address);
     void logRefusals();
+    void noteEviction(const std::string& closed, const std::string& admitted);
+    void logEvictions();
     void scheduleTrim();
 
     std::atomic<int64_t> status_{kNotStarted};
@@ -95,6 +104,9 @@ private:
     std::atomic<long> refusedTotal_{0};
     std::atomic<long> refusedSinceLine_{0};
     std::atomic<bool> refusalLineScheduled_{false};
+    std::atomic<long> evictedTotal_{0};
+    std::atomic<long> evictedSinceLine_{0};
+    std::atomic<bool> evictionLineScheduled_{false};
     std::atomic<bool> trimScheduled_{false};
     std::atomic<uint64_t> closes_{0};
 };

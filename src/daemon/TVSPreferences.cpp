@@ -112,10 +112,15 @@ std::optional<std::string> TVSPreferences::passcode() {
                                                                 std::string(kPasscodeService), &error);
 }
 
-void TVSPreferences::setPasscode(const std::string& passcode) {
+ErrorPtr TVSPreferences::setPasscode(const std::string& passcode) {
+    if (passcode.empty()) {
+        DLog("Refused to set an empty passcode; the passcode is unchanged");
+        return makeError(TVSKeychain::kErrorDomain, TVSKeychain::kMissingArgument, "The passcode is empty");
+    }
     ErrorPtr error;
     TVSKeychain::sharedKeychain().storeUsername(std::string(kPasscodeAccount), passcode, std::string(kPasscodeService),
                                                 true, &error);
+    return nullptr;
 }
 
 void TVSPreferences::createPasscode() { setPasscode(passcode::generate()); }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include "platform/Error.h"
 #include "platform/values/Value.h"
 
 namespace telvo {
@@ -47,7 +48,10 @@ public:
 
     // The passcode from the private keychain; none when there is no item or it cannot be read.
     std::optional<std::string> passcode();
-    void setPasscode(const std::string& passcode);
+    // Stores a new passcode. An empty one is refused (logged, and answered as the error); the
+    // passcode in effect stays. A write the disk refuses is no error: the new passcode is in
+    // effect, held in memory until a write succeeds (the keychain logs it once).
+    ErrorPtr setPasscode(const std::string& passcode);
     void createPasscode();
     void verifyPasscode();
     void upgradePasscode();

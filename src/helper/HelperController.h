@@ -9,10 +9,17 @@
 // temporary name beside the destination and swaps it in, so a copy that cannot work leaves
 // the old one in place.
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 #include "helper/HelperCommand.h"
+#include "platform/xpc/Connection.h"
+#include "platform/xpc/Listener.h"
+
+namespace telvo {
+class DDFileLogger;
+}
 
 namespace telvo::helper {
 
@@ -27,6 +34,14 @@ public:
 
     static HelperController& sharedHelper();
     void resetForTesting();
+
+    // The privileged helper (HelperService): starts listening on its service, then runs the
+    // main queue for ever.
+    [[noreturn]] void start();
+    // The helper's listener, the one connection it holds, and the log file its "config" opened.
+    xpc::ListenerPtr listener;
+    xpc::ConnectionPtr connection;
+    std::shared_ptr<DDFileLogger> fileLogger;
 
     // Every log line of the steps (the dictionary, fallbacks, trash paths, step results).
     using Logger = std::function<void(const std::string&)>;

@@ -346,6 +346,13 @@ void FMDatabase::bindObject(const Value& object, int column, sqlite3_stmt* state
 
 // ---------------------------------------------------------------- running statements
 
+FMDatabase::BusyScope FMDatabase::startStatement(const char* caller, const std::string& sql) {
+    if (!databaseExists() || !beginStatement()) return BusyScope();
+    BusyScope busy(&isExecutingStatement_);
+    if (traceExecution_) historyLog(format(std::string("%@ ") + caller + ": %@", description(), sql));
+    return busy;
+}
+
 bool FMDatabase::beginStatement() {
     if (!isExecutingStatement_) return true;
     historyLog(format("The FMDatabase %@ is currently in use.", description()));
@@ -417,32 +424,32 @@ void FMDatabase::discardStatement(const FMStatementPtr& cached, sqlite3_stmt* pS
     }
 }
 
+FMStatementPtr FMDatabase::keepStatement(sqlite3_stmt* pStmt, const std::string& sql) {
+    auto statement = std::make_shared<FMStatement>(pStmt);
+    if (shouldCacheStatements_) setCachedStatement(statement, sql);
+    return statement;
+}
+
 FMResultSetPtr FMDatabase::executeQueryCore(const std::string& sql, const ValueArray* array,
                                             const ValueDictionary* dictionary) {
-    if (!databaseExists() || !beginStatement()) return nullptr;
-    isExecutingStatement_ = true;
-    struct Guard {
-        bool& flag;
-        ~Guard() { flag = false; }
-    } guard{isExecutingStatement_};
-
-    if (traceExecution_) historyLog(format("%@ executeQuery: %@", description(), sql));
+    const BusyScope busy = startStatement("executeQuery", sql);
+    if (!busy) return nullptr;
 
     FMStatementPtr statement;
     sqlite3_stmt* pStmt = preparedStatement(sql, statement, nullptr);
     if (!pStmt) return nullptr;
 
     const int queryCount = sqlite3_bind_parameter_count(pStmt);
+    // The query's and the update's bind-count failures differ in their text, their logging and
+    // their error, so each reports its own.
     if (bindArguments(pStmt, array, dictionary, true, nullptr) != queryCount) {
         historyLog("Error: the bind count is not correct for the # of variables (executeQuery)");
         discardStatement(statement, pStmt);
         return nullptr;
     }
 
-    if (!statement) {
-        statement = std::make_shared<FMStatement>(pStmt);
-        if (shouldCacheStatements_) setCachedStatement(statement, sql);
-    }
+    // A result set always needs its statement wrapped; an update wraps only to cache it.
+    if (!statement) statement = keepStatement(pStmt, sql);
     FMResultSetPtr rs = FMResultSet::resultSetWithStatement(statement, shared_from_this());
     rs->setQuery(sql);
     openResultSets_.insert(rs.get());
@@ -452,14 +459,8 @@ FMResultSetPtr FMDatabase::executeQueryCore(const std::string& sql, const ValueA
 
 bool FMDatabase::executeUpdateCore(const std::string& sql, ErrorPtr* outError, const ValueArray* array,
                                    const ValueDictionary* dictionary) {
-    if (!databaseExists() || !beginStatement()) return false;
-    isExecutingStatement_ = true;
-    struct Guard {
-        bool& flag;
-        ~Guard() { flag = false; }
-    } guard{isExecutingStatement_};
-
-    if (traceExecution_) historyLog(format("%@ executeUpdate: %@", description(), sql));
+    const BusyScope busy = startStatement("executeUpdate", sql);
+    if (!busy) return false;
 
     FMStatementPtr cachedStmt;
     sqlite3_stmt* pStmt = preparedStatement(sql, cachedStmt, outError);
@@ -500,10 +501,7 @@ bool FMDatabase::executeUpdateCore(const std::string& sql, ErrorPtr* outError, c
         }
     }
 
-    if (shouldCacheStatements_ && !cachedStmt) {
-        cachedStmt = std::make_shared<FMStatement>(pStmt);
-        setCachedStatement(cachedStmt, sql);
-    }
+    if (shouldCacheStatements_ && !cachedStmt) cachedStmt = keepStatement(pStmt, sql);
     int closeErrorCode;
     if (cachedStmt) {
         cachedStmt->setUseCount(cachedStmt->useCount() + 1);

@@ -187,14 +187,35 @@ private:
                            const ValueDictionary* dictionary);
     FMResultSetPtr executeQueryCore(const std::string& sql, const ValueArray* array,
                                     const ValueDictionary* dictionary);
-    // The steps both run a statement with: refuse a nested use, take the cached statement or
-    // prepare one (null after a failure, logged), bind the arguments (the count bound),
-    // and drop a statement that cannot run.
+    // Marks the database busy with a statement while it lives; empty when the statement must
+    // not run.
+    class BusyScope {
+    public:
+        BusyScope() = default;
+        explicit BusyScope(bool* flag) : flag_(flag) { *flag_ = true; }
+        BusyScope(BusyScope&& other) noexcept : flag_(other.flag_) { other.flag_ = nullptr; }
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+        ~BusyScope() {
+            if (flag_) *flag_ = false;
+        }
+        explicit operator bool() const { return flag_ != nullptr; }
+
+    private:
+        bool* flag_ = nullptr;
+    };
+    // The steps both run a statement with: an open database not busy with another statement
+    // (a nested use is refused), marked busy for the scope, with the trace line naming the
+    // caller; take the cached statement or prepare one (null after a failure, logged), bind the
+    // arguments (the count bound), drop a statement that cannot run, and keep a statement that
+    // ran (wrapped, and cached when statements are).
+    BusyScope startStatement(const char* caller, const std::string& sql);
     bool beginStatement();
     struct sqlite3_stmt* preparedStatement(const std::string& sql, FMStatementPtr& cached, ErrorPtr* outError);
     int bindArguments(struct sqlite3_stmt* pStmt, const ValueArray* array, const ValueDictionary* dictionary,
                       bool alwaysLogMissingNames, ErrorPtr* outError);
     void discardStatement(const FMStatementPtr& cached, struct sqlite3_stmt* pStmt);
+    FMStatementPtr keepStatement(struct sqlite3_stmt* pStmt, const std::string& sql);
     FMStatementPtr cachedStatementForQuery(const std::string& sql);
     void setCachedStatement(const FMStatementPtr& statement, const std::string& sql);
     void removeCachedStatement(const FMStatementPtr& statement);

@@ -16,7 +16,8 @@ class AppLaunchdTest : public AppDaemonTest {};
 
 TEST_F(AppLaunchdTest, FirstConnectionStartsTheDaemonUnloadAndLoad) {
     std::filesystem::create_directories(std::filesystem::path(host(kProgramPath)).parent_path());
-    std::filesystem::create_symlink(kDaemonProgram, host(kProgramPath));
+    // A copy, not a link: the launcher runs no program reached through a link.
+    std::filesystem::copy_file(kDaemonProgram, host(kProgramPath));
     // Started on demand only: by the application's connection.
     writeJob(root_, kJobPath,
              Value(ValueDictionary{

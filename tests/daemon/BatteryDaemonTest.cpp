@@ -11,7 +11,7 @@
 #include <fstream>
 #include <thread>
 
-#include "DaemonFixture.h"
+#include "DaemonProgramFixture.h"
 #include "FreePort.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
@@ -26,32 +26,7 @@ using telvo::testclient::ProtocolClient;
 
 namespace {
 
-const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
-
-class BatteryDaemonTest : public telvo::testing::DaemonFixture {
-protected:
-    void SetUp() override {
-        DaemonFixture::SetUp();
-        port_ = telvo::testing::freePort();
-        fs::createDirectories("/Library/Preferences");
-        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
-    }
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        DaemonFixture::TearDown();
-    }
-    std::string logText() const {
-        std::ifstream in(host(Controller::kLogPath));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
-};
+class BatteryDaemonTest : public telvo::testing::DaemonProgramFixture {};
 
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -60,28 +35,9 @@ size_t count(const std::string& text, const std::string& what) {
 }
 
 TEST_F(BatteryDaemonTest, ServesThisMachinesBatteries) {
-    ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
-    pid_ = fork();
-    if (pid_ == 0) {
-        setenv("TELVO_ROOT", root_.c_str(), 1);
-        setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-        unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        execl(kProgram, kProgram, nullptr);
-        _exit(127);
-    }
-    ASSERT_GT(pid_, 0);
-    const std::string ready = ": Waiting for connections on port " + std::to_string(port_) + ".\n";
-    for (int i = 0; i < 3000 && logText().find(ready) == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_NE(logText().find(ready), std::string::npos) << logText();
-
-    TVSKeychain::resetForTesting();
-    TVSPreferences::resetForTesting();
-    const std::string code = TVSPreferences::sharedPreferences().passcode().value_or("");
+    start();
     ProtocolClient client;
-    std::string error;
-    ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
-    ASSERT_EQ(client.logIn("BATTERY-DEVICE", code, false, &error), "0") << error;
+    logIn(client, "BATTERY-DEVICE");
 
     // The first battery sample is taken on the first tick; ask until it is there.
     std::string payload;

@@ -17,7 +17,7 @@
 #include <sched.h>
 #include <vector>
 
-#include "DaemonFixture.h"
+#include "DaemonProgramFixture.h"
 #include "FreePort.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
@@ -31,86 +31,9 @@ using telvo::testclient::ProtocolClient;
 
 namespace {
 
-const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
+using telvo::testing::kDaemonProgram;
 
-class DaemonProgramTest : public telvo::testing::DaemonFixture {
-protected:
-    void SetUp() override {
-        DaemonFixture::SetUp();
-        port_ = telvo::testing::freePort();
-        // The preferences the daemon finds: its port, no DNS-SD.
-        fs::createDirectories("/Library/Preferences");
-        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
-    }
-    void TearDown() override {
-        stop(SIGKILL);
-        DaemonFixture::TearDown();
-    }
-
-    // `logFrom`: where in the log this run's lines begin (a restart appends to the log).
-    void start(size_t logFrom = 0) {
-        ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("TELVO_ROOT", root_.c_str(), 1);
-            // The network the daemon sees: none, so that nothing is asked of a router.
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-            execl(kProgram, kProgram, nullptr);
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
-        std::string ready = "Waiting for connections on port " + std::to_string(port_) + ".";
-        auto isReady = [&] { return logText().find(": " + ready + "\n", logFrom) != std::string::npos; };
-        for (int i = 0; i < 3000 && !isReady(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(isReady()) << logText();
-    }
-
-    // Sends the signal and answers the exit status (-1 when the process did not end).
-    int stop(int signal) {
-        if (pid_ <= 0) return -1;
-        kill(pid_, signal);
-        int status = 0;
-        for (int i = 0; i < 3000; ++i) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return -1;
-    }
-
-    std::string logText() const {
-        std::ifstream in(host(Controller::kLogPath));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    bool logHas(const std::string& message) const { return logText().find(": " + message + "\n") != std::string::npos; }
-
-    std::string sqlite(const std::string& database, const std::string& sql) const {
-        std::string command = "sqlite3 -cmd '.timeout 30000' '" + host(database) + "' \"" + sql + "\" 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char chunk[512];
-        size_t n;
-        while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-        if (pipe) pclose(pipe);
-        return out;
-    }
-
-    std::string passcode() {
-        TVSKeychain::resetForTesting();
-        TVSPreferences::resetForTesting();
-        return TVSPreferences::sharedPreferences().passcode().value_or("");
-    }
-
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
-};
+class DaemonProgramTest : public telvo::testing::DaemonProgramFixture {};
 
 }  // namespace
 
@@ -189,13 +112,7 @@ TEST_F(DaemonProgramTest, APortInUseLeavesTheDaemonRunningWithoutListening) {
     a.sin6_port = htons(port_);
     ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(::listen(blocker, 1), 0);
-    pid_ = fork();
-    if (pid_ == 0) {
-        setenv("TELVO_ROOT", root_.c_str(), 1);
-        setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-        execl(kProgram, kProgram, nullptr);
-        _exit(127);
-    }
+    spawn();
     std::string line = "Cannot accept connections on port " + std::to_string(port_) + ".";
     for (int i = 0; i < 3000 && logText().find(line) == std::string::npos; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -354,14 +271,8 @@ namespace {
 // `openssl s_client` against the daemon; answers its whole output ("" when the tool is
 // missing).
 std::string tlsHandshake(uint16_t port) {
-    std::string command = "echo | timeout 30 openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char chunk[512];
-    size_t n;
-    while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-    if (pipe) pclose(pipe);
-    return out;
+    return telvo::testing::commandOutput("echo | timeout 30 openssl s_client -connect 127.0.0.1:" +
+                                         std::to_string(port) + " 2>&1");
 }
 
 bool handshakeSucceeded(const std::string& output) {
@@ -424,7 +335,7 @@ TEST_F(DaemonProgramTest, ADamagedKeychainIsKeptAsideAndTheDaemonServesTLSWithAN
         c.damage();
         const std::string before = fileBytes(host(keychainPath));
         const size_t logStart = logText().size();
-        start(logStart);
+        start();
 
         std::string handshake = tlsHandshake(port_);
         EXPECT_TRUE(handshakeSucceeded(handshake)) << handshake;
@@ -466,18 +377,10 @@ TEST_F(DaemonProgramTest, SIGINTAndSIGHUPStopItLikeSIGTERMCommittingEveryQueuedR
         std::filesystem::copy_file(baseRoot + TVSPreferences::kPath, root + TVSPreferences::kPath);
         // A port of its own.
         uint16_t port = telvo::testing::freePort();
-        ValueDictionary prefs{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}};
         fs::setRootForTesting(root);
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
+        ASSERT_TRUE(telvo::testing::writeDaemonPreferences(port));
         fs::setRootForTesting(baseRoot);
-        pid_t pid = fork();
-        if (pid == 0) {
-            setenv("TELVO_ROOT", root.c_str(), 1);
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-            execl(kProgram, kProgram, nullptr);
-            _exit(127);
-        }
+        pid_t pid = telvo::testing::spawnDaemon(root);
         ASSERT_GT(pid, 0);
         pids.push_back(pid);
         roots.push_back(root);
@@ -509,15 +412,10 @@ TEST_F(DaemonProgramTest, SIGINTAndSIGHUPStopItLikeSIGTERMCommittingEveryQueuedR
         EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
         EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
         std::string database = roots[i] + local;
-        std::string command = "sqlite3 '" + database +
-                              "' 'select count(*) from hour_cpuhistory where empty = 0; "
-                              "select count(*) = max(sample) - min(sample) + 1 from hour_cpuhistory;' 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char chunk[256];
-        size_t n;
-        while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-        if (pipe) pclose(pipe);
+        std::string out = telvo::testing::commandOutput(
+            "sqlite3 '" + database +
+            "' 'select count(*) from hour_cpuhistory where empty = 0; "
+            "select count(*) = max(sample) - min(sample) + 1 from hour_cpuhistory;' 2>&1");
         EXPECT_GE(std::atoi(out.c_str()), 1) << out;
         EXPECT_NE(out.find("\n1\n"), std::string::npos) << "rows without a hole: " << out;
     }

@@ -13,7 +13,7 @@
 #include <regex>
 #include <thread>
 
-#include "DaemonFixture.h"
+#include "DaemonProgramFixture.h"
 #include "FreePort.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
@@ -25,8 +25,6 @@ using namespace telvo;
 using telvo::testclient::ProtocolClient;
 
 namespace {
-
-const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
 
 // The stat element of that type, with its "id" and "session" numbers written as "N".
 std::string statElement(const std::string& payload, const std::string& type) {
@@ -54,67 +52,9 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class HealthDaemonTest : public telvo::testing::DaemonFixture {
+class HealthDaemonTest : public telvo::testing::DaemonProgramFixture {
 protected:
-    void SetUp() override {
-        DaemonFixture::SetUp();
-        port_ = telvo::testing::freePort();
-        fs::createDirectories("/Library/Preferences");
-        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
-    }
-    void TearDown() override {
-        stop(SIGKILL);
-        DaemonFixture::TearDown();
-    }
-    void start() {
-        ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
-        const std::string ready = ": Waiting for connections on port " + std::to_string(port_) + ".\n";
-        auto readyCount = [&] {
-            const std::string log = logText();
-            size_t n = 0;
-            for (size_t at = 0; (at = log.find(ready, at)) != std::string::npos; at += ready.size()) ++n;
-            return n;
-        };
-        const size_t before = readyCount();
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("TELVO_ROOT", root_.c_str(), 1);
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-            execl(kProgram, kProgram, nullptr);
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
-        for (int i = 0; i < 500 && readyCount() == before; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_GT(readyCount(), before) << logText();
-    }
-    void stop(int signal) {
-        if (pid_ <= 0) return;
-        kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-    std::string logText() const {
-        std::ifstream in(host(Controller::kLogPath));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    void connect(ProtocolClient& client, bool remembered = false) {
-        TVSKeychain::resetForTesting();
-        TVSPreferences::resetForTesting();
-        const std::string code = TVSPreferences::sharedPreferences().passcode().value_or("");
-        std::string error;
-        ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
-        ASSERT_EQ(client.logIn("HEALTH-DEVICE", remembered ? std::nullopt : std::optional<std::string>(code), false,
-                               &error),
-                  "0")
-            << error;
-    }
-
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
+    void connect(ProtocolClient& client, bool remembered = false) { logIn(client, "HEALTH-DEVICE", remembered); }
 };
 
 }  // namespace

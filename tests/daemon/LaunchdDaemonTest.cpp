@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "DaemonFixture.h"
+#include "DaemonProgramFixture.h"
 #include "FreePort.h"
 #include "control/ControlClient.h"
 #include "daemon/Controller.h"
@@ -23,35 +23,20 @@ using namespace telvo::testing;
 
 namespace {
 
-const char* kDaemon = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
 const char* kJobPath = "/Library/LaunchDaemons/com.kestro.telvoserverdaemon.plist";
 const char* kProgramPath = "/Library/Application Support/Telvo Server/TelvoServerDaemon";
 
-std::string run(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string out;
-    char chunk[512];
-    size_t n;
-    while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
-    if (pipe) pclose(pipe);
-    return out;
-}
-
-class LaunchdDaemonTest : public DaemonFixture {};
+class LaunchdDaemonTest : public DaemonProgramFixture {};
 
 TEST_F(LaunchdDaemonTest, TheDaemonStartsAtLoadServesTLSAndStopsOnUnloadWithItsHistoryCommitted) {
     if (geteuid() != 0) GTEST_SKIP() << "the system launcher runs as root";
     if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is needed as the TLS peer";
     if (std::system("sqlite3 -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "sqlite3 is needed to read the history";
-    ASSERT_TRUE(std::filesystem::exists(kDaemon)) << kDaemon;
-    uint16_t port = freePort();
-    ASSERT_NE(port, 0);
-    fs::createDirectories("/Library/Preferences");
-    ValueDictionary prefs{{"port", Value(int(port))}, {"bonjour enabled", Value(0)}};
-    ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
+    ASSERT_TRUE(std::filesystem::exists(kDaemonProgram)) << kDaemonProgram;
+    const uint16_t port = port_;
     std::filesystem::create_directories(std::filesystem::path(host(kProgramPath)).parent_path());
     // A copy, not a link: the launcher runs no program reached through a link.
-    std::filesystem::copy_file(kDaemon, host(kProgramPath));
+    std::filesystem::copy_file(kDaemonProgram, host(kProgramPath));
     Value job(ValueDictionary{
         {"Label", Value("com.kestro.telvoserverdaemon")},
         {"Program", Value(kProgramPath)},
@@ -69,7 +54,7 @@ TEST_F(LaunchdDaemonTest, TheDaemonStartsAtLoadServesTLSAndStopsOnUnloadWithItsH
         << daemonLog() << launchd.log();
     auto started = std::chrono::steady_clock::now();
 
-    std::string tls = run("echo | timeout 20 openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " 2>&1");
+    std::string tls = commandOutput("echo | timeout 20 openssl s_client -connect 127.0.0.1:" + std::to_string(port) + " 2>&1");
     EXPECT_NE(tls.find("-----BEGIN CERTIFICATE-----"), std::string::npos) << tls;
     EXPECT_TRUE(std::regex_search(tls, std::regex("Cipher is [A-Z]"))) << tls;
     // The control service answers on the socket the launcher made and handed down.
@@ -86,8 +71,8 @@ TEST_F(LaunchdDaemonTest, TheDaemonStartsAtLoadServesTLSAndStopsOnUnloadWithItsH
     CommandResult unload = launchctl(root_, {"unload", kJobPath});
     EXPECT_EQ(unload.status, 0) << unload.output;
     EXPECT_TRUE(launchd.logged("com.kestro.telvoserverdaemon: exited with status 0")) << launchd.log();
-    std::string rows = run("sqlite3 '" + host("/Library/Application Support/Telvo Server/databases/local.db") +
-                           "' 'select count(*) from hour_cpuhistory where empty = 0;' 2>&1");
+    std::string rows = sqlite("/Library/Application Support/Telvo Server/databases/local.db",
+                              "select count(*) from hour_cpuhistory where empty = 0;");
     EXPECT_GE(std::atoi(rows.c_str()), 1) << rows;
     EXPECT_EQ(launchd.stop(), 0);
 }

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "DaemonFixture.h"
+#include "DaemonProgramFixture.h"
 #include "FreePort.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
@@ -36,7 +36,6 @@ using telvo::testclient::ProtocolClient;
 
 namespace {
 
-const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
 
 double wallNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -92,53 +91,11 @@ private:
     std::vector<pid_t> pids_;
 };
 
-class ProcessListsProgramTest : public telvo::testing::DaemonFixture {
+class ProcessListsProgramTest : public telvo::testing::DaemonProgramFixture {
 protected:
-    void SetUp() override {
-        DaemonFixture::SetUp();
-        port_ = telvo::testing::freePort();
-        fs::createDirectories("/Library/Preferences");
-        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
-    }
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        DaemonFixture::TearDown();
-    }
-
-    void start() {
-        ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("TELVO_ROOT", root_.c_str(), 1);
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-            execl(kProgram, kProgram, nullptr);
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
-        const std::string ready = "Waiting for connections on port " + std::to_string(port_) + ".";
-        for (int i = 0; i < 3000 && !logHas(ready); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(logHas(ready)) << logText();
-    }
-
-    std::string logText() const {
-        std::ifstream in(host(Controller::kLogPath));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     static size_t countOf(const std::string& text, const std::string& part) {
         size_t n = 0;
         for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-        return n;
-    }
-    bool logHas(const std::string& message) const { return logText().find(": " + message + "\n") != std::string::npos; }
-    int logCount(const std::string& message) const {
-        const std::string text = logText(), needle = ": " + message + "\n";
-        int n = 0;
-        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
         return n;
     }
     // The time (seconds since 1970) of the first log line with that message after `from`, or
@@ -155,17 +112,6 @@ protected:
         return static_cast<double>(mktime(&tm)) + std::atoi(stamp.substr(20, 3).c_str()) / 1000.0;
     }
 
-    std::string passcode() {
-        TVSKeychain::resetForTesting();
-        TVSPreferences::resetForTesting();
-        return TVSPreferences::sharedPreferences().passcode().value_or("");
-    }
-
-    void logIn(ProtocolClient& client, const std::string& code) {
-        std::string error;
-        ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
-        ASSERT_EQ(client.logIn("PROCESS-LISTS", code, false, &error), "0") << error;
-    }
 
     // Asks for the lists and answers their entries.
     std::vector<Entry> ask(ProtocolClient& client, const std::string& keys) {
@@ -176,8 +122,6 @@ protected:
         return processEntries(reply->payload);
     }
 
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
     std::string lastPayload_;
 };
 
@@ -185,18 +129,27 @@ protected:
 
 TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
     start();
-    const std::string code = passcode();
     ProtocolClient client;
-    logIn(client, code);
+    logIn(client, "PROCESS-LISTS");
 
     Children children;
-    // Spins, at a priority that keeps it running on a busy machine: round-robin real time
-    // (the kernel still leaves the others a share of every second), else the highest nice
-    // value. A nice value alone is not enough when other work sits in other control groups.
+    // Spins on two threads, at a priority that keeps it running on a busy machine: round-robin
+    // real time (the kernel still leaves the others a share of every second, so each thread
+    // gets at most 95 % of a processor), else the highest nice value. A nice value alone is not
+    // enough when other work sits in other control groups. With two threads it leads the
+    // single-threaded programs that keep a processor busy on a loaded machine (compilers).
     const pid_t busy = children.spawn([] {
         sched_param param{};
         param.sched_priority = 1;
         if (sched_setscheduler(0, SCHED_RR, &param) != 0) setpriority(PRIO_PROCESS, 0, -20);
+        // The second thread, made without the allocator (this is a child of a threaded process).
+        static char stack[64 * 1024];
+        auto spin = [](void*) -> int {
+            volatile unsigned long m = 0;
+            for (;;) m = m + 1;
+        };
+        clone(spin, stack + sizeof stack,
+              CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM, nullptr);
         volatile unsigned long n = 0;
         for (;;) n = n + 1;
     });
@@ -261,7 +214,7 @@ TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
     }
     std::filesystem::remove(file);
     EXPECT_TRUE(busyLeads) << "busy child " << busy << " at " << busyCPU << " %\n" << seen;
-    EXPECT_LE(busyCPU, 110.0);
+    EXPECT_LE(busyCPU, 2 * 110.0);  // two threads
     EXPECT_TRUE(bigListed) << "child " << big << " at " << bigMemory << " bytes\n" << seen;
     EXPECT_TRUE(writerListed) << "writer " << writer << " not in the write list\n" << seen;
     const double listsAsked = wallNow();
@@ -296,7 +249,7 @@ TEST_F(ProcessListsProgramTest, BusiestProcessesOnThisMachine) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_GT(countOf(logText(), "Host disconnected\n"), disconnects) << logText();
     ProtocolClient again;
-    logIn(again, code);
+    logIn(again, "PROCESS-LISTS");
     ASSERT_FALSE(ask(again, "cpu").empty()) << lastPayload_;
     EXPECT_EQ(logCount("starting processes"), 3) << logText();
 }

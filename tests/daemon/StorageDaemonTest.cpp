@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "DaemonFixture.h"
+#include "DaemonProgramFixture.h"
 #include "FreePort.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
@@ -30,7 +30,6 @@ using telvo::testclient::ProtocolClient;
 
 namespace {
 
-const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
 using Attributes = std::map<std::string, std::string>;
 
 Attributes attributesOf(const std::string& element) {
@@ -96,64 +95,9 @@ double sectorsWritten(const std::string& disk) {
     return -1;
 }
 
-class StorageDaemonTest : public telvo::testing::DaemonFixture {
+class StorageDaemonTest : public telvo::testing::DaemonProgramFixture {
 protected:
-    void SetUp() override {
-        DaemonFixture::SetUp();
-        port_ = telvo::testing::freePort();
-        fs::createDirectories("/Library/Preferences");
-        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
-    }
-    void TearDown() override {
-        stop(SIGKILL);
-        DaemonFixture::TearDown();
-    }
-    void start() {
-        ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
-        const std::string ready = ": Waiting for connections on port " + std::to_string(port_) + ".\n";
-        auto readyCount = [&] {
-            const std::string log = logText();
-            size_t n = 0;
-            for (size_t at = 0; (at = log.find(ready, at)) != std::string::npos; at += ready.size()) ++n;
-            return n;
-        };
-        const size_t before = readyCount();
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("TELVO_ROOT", root_.c_str(), 1);
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-            execl(kProgram, kProgram, nullptr);
-            _exit(127);
-        }
-        ASSERT_GT(pid_, 0);
-        for (int i = 0; i < 3000 && readyCount() == before; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_GT(readyCount(), before) << logText();
-    }
-    void stop(int signal) {
-        if (pid_ <= 0) return;
-        kill(pid_, signal);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-    std::string logText() const {
-        std::ifstream in(host(Controller::kLogPath));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    void connect(ProtocolClient& client, bool remembered = false) {
-        TVSKeychain::resetForTesting();
-        TVSPreferences::resetForTesting();
-        const std::string code = TVSPreferences::sharedPreferences().passcode().value_or("");
-        std::string error;
-        ASSERT_TRUE(client.connect("127.0.0.1", port_, &error)) << error;
-        ASSERT_EQ(client.logIn("STORAGE-DEVICE", remembered ? std::nullopt : std::optional<std::string>(code), false,
-                               &error),
-                  "0")
-            << error;
-    }
+    void connect(ProtocolClient& client, bool remembered = false) { logIn(client, "STORAGE-DEVICE", remembered); }
     // The root disk's "diskactivity" item and its samples at a level, once the daemon has one.
     bool activity(ProtocolClient& client, const std::string& disk, const std::string& samples, int level,
                   Attributes& item, std::vector<Attributes>& list) {
@@ -170,8 +114,6 @@ protected:
         return false;
     }
 
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
     std::string lastPayload_;
 };
 

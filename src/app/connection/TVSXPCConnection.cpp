@@ -132,7 +132,10 @@ void TVSXPCConnection::dropped(const xpc::ConnectionPtr& which, const ErrorPtr& 
     which->invalidate();
     if (!answered_) {
         std::string why;
-        xpc::PeerCredentials self{::getpid(), ::geteuid(), ::getegid()};
+        xpc::PeerCredentials self;
+        self.pid = ::getpid();
+        self.uid = ::geteuid();
+        self.gid = ::getegid();
         if (cause && cause->code == xpc::Connection::kInvalid)
             why = "the daemon's service " + std::string(channel::kServiceName) + " does not answer (" + cause->message + ")";
         else if (!xpc::isAdministrator(self))

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "collectors/framework/FreedMemory.h"
 #include "collectors/framework/SampleWriting.h"
 #include "platform/time/Clock.h"
 
@@ -344,6 +345,7 @@ void StatCollector::startLogging() {
 }
 
 void StatCollector::startClock() {
+    clocksteps::take(clockMark_);
     for (int64_t level = 1; level <= 8; ++level) checkNextTimeAtIndex(level);
     const double t = now();
     double next = std::ceil(t);
@@ -362,6 +364,7 @@ void StatCollector::armTimer(double delaySeconds) {
 
 void StatCollector::updateSamplesAndLogging() {
     if (stopped_) return;
+    noticeClockStep();
     if (!threadedUpdating()) {
         samplingStep();
         return;
@@ -370,6 +373,34 @@ void StatCollector::updateSamplesAndLogging() {
     dispatch::Queue::global()->async([weak] {
         if (auto self = weak.lock()) self->samplingStep();
     });
+}
+
+void StatCollector::noticeClockStep() {
+    const double step = clocksteps::take(clockMark_);
+    if (step != 0) wallClockStepped(step);
+}
+
+void StatCollector::wallClockStepped(double step) {
+    // Whole seconds keep the levels' times on whole seconds.
+    const double whole = std::round(step);
+    sampleindexconfig& live = storage_.level(0);
+    if (live.nextTime != 0) live.nextTime += whole;
+    for (int64_t level = 1; level <= 8; ++level) {
+        sampleindexconfig& rec = storage_.level(level);
+        if (rec.nextTime == 0) continue;  // not scheduled yet: its first due time is taken from the clock
+        if (level <= 7) {
+            rec.nextTime += whole;
+        } else {
+            // The long-term level stays on its grid of 300 s.
+            rec.nextTime = std::ceil((rec.nextTime + step) / 300.0) * 300.0;
+        }
+        if (rec.time != 0) rec.time = rec.nextTime - rec.interval;
+        for (auto& item : items_) {
+            if (!item) continue;
+            item->setTime(rec.time, level);
+            item->setNextTime(rec.nextTime, level);
+        }
+    }
 }
 
 void StatCollector::samplingStep() {
@@ -386,6 +417,11 @@ void StatCollector::samplingStep() {
 }
 
 void StatCollector::finishTick() {
+    // A step during the sampling step: the levels follow it before they advance; the tick
+    // itself is re-aimed below, as any tick that ends late or early is.
+    const double scheduled = storage_.level(0).nextTime;
+    noticeClockStep();
+    storage_.level(0).nextTime = scheduled;
     updateHistory();
     updateSequence_ += 1;
     sampleindexconfig& live = storage_.level(0);
@@ -468,6 +504,30 @@ bool StatCollector::removeOldItems() {
                                 [](const StatCollectorItemPtr& i) { return !i || !i->exists(); }),
                  items_.end());
     return items_.size() != before;
+}
+
+size_t StatCollector::removeItemsAbsentFor(double seconds) {
+    const double t = platform::Clock::sinceBoot();
+    size_t removed = 0;
+    std::erase_if(items_, [&](const StatCollectorItemPtr& item) {
+        if (!item) return true;
+        if (item->exists()) {
+            item->setAbsentSince(0);
+            return false;
+        }
+        if (item->absentSince() == 0) {
+            item->setAbsentSince(t);
+            return false;
+        }
+        if (t - item->absentSince() <= seconds) return false;
+        if (activeItem_ == item) activeItem_.reset();
+        item->cleanup();
+        if (item->parent() == this) item->setParent(nullptr);
+        ++removed;
+        return true;
+    });
+    if (removed) freedmemory::releaseSoon();
+    return removed;
 }
 
 namespace {

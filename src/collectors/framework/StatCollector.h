@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "collectors/framework/ClockSteps.h"
 #include "collectors/framework/SampleStorage.h"
 #include "collectors/framework/SampleTypes.h"
 #include "collectors/framework/StatCollectorDelegate.h"
@@ -120,6 +121,14 @@ public:
     // One tick (the timer's handler).
     void updateSamplesAndLogging();
     void resetUpdateSequence() {}
+    // Looks whether the wall clock stepped since the last look (each tick looks first) and,
+    // when it did, hands the step to wallClockStepped.
+    void noticeClockStep();
+    // The wall clock stepped by `step` seconds: the level schedules move with it, so that a
+    // day ahead and back does not stop the history until the clock catches up, and a step
+    // forwards writes no rows for time that never passed. Samples keep the times they were
+    // taken at. A collector with schedules of its own re-bases them too and calls the base.
+    virtual void wallClockStepped(double step);
 
     // ---- Delegates
     void addDelegate(const StatCollectorDelegatePtr& delegate);
@@ -144,6 +153,11 @@ public:
     StatCollectorItemPtr newItemWithKey(const std::string& key);
     void sort();
     bool removeOldItems();
+    // Items whose `exists` has been clear for more than `seconds` (never-stepping clock,
+    // counted from the first call that found them absent) go, with their rings; an item that
+    // is present again before then keeps everything. Freed memory is handed back to the
+    // system soon after. Answers how many went.
+    size_t removeItemsAbsentFor(double seconds);
     void addSelectionKeyItem(const std::string& key);
     void removeSelectionKeyItem(const std::string& key);
     void setNeedsUpdate() { needsUpdate_ = true; }
@@ -296,6 +310,7 @@ private:
     double distrustedSampleID_[kSampleLevelCount] = {};
     std::vector<std::string> dbTables_;
     std::vector<std::string> dbTablesItems_;
+    clocksteps::Mark clockMark_;
 };
 
 }  // namespace telvo

@@ -179,6 +179,13 @@ std::vector<Value> StatCollector::samplesFromTable(const std::string& table, con
     return historyaccess::query(path, withTable("SELECT * FROM %@ ORDER BY sample DESC LIMIT 603", table));
 }
 
+namespace {
+// A row is written only for an interval that has ended, so a stored time after now (beyond a
+// small correction of the clock) was written while the clock ran ahead, or the clock has been
+// stepped back since: waiting for the clock to catch up would stop the level for that long.
+bool storedAhead(double time) { return time > platform::Clock::now() + 600; }
+}  // namespace
+
 void StatCollector::loadPreviousSamplesAtIndex(int64_t level) {
     if (level < 1 || level > 8) return;
     // Level-8 rows live in the long-term file only, so its ring is refilled from there.
@@ -194,7 +201,7 @@ void StatCollector::loadPreviousSamplesAtIndex(int64_t level) {
     }
     distrustedSampleID_[level] = 0;
     if (rec.time > 0) {
-        if (rec.time > platform::Clock::now() + 86400) {
+        if (storedAhead(rec.time)) {
             // Stored while the clock ran ahead: the level starts afresh at its first due time.
             // Its samples leave the ring (they would make every new, lower number look old),
             // and its numbering continues above the stored rows so that no new row collides
@@ -216,6 +223,13 @@ void StatCollector::lastLongTermSample() {
         if (!rows.empty()) {
             rec.sampleID = rows[0]["sample"].doubleValue();
             rec.time = rows[0]["time"].doubleValue();
+            if (storedAhead(rec.time)) {
+                // As loadPreviousSamplesAtIndex: a fresh start on the grid, numbered above.
+                rec.time = 0;
+                rec.nextTime = 0;
+                distrustedSampleID_[8] = rec.sampleID;
+                return;
+            }
             rec.nextTime = rec.time + 300;
             return;
         }

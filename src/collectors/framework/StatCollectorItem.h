@@ -120,6 +120,10 @@ public:
     void setNohistory(bool v) { nohistory_ = v; }
     bool exists() const { return exists_; }
     void setExists(bool v) { exists_ = v; }
+    // Since when (never-stepping clock, seconds) the collector's expiry has found the item
+    // absent; 0 while present or not looked at yet (StatCollector::removeItemsAbsentFor).
+    double absentSince() const { return absentSince_; }
+    void setAbsentSince(double t) { absentSince_ = t; }
     bool loadedHistory() const { return loadedHistory_; }
     void setLoadedHistory(bool v) { loadedHistory_ = v; }
     bool loadingHistory() const { return loadingHistory_; }
@@ -148,6 +152,7 @@ private:
     bool temporary_ = false;
     bool nohistory_ = false;
     bool exists_ = false;
+    double absentSince_ = 0;
     bool loadedHistory_ = false;
     bool loadingHistory_ = false;
     bool cleanedUp_ = false;

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <set>
 
-#include "collectors/system/ConfigMaps.h"
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
+#include "collectors/framework/SharedCollector.h"
 #include "foundation/KXRVersions.h"
 #include "foundation/extensions/StringMD5.h"
 #include "platform/registry/Registry.h"
@@ -54,19 +55,13 @@ GPUStatCollector::GPUStatCollector() : StatCollector(sampleCount()) {
     c.set("addSampleMap", indexMap({{"processor", 1}, {"memory", 0}}));
     c.set("sampleKeys", indexMap({{"processor", 1}, {"memory", 0}}));
     c.set("emptySampleKeys", Value(ValueArray{}));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time) values (?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time"}));
-    c.set("sqlInsertItem", Value("insert into %@ (sample, time, uuid, processor, memory) values (?, ?, ?, ?, ?)"));
-    c.set("sqlInsertItemKeys", names({"sample", "time", "uuid", "processor", "memory"}));
-    c.set("sqlCreate", Value("create table %@ (sample double NOT NULL, time double NOT NULL DEFAULT 0, uuid "
-                             "varchar(100) NOT NULL, processor double NOT NULL DEFAULT 0, memory double NOT NULL "
-                             "DEFAULT 0)"));
-    c.set("sqlCreateID", Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, "
-                               "empty integer NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateLong", Value("create table %@ (sample double, time double, empty integer, uuid varchar(100), "
-                                 "processor double NOT NULL DEFAULT 0, memory double NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateIDLong",
-          Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double, empty integer)"));
+    historytables::setSampleInsert(c);
+    historytables::setItemInsert(c, {"uuid", "processor", "memory"});
+    const std::string columns = "processor double NOT NULL DEFAULT 0, memory double NOT NULL DEFAULT 0";
+    c.set("sqlCreate", Value(historytables::itemTable(columns)));
+    c.set("sqlCreateID", Value(historytables::sampleTable()));
+    c.set("sqlCreateLong", Value(historytables::longItemTable(columns, false)));
+    c.set("sqlCreateIDLong", Value(historytables::sampleTable("", false)));
 }
 
 StatCollector::ItemFactory GPUStatCollector::itemClass() const {

@@ -1,7 +1,8 @@
 // The sensors collector's configuration and its lookup by key or alternate key.
 #include "collectors/sensors/SensorsStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
 
 namespace telvo {
 
@@ -17,14 +18,11 @@ SensorsStatCollector::SensorsStatCollector() : StatCollector(sampleCount()) {
     c.set("emptySampleKeys", Value(ValueArray{}));
     c.set("xmlSampleKeys", indexMap({{"v", 0}, {"p", 1}}));
     c.set("xmlRequestIndividualItems", Value(true));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time) values (?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time"}));
-    c.set("sqlInsertItem", Value("insert into %@ (sample, time, value, uuid, type) values (?, ?, ?, ?, ?)"));
-    c.set("sqlInsertItemKeys", names({"sample", "time", "value", "uuid", "type"}));
-    c.set("sqlCreate", Value("create table %@ (sample double NOT NULL, time double NOT NULL DEFAULT 0, uuid "
-                             "varchar(100) NOT NULL, value double NOT NULL DEFAULT 0, type integer NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateID", Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, "
-                               "empty integer NOT NULL DEFAULT 0)"));
+    historytables::setSampleInsert(c);
+    historytables::setItemInsert(c, {"value", "uuid", "type"});
+    c.set("sqlCreate",
+          Value(historytables::itemTable("value double NOT NULL DEFAULT 0, type integer NOT NULL DEFAULT 0")));
+    c.set("sqlCreateID", Value(historytables::sampleTable()));
     c.set("itemAttributeKeys", names({"uuid", "n"}));
 }
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "collectors/framework/HistoryAccess.h"
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 #include "foundation/ServerLog.h"
 #include "platform/values/Format.h"
 #include "platforms/PlatformController.h"

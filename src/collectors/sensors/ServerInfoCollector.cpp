@@ -1,6 +1,6 @@
 #include "collectors/sensors/ServerInfoCollector.h"
 
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 #include "platforms/PlatformController.h"
 
 namespace telvo {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/storage/GoneItems.h"
-#include "collectors/system/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
 #include "platform/time/Clock.h"
 

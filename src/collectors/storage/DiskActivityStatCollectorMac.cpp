@@ -5,9 +5,9 @@
 
 #include "collectors/framework/FrameworkLog.h"
 #include "collectors/framework/HistoryAccess.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/storage/DiskInfoStatCollectorMac.h"
 #include "collectors/storage/StorageNotifications.h"
-#include "collectors/system/SharedCollector.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/registry/Registry.h"
 #include "platform/time/Clock.h"

@@ -2,8 +2,8 @@
 #include "collectors/storage/DiskInfoStatCollectorMac.h"
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/storage/StorageNotifications.h"
-#include "collectors/system/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
 #include "foundation/extensions/XmlSafeText.h"
 #include "platform/diskarb/DiskDescription.h"

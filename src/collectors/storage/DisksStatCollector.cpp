@@ -1,8 +1,9 @@
 #include "collectors/storage/DisksStatCollector.h"
 
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
 #include "collectors/framework/FrameworkLog.h"
 #include "collectors/framework/HistoryAccess.h"
-#include "collectors/system/ConfigMaps.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {
@@ -23,22 +24,15 @@ DisksStatCollector::DisksStatCollector() : StatCollector(0) {
     c.set("xmlSampleDivideProtocols", numbers({2, 1, 0}));
     c.set("xmlSampleDivide", NSDouble(1048576.0));
     c.set("xmlSampleDivideExcludeKeys", names({"p"}));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time) values (?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time"}));
-    c.set("sqlInsertItem",
-          Value("insert into %@ (sample, time, used, free, size, uuid, format) values (?, ?, ?, ?, ?, ?, 1)"));
-    c.set("sqlInsertItemKeys", names({"sample", "time", "u", "f", "s", "uuid"}));
-    c.set("sqlCreate", Value("create table %@ (sample double NOT NULL, time double NOT NULL DEFAULT 0, uuid "
-                             "varchar(100) NOT NULL, used double NOT NULL DEFAULT 0, free double NOT NULL DEFAULT 0, "
-                             "size double NOT NULL)"));
-    const char* idTable =
-        "create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, empty integer NOT NULL "
-        "DEFAULT 0)";
-    c.set("sqlCreateID", Value(idTable));
-    c.set("sqlCreateIDLong", Value(idTable));
-    c.set("sqlCreateLong", Value("create table %@ (sample double, time double NOT NULL DEFAULT 0, empty integer NOT "
-                                 "NULL DEFAULT 0, uuid varchar(100), used double NOT NULL DEFAULT 0, free double NOT "
-                                 "NULL DEFAULT 0, size double NOT NULL DEFAULT 0)"));
+    historytables::setSampleInsert(c);
+    historytables::setItemInsert(c, {"used", "free", "size", "uuid"}, {"u", "f", "s", "uuid"}, {{"format", "1"}});
+    c.set("sqlCreate", Value(historytables::itemTable(
+                           "used double NOT NULL DEFAULT 0, free double NOT NULL DEFAULT 0, size double NOT NULL")));
+    c.set("sqlCreateID", Value(historytables::sampleTable()));
+    c.set("sqlCreateIDLong", Value(historytables::sampleTable()));
+    c.set("sqlCreateLong", Value(historytables::longItemTable(
+                               "used double NOT NULL DEFAULT 0, free double NOT NULL DEFAULT 0, size double NOT NULL "
+                               "DEFAULT 0")));
     c.set("itemAttributeKeys", names({"uuid"}));
 }
 

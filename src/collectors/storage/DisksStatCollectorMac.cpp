@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/storage/DiskInfoStatCollectorMac.h"
 #include "collectors/storage/StorageNotifications.h"
-#include "collectors/system/SharedCollector.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/time/Clock.h"
 
@@ -90,7 +90,8 @@ void DisksStatCollectorMac::diskChange() {
         auto self = std::static_pointer_cast<DisksStatCollectorMac>(weak.lock());
         if (!self || self->stopped()) return;
         self->setSession(self->session() + 1);
-        self->updateStats(self->updateSequence());
+        // The item list only: samples are taken on the clock's ticks, one per sample number.
+        self->rebuildItems();
     });
 }
 
@@ -211,7 +212,7 @@ void DisksStatCollectorMac::startNetworkRead(const std::shared_ptr<DiskStatColle
     });
 }
 
-void DisksStatCollectorMac::updateStats(int64_t sequence) {
+bool DisksStatCollectorMac::rebuildItems() {
     for (const auto& i : items()) i->setExists(false);
     bool changed = false;
     const ValueArray disks = DiskInfoStatCollectorMac::sharedDiskInfoCollector()->DADisks();
@@ -232,7 +233,16 @@ void DisksStatCollectorMac::updateStats(int64_t sequence) {
         it = list.erase(it);
         changed = true;
     }
+    if (changed) {
+        setSession(session() + 1);
+        for (const auto& d : delegates())
+            if (d && d->respondsToChildrenChanged()) d->collectorChildrenChanged(*this);
+    }
+    return changed;
+}
 
+void DisksStatCollectorMac::updateStats(int64_t sequence) {
+    rebuildItems();
     const double sampleID = idForInterval(0);
     const int64_t s = sequence % 36;
     const CapacityReader read = reader();
@@ -246,11 +256,6 @@ void DisksStatCollectorMac::updateStats(int64_t sequence) {
         }
         sampleItem(*item, read(item->path), sampleID, platform::Clock::now());
         item->lastUpdate = platform::Clock::now();
-    }
-    if (changed) {
-        setSession(session() + 1);
-        for (const auto& d : delegates())
-            if (d && d->respondsToChildrenChanged()) d->collectorChildrenChanged(*this);
     }
     for (const auto& d : delegates())
         if (d && d->respondsToUpdatedForMode()) d->collectorUpdatedForMode(*this, 0);

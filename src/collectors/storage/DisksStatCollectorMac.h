@@ -6,7 +6,8 @@
 // sequence on a worker thread of their own, at most one read outstanding per volume, and the
 // result is applied on the main queue to the item of that key if it still exists; a read that
 // takes longer than the time-out is reported and its late answer dropped. A disk change
-// raises the session and rebuilds at once, sampling with the previous sample number.
+// raises the session and rebuilds the volumes at once; it takes no sample (new volumes get
+// theirs on the next sampling tick), so every sample number is used once.
 #include <atomic>
 #include <functional>
 #include <map>
@@ -38,8 +39,11 @@ public:
 
     bool shouldUpdateStateForSequence(int64_t sequence) override { return sequence % 3 == 0; }
     void updateStats(int64_t sequence) override;
-    // The session + 1 and a rebuild with the current sequence, both on the main queue.
+    // The session + 1 and a rebuild of the volumes, both on the main queue.
     void diskChange();
+    // The volumes from the disk list; the session + 1 and the delegates told when they
+    // changed. True when they did.
+    bool rebuildItems();
 
     static Capacity readCapacity(const std::string& path);
     static void setCapacityReaderForTesting(CapacityReader reader);

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <map>
 
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/storage/GoneItems.h"
 #include "collectors/storage/StorageNotifications.h"
-#include "collectors/system/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
 #include "platform/dispatch/Queue.h"
 

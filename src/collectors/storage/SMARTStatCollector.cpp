@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 #include "foundation/extensions/KXRIOKitUtilities.h"
 #include "foundation/extensions/XmlSafeText.h"
 #include "platform/dispatch/Queue.h"

@@ -1,9 +1,10 @@
 // The battery collector's configuration and change tables.
 #include "collectors/system/BatteryStatCollector.h"
 
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
 #include "collectors/framework/HistoryAccess.h"
 #include "collectors/system/BatteryStatCollectorItem.h"
-#include "collectors/system/ConfigMaps.h"
 
 namespace telvo {
 
@@ -17,22 +18,17 @@ BatteryStatCollector::BatteryStatCollector() : StatCollector(sampleCount()) {
     c.set("addSampleMap", indexMap({{"percentage", 0}, {"state", 1}, {"source", 2}}));
     c.set("sampleKeys", indexMap({{"percentage", 0}, {"state", 1}, {"source", 2}}));
     c.set("emptySampleKeys", Value(ValueArray{}));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time) values (?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time"}));
-    c.set("sqlInsertItem",
-          Value("insert into %@ (sample, time, uuid, percentage, state, source) values (?, ?, ?, ?, ?, ?)"));
-    c.set("sqlInsertItemKeys", names({"sample", "time", "uuid", "percentage", "state", "source"}));
-    c.set("sqlCreate",
-          Value("create table %@ (sample double NOT NULL, time double NOT NULL DEFAULT 0, uuid varchar(100) NOT NULL, "
-                "percentage double NOT NULL DEFAULT 0, source integer NOT NULL DEFAULT 0, state integer NOT NULL "
-                "DEFAULT 0)"));
-    c.set("sqlCreateID",
-          Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, empty integer "
-                "NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateLong",
-          Value("create table %@ (sample double, time double, empty integer, uuid varchar(100), percentage double "
-                "NOT NULL DEFAULT 0, source integer NOT NULL DEFAULT 0, state integer NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateIDLong", Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double, empty integer)"));
+    historytables::setSampleInsert(c);
+    historytables::setItemInsert(c, {"uuid", "percentage", "state", "source"});
+    c.set("sqlCreate", Value(historytables::itemTable(
+                           "percentage double NOT NULL DEFAULT 0, source integer NOT NULL DEFAULT 0, state integer NOT "
+                           "NULL DEFAULT 0")));
+    c.set("sqlCreateID", Value(historytables::sampleTable()));
+    c.set("sqlCreateLong", Value(historytables::longItemTable(
+                               "percentage double NOT NULL DEFAULT 0, source integer NOT NULL DEFAULT 0, state "
+                               "integer NOT NULL DEFAULT 0",
+                               false)));
+    c.set("sqlCreateIDLong", Value(historytables::sampleTable("", false)));
     c.set("itemAttributeKeys", names({"uuid"}));
     c.set("xmlNoSamples", Value(true));
 }

@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "collectors/framework/HistoryAccess.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/system/LiveSample.h"
-#include "collectors/system/SharedCollector.h"
 #include "history/HistoryDatabaseController.h"
 #include "platform/registry/Registry.h"
 #include "platform/time/Clock.h"

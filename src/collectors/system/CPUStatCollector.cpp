@@ -1,7 +1,8 @@
 // The CPU collector's configuration and its stat element.
 #include "collectors/system/CPUStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
 
 namespace telvo {
 
@@ -17,13 +18,9 @@ CPUStatCollector::CPUStatCollector() : StatCollector(sampleCount()) {
     c.set("sampleKeys", indexMap({{"user", 0}, {"system", 1}, {"nice", 2}}));
     c.set("emptySampleKeys", names({"user", "system", "nice"}));
     c.set("xmlSampleKeys", indexMap({{"u", 0}, {"s", 1}, {"n", 2}, {"ent", 4}, {"phys", 5}}));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time, user, system, nice) values (?, ?, ?, ?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time", "user", "system", "nice"}));
-    c.set("sqlCreate", Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, "
-                             "empty integer NOT NULL DEFAULT 0, user double NOT NULL DEFAULT 0, system double NOT "
-                             "NULL DEFAULT 0, nice double NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateLong", Value("create table %@ (sample double PRIMARY KEY NOT NULL, time double, empty integer, "
-                                 "user double, system double, nice double)"));
+    historytables::setSampleInsert(c, {"user", "system", "nice"});
+    c.set("sqlCreate", Value(historytables::sampleTable("user double NOT NULL DEFAULT 0, system double NOT NULL DEFAULT 0, nice double NOT NULL DEFAULT 0")));
+    c.set("sqlCreateLong", Value(historytables::sampleTable("user double, system double, nice double", false)));
 }
 
 void CPUStatCollector::xmlPrepareStatNode(StatNode& node) {

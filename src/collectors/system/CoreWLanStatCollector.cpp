@@ -3,7 +3,7 @@
 
 #include <mutex>
 
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 
 namespace telvo {
 

@@ -2,8 +2,8 @@
 #include "collectors/system/LoadStatCollectorMac.h"
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/system/LiveSample.h"
-#include "collectors/system/SharedCollector.h"
 
 namespace telvo {
 

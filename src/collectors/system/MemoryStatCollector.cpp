@@ -1,7 +1,8 @@
 // The memory collector's configuration and its table migration.
 #include "collectors/system/MemoryStatCollector.h"
 
-#include "collectors/system/ConfigMaps.h"
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
 #include "history/HistoryDatabaseController.h"
 #include "history/HistoryDatabaseItem.h"
 
@@ -11,13 +12,6 @@ using namespace configmaps;
 
 MemoryStatCollector::MemoryStatCollector() : StatCollector(sampleCount()) {
     setDbTablePrefix("memory");
-    const char* create =
-        "create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, empty integer NOT "
-        "NULL DEFAULT 0, wired double NOT NULL DEFAULT 0, active double NOT NULL DEFAULT 0, inactive double NOT "
-        "NULL DEFAULT 0, free double NOT NULL DEFAULT 0, pageins double NOT NULL DEFAULT 0, pageouts double NOT "
-        "NULL DEFAULT 0, swapused double NOT NULL DEFAULT 0, swaptotal double NOT NULL DEFAULT 0, total double NOT "
-        "NULL DEFAULT 0, compressed double NOT NULL DEFAULT 0, pagesinsf double NOT NULL DEFAULT 0, pageoutsf "
-        "double NOT NULL DEFAULT 0)";
     Value& c = config();
     c.set("addSampleIDKeys", names({"sample", "id"}));
     c.set("addSampleMap",
@@ -48,12 +42,14 @@ MemoryStatCollector::MemoryStatCollector() : StatCollector(sampleCount()) {
     c.set("xmlSampleDivide", NSInt(1048576));
     c.set("xmlSampleDivideProtocols", numbers({2}));
     c.set("xmlSampleDivideExcludeKeys", names({"pi", "po", "pressure"}));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time, wired, active, inactive, free, pageins, pageouts, "
-                             "swapused, swaptotal, total, compressed, pagesinsf, pageoutsf) values (?, ?, ?, ?, ?, ?, "
-                             "?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time", "wired", "active", "inactive", "free", "pageins",
-                                  "pageouts", "swapused", "swaptotal", "total", "compressed", "pagesinsf",
-                                  "pageoutsf"}));
+    historytables::setSampleInsert(c, {"wired", "active", "inactive", "free", "pageins", "pageouts", "swapused",
+                                       "swaptotal", "total", "compressed", "pagesinsf", "pageoutsf"});
+    const std::string create = historytables::sampleTable(
+        "wired double NOT NULL DEFAULT 0, active double NOT NULL DEFAULT 0, inactive double NOT NULL DEFAULT 0, "
+        "free double NOT NULL DEFAULT 0, pageins double NOT NULL DEFAULT 0, pageouts double NOT NULL DEFAULT 0, "
+        "swapused double NOT NULL DEFAULT 0, swaptotal double NOT NULL DEFAULT 0, total double NOT NULL DEFAULT 0, "
+        "compressed double NOT NULL DEFAULT 0, pagesinsf double NOT NULL DEFAULT 0, pageoutsf double NOT NULL "
+        "DEFAULT 0");
     c.set("sqlCreate", Value(create));
     c.set("sqlCreateLong", Value(create));
 }

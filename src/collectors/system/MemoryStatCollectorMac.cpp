@@ -4,8 +4,8 @@
 #include <cmath>
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/system/LiveSample.h"
-#include "collectors/system/SharedCollector.h"
 
 namespace telvo {
 

@@ -35,6 +35,16 @@ int64_t NetworkStatCollectorMac::identifierForInterface(const std::string& name)
     if (bandwidthDatabasePath().empty()) return -1;
     int64_t identifier = -1;
     databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([&](const FMDatabasePtr& db) {
+        // Names of interfaces gone for a while are no longer in memory, but keep their first
+        // identifier in the file.
+        if (FMResultSetPtr rows = db->executeQuery(
+                "SELECT identifier FROM bandwidth_interface_map WHERE interface = ? ORDER BY identifier LIMIT 1",
+                {Value(name)})) {
+            if (rows->next()) {
+                identifier = rows->resultDictionary()["identifier"].intValue();
+                return;
+            }
+        }
         if (db->executeUpdate("insert into bandwidth_interface_map (interface) values (?)", {Value(name)}))
             identifier = db->lastInsertRowId();
         else
@@ -67,9 +77,13 @@ void NetworkStatCollectorMac::updateBandwidth(const std::string& name, double re
     b.uploadLast = sent;
     b.downloadLast = received;
     b.lastUpdate = now;
+    b.lastReadElapsed = platform::Clock::sinceBoot();
 }
 
 void NetworkStatCollectorMac::closeBucket(NetworkStatCollectorBandwidthItem& b, double end) {
+    // A wall clock stepped back since the bucket opened must not give a row that ends before
+    // it starts.
+    if (b.start > end) b.start = end;
     const double upload = b.uploadRunningTotal + b.uploadLast - b.uploadStart;
     const double download = b.downloadRunningTotal + b.downloadLast - b.downloadStart;
     b.uploadStart = b.uploadLast;
@@ -142,9 +156,23 @@ void NetworkStatCollectorMac::closeBandwidthPeriod(double now) {
     writePendingRows(false);
     nextBandwidthUpdateTime_ = std::ceil(now / 600.0) * 600.0;
     for (auto& [name, bucket] : bandwidthItems()) bucket.end = nextBandwidthUpdateTime_;
+    dropGoneBuckets();
+}
+
+void NetworkStatCollectorMac::dropGoneBuckets() {
+    // Just closed, a bucket not read for longer than the expiry holds nothing to count; its
+    // interface's map entry goes with it (the file keeps the row, read again when the name
+    // comes back).
+    const double elapsed = platform::Clock::sinceBoot();
+    std::erase_if(bandwidthItems(), [&](const auto& entry) {
+        const NetworkStatCollectorBandwidthItem& b = entry.second;
+        return elapsed - b.lastReadElapsed > kGoneExpiry;
+    });
+    std::erase_if(bandwidthInterfaceMap(), [&](const InterfaceMapEntry& e) { return !bandwidthItems().count(e.interface); });
 }
 
 void NetworkStatCollectorMac::saveBandwidth() {
+    noticeClockStep();
     const double now = platform::Clock::now();
     for (auto& [name, bucket] : bandwidthItems()) {
         closeBucket(bucket, now);

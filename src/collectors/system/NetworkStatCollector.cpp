@@ -1,8 +1,9 @@
 // The network collector's configuration, item lookup and bandwidth tables.
 #include "collectors/system/NetworkStatCollector.h"
 
+#include "collectors/framework/ConfigMaps.h"
+#include "collectors/framework/HistoryTableTexts.h"
 #include "collectors/framework/FrameworkLog.h"
-#include "collectors/system/ConfigMaps.h"
 #include "collectors/system/NetworkStatCollectorItemMac.h"
 #include "history/HistoryDatabaseController.h"
 #include "history/HistoryDatabaseItem.h"
@@ -20,21 +21,12 @@ NetworkStatCollector::NetworkStatCollector() : StatCollector(sampleCount()) {
     c.set("sampleKeys", indexMap({{"download", 0}, {"upload", 1}}));
     c.set("emptySampleKeys", Value(ValueArray{}));
     c.set("xmlSampleKeys", indexMap({{"d", 0}, {"u", 1}}));
-    c.set("sqlInsert", Value("insert into %@ (empty, sample, time) values (?, ?, ?)"));
-    c.set("sqlInsertKeys", names({"empty", "sample", "time"}));
-    c.set("sqlInsertItem", Value("insert into %@ (sample, time, download, upload, uuid) values (?, ?, ?, ?, ?)"));
-    c.set("sqlInsertItemKeys", names({"sample", "time", "download", "upload", "uuid"}));
-    c.set("sqlCreate", Value("create table %@ (sample double NOT NULL, time double NOT NULL DEFAULT 0, uuid "
-                             "varchar(100) NOT NULL, download double NOT NULL DEFAULT 0, upload double NOT NULL "
-                             "DEFAULT 0)"));
-    const char* createID =
-        "create table %@ (sample double PRIMARY KEY NOT NULL, time double NOT NULL DEFAULT 0, empty integer NOT "
-        "NULL DEFAULT 0)";
-    c.set("sqlCreateID", Value(createID));
-    c.set("sqlCreateLong", Value("create table %@ (sample double, time double NOT NULL DEFAULT 0, empty integer NOT "
-                                 "NULL DEFAULT 0, uuid varchar(100), download double NOT NULL DEFAULT 0, upload "
-                                 "double NOT NULL DEFAULT 0)"));
-    c.set("sqlCreateIDLong", Value(createID));
+    historytables::setSampleInsert(c);
+    historytables::setItemInsert(c, {"download", "upload", "uuid"});
+    c.set("sqlCreate", Value(historytables::itemTable("download double NOT NULL DEFAULT 0, upload double NOT NULL DEFAULT 0")));
+    c.set("sqlCreateID", Value(historytables::sampleTable()));
+    c.set("sqlCreateLong", Value(historytables::longItemTable("download double NOT NULL DEFAULT 0, upload double NOT NULL DEFAULT 0")));
+    c.set("sqlCreateIDLong", Value(historytables::sampleTable()));
     c.set("itemAttributeKeys", names({"uuid"}));
     c.set("itemAttributeOverideKey", Value("_all"));
 }

@@ -16,6 +16,7 @@ struct NetworkStatCollectorBandwidthItem {
     double uploadLast = 0, downloadLast = 0;
     double uploadRunningTotal = 0, downloadRunningTotal = 0;
     double lastUpdate = 0;
+    double lastReadElapsed = 0;        // never-stepping clock at the latest reading
 };
 
 }  // namespace telvo

@@ -2,12 +2,13 @@
 #include "collectors/system/NetworkStatCollectorMac.h"
 
 #include <net/if.h>
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
 #include "collectors/framework/FrameworkLog.h"
+#include "collectors/framework/SharedCollector.h"
 #include "collectors/system/LiveSample.h"
-#include "collectors/system/SharedCollector.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {
@@ -111,6 +112,25 @@ void NetworkStatCollectorMac::updateStats() {
     slot.time = now;
     // 8. Delegates.
     livesample::finish(*this);
+    // Interfaces gone for longer than the expiry leave nothing behind in memory.
+    removeItemsAbsentFor(kGoneExpiry);
+}
+
+void NetworkStatCollectorMac::wallClockStepped(double step) {
+    StatCollector::wallClockStepped(step);
+    const double now = platform::Clock::now();
+    for (const auto& i : items()) {
+        auto* item = static_cast<NetworkStatCollectorItem*>(i.get());
+        if (item && item->lastTime != 0) item->lastTime += step;
+    }
+    // The open buckets keep the instant they started at, told in the new time, and end at the
+    // next multiple of 600 s of the new time: no row spans the step, none ends before it starts.
+    if (nextBandwidthUpdateTime_ != 0) nextBandwidthUpdateTime_ = std::ceil(now / 600.0) * 600.0;
+    for (auto& [name, bucket] : bandwidthItems()) {
+        bucket.start = std::min(bucket.start + step, now);
+        if (bucket.lastUpdate != 0) bucket.lastUpdate += step;
+        bucket.end = nextBandwidthUpdateTime_;
+    }
 }
 
 }  // namespace telvo

@@ -25,6 +25,10 @@ public:
     // Reads every link with its counters; false when the kernel could not be asked.
     using LinkReader = std::function<bool(std::vector<netstate::LinkInfo>&)>;
     static constexpr const char* kSetupChangedNotification = "STAT_COLLECTION_NETWORK_SETUP_CHANGED";
+    // Seconds an interface may be gone (or down) before its item, rings and bandwidth bucket
+    // go; one that comes back sooner finds them as it left them. Its history rows and its
+    // identifier in the bandwidth map stay.
+    static constexpr double kGoneExpiry = 600;
 
     static std::shared_ptr<NetworkStatCollectorMac> sharedNetworkCollector();
     static void cleanupShared();
@@ -38,6 +42,8 @@ public:
     void setup();
     void cleanup() override;
     void updateStats() override;
+    // Also moves the open bandwidth buckets and the rate clocks of the items to the new time.
+    void wallClockStepped(double step) override;
 
     // ---- Configuration (NetworkConfiguration.cpp)
     void setupSession();
@@ -83,6 +89,7 @@ private:
     void updateBandwidth(const std::string& name, double received, double sent, double now);
     void closeBandwidthPeriod(double now);
     void closeBucket(NetworkStatCollectorBandwidthItem& bucket, double end);
+    void dropGoneBuckets();
     // Period ends hand the rows to the file's queue and go on; the stop waits for them.
     void writePendingRows(bool wait);
     void takeFailedRows(bool wait);

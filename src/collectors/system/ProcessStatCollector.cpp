@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 #include "foundation/extensions/Utf8.h"
 #include "foundation/extensions/XmlSafeText.h"
 #include "platform/time/Clock.h"
@@ -32,6 +32,15 @@ std::string lowercase(std::string s) {
 
 bool beginsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+// Valid UTF-8 text cut to the longest whole characters within a file name's length.
+std::string boundedName(std::string name) {
+    size_t length = host::ProcessSource::kMaximumNameLength;
+    if (name.size() <= length) return name;
+    while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80) --length;
+    name.resize(length);
+    return name;
+}
+
 }  // namespace
 
 std::shared_ptr<ProcessStatCollector> ProcessStatCollector::sharedProcesses() {
@@ -51,7 +60,7 @@ void ProcessStatCollector::update() { updateStats(); }
 void ProcessStatCollector::updateStats() {
     if (!enabled()) return;
     setChildrenChanged(false);
-    listsMade_.clear();
+    forgetMadeLists();
     invalidateProcesses();
     fetchProcesses();
     removeMissingProcesses();
@@ -62,14 +71,17 @@ void ProcessStatCollector::fetchProcesses() {
     // The version record always selects the newer enumeration here (one read of the process
     // table, then per-process files); the task-port enumeration of older releases has no
     // counterpart and is not built.
-    if (!source_.listProcesses(pids_)) return;  // every record goes at the end of the pass
+    if (!source_->listProcesses(pids_)) return;  // every record goes at the end of the pass
     byPid_.clear();
     for (const auto& record : processes_)
         if (record) byPid_.emplace(record->pid(), record.get());  // the first record of a pid
     const double now = platform::Clock::now();
-    const double monotonic = platform::Clock::monotonic();
     for (const int32_t pid : pids_) {
-        switch (source_.readStat(pid, stat_)) {
+        const host::ProcessSource::Result result = source_->readStat(pid, stat_);
+        // A slow pass (a busy machine) reads the last process long after the first: each
+        // process's use is measured over the time between its own two readings.
+        const double readAt = platform::Clock::monotonic();
+        switch (result) {
             case host::ProcessSource::Result::gone:
                 continue;  // ended since it was listed
             case host::ProcessSource::Result::failed: {
@@ -82,11 +94,11 @@ void ProcessStatCollector::fetchProcesses() {
                 break;
         }
         if (stat_.zombie()) continue;
-        updateProcess(stat_, now, monotonic);
+        updateProcess(stat_, now, readAt);
     }
 }
 
-void ProcessStatCollector::updateProcess(const host::ProcessStat& stat, double now, double monotonic) {
+void ProcessStatCollector::updateProcess(const host::ProcessStat& stat, double now, double readAt) {
     ProcessStatCollectorItem* record = nullptr;
     auto it = byPid_.find(stat.pid);
     if (it != byPid_.end()) record = it->second;
@@ -97,24 +109,24 @@ void ProcessStatCollector::updateProcess(const host::ProcessStat& stat, double n
         byPid_[stat.pid] = record;
     }
     record->setUpdateTime(now);
-    record->setUpdateMonotonic(monotonic);
+    record->setUpdateMonotonic(readAt);
     record->setExists(true);
 
     const int64_t mask = updateMask_;
     const int64_t sequence = record->sequence();
     if (mask & kMaskDisk) {
         uint64_t bytesRead = 0, bytesWritten = 0;
-        const bool read = source_.readDiskBytes(stat.pid, bytesRead, bytesWritten);
+        const bool read = source_->readDiskBytes(stat.pid, bytesRead, bytesWritten);
         record->updateDiskActivity(read, static_cast<double>(bytesRead), static_cast<double>(bytesWritten));
     }
     record->setDiskEnabled((mask & kMaskDisk) != 0);
     if ((mask & kMaskMemory) && (!sequenceBasedUpdating_ || sequence % 5 == 0)) {
         double bytes = 0;
-        const bool read = source_.readMemory(stat.pid, bytes);
+        const bool read = source_->readMemory(stat.pid, bytes);
         record->updateMemory(read, bytes);
     }
     if ((mask & (kMaskCPU | kMaskPower)) && (!sequenceBasedUpdating_ || sequence % 2 == 0 || (mask & kMaskPower)))
-        record->updateCPU(static_cast<double>(stat.cpuTicks) / host::processTicksPerSecond());
+        record->updateCPU(static_cast<double>(stat.cpuTicks) / host::processTicksPerSecond(), stat.threads);
     if (mask & kMaskPower) {
         if (stat.pid == 0)
             record->setPower(0);
@@ -134,7 +146,7 @@ ProcessStatCollectorItemPtr ProcessStatCollector::newRecord(const host::ProcessS
     std::string name = stat.comm;
     if (name.size() == host::ProcessSource::kShortNameLength) name = nameForPid(stat.pid, name);
     record->setIsLaunchd(beginsWith(name, "launchd"));
-    record->setName(xmlSafeText(name));
+    record->setName(boundedName(xmlSafeText(name)));
     record->setForeground(true);
     setChildrenChanged(true);
     return record;
@@ -143,10 +155,10 @@ ProcessStatCollectorItemPtr ProcessStatCollector::newRecord(const host::ProcessS
 ValueArray ProcessStatCollector::processList() {
     ValueArray out;
     std::vector<int32_t> pids;
-    if (!source_.listProcesses(pids)) return out;
+    if (!source_->listProcesses(pids)) return out;
     host::ProcessStat stat;
     for (const int32_t pid : pids) {
-        if (source_.readStat(pid, stat) != host::ProcessSource::Result::ok || stat.zombie()) continue;
+        if (source_->readStat(pid, stat) != host::ProcessSource::Result::ok || stat.zombie()) continue;
         if (!validUtf8(stat.comm)) continue;
         // Built entry by entry: GCC misreads an initializer list of Values here.
         ValueDictionary entry;
@@ -170,7 +182,7 @@ ProcessStatCollectorItemPtr ProcessStatCollector::createProcessWithPid(int32_t p
 }
 
 std::string ProcessStatCollector::nameForPid(int32_t pid, const std::string& defaultName) {
-    return source_.fullName(pid, defaultName);
+    return source_->fullName(pid, defaultName);
 }
 
 void ProcessStatCollector::invalidateProcesses() {

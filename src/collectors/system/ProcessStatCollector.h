@@ -10,8 +10,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "collectors/framework/StatCollector.h"
@@ -55,14 +57,17 @@ public:
     // ---- The table
     const std::vector<ProcessStatCollectorItemPtr>& processes() const { return processes_; }
     std::vector<ProcessStatCollectorItemPtr>& mutableProcesses() {
-        listsMade_.clear();
+        forgetMadeLists();
         return processes_;
     }
     // The first record with that pid (a linear search).
     ProcessStatCollectorItemPtr processForPid(int32_t pid) const;
     // A new record with that pid and sequence 0, appended to the table.
     ProcessStatCollectorItemPtr createProcessWithPid(int32_t pid);
-    // The full name behind a cut short name (see host::ProcessSource::fullName).
+    // Where the processes are read; tests hand in a source of their own.
+    void setSourceForTesting(std::unique_ptr<host::ProcessSource> source) { source_ = std::move(source); }
+    // The full name behind a cut short name (see host::ProcessSource::fullName), cut to
+    // host::ProcessSource::kMaximumNameLength bytes on a character boundary.
     std::string nameForPid(int32_t pid, const std::string& defaultName);
     void fetchProcesses();
     void invalidateProcesses();
@@ -92,8 +97,10 @@ public:
     std::string sharingNameForProcess(const ProcessStatCollectorItem& process) const;
 
     // ---- Wire form (ProcessStatCollectorXML.cpp)
-    // The entries of every list that the "keys" attribute names, in its order.
+    // The entries of every list that the "keys" attribute names, in its order, each list
+    // once; within one reply, each list once per sample level.
     ValueArray xmlSampleItemsFromAttributes(const Value& attributes) override;
+    std::vector<StatNodePtr> xmlNodesFromAttributes(const Value& attributes) override;
     bool xmlSamplesInBaseForm() const override { return false; }
     // Client side, never used by the daemon: a request element for the lists named by the
     // selection key (null when it is empty); one received entry read into a record; every
@@ -120,13 +127,14 @@ public:
     bool sequenceBasedUpdating() const { return sequenceBasedUpdating_; }
     void setSequenceBasedUpdating(bool v) { sequenceBasedUpdating_ = v; }
     std::vector<ProcessStatCollectorItemPtr>& hierachy() {
-        listsMade_.clear();
+        forgetMadeLists();
         return hierachy_;
     }
 
 private:
     // One process of a pass: found or made, then measured as the mask says.
-    void updateProcess(const host::ProcessStat& stat, double now, double monotonic);
+    // `readAt` is the monotonic time at which its stat record was read.
+    void updateProcess(const host::ProcessStat& stat, double now, double readAt);
     ProcessStatCollectorItemPtr newRecord(const host::ProcessStat& stat);
     // A list of the records sorted by `compare`, at most `limit` entries made by `entry`.
     template <class Compare, class Entry>
@@ -145,17 +153,22 @@ private:
     bool sequenceBasedUpdating_ = false;
 
     // Kept between passes: the reader's buffers, the pid listing, the record of each pid.
-    host::ProcessSource source_;
+    std::unique_ptr<host::ProcessSource> source_ = std::make_unique<host::ProcessSource>();
     std::vector<int32_t> pids_;
     host::ProcessStat stat_;
     std::unordered_map<int32_t, ProcessStatCollectorItem*> byPid_;
-    // The lists already made for each "keys" text since the last pass: every client asking
-    // within a second gets the same lists, sorted once.
-    struct MadeLists {
-        std::array<int8_t, 5> counts{};
-        ValueArray lists;
-    };
-    std::unordered_map<std::string, MadeLists> listsMade_;
+    // The entries of each list a request can name (cpu, memory, network, disks), made since
+    // the last pass with these counts: every client asking within a second gets the same
+    // lists, sorted once.
+    const ValueArray& madeList(size_t which);
+    void forgetMadeLists() {
+        for (auto& made : madeLists_) made.reset();
+    }
+    std::array<std::optional<ValueArray>, 4> madeLists_;
+    std::array<int8_t, 5> madeCounts_{};
+    // While a reply is made: the lists it holds already, by sample level.
+    bool replying_ = false;
+    std::unordered_set<std::string> sentInReply_;
 };
 
 }  // namespace telvo

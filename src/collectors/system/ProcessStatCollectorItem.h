@@ -31,10 +31,13 @@ public:
     explicit ProcessStatCollectorItem(int32_t pid) : pid_(pid) {}
 
     // ---- Measurements (ProcessStatCollectorItemUpdating.cpp). The collector sets updateTime
-    // and updateMonotonic first; every interval is measured on the monotonic clock, every
-    // time stored for clients is wall time.
-    // `cpuSeconds` is the processor time the process has used so far.
-    void updateCPU(double cpuSeconds);
+    // and updateMonotonic first (updateMonotonic is the moment the process's own counters
+    // were read); every interval is measured on the monotonic clock, every time stored for
+    // clients is wall time.
+    // `cpuSeconds` is the processor time the process has used so far, `threads` its number
+    // of threads now: the use is at most 100 % per thread it had at either reading (the
+    // counters come in whole clock ticks, which may add a tick to an interval).
+    void updateCPU(double cpuSeconds, uint32_t threads = 1);
     // `read` false: the process's memory could not be read (0).
     void updateMemory(bool read, double bytes);
     // The cumulative bytes read and written; `read` false changes nothing.
@@ -192,6 +195,7 @@ private:
     double lastUpdateCPU_ = 0;
     double lastUpdateCPUMonotonic_ = 0;
     bool cpuMeasured_ = false;
+    uint32_t cpuThreads_ = 1;
     double cpu_ = 0;
     double memory_ = 0;
 

@@ -1,4 +1,5 @@
 // A process record's measurements: CPU, memory, disk activity and power.
+#include <algorithm>
 #include <cmath>
 
 #include "collectors/system/ProcessStatCollectorItem.h"
@@ -10,9 +11,11 @@ namespace {
 double sane(double v) { return std::isfinite(v) && v > 0 ? v : 0; }
 }  // namespace
 
-void ProcessStatCollectorItem::updateCPU(double cpuSeconds) {
+void ProcessStatCollectorItem::updateCPU(double cpuSeconds, uint32_t threads) {
     cpuPreviousTime_ = cpuTime_;
     cpuTime_ = cpuSeconds;
+    const uint32_t previousThreads = cpuThreads_;
+    cpuThreads_ = std::max<uint32_t>(threads, 1);
     // The first measurement of this process, also when earlier passes measured other things
     // only: it only takes the baseline.
     if (sequence_ == 0 || !cpuMeasured_) {
@@ -27,6 +30,7 @@ void ProcessStatCollectorItem::updateCPU(double cpuSeconds) {
     if (interval == 0) interval = 1.0;
     // An interval cannot run backwards on the monotonic clock; should it, there is no rate.
     cpu_ = interval < 0 ? 0 : sane((cpuTime_ - cpuPreviousTime_) / interval * 100.0);
+    cpu_ = std::min(cpu_, 100.0 * std::max(previousThreads, cpuThreads_));
     lastUpdateCPU_ = updateTime_;
     lastUpdateCPUMonotonic_ = updateMonotonic_;
 }

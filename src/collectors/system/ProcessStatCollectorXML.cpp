@@ -2,6 +2,7 @@
 // reading of received entries.
 #include <array>
 #include <cstdlib>
+#include <string_view>
 
 #include "collectors/system/ProcessStatCollector.h"
 
@@ -9,42 +10,90 @@ namespace telvo {
 
 namespace {
 
-void append(ValueArray& out, const Value& list) {
-    for (const Value& entry : list.array()) out.push_back(entry);
-}
+// The lists a "keys" text can name, in the order of ProcessStatCollector::madeLists_.
+constexpr std::array<std::string_view, 4> kListNames{"cpu", "memory", "network", "disks"};
 
 }  // namespace
+
+std::vector<StatNodePtr> ProcessStatCollector::xmlNodesFromAttributes(const Value& attributes) {
+    // One reply names each list at most once per sample level, however many items and keys
+    // ask for it: a request cannot make a reply larger than every list once.
+    struct Replying {
+        ProcessStatCollector& c;
+        explicit Replying(ProcessStatCollector& collector) : c(collector) {
+            c.replying_ = true;
+            c.sentInReply_.clear();
+        }
+        ~Replying() {
+            c.replying_ = false;
+            c.sentInReply_.clear();
+        }
+    } replying(*this);
+    return StatCollector::xmlNodesFromAttributes(attributes);
+}
+
+const ValueArray& ProcessStatCollector::madeList(size_t which) {
+    const std::array<int8_t, 5> counts{sharingProcessCPUCount_, sharingProcessMemoryCount_, sharingProcessNetworkCount_,
+                                       sharingProcessDiskActivityCount_, sharingProcessPowerCount_};
+    // Lists made with child processes counted in (or by other counts) are not these.
+    if (sharingUseHeirachy_ || counts != madeCounts_) {
+        for (auto& made : madeLists_) made.reset();
+        madeCounts_ = counts;
+    }
+    std::optional<ValueArray>& made = madeLists_[which];
+    if (made) return *made;
+    ValueArray out;
+    auto append = [&out](const Value& list) {
+        for (const Value& entry : list.array()) out.push_back(entry);
+    };
+    switch (which) {
+        case 0:
+            append(cpuProcesses(false)["processes"]);
+            break;
+        case 1:
+            append(memoryProcesses(false)["processes"]);
+            break;
+        case 2: {
+            const Value lists = networkProcesses2(false);
+            append(lists["download"]);
+            append(lists["upload"]);
+            break;
+        }
+        default: {
+            const Value lists = diskActivityProcesses2(false);
+            append(lists["read"]);
+            append(lists["write"]);
+            break;
+        }
+    }
+    made = std::move(out);
+    return *made;
+}
 
 ValueArray ProcessStatCollector::xmlSampleItemsFromAttributes(const Value& attributes) {
     ValueArray out;
     if (!attributes.has("keys")) return out;
     const std::string keys = attributes["keys"].stringValue();
-    const std::array<int8_t, 5> counts{sharingProcessCPUCount_, sharingProcessMemoryCount_, sharingProcessNetworkCount_,
-                                       sharingProcessDiskActivityCount_, sharingProcessPowerCount_};
-    if (auto made = listsMade_.find(keys); made != listsMade_.end() && made->second.counts == counts && !sharingUseHeirachy_)
-        return made->second.lists;
-    // Split at every ","; no blanks are trimmed and a part matches exactly.
+    const std::string level = attributes["index"].stringValue();
+    // Split at every ","; no blanks are trimmed and a part matches exactly. A list named
+    // again is not sent again, and parts that name no list add nothing.
+    std::array<bool, kListNames.size()> named{};
+    const std::string_view text(keys);
     size_t start = 0;
     while (true) {
-        const size_t comma = keys.find(',', start);
-        const std::string part = keys.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (part == "cpu") {
-            append(out, cpuProcesses(false)["processes"]);
-        } else if (part == "memory") {
-            append(out, memoryProcesses(false)["processes"]);
-        } else if (part == "network") {
-            const Value lists = networkProcesses2(false);
-            append(out, lists["download"]);
-            append(out, lists["upload"]);
-        } else if (part == "disks") {
-            const Value lists = diskActivityProcesses2(false);
-            append(out, lists["read"]);
-            append(out, lists["write"]);
+        const size_t comma = text.find(',', start);
+        const std::string_view part = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        for (size_t which = 0; which < kListNames.size(); ++which) {
+            if (part != kListNames[which] || named[which]) continue;
+            named[which] = true;
+            if (replying_ && !sentInReply_.insert(level + ":" + std::string(part)).second) break;
+            const ValueArray& list = madeList(which);
+            out.insert(out.end(), list.begin(), list.end());
+            break;
         }
-        if (comma == std::string::npos) break;
+        if (comma == std::string_view::npos) break;
         start = comma + 1;
     }
-    listsMade_[keys] = MadeLists{counts, out};
     return out;
 }
 

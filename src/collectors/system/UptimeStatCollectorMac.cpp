@@ -1,7 +1,7 @@
 // The boot time from the kernel.
 #include "collectors/system/UptimeStatCollectorMac.h"
 
-#include "collectors/system/SharedCollector.h"
+#include "collectors/framework/SharedCollector.h"
 #include "platform/host/BootTime.h"
 
 namespace telvo {

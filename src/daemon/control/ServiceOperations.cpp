@@ -46,9 +46,8 @@ Value passcode() {
 
 void generatePasscode() { TVSPreferences::sharedPreferences().createPasscode(); }
 
-void setPasscode(const Value& passcode) {
-    if (!passcode.isString()) return;
-    TVSPreferences::sharedPreferences().setPasscode(passcode.string());
+ErrorPtr setPasscode(const Value& passcode) {
+    return TVSPreferences::sharedPreferences().setPasscode(passcode.isString() ? passcode.string() : std::string());
 }
 
 }  // namespace telvo::control

@@ -3,6 +3,7 @@
 // Each runs on the caller's queue; work that belongs to the main queue (the listener, the
 // advertisement) or to the port mapper's queue is handed there.
 #include <string>
+#include "platform/Error.h"
 #include "platform/values/Value.h"
 
 namespace telvo::control {
@@ -18,6 +19,7 @@ int64_t upnpStatus();
 int64_t upnpPort();
 Value passcode();
 void generatePasscode();
-void setPasscode(const Value& passcode);
+// Null when the passcode was stored; an empty or missing one is refused with an error.
+ErrorPtr setPasscode(const Value& passcode);
 
 }  // namespace telvo::control

@@ -91,7 +91,9 @@ xpc::InterfacePtr TVSXPCServer::serviceProtocol() {
     i->add({"passcode:", {}, true, [](const ValueArray&, const Reply& r) { r(control::passcode()); }});
     i->add({"generatePasscode", {}, false, [](const ValueArray&, const Reply&) { control::generatePasscode(); }});
     i->add({"setPasscode:", {ArgType::String}, false,
-            [](const ValueArray& a, const Reply&) { control::setPasscode(a[0]); }});
+            [](const ValueArray& a, const Reply& r) {
+                if (ErrorPtr error = control::setPasscode(a[0])) r.fail(error->message);
+            }});
     return i;
 }
 
@@ -191,8 +193,10 @@ void TVSXPCServer::unixSocketReceivedDictionary(const Value& request, GDUnixSock
         control::setServerPort(request["port"]);
         answer({});
     } else if (key == "setpasscode") {
-        control::setPasscode(request["passcode"]);
-        answer({});
+        if (ErrorPtr error = control::setPasscode(request["passcode"]))
+            answer({{"error", Value(error->message)}});
+        else
+            answer({});
     } else if (key == "setpreference") {
         control::setObjectForKey(request["value"], request["pkey"].stringValue());
         answer({});

@@ -138,7 +138,7 @@ DDLogFileInfoPtr DDFileLogger::currentLogFileInfo() {
         }
     }
     if (!currentLogFileInfo_) {
-        currentLogFileInfo_ = DDLogFileInfo::logFileWithPath(logFileManager_->createNewLogFile());
+        currentLogFileInfo_ = logFileManager_->logFileInfoForPath(logFileManager_->createNewLogFile());
     }
     return currentLogFileInfo_;
 }
@@ -147,7 +147,7 @@ int DDFileLogger::currentLogFileHandle() {
     if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
     DDLogFileInfoPtr info = currentLogFileInfo();
     std::string hostPath = fs::resolve(info->filePath());
-    int fd = ::open(hostPath.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = info->openForWriting();
     if (fd < 0) {
         int error = errno;
         // Forget the file, so that the next record looks for (or makes) one again rather than
@@ -157,6 +157,9 @@ int DDFileLogger::currentLogFileHandle() {
         return -1;
     }
     ::lseek(fd, 0, SEEK_END);
+    // A file reached through its folder's descriptor is watched through its own descriptor,
+    // not by a path that may lead elsewhere by now.
+    if (info->folder()) hostPath = "/proc/self/fd/" + std::to_string(fd);
     currentLogFileHandle_ = fd;
     scheduleTimerToRollLogFileDueToAge();
     std::weak_ptr<DDAbstractLogger> weak = weak_from_this();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include "foundation/logging/PosixError.h"
 #include "platform/fs/Root.h"
 #include "platform/time/Clock.h"
@@ -25,13 +26,32 @@ constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 enum class AttributeState { Present, Absent, Unsupported };
 
-AttributeState attributeState(const std::string& path, const std::string& name) {
+// `fd` >= 0: the file's descriptor (folder mode); else the path is used.
+AttributeState attributeState(int fd, const std::string& path, const std::string& name) {
     if (gAttributesUnavailable) return AttributeState::Unsupported;
-    if (getxattr(fs::resolve(path).c_str(), fs::systemAttributeName(name).c_str(), nullptr, 0) >= 0) {
-        return AttributeState::Present;
-    }
+    const std::string attribute = fs::systemAttributeName(name);
+    ssize_t n = fd >= 0 ? fgetxattr(fd, attribute.c_str(), nullptr, 0)
+                        : getxattr(fs::resolve(path).c_str(), attribute.c_str(), nullptr, 0);
+    if (n >= 0) return AttributeState::Present;
     return isUnsupported(errno) ? AttributeState::Unsupported : AttributeState::Absent;
 }
+
+std::string nameOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+class ScopedFd {
+public:
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 double toSeconds(const struct statx_timestamp& t) {
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
@@ -53,7 +73,21 @@ DDLogFileInfoPtr DDLogFileInfo::logFileWithPath(const std::string& filePath) {
     return std::make_shared<DDLogFileInfo>(filePath);
 }
 
-DDLogFileInfo::DDLogFileInfo(std::string filePath) : filePath_(std::move(filePath)) {}
+DDLogFileInfoPtr DDLogFileInfo::logFileInFolder(LogFolderPtr folder, const std::string& filePath) {
+    return std::make_shared<DDLogFileInfo>(filePath, std::move(folder));
+}
+
+DDLogFileInfo::DDLogFileInfo(std::string filePath, LogFolderPtr folder)
+    : filePath_(std::move(filePath)), folder_(std::move(folder)) {}
+
+int DDLogFileInfo::openInFolder() const {
+    return folder_ ? folder_->openFile(nameOf(filePath_), O_RDONLY) : -1;
+}
+
+int DDLogFileInfo::openForWriting() {
+    if (folder_) return folder_->openFile(nameOf(filePath_), O_WRONLY);
+    return ::open(fs::resolve(filePath_).c_str(), O_WRONLY | O_CLOEXEC);
+}
 
 const std::string& DDLogFileInfo::fileName() {
     if (!fileName_) {
@@ -66,7 +100,10 @@ const std::string& DDLogFileInfo::fileName() {
 void DDLogFileInfo::readAttributes() {
     if (!fileAttributes_.isNull()) return;
     struct statx sx {};
-    if (statx(AT_FDCWD, fs::resolve(filePath_).c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return;
+    int status = folder_ ? statx(folder_->fd(), nameOf(filePath_).c_str(), AT_SYMLINK_NOFOLLOW,
+                                 STATX_BASIC_STATS | STATX_BTIME, &sx)
+                         : statx(AT_FDCWD, fs::resolve(filePath_).c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &sx);
+    if (status != 0) return;
     double modified = toSeconds(sx.stx_mtime);
     double created = (sx.stx_mask & STATX_BTIME) ? toSeconds(sx.stx_btime) : modified;
     ValueDictionary attributes;
@@ -102,7 +139,9 @@ uint64_t DDLogFileInfo::fileSize() {
     if (fileSize_ == 0) {
         // Read afresh as long as the kept size is 0: a file still empty when first seen grows.
         struct stat st {};
-        if (stat(fs::resolve(filePath_).c_str(), &st) == 0) fileSize_ = uint64_t(st.st_size);
+        int status = folder_ ? fstatat(folder_->fd(), nameOf(filePath_).c_str(), &st, AT_SYMLINK_NOFOLLOW)
+                             : stat(fs::resolve(filePath_).c_str(), &st);
+        if (status == 0) fileSize_ = uint64_t(st.st_size);
     }
     return fileSize_;
 }
@@ -113,13 +152,15 @@ double DDLogFileInfo::age() {
 }
 
 bool DDLogFileInfo::isArchived() {
-    switch (attributeState(filePath_, kArchivedAttributeName)) {
+    ScopedFd fd(openInFolder());
+    if (folder_ && fd.get() < 0) return false;
+    switch (attributeState(fd.get(), filePath_, kArchivedAttributeName)) {
     case AttributeState::Present: return true;
     case AttributeState::Absent: return false;
     case AttributeState::Unsupported: break;
     }
     struct stat st {};
-    if (stat(fs::resolve(filePath_).c_str(), &st) != 0) return false;
+    if ((folder_ ? fstat(fd.get(), &st) : stat(fs::resolve(filePath_).c_str(), &st)) != 0) return false;
     return (st.st_mode & kWriteBits) == 0;
 }
 
@@ -141,7 +182,9 @@ void DDLogFileInfo::reset() {
 void DDLogFileInfo::renameFile(const std::string& newFileName) {
     if (newFileName == fileName()) return;
     std::string newPath = directoryOf(filePath_) + newFileName;
-    if (::rename(fs::resolve(filePath_).c_str(), fs::resolve(newPath).c_str()) != 0) {
+    int status = folder_ ? ::renameat(folder_->fd(), fileName().c_str(), folder_->fd(), newFileName.c_str())
+                         : ::rename(fs::resolve(filePath_).c_str(), fs::resolve(newPath).c_str());
+    if (status != 0) {
         int error = errno;
         std::fprintf(stderr, "DDLogFileInfo: Error renaming file (%s): %s\n", fileName().c_str(),
                      posixErrorDescription(error).c_str());
@@ -152,30 +195,35 @@ void DDLogFileInfo::renameFile(const std::string& newFileName) {
 }
 
 bool DDLogFileInfo::hasExtendedAttributeWithName(const std::string& attrName) {
-    return attributeState(filePath_, attrName) == AttributeState::Present;
+    ScopedFd fd(openInFolder());
+    if (folder_ && fd.get() < 0) return false;
+    return attributeState(fd.get(), filePath_, attrName) == AttributeState::Present;
 }
 
 // Applies the fallback mark (write permission) for the archived attribute; answers success.
-static bool setFallbackArchivedMark(const std::string& path, bool archived) {
+static bool setFallbackArchivedMark(int fd, const std::string& path, bool archived) {
     std::string resolved = fs::resolve(path);
     struct stat st {};
-    if (stat(resolved.c_str(), &st) != 0) return false;
+    if ((fd >= 0 ? fstat(fd, &st) : stat(resolved.c_str(), &st)) != 0) return false;
     mode_t mode = st.st_mode & 07777;
     mode = archived ? (mode & ~kWriteBits) : (mode | S_IWUSR);
-    return chmod(resolved.c_str(), mode) == 0;
+    return (fd >= 0 ? fchmod(fd, mode) : chmod(resolved.c_str(), mode)) == 0;
 }
 
 void DDLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
     std::string resolved = fs::resolve(filePath_);
+    ScopedFd fd(openInFolder());
     int result = -1;
-    int error = ENOTSUP;
-    if (!gAttributesUnavailable) {
-        result = setxattr(resolved.c_str(), fs::systemAttributeName(attrName).c_str(), "", 0, 0);
+    int error = folder_ && fd.get() < 0 ? errno : ENOTSUP;
+    if (!gAttributesUnavailable && (!folder_ || fd.get() >= 0)) {
+        const std::string attribute = fs::systemAttributeName(attrName);
+        result = fd.get() >= 0 ? fsetxattr(fd.get(), attribute.c_str(), "", 0, 0)
+                               : setxattr(resolved.c_str(), attribute.c_str(), "", 0, 0);
         error = errno;
     }
     if (result == 0) return;
-    if (isUnsupported(error) && attrName == kArchivedAttributeName) {
-        if (setFallbackArchivedMark(filePath_, true)) return;
+    if (isUnsupported(error) && attrName == kArchivedAttributeName && (!folder_ || fd.get() >= 0)) {
+        if (setFallbackArchivedMark(fd.get(), filePath_, true)) return;
         error = errno;
     }
     std::fprintf(stderr, "DDLogFileInfo: setxattr(%s, %s): error = %s\n", attrName.c_str(), fileName().c_str(),
@@ -184,15 +232,17 @@ void DDLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
 
 void DDLogFileInfo::removeExtendedAttributeWithName(const std::string& attrName) {
     std::string resolved = fs::resolve(filePath_);
+    ScopedFd fd(openInFolder());
     int result = -1;
-    int error = ENOTSUP;
-    if (!gAttributesUnavailable) {
-        result = removexattr(resolved.c_str(), fs::systemAttributeName(attrName).c_str());
+    int error = folder_ && fd.get() < 0 ? errno : ENOTSUP;
+    if (!gAttributesUnavailable && (!folder_ || fd.get() >= 0)) {
+        const std::string attribute = fs::systemAttributeName(attrName);
+        result = fd.get() >= 0 ? fremovexattr(fd.get(), attribute.c_str()) : removexattr(resolved.c_str(), attribute.c_str());
         error = errno;
     }
     if (result == 0 || (result != 0 && error == ENODATA)) return;
-    if (isUnsupported(error) && attrName == kArchivedAttributeName) {
-        if (setFallbackArchivedMark(filePath_, false)) return;
+    if (isUnsupported(error) && attrName == kArchivedAttributeName && (!folder_ || fd.get() >= 0)) {
+        if (setFallbackArchivedMark(fd.get(), filePath_, false)) return;
         error = errno;
     }
     std::fprintf(stderr, "DDLogFileInfo: removexattr(%s, %s): error = %s\n", attrName.c_str(), fileName().c_str(),

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include "foundation/logging/LogFolder.h"
 #include "platform/values/Value.h"
 
 namespace telvo {
@@ -23,7 +24,9 @@ public:
     static constexpr const char* kArchivedAttributeName = "lumberjack.log.archived";
 
     static DDLogFileInfoPtr logFileWithPath(const std::string& filePath);
-    explicit DDLogFileInfo(std::string filePath);
+    // A file of an open log folder: every operation goes through the folder's descriptor.
+    static DDLogFileInfoPtr logFileInFolder(LogFolderPtr folder, const std::string& filePath);
+    explicit DDLogFileInfo(std::string filePath, LogFolderPtr folder = nullptr);
     virtual ~DDLogFileInfo() = default;
 
     const std::string& filePath() const { return filePath_; }
@@ -48,6 +51,10 @@ public:
     // path either way.
     void renameFile(const std::string& newFileName);
 
+    // Opens the file for appending (through the folder in folder mode); -1 and errno on failure.
+    int openForWriting();
+    const LogFolderPtr& folder() const { return folder_; }
+
     bool hasExtendedAttributeWithName(const std::string& attrName);
     void addExtendedAttributeWithName(const std::string& attrName);
     void removeExtendedAttributeWithName(const std::string& attrName);
@@ -64,8 +71,11 @@ public:
 
 private:
     void readAttributes();
+    // A read-only descriptor of the file for attribute work in folder mode; -1 on failure.
+    int openInFolder() const;
 
     std::string filePath_;
+    LogFolderPtr folder_;
     std::optional<std::string> fileName_;
     Value fileAttributes_;
     std::optional<double> creationDate_;

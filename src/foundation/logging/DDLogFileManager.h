@@ -25,6 +25,10 @@ public:
     virtual uint64_t maximumNumberOfLogFiles() = 0;
     virtual void setMaximumNumberOfLogFiles(uint64_t maximum) = 0;
 
+    // The description of a file of the directory (one reached through the directory's
+    // descriptor for a manager that works through one).
+    virtual DDLogFileInfoPtr logFileInfoForPath(const std::string& path) { return DDLogFileInfo::logFileWithPath(path); }
+
     // Optional.
     virtual void didArchiveLogFile(const std::string& /*logFilePath*/) {}
     virtual void didRollAndArchiveLogFile(const std::string& /*logFilePath*/) {}

@@ -73,7 +73,18 @@ DDLogFileManagerDefault::DDLogFileManagerDefault(std::string logsDirectory)
       applicationName_(processApplicationName()),
       logFileDateFormatter_(std::make_shared<const LogDateFormatter>("yyyy'-'MM'-'dd' 'HH'-'mm'", true)) {}
 
+DDLogFileManagerDefault::DDLogFileManagerDefault(LogFolderPtr folder)
+    : logsDirectory_(folder->path()),
+      folder_(std::move(folder)),
+      applicationName_(processApplicationName()),
+      logFileDateFormatter_(std::make_shared<const LogDateFormatter>("yyyy'-'MM'-'dd' 'HH'-'mm'", true)) {}
+
+DDLogFileInfoPtr DDLogFileManagerDefault::logFileInfoForPath(const std::string& path) {
+    return folder_ ? DDLogFileInfo::logFileInFolder(folder_, path) : DDLogFileInfo::logFileWithPath(path);
+}
+
 std::string DDLogFileManagerDefault::logsDirectory() {
+    if (folder_) return logsDirectory_;
     if (!fs::exists(logsDirectory_)) {
         if (!fs::createDirectories(logsDirectory_)) {
             int error = errno;
@@ -114,7 +125,13 @@ std::string DDLogFileManagerDefault::newLogFileName() const {
 std::vector<std::string> DDLogFileManagerDefault::unsortedLogFileNames() {
     std::vector<std::string> names;
     std::string directory = logsDirectory();
-    DIR* dir = opendir(fs::resolve(directory).c_str());
+    DIR* dir = nullptr;
+    if (folder_) {
+        int fd = ::openat(folder_->fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0 && !(dir = fdopendir(fd))) ::close(fd);
+    } else {
+        dir = opendir(fs::resolve(directory).c_str());
+    }
     if (!dir) return names;
     while (struct dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
@@ -133,7 +150,7 @@ std::vector<std::string> DDLogFileManagerDefault::unsortedLogFilePaths() {
 
 std::vector<DDLogFileInfoPtr> DDLogFileManagerDefault::unsortedLogFileInfos() {
     std::vector<DDLogFileInfoPtr> infos;
-    for (const auto& path : unsortedLogFilePaths()) infos.push_back(DDLogFileInfo::logFileWithPath(path));
+    for (const auto& path : unsortedLogFilePaths()) infos.push_back(logFileInfoForPath(path));
     return infos;
 }
 
@@ -174,6 +191,20 @@ std::string DDLogFileManagerDefault::createNewLogFile() {
             actualName = fileName.substr(0, dot) + " " + std::to_string(attempt) + fileName.substr(dot);
         }
         std::string path = joinPath(directory, actualName);
+        if (folder_) {
+            struct stat st {};
+            if (fstatat(folder_->fd(), actualName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
+            int fd = folder_->createFile(actualName, 0644);
+            if (fd < 0 && errno == EEXIST) continue;
+            if (fd < 0) {
+                std::fprintf(stderr, "DDLogFileManagerDefault: cannot make %s: %s\n", actualName.c_str(),
+                             posixErrorDescription(errno).c_str());
+                return path;
+            }
+            ::close(fd);
+            deleteOldLogFiles();
+            return path;
+        }
         std::string resolved = fs::resolve(path);
         struct stat st {};
         if (lstat(resolved.c_str(), &st) == 0) continue;
@@ -193,7 +224,11 @@ void DDLogFileManagerDefault::deleteOldLogFiles() {
     // The newest file, when not archived, is normally the one being written: not counted.
     if (!sorted.empty() && !sorted.front()->isArchived()) first = 1;
     for (size_t i = first + maximum; i < sorted.size(); ++i) {
-        ::unlink(fs::resolve(sorted[i]->filePath()).c_str());
+        if (folder_) {
+            ::unlinkat(folder_->fd(), sorted[i]->fileName().c_str(), 0);
+        } else {
+            ::unlink(fs::resolve(sorted[i]->filePath()).c_str());
+        }
     }
 }
 

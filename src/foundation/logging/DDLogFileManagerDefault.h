@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include "foundation/logging/DDLogFileManager.h"
+#include "foundation/logging/LogFolder.h"
 #include "foundation/logging/LogDateFormatter.h"
 
 namespace telvo {
@@ -17,6 +18,10 @@ class DDLogFileManagerDefault : public DDLogFileManager,
 public:
     // An empty directory means the default one. Make it with std::make_shared.
     explicit DDLogFileManagerDefault(std::string logsDirectory = "");
+    // Folder-descriptor mode: the directory is the open folder (its path as given), listed,
+    // made into, renamed in and deleted from through its descriptor only; new files belong to
+    // the folder's owner.
+    explicit DDLogFileManagerDefault(LogFolderPtr folder);
 
     std::string logsDirectory() override;
     std::vector<std::string> unsortedLogFilePaths() override;
@@ -26,6 +31,8 @@ public:
     std::vector<std::string> sortedLogFileNames() override;
     std::vector<DDLogFileInfoPtr> sortedLogFileInfos() override;
     std::string createNewLogFile() override;
+    DDLogFileInfoPtr logFileInfoForPath(const std::string& path) override;
+    const LogFolderPtr& folder() const { return folder_; }
 
     uint64_t maximumNumberOfLogFiles() override { return maximumNumberOfLogFiles_; }
     // A change of the value queues a deletion pass on the logging queue.
@@ -47,6 +54,7 @@ public:
 
 private:
     std::string logsDirectory_;
+    LogFolderPtr folder_;
     std::string applicationName_;
     LogDateFormatterPtr logFileDateFormatter_;
     std::atomic<uint64_t> maximumNumberOfLogFiles_{5};

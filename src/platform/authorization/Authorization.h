@@ -99,6 +99,13 @@ OSStatus AuthorizationCheckCaller(pid_t pid, uid_t uid, const std::string& right
 
 // Where the trampoline that starts tools as root is installed (the policy file names it).
 constexpr const char* kTrampolinePath = "/usr/libexec/telvo/telvo-privileged-exec";
+// Where polkit finds our actions. An application bundle carries both in Contents/Resources
+// ("telvo-privileged-exec", "com.kestro.telvoserver.policy"): on a machine that never had the
+// system, the first request for a right runs the bundle's trampoline once through pkexec under
+// polkit's stock action for running a program as root, and it puts the two in place.
+constexpr const char* kPolicyInstallPath = "/usr/share/polkit-1/actions/com.kestro.telvoserver.policy";
+constexpr const char* kPolicyFileName = "com.kestro.telvoserver.policy";
+constexpr const char* kTrampolineFileName = "telvo-privileged-exec";
 // Tests run the trampoline from the build; an empty path restores kTrampolinePath.
 void setTrampolineForTesting(const std::string& path);
 

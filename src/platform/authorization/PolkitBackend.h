@@ -18,5 +18,6 @@ public:
 
 constexpr const char* kPkcheckPath = "/usr/bin/pkcheck";
 constexpr const char* kPkexecPath = "/usr/bin/pkexec";
+constexpr const char* kPkactionPath = "/usr/bin/pkaction";
 
 }  // namespace telvo::authorization

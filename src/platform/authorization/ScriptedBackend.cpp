@@ -1,6 +1,8 @@
 // The scripted backend's files.
 #include "platform/authorization/ScriptedBackend.h"
 
+#include "platform/launchd/ServiceManagement.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -114,9 +116,12 @@ std::vector<std::string> prompts() {
     return rights;
 }
 
-OSStatus ScriptedBackend::obtain(const Subject& subject, const std::string& right, bool interactionAllowed, bool) {
+OSStatus ScriptedBackend::obtain(const Subject& subject, const std::string& right, bool interactionAllowed, bool self) {
     if (geteuid() != 0) {
-        std::fprintf(stderr, "authorization: the scripted backend serves root processes only\n");
+        // A user's process asks the system instance, which asks about it (pinned at its
+        // connect) on the root side and keeps the answer for that process.
+        if (self) return launchd::askSystemInstanceForRight(right, interactionAllowed);
+        std::fprintf(stderr, "authorization: the scripted backend answers for other processes only as root\n");
         return errAuthorizationInternal;
     }
     if (ErrorPtr error = xpc::prepareRunFolder(kStateFolder, 0755)) {

@@ -2,8 +2,8 @@
 // The test backend. A root-owned policy file under the file-system root scripts what the user
 // answers when asked for each right; every question is counted in a file, and an allowed
 // right is kept for its process for five minutes (virtual clock), as auth_admin_keep keeps it.
-// It starts the trampoline directly, so it serves root processes only; others get
-// errAuthorizationInternal.
+// It starts the trampoline directly, so only root runs tools through it; a user's process
+// asks the system launchd instance for its rights ("authorize"), which answers on the root side.
 //
 // Policy lines: "<right> allow|deny|cancel" ("#" starts a comment). allow: the user
 // authenticates; deny: the authentication fails; cancel: the user dismisses the dialog. A right

@@ -4,12 +4,16 @@
 #include <elf.h>
 #include <openssl/evp.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/codesign/Status.h"
+#include "platform/fs/Root.h"
+#include "platform/values/PropertyList.h"
 
 namespace telvo::codesign {
 namespace {
@@ -56,7 +60,7 @@ struct FileSource {
 };
 
 template <class Source>
-bool findIn(const Source& src, SectionRange& found, ErrorPtr* error) {
+bool findIn(const Source& src, std::string_view wanted, SectionRange& found, ErrorPtr* error) {
     Elf64_Ehdr eh;
     if (!src.read(0, sizeof eh, &eh) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0)
         return fail(error, "not an ELF file");
@@ -74,7 +78,6 @@ bool findIn(const Source& src, SectionRange& found, ErrorPtr* error) {
     if (names.sh_size > kLargestSectionNames) return fail(error, "ELF section names too large");
     std::string strtab(size_t(names.sh_size), '\0');
     if (!src.read(names.sh_offset, strtab.size(), strtab.data())) return fail(error, "ELF section names cannot be read");
-    const std::string_view wanted(kSectionName);
     for (unsigned i = 0; i < eh.e_shnum; ++i) {
         Elf64_Shdr sh;
         if (!src.read(eh.e_shoff + uint64_t(i) * sizeof(Elf64_Shdr), sizeof sh, &sh))
@@ -84,24 +87,105 @@ bool findIn(const Source& src, SectionRange& found, ErrorPtr* error) {
         size_t end = name.find('\0');
         if (end == std::string_view::npos) continue;
         if (name.substr(0, end) != wanted) continue;
-        if (sh.sh_type == SHT_NOBITS || !inside(src.size(), sh.sh_offset, sh.sh_size) || sh.sh_size < kBlobHeaderSize)
-            return fail(error, "ELF signature section is unusable");
+        const bool signature = wanted == kSectionName;
+        if (sh.sh_type == SHT_NOBITS || !inside(src.size(), sh.sh_offset, sh.sh_size) ||
+            (signature && sh.sh_size < kBlobHeaderSize))
+            return fail(error, signature ? std::string("ELF signature section is unusable")
+                                         : "ELF section " + std::string(wanted) + " is unusable");
         found.offset = sh.sh_offset;
         found.size = sh.sh_size;
         return true;
     }
-    if (error) *error = makeError("CodesignErrorDomain", kStatusUnsigned, "no signature section");
+    if (error) {
+        *error = wanted == kSectionName ? makeError("CodesignErrorDomain", kStatusUnsigned, "no signature section")
+                                        : makeError("CodesignErrorDomain", kStatusBadObjectFormat,
+                                                    "no section " + std::string(wanted));
+    }
     return false;
 }
 
 }  // namespace
 
 bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error) {
-    return findIn(ViewSource{elf}, found, error);
+    return findIn(ViewSource{elf}, kSectionName, found, error);
 }
 
 bool findSignatureSection(int fd, uint64_t size, SectionRange& found, ErrorPtr* error) {
-    return findIn(FileSource{fd, size}, found, error);
+    return findIn(FileSource{fd, size}, kSectionName, found, error);
+}
+
+bool findSection(std::string_view elf, std::string_view name, SectionRange& found, ErrorPtr* error) {
+    return findIn(ViewSource{elf}, name, found, error);
+}
+
+namespace {
+
+// The embedded list of a section's text (NUL-padded).
+Value propertyListOfSection(std::string_view text, std::string_view sectionName, ErrorPtr* error) {
+    size_t end = text.find('\0');
+    if (end != std::string_view::npos) {
+        // Only padding may follow the text.
+        if (text.substr(end).find_first_not_of('\0') != std::string_view::npos) {
+            fail(error, "ELF section " + std::string(sectionName) + " holds more than one text");
+            return Value();
+        }
+        text = text.substr(0, end);
+    }
+    ErrorPtr parseError;
+    Value list = plist::parse(std::string(text), &parseError);
+    if (parseError || !list.isDictionary()) {
+        fail(error, "ELF section " + std::string(sectionName) + " holds no property-list dictionary");
+        return Value();
+    }
+    return list;
+}
+
+// An embedded property list is a few kilobytes; a larger section is refused.
+constexpr uint64_t kLargestEmbeddedList = uint64_t(1) << 20;
+
+}  // namespace
+
+Value readEmbeddedPropertyList(std::string_view elf, std::string_view sectionName, ErrorPtr* error) {
+    SectionRange range;
+    if (!findSection(elf, sectionName, range, error)) return Value();
+    if (range.size > kLargestEmbeddedList) {
+        fail(error, "ELF section " + std::string(sectionName) + " is too large");
+        return Value();
+    }
+    return propertyListOfSection(elf.substr(range.offset, range.size), sectionName, error);
+}
+
+Value readEmbeddedPropertyListFromFile(const std::string& path, std::string_view sectionName, ErrorPtr* error) {
+    const std::string host = fs::resolve(path);
+    int fd = ::open(host.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = makeError("NSPOSIXErrorDomain", errno, path + ": " + std::strerror(errno));
+        return Value();
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fail(error, path + " is no regular file");
+        return Value();
+    }
+    // Only the headers, the section names and the section itself are read.
+    FileSource source{fd, uint64_t(st.st_size)};
+    SectionRange range;
+    Value list;
+    if (findIn(source, sectionName, range, error)) {
+        if (range.size > kLargestEmbeddedList) {
+            fail(error, "ELF section " + std::string(sectionName) + " is too large");
+        } else {
+            std::string text(size_t(range.size), '\0');
+            if (source.read(range.offset, text.size(), text.data())) {
+                list = propertyListOfSection(text, sectionName, error);
+            } else {
+                fail(error, "ELF section " + std::string(sectionName) + " cannot be read");
+            }
+        }
+    }
+    ::close(fd);
+    return list;
 }
 
 bool readSignatureBlob(std::string_view section, std::string& der) {

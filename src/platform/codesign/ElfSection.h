@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include "platform/Error.h"
+#include "platform/values/Value.h"
 
 namespace telvo::codesign {
 
@@ -26,6 +27,19 @@ struct SectionRange {
 bool findSignatureSection(std::string_view elf, SectionRange& found, ErrorPtr* error = nullptr);
 // The same for an opened file of `size` bytes, read with pread (headers and names only).
 bool findSignatureSection(int fd, uint64_t size, SectionRange& found, ErrorPtr* error = nullptr);
+
+// Finds a section by name (its bytes in the file; a section without file bytes is not found).
+bool findSection(std::string_view elf, std::string_view name, SectionRange& found, ErrorPtr* error = nullptr);
+
+// The property list that a program carries in a section (its XML text, NUL-padded), read from
+// the file's bytes; null (and *error) when the file or the section is not there or holds no
+// property list. Programs carry their Info dictionary in kInfoSectionName and their launchd
+// job in kLaunchdSectionName.
+constexpr const char* kInfoSectionName = ".telvo_info_plist";
+constexpr const char* kLaunchdSectionName = ".telvo_launchd_plist";
+Value readEmbeddedPropertyList(std::string_view elf, std::string_view sectionName, ErrorPtr* error = nullptr);
+// The same from a file (a path under the file-system root), opened without following a link.
+Value readEmbeddedPropertyListFromFile(const std::string& path, std::string_view sectionName, ErrorPtr* error = nullptr);
 
 // The DER signature held by a section's bytes: true with `der` filled when a blob is there,
 // true with `der` empty when the section is all zeros (unsigned), false when the section holds

@@ -52,7 +52,26 @@ bool ProcessSource::listProcesses(std::vector<int32_t>& pids) {
     ::closedir(dir);
     // The kernel lists by pid already; a fixture's folder need not.
     if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
+    swapInUse_ = swapInUse();
     return true;
+}
+
+bool ProcessSource::swapInUse() {
+    if (!readProcFile("/proc/meminfo", buffer_)) return true;
+    std::string_view text(buffer_), line;
+    bool haveTotal = false, haveFree = false;
+    uint64_t total = 0, free = 0;
+    while (nextLine(text, line)) {
+        std::string_view rest;
+        if (line.substr(0, 10) == "SwapTotal:") {
+            rest = line.substr(10);
+            haveTotal = parseUnsigned(rest, total);
+        } else if (line.substr(0, 9) == "SwapFree:") {
+            rest = line.substr(9);
+            haveFree = parseUnsigned(rest, free);
+        }
+    }
+    return !(haveTotal && haveFree && free >= total);
 }
 
 const std::string& ProcessSource::pathOf(int32_t pid, const char* file) {
@@ -87,6 +106,9 @@ bool ProcessSource::readFile(int32_t pid, const char* file) {
         }
         if (n == 0) break;
         used += static_cast<size_t>(n);
+        // The kernel writes these files whole into a buffer that can take them: a read that
+        // left room was the last (saving the read that would answer 0).
+        if (used < buffer_.size()) break;
     }
     buffer_.resize(used);
     ::close(fd);
@@ -105,6 +127,16 @@ bool ProcessSource::readMemory(int32_t pid, double& bytes) {
     // of it is swapped out. Shared memory (RssShmem) is left out, since every process that maps
     // a segment would count it again, and so are mapped files (RssFile), which the kernel can
     // drop at any time.
+    if (!swapInUse_) {
+        // "size resident shared ...", in pages; resident less shared is the anonymous part.
+        if (!readFile(pid, "statm")) return false;
+        std::string_view text(buffer_);
+        uint64_t size = 0, resident = 0, shared = 0;
+        if (!parseUnsigned(text, size) || !parseUnsigned(text, resident) || !parseUnsigned(text, shared)) return false;
+        static const double pageSize = static_cast<double>(::sysconf(_SC_PAGESIZE));
+        bytes = resident > shared ? static_cast<double>(resident - shared) * pageSize : 0;
+        return true;
+    }
     if (!readFile(pid, "status")) return false;
     const uint64_t anonymous = statusField(buffer_, "RssAnon");
     const uint64_t swapped = statusField(buffer_, "VmSwap");
@@ -140,12 +172,39 @@ std::string ProcessSource::fullName(int32_t pid, const std::string& shortName) {
         const std::string_view name = lastComponent(path);
         if (!name.empty()) return std::string(name);
     }
-    if (readFile(pid, "cmdline") && !buffer_.empty()) {
-        const std::string_view argv0(buffer_.c_str());  // up to the first NUL
-        const std::string_view name = lastComponent(argv0);
-        if (name.size() >= shortName.size() && name.substr(0, shortName.size()) == shortName) return std::string(name);
-    }
+    const std::string name = argv0Name(pid);
+    if (!name.empty() && name.size() >= shortName.size() && name.compare(0, shortName.size(), shortName) == 0)
+        return name;
     return shortName;
+}
+
+std::string ProcessSource::argv0Name(int32_t pid) {
+    // argv[0] may be as long as the arguments may be: it is read in pieces up to its end (the
+    // first NUL), keeping only the start of the text after its last "/".
+    static constexpr size_t kKept = kMaximumNameLength + 3;  // room to cut on a character boundary
+    std::string name;
+    const int fd = ::open(pathOf(pid, "cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return name;
+    char piece[4096];
+    bool ended = false;
+    while (!ended) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i) {
+            const char c = piece[i];
+            if (c == '\0') {
+                ended = true;
+                break;
+            }
+            if (c == '/')
+                name.clear();
+            else if (name.size() < kKept)
+                name.push_back(c);
+        }
+    }
+    ::close(fd);
+    return name;
 }
 
 }  // namespace telvo::host

@@ -3,7 +3,7 @@
 // fixture tree): the pids of its numeric entries, each process's stat record, its memory, its
 // disk byte counters and the full name behind a short name the kernel cut. One reader keeps
 // its path and file buffers between calls, so a pass over every process allocates nothing
-// once they have grown.
+// once they have grown. Its reads are virtual, so that tests can stand in for the machine.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,6 +16,10 @@ class ProcessSource {
 public:
     // The kernel keeps at most 15 bytes of a user process's command name.
     static constexpr size_t kShortNameLength = 15;
+    // A full name is at most this long, as a file name is.
+    static constexpr size_t kMaximumNameLength = 255;
+
+    virtual ~ProcessSource() = default;
 
     enum class Result {
         ok,
@@ -24,29 +28,41 @@ public:
     };
 
     // The pids of the numeric entries of /proc, ascending. False when /proc cannot be listed.
-    bool listProcesses(std::vector<int32_t>& pids);
+    // Also looks, once per listing, whether any swap space is in use (see readMemory).
+    virtual bool listProcesses(std::vector<int32_t>& pids);
     // The process's stat record.
-    Result readStat(int32_t pid, ProcessStat& out);
-    // The process's memory in bytes: RssAnon + VmSwap of /proc/<pid>/status (kernel threads
-    // have neither line and get 0). False when the file cannot be read.
-    bool readMemory(int32_t pid, double& bytes);
+    virtual Result readStat(int32_t pid, ProcessStat& out);
+    // The process's memory in bytes: its anonymous resident memory plus what of it is swapped
+    // out (RssAnon + VmSwap of /proc/<pid>/status; kernel threads have neither and get 0).
+    // While the last listing found no swap in use, the cheaper /proc/<pid>/statm gives the
+    // same (resident less file-backed and shared pages). False when the file cannot be read.
+    virtual bool readMemory(int32_t pid, double& bytes);
     // read_bytes and write_bytes of /proc/<pid>/io (readable by root only). False when the
     // file cannot be read or lacks them.
-    bool readDiskBytes(int32_t pid, uint64_t& readBytes, uint64_t& writeBytes);
+    virtual bool readDiskBytes(int32_t pid, uint64_t& readBytes, uint64_t& writeBytes);
     // The name of the program behind a cut short name: the last component of the executable's
     // path (without " (deleted)"), else the last component of argv[0] when it begins with the
-    // short name (daemons rewrite argv[0]), else the short name itself.
-    std::string fullName(int32_t pid, const std::string& shortName);
+    // short name (daemons rewrite argv[0]), else the short name itself. At most
+    // kMaximumNameLength bytes of argv[0]'s last component are kept (the caller cuts the
+    // name on a character boundary).
+    virtual std::string fullName(int32_t pid, const std::string& shortName);
 
 private:
     // The host path of /proc/<pid>/<file> in path_.
     const std::string& pathOf(int32_t pid, const char* file);
-    // The whole file into buffer_; false with errno kept.
+    // The whole file into buffer_; false with errno kept. A file the kernel writes in one go
+    // (stat, statm, status, io) is whole after a read that did not fill the buffer.
     bool readFile(int32_t pid, const char* file);
+    // Whether the machine has swap space in use, by /proc/meminfo; true when unknown.
+    bool swapInUse();
+    // The last component of argv[0], at most kMaximumNameLength + 3 bytes of it; empty when
+    // the command line cannot be read.
+    std::string argv0Name(int32_t pid);
 
     std::string prefix_;  // the host path of "/proc/", taken again by every listing
     std::string path_;
     std::string buffer_;
+    bool swapInUse_ = true;
 };
 
 }  // namespace telvo::host

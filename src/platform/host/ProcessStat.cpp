@@ -46,12 +46,15 @@ bool parseProcessStat(std::string_view text, ProcessStat& out) {
         if (!skipField(t)) return false;
     uint64_t utime = 0, stime = 0;
     if (!parseUnsigned(t, utime) || !parseUnsigned(t, stime)) return false;
-    // cutime cstime priority nice num_threads itrealvalue
-    for (int i = 0; i < 6; ++i)
+    // cutime cstime priority nice (nice may be negative), num_threads, itrealvalue
+    for (int i = 0; i < 4; ++i)
         if (!skipField(t)) return false;
+    uint64_t threads = 0;
+    if (!parseUnsigned(t, threads) || !skipField(t)) return false;
     uint64_t start = 0;
     if (!parseUnsigned(t, start)) return false;
     out.cpuTicks = utime + stime;
+    out.threads = static_cast<uint32_t>(threads);
     out.startTime = start;
     return true;
 }

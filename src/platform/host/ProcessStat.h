@@ -1,7 +1,7 @@
 #pragma once
 // One process's kernel record as /proc/<pid>/stat gives it: the short command name, the state
 // ("Z" and "X" are zombies), the parent, the processor time used and the start time that tells
-// a reused pid from the process that had it before.
+// a reused pid from the process that had it before, and its number of threads.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,6 +15,7 @@ struct ProcessStat {
     int32_t ppid = -1;
     uint64_t cpuTicks = 0;   // utime + stime, in clock ticks (ticksPerSecond)
     uint64_t startTime = 0;  // clock ticks after boot
+    uint32_t threads = 0;    // num_threads
 
     bool zombie() const { return state == 'Z' || state == 'X'; }
 };

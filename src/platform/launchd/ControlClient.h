@@ -2,7 +2,11 @@
 // The client end of an instance's control socket: one request, one answer, in the framing of
 // the XPC stand-in (a length and an XML property-list dictionary).
 //   requests  {"command" "load"|"unload"|"list"|"checkin", "path" p, "write" bool, "session" s}
-//   answers   {"status" 0 or an errno-like code, "message" text, "jobs" [{"Label", "PID", "LastExitStatus"}]}
+//             {"command" "authorize", "right" r, "interaction" bool}   any user: the right for the caller
+//             {"command" "copyjob"|"bless"|"remove", "label" l}        any user; bless and remove
+//                                                                       need the blessing right
+//   answers   {"status" 0 or an errno-like code, "message" text, "jobs" [{"Label", "PID", "LastExitStatus"}],
+//              "authorization" status, "job" dictionary}
 #include <string>
 #include "platform/Error.h"
 #include "platform/values/Value.h"

@@ -17,6 +17,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include "platform/authorization/Authorization.h"
 #include "platform/fs/Root.h"
 #include "platform/launchd/ControlClient.h"
 #include "platform/launchd/Paths.h"
@@ -48,6 +50,11 @@ constexpr double kRefusalLogInterval = 10;
 // The uids of login users (Debian's UID_MIN and UID_MAX).
 constexpr uid_t kFirstLoginUser = 1000;
 constexpr uid_t kLastLoginUser = 60000;
+// Requests checked off the loop (each one a thread, and a question may wait for the user).
+constexpr int kMaxWorksPerUser = 4;
+constexpr int kMaxWorks = 32;
+// How long an obtained blessing right is kept for its caller.
+constexpr double kKeepRight = 300;
 
 ErrorPtr posixError(int err, const std::string& what) {
     return makeError("NSPOSIXErrorDomain", err, what + ": " + std::strerror(err));
@@ -119,7 +126,8 @@ Instance::Instance(Settings settings)
     : settings_(std::move(settings)),
       overrides_(settings_.system ? systemOverridesPath() : userOverridesPath(settings_.uid)),
       controlPath_(settings_.system ? std::string(kSystemControlSocket) : userControlSocket(settings_.uid)),
-      serviceFolder_(settings_.system ? std::string(xpc::kServiceFolder) : xpc::userServiceFolder(settings_.uid)) {}
+      serviceFolder_(settings_.system ? std::string(xpc::kServiceFolder) : xpc::userServiceFolder(settings_.uid)),
+      workers_(std::make_shared<Workers>()) {}
 
 Instance::~Instance() {
     for (auto& [label, job] : jobs_) closeServices(*job);
@@ -129,6 +137,37 @@ Instance::~Instance() {
         ::unlink(fs::resolve(controlPath_).c_str());
     }
     if (signalFd_ >= 0) ::close(signalFd_);
+    std::lock_guard<std::mutex> lock(workers_->mutex);
+    for (auto& c : workers_->done) ::close(c.fd);
+    workers_->done.clear();
+}
+
+void Instance::Workers::post(Completion c) {
+    std::lock_guard<std::mutex> lock(mutex);
+    done.push_back(std::move(c));
+    char byte = 1;
+    if (pipe[1] >= 0) (void)!::write(pipe[1], &byte, 1);
+}
+
+bool Instance::Workers::holds(const xpc::PeerCredentials& peer) {
+    if (!peer.pidfd || !peer.pidfd->valid()) return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = kept.find({peer.pid, peer.pidfd->startTime()});
+    return it != kept.end() && it->second > now() && peer.alive();
+}
+
+void Instance::Workers::keep(const xpc::PeerCredentials& peer) {
+    if (!peer.pidfd || !peer.pidfd->valid()) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    double t = now();
+    for (auto it = kept.begin(); it != kept.end();) it = it->second <= t ? kept.erase(it) : std::next(it);
+    if (kept.size() < 4096) kept[{peer.pid, peer.pidfd->startTime()}] = t + kKeepRight;
+}
+
+void Instance::Workers::release(uid_t uid) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (--busy[uid] <= 0) busy.erase(uid);
+    --busyTotal;
 }
 
 ErrorPtr Instance::start() {
@@ -141,6 +180,8 @@ ErrorPtr Instance::start() {
     signal(SIGPIPE, SIG_IGN);
     signalFd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
     if (signalFd_ < 0) return posixError(errno, "signalfd");
+    // Never closed: a worker still running when the instance ends may write to it.
+    if (::pipe2(workers_->pipe, O_CLOEXEC | O_NONBLOCK) != 0) return posixError(errno, "pipe");
     if (ErrorPtr e = prepareFolders()) return e;
     if (ErrorPtr e = bindControlSocket()) return e;
     SystemLog("launchd: %@ instance started (uid %u, session %@)", settings_.system ? "system" : "user",
@@ -254,6 +295,7 @@ ErrorPtr Instance::load(const std::string& path, bool write, const std::string& 
                     return refuse(makeError("launchd", EEXIST, "the Mach service " + name + " belongs to " + label));
     auto job = std::make_unique<Job>();
     job->spec = spec;
+    job->plist = plist;
     job->plistPath = path;
     if (ErrorPtr e = makeServices(*job)) {
         closeServices(*job);
@@ -408,16 +450,16 @@ void Instance::stopJob(Job& job) {
 }
 
 void Instance::reap() {
-    for (;;) {
+    // Each job's own process only: a worker thread waits for the tools it runs (pkcheck), and
+    // a wait for any child would take their statuses.
+    std::vector<std::pair<std::string, int>> ended;
+    for (auto& [label, job] : jobs_) {
+        if (job->pid <= 0) continue;
         int st = 0;
-        pid_t pid = ::waitpid(-1, &st, WNOHANG);
-        if (pid <= 0) return;
-        for (auto& [label, job] : jobs_)
-            if (job->pid == pid) {
-                jobExited(*job, st);
-                break;
-            }
+        if (::waitpid(job->pid, &st, WNOHANG) == job->pid) ended.emplace_back(label, st);
     }
+    for (const auto& [label, st] : ended)
+        if (Job* job = findJob(label)) jobExited(*job, st);
 }
 
 void Instance::jobExited(Job& job, int st) {
@@ -434,13 +476,29 @@ void Instance::jobExited(Job& job, int st) {
 void Instance::removeJob(std::string label, const Value& result) {
     auto it = jobs_.find(label);
     if (it == jobs_.end()) return;
-    closeServices(*it->second);
-    for (int fd : it->second->waiters) {
+    Job& job = *it->second;
+    closeServices(job);
+    if (job.removeFile) {
+        if (::unlink(fs::resolve(job.plistPath).c_str()) == 0 || errno == ENOENT)
+            SystemLog("launchd: %@: removed %@", label, job.plistPath);
+        else
+            SystemLog("launchd: %@: cannot remove %@: %s", label, job.plistPath, std::strerror(errno));
+    }
+    std::vector<int> waiters = std::move(job.waiters), reloadWaiters = std::move(job.reloadWaiters);
+    std::string reloadPath = job.reloadPath;
+    jobs_.erase(it);
+    SystemLog("launchd: %@: unloaded", label);
+    for (int fd : waiters) {
         answer(fd, result);
         ::close(fd);
     }
-    jobs_.erase(it);
-    SystemLog("launchd: %@: unloaded", label);
+    if (reloadWaiters.empty()) return;
+    ErrorPtr e = stopping_ ? makeError("launchd", ESHUTDOWN, "the instance is stopping") : load(reloadPath, true, "", false);
+    Value reloaded = e ? status(e->code ? e->code : 1, e->message) : status(0, "");
+    for (int fd : reloadWaiters) {
+        answer(fd, reloaded);
+        ::close(fd);
+    }
 }
 
 void Instance::answer(int fd, const Value& value) {
@@ -464,7 +522,8 @@ void Instance::acceptClients() {
         int fd = ::accept4(controlFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
         xpc::PeerCredentials peer;
-        if (!xpc::readPeerCredentials(fd, peer)) {
+        // Pinned now: "authorize", "bless" and "remove" are decided about this very process.
+        if (!xpc::pinPeerCredentials(fd, peer)) {
             ::close(fd);
             continue;
         }
@@ -490,6 +549,7 @@ void Instance::acceptClients() {
         Client c;
         c.fd = fd;
         c.uid = peer.uid;
+        c.peer = peer;
         c.deadline = now() + (root ? kRequestTimeout : kUserRequestTimeout);
         clients_.push_back(std::move(c));
     }
@@ -524,6 +584,19 @@ bool Instance::handleRequest(Client& client, const Value& request, Value& result
         result = status(0, "");
         return true;
     }
+    if (settings_.system && command == "copyjob") {
+        Job* job = findJob(request["label"].string());
+        if (!job) {
+            result = status(ESRCH, "Could not find specified service");
+            return true;
+        }
+        result = status(0, "");
+        result.set("job", job->plist);
+        return true;
+    }
+    // Any user may ask; the worker decides about the caller on the root side.
+    if (settings_.system && (command == "authorize" || command == "bless" || command == "remove"))
+        return !startWorker(client, request, result);
     if (client.uid != 0 && client.uid != settings_.uid) {
         result = status(EPERM, "only root may drive this instance");
         return true;
@@ -589,6 +662,104 @@ bool Instance::handleRequest(Client& client, const Value& request, Value& result
     return true;
 }
 
+bool Instance::startWorker(Client& client, const Value& request, Value& result) {
+    const std::string command = request["command"].string();
+    {
+        std::lock_guard<std::mutex> lock(workers_->mutex);
+        if (workers_->busy[client.uid] >= kMaxWorksPerUser || workers_->busyTotal >= kMaxWorks) {
+            if (workers_->busy[client.uid] == 0) workers_->busy.erase(client.uid);
+            result = status(EAGAIN, "too many requests of this user are being answered");
+            return false;
+        }
+        ++workers_->busy[client.uid];
+        ++workers_->busyTotal;
+    }
+    std::shared_ptr<Workers> workers = workers_;
+    xpc::PeerCredentials peer = client.peer;
+    int fd = client.fd;
+    uid_t uid = client.uid;
+    std::string label = request["label"].string();
+    std::string right = request["right"].string();
+    bool interaction = request["interaction"].isBoolean() && request["interaction"].boolValue();
+    std::thread([workers, peer, fd, uid, command, label, right, interaction] {
+        using namespace authorization;
+        if (command == "authorize") {
+            AuthorizationFlags flags = kAuthorizationFlagExtendRights | (interaction ? kAuthorizationFlagInteractionAllowed : 0);
+            OSStatus s = AuthorizationCheckCaller(peer, right, flags);
+            if (s == errAuthorizationSuccess && right == kSMRightBlessPrivilegedHelper) workers->keep(peer);
+            Value reply = status(0, "");
+            reply.set("authorization", Value(static_cast<long long>(s)));
+            std::string bytes = xpc::encodeMessage(reply);
+            // The descriptor is non-blocking; an answer this small fits the socket's buffer.
+            (void)!::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            ::close(fd);
+            workers->release(uid);
+            return;
+        }
+        Completion c;
+        c.fd = fd;
+        c.uid = uid;
+        c.command = command;
+        c.label = label;
+        if (command == "bless") {
+            c.error = blessHelper(peer, label, c.blessed);
+        } else {
+            OSStatus s = workers->holds(peer) ? errAuthorizationSuccess
+                                              : AuthorizationCheckCaller(peer, kSMRightBlessPrivilegedHelper,
+                                                                         kAuthorizationFlagExtendRights);
+            if (s != errAuthorizationSuccess) {
+                c.error = makeError("launchd", EPERM, std::string("the caller may not remove jobs (") + statusMessage(s) + ")");
+                SystemLog("launchd: refused to remove %@ for %@: %@", label, peer.description(), c.error->message);
+            }
+        }
+        workers->release(uid);
+        workers->post(std::move(c));
+    }).detach();
+    return true;
+}
+
+void Instance::finishWorks() {
+    char drain[64];
+    while (::read(workers_->pipe[0], drain, sizeof drain) > 0) {
+    }
+    std::vector<Completion> done;
+    {
+        std::lock_guard<std::mutex> lock(workers_->mutex);
+        done.swap(workers_->done);
+    }
+    for (auto& c : done) {
+        if (c.error) {
+            answer(c.fd, status(c.error->code ? c.error->code : EPERM, c.error->message));
+            ::close(c.fd);
+            continue;
+        }
+        Job* job = findJob(c.label);
+        if (c.command == "remove") {
+            if (!job) {
+                answer(c.fd, status(ESRCH, "Could not find specified service"));
+                ::close(c.fd);
+                continue;
+            }
+            job->removeFile = true;
+            job->waiters.push_back(c.fd);
+        } else if (!job) {
+            ErrorPtr e = load(c.blessed.jobFile, true, "", false);
+            answer(c.fd, e ? status(e->code ? e->code : 1, e->message) : status(0, ""));
+            ::close(c.fd);
+            continue;
+        } else {
+            // The job of the old helper goes first; the new one is loaded once it has ended.
+            job->reloadPath = c.blessed.jobFile;
+            job->reloadWaiters.push_back(c.fd);
+        }
+        stopJob(*job);
+        if (job->pid <= 0) {
+            std::string label = job->spec.label;
+            removeJob(label, status(0, ""));
+        }
+    }
+}
+
 void Instance::makeUserFolders(uid_t uid) {
     std::vector<char> buffer(16384);
     passwd pw{};
@@ -615,12 +786,15 @@ void Instance::beginShutdown() {
 int Instance::run() {
     while (!(stopping_ && jobs_.empty())) {
         std::vector<pollfd> fds;
-        enum Kind { kSignal, kControl, kClient, kService };
+        enum Kind { kSignal, kControl, kClient, kService, kWorkers };
         std::vector<std::pair<Kind, std::string>> what;  // the job label of a service
         std::vector<size_t> clientIndex;
         double deadline = INFINITY;
         fds.push_back({signalFd_, POLLIN, 0});
         what.push_back({kSignal, ""});
+        clientIndex.push_back(0);
+        fds.push_back({workers_->pipe[0], POLLIN, 0});
+        what.push_back({kWorkers, ""});
         clientIndex.push_back(0);
         if (!stopping_) {
             fds.push_back({controlFd_, POLLIN, 0});
@@ -663,6 +837,7 @@ int Instance::run() {
                 break;
             }
             case kControl: acceptClients(); break;
+            case kWorkers: finishWorks(); break;
             case kClient: readClient(clientIndex[i]); break;
             case kService:
                 if (Job* job = findJob(what[i].second))

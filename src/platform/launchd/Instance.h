@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 #include "platform/Error.h"
@@ -13,7 +14,9 @@
 #include "platform/launchd/Overrides.h"
 #include "platform/launchd/Settings.h"
 #include "platform/values/Value.h"
+#include "platform/launchd/Blessing.h"
 #include "platform/xpc/Message.h"
+#include "platform/xpc/PeerCredentials.h"
 
 namespace telvo::launchd {
 
@@ -49,10 +52,16 @@ private:
         bool killed = false;
         int lastExitStatus = 0;
         std::vector<int> waiters;  // control clients waiting for the unload
+        Value plist;                // as loaded, for "copyjob"
+        // Blessing: once unloaded, the job file loaded again and these clients answered.
+        std::string reloadPath;
+        std::vector<int> reloadWaiters;
+        bool removeFile = false;  // "remove": the job file goes with the job
     };
     struct Client {
         int fd = -1;
         uid_t uid = uid_t(-1);
+        xpc::PeerCredentials peer;  // pinned at the accept
         double deadline = 0;  // for its request
         xpc::MessageDecoder decoder;
     };
@@ -75,6 +84,33 @@ private:
     void readClient(size_t index);
     // Answers now (true) or keeps the client waiting (false).
     bool handleRequest(Client& client, const Value& request, Value& answer);
+    // Requests answered off the poll loop ("authorize", "bless", "remove"): a worker thread
+    // checks the caller and hands the outcome back through a pipe.
+    struct Completion {
+        int fd = -1;
+        uid_t uid = uid_t(-1);
+        std::string command, label;
+        Blessed blessed;
+        ErrorPtr error;
+    };
+    struct Workers {
+        std::mutex mutex;
+        std::vector<Completion> done;
+        std::map<uid_t, int> busy;  // requests in flight per user
+        // Callers (pid and start time) that obtained the blessing right through "authorize",
+        // until when: as polkit keeps an administrator's answer, and so that a "remove" after an
+        // uninstall that took our polkit actions away is still decided for that caller.
+        std::map<std::pair<pid_t, unsigned long long>, double> kept;
+        bool holds(const xpc::PeerCredentials& peer);
+        void keep(const xpc::PeerCredentials& peer);
+        int busyTotal = 0;
+        int pipe[2] = {-1, -1};
+        void post(Completion c);
+        void release(uid_t uid);
+    };
+    // False (with the answer) when the user has too many requests in flight.
+    bool startWorker(Client& client, const Value& request, Value& answer);
+    void finishWorks();
     void makeUserFolders(uid_t uid);
     void answer(int fd, const Value& answer);
     void beginShutdown();
@@ -91,6 +127,7 @@ private:
     std::map<std::string, std::unique_ptr<Job>> jobs_;
     std::vector<Client> clients_;
     std::map<uid_t, double> lastRefusalLog_;
+    std::shared_ptr<Workers> workers_;
 };
 
 }  // namespace telvo::launchd

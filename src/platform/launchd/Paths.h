@@ -6,7 +6,8 @@
 namespace telvo::launchd {
 
 // The system instance's folder and control socket. Any user may connect: a user's instance
-// checks in there to have its folders made; only root may load, unload or list.
+// checks in there to have its folders made, a user's program asks there for rights and
+// blessing; only root may load, unload or list.
 constexpr const char* kRunFolder = "/var/run/telvo/launchd";
 constexpr const char* kSystemControlSocket = "/var/run/telvo/launchd/system";
 // Shared with programs of every user: distributed notifications (sticky, writable by all).

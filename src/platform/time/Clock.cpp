@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 #include "platform/dispatch/detail/Scheduler.h"
 
 namespace telvo::platform {
@@ -31,6 +34,44 @@ int64_t readNanos(clockid_t id) {
     clock_gettime(id, &ts);
     return static_cast<int64_t>(ts.tv_sec) * kNanosPerSecond + static_cast<int64_t>(ts.tv_nsec);
 }
+
+// A test setting for the whole program: TELVO_TEST_CLOCK_OFFSET_FILE names a file holding a
+// number of seconds added to the real wall clock, read again at most twice a second, so that a
+// test steps a running daemon's clock (a day ahead, an hour back) without touching the
+// machine's. Unset, the real clock is read as it is.
+class WallOffset {
+public:
+    static WallOffset& instance() {
+        static WallOffset* offset = new WallOffset();
+        return *offset;
+    }
+    int64_t nanos() {
+        if (path_.empty()) return 0;
+        const int64_t mono = readNanos(CLOCK_MONOTONIC);
+        if (mono >= nextRead_.load(std::memory_order_acquire)) {
+            std::unique_lock<std::mutex> lock(mutex_, std::try_to_lock);
+            if (lock.owns_lock() && mono >= nextRead_.load()) {
+                if (FILE* f = std::fopen(path_.c_str(), "r")) {
+                    double seconds = 0;
+                    if (std::fscanf(f, "%lf", &seconds) == 1 && std::isfinite(seconds))
+                        offset_.store(Clock::toNanos(seconds), std::memory_order_release);
+                    std::fclose(f);
+                }
+                nextRead_.store(mono + kNanosPerSecond / 2, std::memory_order_release);
+            }
+        }
+        return offset_.load(std::memory_order_acquire);
+    }
+
+private:
+    WallOffset() {
+        if (const char* p = std::getenv("TELVO_TEST_CLOCK_OFFSET_FILE")) path_ = p;
+    }
+    std::string path_;
+    std::mutex mutex_;
+    std::atomic<int64_t> nextRead_{0};
+    std::atomic<int64_t> offset_{0};
+};
 }  // namespace
 
 int64_t Clock::toNanos(double seconds) {
@@ -59,7 +100,8 @@ int64_t Clock::addNanos(int64_t a, int64_t b) {
 
 double Clock::now() {
     if (virtualMode.load(std::memory_order_acquire)) return toSeconds(virtualWall.load(std::memory_order_acquire));
-    return read(CLOCK_REALTIME);
+    const int64_t offset = WallOffset::instance().nanos();
+    return offset == 0 ? read(CLOCK_REALTIME) : toSeconds(readNanos(CLOCK_REALTIME) + offset);
 }
 
 double Clock::monotonic() {
@@ -68,9 +110,15 @@ double Clock::monotonic() {
     return read(CLOCK_MONOTONIC);
 }
 
+double Clock::sinceBoot() {
+    if (virtualMode.load(std::memory_order_acquire))
+        return toSeconds(virtualMonotonic.load(std::memory_order_acquire));
+    return read(CLOCK_BOOTTIME);
+}
+
 int64_t Clock::nowNanos() {
     if (virtualMode.load(std::memory_order_acquire)) return virtualWall.load(std::memory_order_acquire);
-    return readNanos(CLOCK_REALTIME);
+    return readNanos(CLOCK_REALTIME) + WallOffset::instance().nanos();
 }
 
 int64_t Clock::monotonicNanos() {
@@ -157,6 +205,15 @@ void Clock::setVirtualNow(double wallTime) {
     {
         std::lock_guard<std::mutex> lock(advanceMutex());
         virtualWall.store(wall);
+    }
+    dispatch::detail::Scheduler::instance().fireDue();
+}
+
+void Clock::stepVirtualWall(double seconds) {
+    if (!isVirtual() || !std::isfinite(seconds)) return;
+    {
+        std::lock_guard<std::mutex> lock(advanceMutex());
+        virtualWall.store(addNanos(virtualWall.load(), toNanos(seconds)));
     }
     dispatch::detail::Scheduler::instance().fireDue();
 }

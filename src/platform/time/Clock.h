@@ -15,10 +15,15 @@ namespace telvo::platform {
 
 class Clock {
 public:
-    // Wall-clock seconds since 1970 (CLOCK_REALTIME, or the virtual time).
+    // Wall-clock seconds since 1970 (CLOCK_REALTIME, or the virtual time). Whole-program tests
+    // may add a step to the real clock through the file named by TELVO_TEST_CLOCK_OFFSET_FILE
+    // (seconds, read again at most twice a second).
     static double now();
     // Seconds on a clock that never steps (CLOCK_MONOTONIC, or the virtual time).
     static double monotonic();
+    // Seconds on a clock that never steps and also runs while the machine sleeps
+    // (CLOCK_BOOTTIME, or the virtual monotonic time): what the wall clock should have moved.
+    static double sinceBoot();
 
     // Virtual mode: time is `start` (wall seconds) until advanced. Calling again restarts it.
     static void useVirtual(double start);
@@ -48,6 +53,9 @@ public:
     // Sets virtual wall time to `wallTime` (may step backwards, as a clock change would);
     // monotonic virtual time still only moves forward by the positive part.
     static void setVirtualNow(double wallTime);
+    // Steps virtual wall time by `seconds`, forwards or backwards, as a clock correction would;
+    // monotonic virtual time stays where it is. Wall-clock deadlines that fall due fire.
+    static void stepVirtualWall(double seconds);
 
     // Back to real time (the state a fresh process starts in).
     static void resetForTesting();

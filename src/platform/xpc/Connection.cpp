@@ -170,7 +170,12 @@ void Connection::handle(const Value& message) {
     const std::string& type = message["type"].string();
     if (type == "call") {
         const std::string& name = message["op"].string();
-        bool wantsReply = message.has("id");
+        // A call with an id is answered: with its reply, or, for an operation without one
+        // whose caller asked to be "told", with an empty acknowledgement; either way with an
+        // error when refused.
+        const bool answered = message.has("id");
+        const bool told = answered && message["told"].boolValue();
+        bool wantsReply = answered && !told;
         int64_t id = message["id"].intValue();
         ValueArray args;
         InterfacePtr exported;
@@ -187,7 +192,7 @@ void Connection::handle(const Value& message) {
             why = exported->check(name, args, wantsReply);
         if (!why.empty()) {
             log("call refused on " + serviceName_ + ": " + why);
-            if (wantsReply) {
+            if (answered) {
                 Value error;
                 error.set("type", "error");
                 error.set("id", Value(static_cast<long long>(id)));
@@ -197,17 +202,28 @@ void Connection::handle(const Value& message) {
             return;
         }
         Reply reply;
-        if (wantsReply) {
+        if (answered) {
             std::weak_ptr<Connection> weak = weak_from_this();
-            reply = Reply([weak, id](const Value& v) {
-                auto self = weak.lock();
-                if (!self) return;
-                Value answer;
-                answer.set("type", "reply");
-                answer.set("id", Value(static_cast<long long>(id)));
-                if (!v.isNull()) answer.set("value", v);
-                self->send(answer);
-            });
+            reply = Reply(
+                [weak, id, told](const Value& v) {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    Value answer;
+                    answer.set("type", "reply");
+                    answer.set("id", Value(static_cast<long long>(id)));
+                    if (!v.isNull() && !told) answer.set("value", v);
+                    self->send(answer);
+                },
+                [weak, id](const std::string& why) {
+                    auto self = weak.lock();
+                    if (!self) return;
+                    log("call refused on " + self->serviceName_ + ": " + why);
+                    Value error;
+                    error.set("type", "error");
+                    error.set("id", Value(static_cast<long long>(id)));
+                    error.set("message", why);
+                    self->send(error);
+                });
         }
         exported->find(name)->handler(args, reply);
         return;
@@ -262,6 +278,7 @@ void Connection::peerGone() {
         handler = interruptionHandler_;
     }
     if (handler && !invalidated_) handler();
+    if (!reconnects_) finish(false);
 }
 
 void Connection::failPending(long code, const std::string& why) {
@@ -338,16 +355,26 @@ void Connection::call(const std::string& operation, const ValueArray& arguments,
         message.set("type", "call");
         message.set("op", operation);
         message.set("args", packArguments(arguments));
-        if (reply) {
+        // A call without a reply but with an error handler asks to be told how it went, so
+        // that a refusal reaches the handler.
+        int64_t id = 0;
+        if (reply || error) {
             std::lock_guard<std::mutex> lock(self->mutex_);
-            int64_t id = self->nextID_++;
+            id = self->nextID_++;
             self->pending_[id] = Pending{reply, error};
             message.set("id", Value(static_cast<long long>(id)));
+            if (!reply) message.set("told", Value(true));
         }
         if (!self->send(message) && error) {
             // Not sent: the drop shows up as the peer going away; a call without a reply is
             // told here, a pending one when the connection notices.
-            if (!reply) error(makeError("NSCocoaErrorDomain", kInterrupted, "the call to " + self->serviceName_ + " was not sent"));
+            if (!reply) {
+                {
+                    std::lock_guard<std::mutex> lock(self->mutex_);
+                    self->pending_.erase(id);
+                }
+                error(makeError("NSCocoaErrorDomain", kInterrupted, "the call to " + self->serviceName_ + " was not sent"));
+            }
         }
     });
 }

@@ -57,6 +57,10 @@ public:
 
     void setExportedInterface(InterfacePtr interface);
     void setInterruptionHandler(dispatch::Block handler);
+    // Clients: false makes an interruption final. The interruption handler runs, then the
+    // connection is invalidated at once, so that calls queued behind it fail instead of
+    // connecting to whatever serves the name next (default: true, the next call connects).
+    void setReconnectsAfterInterruption(bool reconnects) { reconnects_ = reconnects; }
     void setInvalidationHandler(dispatch::Block handler);
 
     void resume();
@@ -107,6 +111,7 @@ private:
     PeerCredentials peer_;
     bool resumed_ = false;
     std::atomic<bool> invalidated_{false};
+    std::atomic<bool> reconnects_{true};
     std::atomic<bool> invalidating_{false};  // invalidate() was called
     std::mutex writeMutex_;
 };

@@ -33,13 +33,22 @@ bool argMatches(ArgType type, const Value& v) {
 
 struct Reply::State {
     Sender sender;
+    Failer failer;
     std::atomic<bool> sent{false};
     ~State() {
         if (!sent.exchange(true) && sender) sender(Value());
     }
 };
 
-Reply::Reply(Sender sender) : state_(std::make_shared<State>()) { state_->sender = std::move(sender); }
+Reply::Reply(Sender sender, Failer failer) : state_(std::make_shared<State>()) {
+    state_->sender = std::move(sender);
+    state_->failer = std::move(failer);
+}
+
+void Reply::fail(const std::string& why) const {
+    if (!state_ || state_->sent.exchange(true)) return;
+    if (state_->failer) state_->failer(why);
+}
 
 void Reply::operator()(const Value& value) const {
     if (!state_ || state_->sent.exchange(true)) return;

@@ -2,7 +2,9 @@
 // An exported interface of the XPC stand-in: named operations with typed arguments and an
 // optional reply. A call whose arguments do not match the declared types is refused before the
 // handler sees it. A reply is delivered exactly once: the first call of the Reply sends it,
-// later calls do nothing, and a Reply dropped without a call sends nil.
+// later calls do nothing, and a Reply dropped without a call sends nil. A handler may refuse
+// the call instead (Reply::fail): the caller's error handler learns why, also for an
+// operation without a reply.
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,8 +30,9 @@ bool argMatches(ArgType type, const Value& value);
 class Reply {
 public:
     using Sender = std::function<void(const Value&)>;
+    using Failer = std::function<void(const std::string& why)>;
     Reply() = default;  // no reply wanted
-    explicit Reply(Sender sender);
+    explicit Reply(Sender sender, Failer failer = nullptr);
 
     bool wanted() const { return state_ != nullptr; }
     // Sends the value the first time; later calls are ignored.
@@ -37,6 +40,9 @@ public:
     // Answers nothing, now or later, where an operation sends no reply: the caller's reply
     // handler never runs (its error handler runs when the connection ends).
     void withhold() const;
+    // Refuses the call, unless answered already: the caller's error handler runs with `why`;
+    // nothing happens for a caller that wants to know nothing.
+    void fail(const std::string& why) const;
 
 private:
     struct State;

@@ -163,7 +163,7 @@ TEST_F(HistoryTablesTest, LoadingRefillsRingsAndCounters) {
     EXPECT_EQ(c->sampleAtIndex(0, 1).values[0], 700);
     EXPECT_EQ(c->sampleAtIndex(601, 1).sampleID, 700 - 601) << "the newest 602 rows fill the ring";
     sampleindexconfig week = c->sampleIndex(3);
-    EXPECT_EQ(week.time, 0) << "a time more than a day ahead is not trusted";
+    EXPECT_EQ(week.time, 0) << "a time ahead of the clock is not trusted";
     EXPECT_EQ(week.nextTime, 0);
     EXPECT_EQ(c->sampleAtIndex(0, 3).sampleID, 0) << "and its stored samples leave the ring";
     sampleindexconfig longTerm = c->sampleIndex(8);

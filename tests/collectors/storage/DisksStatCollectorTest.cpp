@@ -134,9 +134,48 @@ TEST_F(DisksTest, UnmountRemovesTheVolumeAndRaisesTheSessionByTwo) {
     mountTableChanged();
     EXPECT_EQ(disks->session(), session + 2);
     EXPECT_FALSE(item(disks, "image-uuid"));
-    // The disk change sampled the local volumes again with the previous sample number.
+    // The disk change took no sample: the tick's number stays used once.
     EXPECT_EQ(item(disks, "root-uuid")->sampleAtIndex(0, 0).sampleID, lastID);
-    EXPECT_EQ(item(disks, "root-uuid")->sampleAtIndex(1, 0).sampleID, lastID);
+    EXPECT_LT(item(disks, "root-uuid")->sampleAtIndex(1, 0).sampleID, lastID);
+}
+
+TEST_F(DisksTest, DiskEventsRefreshTheVolumesAndAddNoSample) {
+    auto disks = start();
+    tickAndWait(disks, 3);
+    const double firstID = item(disks, "root-uuid")->sampleAtIndex(0, 0).sampleID;
+    // A loop device attached, mounted, unmounted and detached, many times within a second and
+    // across the ticks, as other users' images on a shared host come and go.
+    const int64_t sessionBefore = disks->session();
+    for (int cycle = 0; cycle < 21; ++cycle) {
+        virtualDisk("loop1", 32768, "7:1");
+        udev("7:1", {{"ID_FS_TYPE", "ext4"}, {"ID_FS_UUID", "cycle-uuid"}});
+        event("add", "/devices/virtual/block/loop1");
+        mounts(std::string(kMounts) + "37 28 7:1 / /mnt/cycle rw - ext4 /dev/loop1 rw\n");
+        mountTableChanged();
+        EXPECT_TRUE(item(disks, "cycle-uuid")) << "the change refreshes the volumes at once, cycle " << cycle;
+        mounts(kMounts);
+        mountTableChanged();
+        EXPECT_FALSE(item(disks, "cycle-uuid")) << cycle;
+        removeDisk("loop1");
+        event("remove", "/devices/virtual/block/loop1");
+        if (cycle % 7 == 6) tickAndWait(disks, 1);
+    }
+    tickAndWait(disks, 6);
+    EXPECT_GE(disks->session(), sessionBefore + 2 * 21);
+    // One sample per sampling tick, each number once: the ids run down by one slot by slot.
+    statsample* ring = item(disks, "root-uuid")->storageForType(0);
+    const double newestID = ring[0].sampleID;
+    EXPECT_EQ(newestID, disks->idForInterval(0));
+    int64_t samples = 0;
+    for (int64_t s = 0; s < kSamplesPerLevel && !ring[s].empty; ++s) {
+        if (s > 0) {
+            EXPECT_EQ(ring[s].sampleID, ring[s - 1].sampleID - 1) << "slot " << s;
+        }
+        ++samples;
+    }
+    // Level 0's numbering starts at 1 and the first sample is number 2.
+    EXPECT_EQ(double(samples), newestID - 1) << "every sample since the start, none repeated";
+    EXPECT_GT(newestID, firstID);
 }
 
 TEST_F(DisksTest, OneNetworkReadAtATimeLateAnswersDroppedAppliedByKey) {

@@ -43,6 +43,17 @@ protected:
     std::string rows() {
         return sql(kBandwidthDB, "select start, end, interface, upload, download from bandwidth_samples order by sample");
     }
+    // A tick as the clock runs it: the step check first.
+    void clockTick(const std::shared_ptr<NetworkStatCollectorMac>& c, double seconds) {
+        platform::Clock::advance(seconds);
+        c->noticeClockStep();
+        c->updateStats();
+        databaseItemWithPath(kBandwidthDB)->queryDatabase([](const FMDatabasePtr&) {});
+    }
+    // Rows whose length is not between 0 and one slot (600 s, or up to the stop).
+    std::string badRows() {
+        return sql(kBandwidthDB, "select start, end from bandwidth_samples where end < start or end - start > 600");
+    }
 };
 
 TEST_F(NetworkBandwidthTest, ThresholdAndFirstPartialBucketThenWholeSlots) {
@@ -120,6 +131,73 @@ TEST_F(NetworkBandwidthTest, StopStoresThePartialBucketAndIdentifiersSurviveARes
     EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map"), "3");
     // The service identifier of an interface is its name's, on every start.
     EXPECT_EQ(again->itemWithBsd("eth1")->key(), id("eth1"));
+}
+
+TEST_F(NetworkBandwidthTest, ClockStepsRebaseTheOpenBuckets) {
+    struct Case {
+        const char* what;
+        double first, second;  // steps of the wall clock, seconds (0: none)
+    } cases[] = {
+        {"started a day ahead, then corrected", -86400, 0},
+        {"a day ahead and back", 86400, -86400},
+        {"an hour back", -3600, 0},
+        {"a day ahead", 86400, 0},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        platform::Clock::useVirtual(kSlot + 100);
+        sql(kBandwidthDB, "delete from bandwidth_samples");
+        auto c = start(kSlot + 100);
+        uint64_t sent = 0;
+        counters("eth0", 0, sent);
+        clockTick(c, 0);
+        // 20 s of traffic, a step, 20 s more, another step, 20 s more, then a slot's end and
+        // the stop.
+        for (double step : {k.first, k.second, 0.0}) {
+            for (int s = 0; s < 20; ++s) {
+                sent += 50000;
+                counters("eth0", 0, sent);
+                clockTick(c, 1);
+            }
+            if (step != 0) platform::Clock::stepVirtualWall(step);
+        }
+        for (int s = 0; s < 700; s += 10) clockTick(c, 10);
+        platform::Clock::advance(30);
+        c->saveBandwidth();
+        EXPECT_EQ(badRows(), "") << rows();
+        EXPECT_EQ(sqlNumber(kBandwidthDB, "select sum(upload) from bandwidth_samples"), long(sent))
+            << "every byte counted once";
+        NetworkStatCollectorMac::cleanupShared();
+    }
+}
+
+TEST_F(NetworkBandwidthTest, BucketsAndMapEntriesOfGoneInterfacesGoButTheirIdentifiersStay) {
+    auto c = start(kSlot + 10);
+    addLink(4, "veth7");
+    counters("veth7", 0, 0);
+    tickAt(c, kSlot + 10);
+    counters("veth7", 0, 500000);
+    tickAt(c, kSlot + 20);
+    const int64_t identifier = c->bandwidthItems().at("veth7").interfaceIdentifier;
+    std::erase_if(*links_, [](const netstate::LinkInfo& l) { return l.name == "veth7"; });
+    tickAt(c, kSlot + 30);
+    tickAt(c, kSlot + 601);  // the period end stores its bucket; it is kept within the expiry
+    EXPECT_EQ(rows(), "1700000410.0|1700001000.0|" + std::to_string(identifier) + "|500000.0|0.0");
+    EXPECT_TRUE(c->bandwidthItems().count("veth7"));
+    tickAt(c, kSlot + 1201);
+    EXPECT_FALSE(c->bandwidthItems().count("veth7")) << "gone for longer than the expiry";
+    for (const auto& e : c->bandwidthInterfaceMap()) EXPECT_NE(e.interface, "veth7");
+    EXPECT_EQ(c->bandwidthItems().size(), 2u);  // eth0, eth1
+    EXPECT_EQ(sql(kBandwidthDB, "select identifier from bandwidth_interface_map where interface = 'veth7'"),
+              std::to_string(identifier))
+        << "the file keeps the name's row";
+
+    // The name returns: its first identifier again, no new map row.
+    addLink(5, "veth7");
+    counters("veth7", 0, 0);
+    tickAt(c, kSlot + 1210);
+    EXPECT_EQ(c->bandwidthItems().at("veth7").interfaceIdentifier, identifier);
+    EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map where interface = 'veth7'"), "1");
 }
 
 TEST_F(NetworkBandwidthTest, RowsThatCannotBeWrittenWaitWithTheirOwnTimesAndIdentifiersAreAskedAgain) {

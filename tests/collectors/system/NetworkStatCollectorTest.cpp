@@ -337,3 +337,77 @@ TEST_F(NetworkStatCollectorTest, ItemHistoryIsStoredUnderTheServiceIdentifierAnd
 }
 
 }  // namespace
+
+TEST_F(NetworkStatCollectorTest, InterfacesGoneLongerThanTheExpiryLeaveNothingBehind) {
+    homeNetwork();
+    auto c = collector();
+    const size_t idle = c->items().size();
+    auto removeLink = [&](const std::string& name) {
+        const int index = link(name).index;
+        std::erase_if(*links_, [&](const netstate::LinkInfo& l) { return l.name == name; });
+        std::erase_if(dumps_.addresses, [&](const netstate::InterfaceAddress& a) { return a.interfaceIndex == index; });
+    };
+    auto ticks = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            platform::Clock::advance(1.0);
+            c->sampleIndexRecord(0)->sampleID += 1;
+            c->updateStats();
+        }
+    };
+    // Container veths: 60 names, 6 at a time, each for 2 s.
+    std::vector<std::weak_ptr<StatCollectorItem>> gone;
+    std::shared_ptr<NetworkStatCollectorItem> returning;
+    for (int batch = 0; batch < 10; ++batch) {
+        std::vector<std::string> names;
+        for (int k = 0; k < 6; ++k) {
+            const int n = batch * 6 + k;
+            names.push_back("veth" + std::to_string(n));
+            addLink(100 + n, names.back());
+            addAddress(names.back(), "10.9." + std::to_string(n) + ".1", 24);
+        }
+        publish();
+        ticks(2);
+        for (const auto& name : names) {
+            gone.push_back(item(c, name));
+            removeLink(name);
+        }
+        publish();
+    }
+    ASSERT_EQ(gone.size(), 60u);
+    returning = std::static_pointer_cast<NetworkStatCollectorItem>(gone[3].lock());
+    ASSERT_TRUE(returning);
+    const double returningSample = returning->sampleAtIndex(1, 0).sampleID;
+    returning.reset();
+    EXPECT_EQ(c->items().size(), idle + 60) << "within the expiry the gone items wait";
+
+    // One name returns within the expiry: the same item, its rings as they were.
+    ticks(300);
+    addLink(103, "veth3");
+    addAddress("veth3", "10.9.3.1", 24);
+    publish();
+    ASSERT_EQ(item(c, "veth3"), gone[3].lock());
+    EXPECT_FALSE(item(c, "veth3")->temporary());
+    ticks(1);
+    bool kept = false;
+    for (int64_t s = 0; s < kSamplesPerLevel; ++s)
+        kept = kept || item(c, "veth3")->sampleAtIndex(s, 0).sampleID == returningSample;
+    EXPECT_TRUE(kept) << "the returning item keeps its samples";
+
+    // Past the expiry every other gone name is dropped with its storage.
+    ticks(600 + 2);  // the expiry: 10 minutes
+    EXPECT_EQ(c->items().size(), idle + 1);
+    for (size_t i = 0; i < gone.size(); ++i) {
+        if (i == 3) continue;
+        EXPECT_TRUE(gone[i].expired()) << "item " << i << " is still held";
+    }
+    EXPECT_TRUE(item(c, "eth0"));
+    EXPECT_TRUE(item(c, "veth3"));
+
+    // After the expiry a name comes back as a new item.
+    addLink(104, "veth4");
+    addAddress("veth4", "10.9.4.1", 24);
+    publish();
+    ASSERT_TRUE(item(c, "veth4"));
+    EXPECT_EQ(item(c, "veth4")->key(), id("veth4"));
+    EXPECT_EQ(item(c, "veth4")->sampleAtIndex(0, 0).sampleID, 0) << "fresh rings";
+}

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -111,11 +112,11 @@ protected:
 
     // The stat line of a process; `ticks` is utime + stime.
     static std::string statLine(int pid, const std::string& comm, char state, int ppid, long ticks,
-                                unsigned long start) {
+                                unsigned long start, int threads = 1) {
         const long utime = ticks * 2 / 3, stime = ticks - utime;
         return std::to_string(pid) + " (" + comm + ") " + state + " " + std::to_string(ppid) + " " +
                std::to_string(pid) + " " + std::to_string(pid) + " 0 -1 4194560 120 0 3 0 " + std::to_string(utime) +
-               " " + std::to_string(stime) + " 0 0 20 0 1 0 " + std::to_string(start) + " 12345678 900 " +
+               " " + std::to_string(stime) + " 0 0 20 0 " + std::to_string(threads) + " 0 " + std::to_string(start) + " 12345678 900 " +
                "18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0\n";
     }
 
@@ -126,7 +127,9 @@ protected:
         std::filesystem::create_directories(procRoot_ + dir);
         if (p.comm == "vanished") return;  // listed, but its files are gone
         const long ticks = 5000 + static_cast<long>(p.cpu) * ticksPerPercent() * n;
-        writeFile(dir + "/stat", statLine(p.pid, p.comm, p.state, p.ppid, ticks, start ? start : 1000 + p.pid));
+        // As many threads as the processors it keeps busy.
+        writeFile(dir + "/stat", statLine(p.pid, p.comm, p.state, p.ppid, ticks, start ? start : 1000 + p.pid,
+                                          std::max(1, (p.cpu + 99) / 100)));
         std::string status = "Name:\t" + p.comm + "\nState:\t" + p.state + "\nPid:\t" + std::to_string(p.pid) + "\n";
         if (p.anonKB >= 0)
             status += "VmRSS:\t" + std::to_string(p.anonKB + 4000) + " kB\nRssAnon:\t" + std::to_string(p.anonKB) +

@@ -3,7 +3,9 @@
 // reads, sorting and the power score.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <unistd.h>
 #include <set>
 
 #include "ProcessFixture.h"
@@ -65,13 +67,11 @@ TEST_F(ProcessStatCollectorTest, ListsAsTheKeysTextNamesThem) {
     struct Case {
         const char* keys;
         size_t entries;
-    } cases[] = {{"cpu, memory", 20}, {"cpu,cpu", 40}, {"", 0}, {"CPU", 0}, {"cpu,", 20}, {"power", 0}};
+    } cases[] = {{"cpu, memory", 20}, {"cpu,cpu", 20}, {"", 0}, {"CPU", 0}, {"cpu,", 20}, {"power", 0}};
     for (const auto& k : cases) {
         const auto got = items(c->xmlNodesFromAttributes(request(k.keys)));
         EXPECT_EQ(got.size(), k.entries) << "keys \"" << k.keys << "\"";
     }
-    const auto twice = items(c->xmlNodesFromAttributes(request("cpu,cpu")));
-    EXPECT_EQ(column({twice.begin(), twice.begin() + 20}, "key"), column({twice.begin() + 20, twice.end()}, "key"));
     // No "keys" at all: no entries.
     Value noKeys = request("cpu");
     ValueDictionary onlySamples;
@@ -80,6 +80,41 @@ TEST_F(ProcessStatCollectorTest, ListsAsTheKeysTextNamesThem) {
     list.emplace_back(std::move(onlySamples));
     noKeys.set("items", Value(std::move(list)));
     EXPECT_TRUE(items(c->xmlNodesFromAttributes(noKeys)).empty());
+}
+
+// A list named again is not sent again, however often: "cpu" 60000 times (a message within
+// the size limit) is answered as "cpu" is, and so is a request of many items naming the same
+// lists; names in between that mean nothing are passed over.
+TEST_F(ProcessStatCollectorTest, AListNamedAgainIsSentOnce) {
+    auto c = measured();
+    const std::string once = fwtest::nodesText(c->xmlNodesFromAttributes(request("cpu")));
+    std::string repeated = "cpu";
+    for (int i = 1; i < 60000; ++i) repeated += ",cpu";
+    EXPECT_EQ(fwtest::nodesText(c->xmlNodesFromAttributes(request(repeated))), once);
+
+    const std::string all = fwtest::nodesText(c->xmlNodesFromAttributes(request("memory,disks,cpu,network")));
+    EXPECT_EQ(fwtest::nodesText(c->xmlNodesFromAttributes(request("memory,x,disks,memory,cpu,,disks,network,cpu,power"))),
+              all);
+
+    // 5000 items each naming every list: each list once in the reply.
+    Value many = request("memory,disks,cpu,network");
+    ValueArray list;
+    for (int i = 0; i < 5000; ++i) {
+        ValueDictionary item;
+        item.emplace("samples", Value("0"));
+        item.emplace("keys", Value(i % 2 ? "memory,disks,cpu,network" : "memory,disks"));
+        list.emplace_back(std::move(item));
+    }
+    many.set("items", Value(std::move(list)));
+    const auto nodes = c->xmlNodesFromAttributes(many);
+    EXPECT_EQ(items(nodes).size(), 120u);
+    // The lists of the first item, then those the second adds.
+    EXPECT_EQ(attr(items(nodes)[0], "name"), "java");
+    EXPECT_NE(attr(items(nodes)[20], "r"), "<absent>");
+    EXPECT_NE(attr(items(nodes)[60], "c"), "<absent>");
+    EXPECT_NE(attr(items(nodes)[80], "d"), "<absent>");
+    // The next request is a reply of its own.
+    EXPECT_EQ(fwtest::nodesText(c->xmlNodesFromAttributes(request("cpu"))), once);
 }
 
 TEST_F(ProcessStatCollectorTest, NetworkAndDiskListsComeInPairs) {
@@ -169,7 +204,7 @@ TEST_F(ProcessStatCollectorTest, RecordsFollowTheMachine) {
     remove("/proc/900");
     for (const auto& p : table_)
         if (p.pid != 900 && p.pid != 416) writeProcess(p, 2);
-    writeFile("/proc/415/stat", statLine(415, "other", 'R', 402, 5000 + 150 * 2 * ticksPerPercent(), 1415));
+    writeFile("/proc/415/stat", statLine(415, "other", 'R', 402, 5000 + 150 * 2 * ticksPerPercent(), 1415, 2));
     writeFile("/proc/416/stat", statLine(416, "newcomer", 'R', 1, 100, 99999));
     writeFile("/proc/5000/stat", statLine(5000, "fresh", 'S', 1, 10, 50000));
     platform::Clock::advance(1.0);
@@ -188,6 +223,30 @@ TEST_F(ProcessStatCollectorTest, RecordsFollowTheMachine) {
     platform::Clock::advance(1.0);
     c->update();
     EXPECT_FALSE(c->childrenChanged());
+}
+
+// While no swap space is in use, a process's memory comes from the smaller statm file
+// (resident less file-backed and shared pages, which is the anonymous part); once swap is in
+// use, from the status file, which also counts what is swapped out.
+TEST_F(ProcessStatCollectorTest, MemoryFromStatmWhileNoSwapIsInUse) {
+    auto c = collector(ProcessStatCollector::kMaskMemory);
+    const double page = static_cast<double>(sysconf(_SC_PAGESIZE));
+    for (const auto& p : table_) writeProcess(p, 0);
+    // java: status says 800000 kB anonymous + 40000 kB swapped; statm gives 3000 pages.
+    writeFile("/proc/602/statm", "9000 5000 2000 10 0 4000 0\n");
+    writeFile("/proc/meminfo", "MemTotal: 1000 kB\nSwapTotal:       2097148 kB\nSwapFree:        2097148 kB\n");
+    c->update();
+    EXPECT_EQ(record(*c, 602)->memory(), 3000 * page);
+    writeFile("/proc/meminfo", "MemTotal: 1000 kB\nSwapTotal:       2097148 kB\nSwapFree:        2097000 kB\n");
+    platform::Clock::advance(1.0);
+    c->update();
+    EXPECT_EQ(record(*c, 602)->memory(), 840000.0 * 1024);
+    // No swap at all: statm again; a process without one is kept, with no memory read.
+    writeFile("/proc/meminfo", "MemTotal: 1000 kB\nSwapTotal:       0 kB\nSwapFree:        0 kB\n");
+    platform::Clock::advance(1.0);
+    c->update();
+    EXPECT_EQ(record(*c, 602)->memory(), 3000 * page);
+    EXPECT_EQ(record(*c, 415)->memory(), 0);
 }
 
 TEST_F(ProcessStatCollectorTest, WhatThePassMeasuresFollowsTheMask) {
@@ -271,6 +330,91 @@ TEST_F(ProcessStatCollectorTest, IntervalsAreMeasuredOnTheMonotonicClock) {
     c->update();
     EXPECT_NEAR(record(*c, 415)->cpu(), 150.0, 1e-9);
     for (const auto& r : c->processes()) EXPECT_GE(r->cpu(), 0) << r->description();
+}
+
+namespace {
+
+// Processes that use the processor evenly, read through a source whose reads take as long as
+// a table says, as on a busy machine: a process's counters are those of the moment it is read.
+struct SlowRead {
+    int pid;
+    double use;            // percent of one processor, all the time
+    uint32_t threads;
+    double delay[2];       // seconds the read of this process takes, in the first and second pass
+    long extraTicks;       // counter ticks ahead in the second pass (whole-tick rounding)
+    double expected;
+};
+
+class SlowProcessSource : public host::ProcessSource {
+public:
+    SlowProcessSource(std::vector<SlowRead> rows, double start) : rows_(std::move(rows)), start_(start) {}
+    int pass = 0;
+
+    bool listProcesses(std::vector<int32_t>& pids) override {
+        pids.clear();
+        for (const auto& r : rows_) pids.push_back(r.pid);
+        return true;
+    }
+    Result readStat(int32_t pid, host::ProcessStat& out) override {
+        for (const auto& r : rows_) {
+            if (r.pid != pid) continue;
+            platform::Clock::advance(r.delay[pass]);
+            const double seconds = r.use / 100.0 * (platform::Clock::monotonic() - start_);
+            out = host::ProcessStat{};
+            out.pid = pid;
+            out.comm = "slow" + std::to_string(pid);
+            out.state = 'R';
+            out.ppid = 1;
+            out.cpuTicks = static_cast<uint64_t>(std::llround(seconds * host::processTicksPerSecond())) +
+                           static_cast<uint64_t>(pass == 1 ? r.extraTicks : 0);
+            out.startTime = 1000 + static_cast<uint64_t>(pid);
+            out.threads = r.threads;
+            return Result::ok;
+        }
+        return Result::gone;
+    }
+    bool readMemory(int32_t, double& bytes) override {
+        bytes = 0;
+        return true;
+    }
+    bool readDiskBytes(int32_t, uint64_t&, uint64_t&) override { return false; }
+    std::string fullName(int32_t, const std::string& shortName) override { return shortName; }
+
+private:
+    std::vector<SlowRead> rows_;
+    double start_;
+};
+
+}  // namespace
+
+// A slow pass reads its last process long after its first, and not equally late in every
+// pass: each process's use is its own counters over the time between its own two readings,
+// and never more than 100 % per thread.
+TEST_F(ProcessStatCollectorTest, EachProcessIsMeasuredOverTheTimeBetweenItsOwnReadings) {
+    const std::vector<SlowRead> rows = {
+        {101, 100, 1, {0.00, 0.40}, 0, 100},  // late in the second pass
+        {102, 50, 1, {0.30, 0.00}, 0, 50},    // late in the first
+        {103, 25, 1, {0.00, 0.25}, 0, 25},
+        {104, 200, 2, {0.10, 0.60}, 0, 200},  // two processors
+        {105, 0, 1, {0.50, 0.50}, 0, 0},
+        {106, 100, 1, {0.05, 0.00}, 0, 100},
+        {107, 100, 1, {0.00, 0.00}, 1, 100},  // a tick ahead: not above one processor
+        {108, 150, 2, {0.00, 0.20}, 2, 151},  // two ticks over its 2 s, within two processors
+    };
+    auto c = collector(ProcessStatCollector::kMaskCPU);
+    auto owned = std::make_unique<SlowProcessSource>(rows, platform::Clock::monotonic());
+    SlowProcessSource* source = owned.get();
+    c->setSourceForTesting(std::move(owned));
+    c->update();
+    platform::Clock::advance(1.0);
+    source->pass = 1;
+    c->update();
+    for (const auto& r : rows) {
+        auto p = record(*c, r.pid);
+        ASSERT_TRUE(p);
+        EXPECT_NEAR(p->cpu(), r.expected, 0.5) << "pid " << r.pid;
+        EXPECT_LE(p->cpu(), 100.0 * r.threads) << "pid " << r.pid;
+    }
 }
 
 TEST_F(ProcessStatCollectorTest, SortingLimitsAndTheOlderListForms) {
@@ -370,6 +514,27 @@ TEST_F(ProcessStatCollectorTest, MachineNamesAreMadeSafeForXML) {
     const std::string file = root_ + "/reply.xml";
     std::ofstream(file, std::ios::binary) << reply;
     EXPECT_EQ(std::system(("xmllint --noout '" + file + "'").c_str()), 0) << reply;
+}
+
+// A name found in argv[0] is cut to a file name's 255 bytes, on a character boundary, however
+// long argv[0] is.
+TEST_F(ProcessStatCollectorTest, NamesAreCutToAFileNamesLength) {
+    std::string e200;
+    for (int i = 0; i < 200; ++i) e200 += "\xC3\xA9";
+    const std::string plain = "longworkername1" + std::string(120 * 1024, 'x');
+    const std::string accented = "accentworkerabcx" + e200;
+    const std::string pathed = "/opt/" + std::string(5000, 'a') + "/deepworkername1" + std::string(300, 'b');
+    table_.push_back({5300, "longworkername1", 'R', 1, 90, 100, 0, 0, 0, nullptr, plain.c_str()});
+    table_.push_back({5301, "accentworkerabc", 'R', 1, 80, 100, 0, 0, 0, nullptr, accented.c_str()});
+    table_.push_back({5302, "deepworkername1", 'R', 1, 70, 100, 0, 0, 0, nullptr, pathed.c_str()});
+    auto c = collector(ProcessStatCollector::kMaskCPU | ProcessStatCollector::kMaskMemory);
+    pass(*c, 0);
+    pass(*c, 1);
+    EXPECT_EQ(record(*c, 5300)->name(), plain.substr(0, 255));
+    EXPECT_EQ(record(*c, 5301)->name(), accented.substr(0, 254));
+    EXPECT_EQ(record(*c, 5302)->name(), "deepworkername1" + std::string(240, 'b'));
+    for (const auto& entry : items(c->xmlNodesFromAttributes(request("cpu,memory"))))
+        EXPECT_LE(attr(entry, "name").size(), 255u) << attr(entry, "key");
 }
 
 TEST_F(ProcessStatCollectorTest, DescriptionAndClientSideHooks) {

@@ -12,7 +12,7 @@
 #include "daemon/FreePort.h"
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
-#include "daemon/DaemonFixture.h"
+#include "daemon/DaemonProgramFixture.h"
 #include "daemon/TVSPreferences.h"
 #include "daemon/control/ControlClient.h"
 #include "daemon/control/TVSXPCServer.h"
@@ -22,47 +22,12 @@
 namespace telvo {
 namespace {
 
-const char* kProgram = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
-
-class ControlProgramTest : public testing::DaemonFixture {
+class ControlProgramTest : public testing::DaemonProgramFixture {
 protected:
     void SetUp() override {
-        DaemonFixture::SetUp();
-        port_ = testing::freePort();
-        fs::createDirectories("/Library/Preferences");
-        ValueDictionary prefs{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}};
-        ASSERT_TRUE(plist::writeFile(Value(prefs), TVSPreferences::kPath));
-        ASSERT_TRUE(std::filesystem::exists(kProgram)) << kProgram;
-        pid_ = fork();
-        if (pid_ == 0) {
-            setenv("TELVO_ROOT", root_.c_str(), 1);
-            setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
-            unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-            execl(kProgram, kProgram, nullptr);
-            _exit(127);
-        }
-        ASSERT_TRUE(waitForLog("Waiting for connections on port " + std::to_string(port_) + ".")) << logText();
+        DaemonProgramFixture::SetUp();
+        start();
     }
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        DaemonFixture::TearDown();
-    }
-    std::string logText() const {
-        std::ifstream in(host(Controller::kLogPath));
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    bool waitForLog(const std::string& message) {
-        for (int i = 0; i < 3000; ++i) {
-            if (logText().find(": " + message + "\n") != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-    uint16_t port_ = 0;
-    pid_t pid_ = -1;
 };
 
 TEST_F(ControlProgramTest, EveryOperationOfServiceProtocolAgainstTheDaemon) {

@@ -53,6 +53,22 @@ TEST_F(ClockTest, VirtualTimeStandsStillUntilAdvanced) {
     EXPECT_GT(Clock::now(), 1e9);
 }
 
+TEST_F(ClockTest, WallStepsMoveOnlyTheWallClock) {
+    Clock::useVirtual(1000);
+    const double mono = Clock::monotonic();
+    EXPECT_DOUBLE_EQ(Clock::sinceBoot(), mono);
+    Clock::stepVirtualWall(86400);
+    EXPECT_DOUBLE_EQ(Clock::now(), 87400);
+    EXPECT_DOUBLE_EQ(Clock::monotonic(), mono);
+    Clock::stepVirtualWall(-86400 - 3600);
+    EXPECT_DOUBLE_EQ(Clock::now(), 1000 - 3600);
+    EXPECT_DOUBLE_EQ(Clock::sinceBoot(), mono);
+    Clock::useReal();
+    Clock::stepVirtualWall(100);  // no effect on real time
+    EXPECT_NEAR(Clock::now(), static_cast<double>(std::time(nullptr)), 2.0);
+    EXPECT_GT(Clock::sinceBoot(), 0);
+}
+
 TEST_F(ClockTest, NanosecondsAndSecondsConvertExactly) {
     EXPECT_EQ(Clock::toNanos(0.1), 100000000);
     EXPECT_EQ(Clock::toNanos(1700000000.25), 1700000000250000000);

@@ -1,0 +1,185 @@
+#include "SetupFixture.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "codesign/TestPki.h"
+#include "platform/codesign/Signer.h"
+#include "platform/values/PropertyList.h"
+
+namespace telvo::testing {
+
+namespace {
+
+const std::string kBundle = std::string(TELVO_BUNDLE_DIR) + "/Telvo Server.app";
+const std::string kHost = std::string(TELVO_BINARY_DIR) + "/tests/programs/setup-host/setup-host";
+
+int sh(const std::string& command) { return std::system(command.c_str()); }
+
+bool privateNetworkAndBus(std::string& why) {
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
+        why = std::string("cannot make network and mount namespaces: ") + std::strerror(errno);
+        return false;
+    }
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        (std::filesystem::exists("/run/dbus") && ::mount("tmpfs", "/run/dbus", "tmpfs", 0, "size=64k") != 0)) {
+        why = std::string("cannot hide the system bus: ") + std::strerror(errno);
+        return false;
+    }
+    if (std::system("ip link set lo up") != 0) {
+        why = "cannot bring loopback up in the new network namespace";
+        return false;
+    }
+    return true;
+}
+
+std::string output(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string out;
+    char chunk[512];
+    size_t n;
+    while (pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+}  // namespace
+
+void SetupFixture::SetUp() {
+    HelperFixture::SetUp();
+    if (geteuid() != 0) GTEST_SKIP() << "blessing and installing need root for the system launcher and useradd";
+    if (!TestPki::shared().ok) GTEST_SKIP() << "no test PKI: " << TestPki::shared().failure;
+    std::random_device random;
+    user_ = "tvs" + std::to_string(random() % 1000000);
+    home_ = "/Users/" + user_;
+    ASSERT_EQ(sh("useradd -m -d '" + hostPath(home_) + "' " + user_ + " >/dev/null 2>&1"), 0);
+    made_ = true;
+    struct passwd* pw = getpwnam(user_.c_str());
+    ASSERT_NE(pw, nullptr);
+    uid_ = pw->pw_uid;
+    gid_ = pw->pw_gid;
+    const std::string anchors = "/etc/telvo/codesign/anchors";
+    std::filesystem::create_directories(hostPath(anchors));
+    std::filesystem::create_directories(hostPath("/etc/telvo/authorization"));
+    ASSERT_EQ(sh("cp '" + TestPki::shared().pem("anchor") + "' '" + hostPath(anchors) + "/maker.pem' && chmod 755 '" +
+                 hostPath("/etc") + "' '" + hostPath("/etc/telvo") + "' '" + hostPath("/etc/telvo/codesign") + "' '" +
+                 hostPath(anchors) + "' '" + hostPath("/etc/telvo/authorization") + "' && chmod 644 '" + hostPath(anchors) +
+                 "/maker.pem'"),
+              0);
+    std::filesystem::create_directories(hostPath("/Library"));
+    ::chmod(hostPath("/Library").c_str(), 0755);
+    ::chmod(hostPath("/Users").c_str(), 0755);
+    setPolicy("");
+    if (privateNetwork_) {
+        std::string why;
+        if (!privateNetworkAndBus(why)) GTEST_SKIP() << why;
+    }
+    launchd_ = std::make_unique<LaunchdProcess>(root_, 0, std::vector<std::string>{},
+                                                std::vector<std::string>{"TELVO_NETSTATE_FILE=/nonexistent"});
+    ASSERT_TRUE(launchd_->start()) << launchd_->log();
+    if (userInstance_) {
+        aqua_ = std::make_unique<LaunchdProcess>(root_, uid_, std::vector<std::string>{});
+        ASSERT_TRUE(aqua_->start()) << aqua_->log();
+    }
+}
+
+void SetupFixture::TearDown() {
+    if (aqua_) aqua_->stop();
+    aqua_.reset();
+    if (launchd_) launchd_->stop();
+    launchd_.reset();
+    if (made_) sh("userdel " + user_ + " >/dev/null 2>&1");
+    HelperFixture::TearDown();
+}
+
+void SetupFixture::setPolicy(const std::string& lines) {
+    const std::string file = hostPath("/etc/telvo/authorization/scripted.policy");
+    std::ofstream(file, std::ios::trunc) << lines;
+    ::chmod(file.c_str(), 0644);
+}
+
+std::vector<std::string> SetupFixture::prompts() const {
+    std::vector<std::string> rights;
+    std::ifstream in(hostPath("/var/run/telvo/authorization/prompts"));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string right;
+        if (words >> right) rights.push_back(right);
+    }
+    return rights;
+}
+
+std::string SetupFixture::makeApplication(const std::string& app, const std::string& helperIdentifier, bool sign) {
+    std::filesystem::create_directories(std::filesystem::path(hostPath(app)).parent_path());
+    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + kBundle + "' '" + hostPath(app) + "' && cp '" + kHost + "' '" +
+                 hostPath(app) + "/Contents/MacOS/Telvo Server'"),
+              0);
+    Value info = plist::readFile(app + "/Contents/Info.plist");
+    info.set("CFBundleExecutable", Value("Telvo Server"));
+    EXPECT_TRUE(plist::writeFile(info, app + "/Contents/Info.plist"));
+    const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
+    ErrorPtr error;
+    if (!helperIdentifier.empty()) {
+        EXPECT_TRUE(codesign::signExecutable(app + "/Contents/Library/LaunchServices/" + kHelperLabel, helperIdentifier,
+                                             identity, 0, &error))
+            << (error ? error->message : "");
+    }
+    // The agent: a script that waits.
+    const std::string agent = app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerAgent.app";
+    std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent")) << "#!/bin/sh\nexec sleep 100000\n";
+    ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
+    if (sign) signApplication(app);
+    // Everything the user has is the user's.
+    EXPECT_EQ(sh("chown -R " + user_ + ": '" + hostPath(home_) + "'"), 0);
+    return app;
+}
+
+void SetupFixture::signApplication(const std::string& app) {
+    const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
+    ErrorPtr error;
+    const std::string plugin = app + "/Contents/Resources/SetupBundle.bundle";
+    EXPECT_TRUE(codesign::signExecutable(plugin + "/Contents/MacOS/SetupBundle.so", "com.kestro.telvoserver.SetupBundle",
+                                         identity, 0, &error))
+        << (error ? error->message : "");
+    EXPECT_TRUE(codesign::signBundle(plugin, "com.kestro.telvoserver.SetupBundle", identity, 0, &error))
+        << (error ? error->message : "");
+    EXPECT_TRUE(codesign::signExecutable(app + "/Contents/MacOS/Telvo Server", "com.kestro.TelvoServer", identity, 0, &error))
+        << (error ? error->message : "");
+    EXPECT_TRUE(codesign::signBundle(app, "com.kestro.TelvoServer", identity, 0, &error)) << (error ? error->message : "");
+}
+
+std::unique_ptr<helper::Client> SetupFixture::host(const std::string& app, const std::vector<std::string>& arguments) {
+    return std::make_unique<helper::Client>(hostPath(app) + "/Contents/MacOS/Telvo Server", arguments,
+                                            std::vector<std::string>{"TELVO_ROOT=" + root_, "HOME=" + home_}, uid_, gid_);
+}
+
+std::string SetupFixture::runHost(const std::string& app, const std::vector<std::string>& arguments, int* exitStatus) {
+    auto h = host(app, arguments);
+    int status = h->waitExit();
+    if (exitStatus) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return h->output();
+}
+
+std::string SetupFixture::statOf(const std::string& path) const {
+    return output("stat -c '%a %u:%g %F' '" + hostPath(path) + "' 2>&1");
+}
+
+bool SetupFixture::listed(const std::string& label) const {
+    return launchctl(root_, {"list"}).output.find("\t" + label + "\n") != std::string::npos;
+}
+
+}  // namespace telvo::testing
