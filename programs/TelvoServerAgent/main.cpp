@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "agent/AppDelegate.h"
+#include "agent/SetupPluginInstaller.h"
 #include "platform/codesign/ProtectSelf.h"
 #include "platform/dispatch/MainLoop.h"
 
@@ -9,6 +10,9 @@ int main() {
     telvo::codesign::protectSelf();
     static telvo::agent::AppDelegate delegate;
     delegate.settings = telvo::agent::AgentSettings::load();
+    delegate.installerFactory = [](const std::string& application, int64_t) {
+        return telvo::agent::loadSetupPluginInstaller(application);
+    };
     // A test setting: an earlier first check (seconds after start).
     if (const char* first = std::getenv("TELVO_AGENT_FIRST_CHECK")) {
         double seconds = std::atof(first);

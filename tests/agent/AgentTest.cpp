@@ -11,6 +11,7 @@
 #include "HttpsTestServer.h"
 #include "SessionBus.h"
 #include "agent/AppDelegate.h"
+#include "agent/SetupPluginInstaller.h"
 #include "codesign/TestPki.h"
 #include "platform/codesign/Signer.h"
 #include "foundation/KXRVersions.h"
@@ -454,6 +455,23 @@ TEST_F(AgentTest, RefusesDownloadsThatAreNotTheMakersOfferedBuild) {
         EXPECT_TRUE(calls.empty()) << c.variant;
         agent.reset();
     }
+}
+
+TEST_F(AgentTest, ADownloadWithoutTheMakersPluginIsNotInstalled) {
+    if (access("/usr/bin/bsdtar", X_OK) != 0) GTEST_SKIP() << "bsdtar (libarchive-tools) is missing";
+    serveUpdateZip(*server, root);
+    makeAgent();
+    agent->installerFactory = [](const std::string& application, int64_t) { return loadSetupPluginInstaller(application); };
+    agent->applicationDidFinishLaunching();
+    agent->checkForUpdates();
+    ASSERT_TRUE(waitUntil([&] {
+        for (const auto& l : log())
+            if (l.rfind("The setup plug-in of ", 0) == 0) return true;
+        return false;
+    }));
+    EXPECT_TRUE(logged("No setup plug-in could be loaded from " + root + "/tmp/Telvo Server 3.04 Update/Telvo Server.app"));
+    dispatch::MainLoop::runUntilIdle();
+    EXPECT_TRUE(exits.empty());
 }
 
 }  // namespace
