@@ -98,7 +98,13 @@ TEST(AgentProcessTest, FirstCheckFromTheSettingsFileAndFlatMemoryUnderRequests) 
         if (batch == 199) before = rssKiB(pid);
     }
     const long after = rssKiB(pid);
+#ifndef __SANITIZE_ADDRESS__
+    // (AddressSanitizer's quarantine keeps freed memory: flatness is measured without it.)
     EXPECT_LT(after - before, 1024) << before << " kB after 1,000 requests, " << after << " kB after 10,000";
+#else
+    (void)after;
+    (void)before;
+#endif
     EXPECT_EQ(watcher.count(AppDelegate::kAvailable), 1u);
 
     kill(pid, SIGTERM);
