@@ -12,6 +12,7 @@ packages=(
   libblkid-dev e2fsprogs
   qt6-base-dev qt6-svg-dev fonts-liberation fonts-dejavu-core xvfb xauth
   mdadm smartmontools
+  libcurl4-openssl-dev libarchive-tools python3 python3-dbus python3-gi libdbus-1-dev xdg-utils
 )
 if [ "$(id -u)" -eq 0 ]; then sudo=(); else sudo=(sudo); fi
 missing=()

@@ -1,5 +1,9 @@
 #include "platform/defaults/UserDefaults.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <memory>
 
 #include "platform/fs/Root.h"
@@ -56,6 +60,7 @@ Value UserDefaults::objectForKey(const std::string& key) const {
 
 void UserDefaults::setObject(const std::string& key, Value value) {
     std::lock_guard lock(mutex_);
+    changes_[key] = value;
     if (value.isNull())
         app_.remove(key);
     else
@@ -63,15 +68,42 @@ void UserDefaults::setObject(const std::string& key, Value value) {
 }
 
 bool UserDefaults::synchronize() {
-    Value app;
+    // Another process (the agent beside the application) may have written the domain since it
+    // was read: under a lock on the folder's lock file, reread it and apply only our changes.
+    fs::createDirectories(preferencesFolder(), 0700);
+    const std::string path = pathForDomain(domain_);
+    int lockFd = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lockFd >= 0) flock(lockFd, LOCK_EX);
+    std::map<std::string, Value> changes;
     {
         std::lock_guard lock(mutex_);
-        app = app_;
+        changes = changes_;
     }
-    fs::createDirectories(preferencesFolder(), 0700);
-    bool ok = plist::writeFile(app, pathForDomain(domain_));
+    Value app = readDomain(path);
+    for (const auto& [key, value] : changes) {
+        if (value.isNull())
+            app.remove(key);
+        else
+            app.set(key, value);
+    }
+    bool ok = changes.empty() || plist::writeFile(app, path);
+    if (lockFd >= 0) close(lockFd);
     Value global = readDomain(pathForDomain(kGlobalDomain));
     std::lock_guard lock(mutex_);
+    if (ok) {
+        for (const auto& [key, value] : changes) {
+            auto it = changes_.find(key);
+            if (it != changes_.end() && it->second == value) changes_.erase(it);
+        }
+    }
+    // Changes made while writing stay on top of what was read.
+    for (const auto& [key, value] : changes_) {
+        if (value.isNull())
+            app.remove(key);
+        else
+            app.set(key, value);
+    }
+    app_ = std::move(app);
     global_ = std::move(global);
     return ok;
 }

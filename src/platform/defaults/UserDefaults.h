@@ -5,6 +5,7 @@
 // ("AppleMiniaturizeOnDoubleClick", "AppleAquaColorVariant", "AppleLanguages").
 // The application domain wins over the global one. Tests point the preferences folder
 // elsewhere with setPreferencesFolderForTesting().
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -30,7 +31,9 @@ public:
     // Sets or (with a null value) removes a key of the application domain.
     void setObject(const std::string& key, Value value);
     void removeObject(const std::string& key) { setObject(key, Value()); }
-    // Writes the application domain to its file; rereads both domains. False when writing failed.
+    // Rereads the application domain's file under a lock, applies this object's changes since
+    // the last synchronize and writes it back (other processes' keys survive); rereads the global
+    // domain. False when writing failed.
     bool synchronize();
 
     // The file of a domain ("~/Library/Preferences/<domain>.plist", tilde expanded).
@@ -48,6 +51,7 @@ private:
     mutable std::mutex mutex_;
     Value app_;
     Value global_;
+    std::map<std::string, Value> changes_;  // null: removed
 };
 
 }  // namespace telvo::defaults

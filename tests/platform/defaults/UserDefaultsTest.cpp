@@ -75,3 +75,27 @@ TEST_F(UserDefaultsTest, DamagedFilesReadAsEmpty) {
 
 }  // namespace
 }  // namespace telvo::defaults
+
+namespace telvo::defaults {
+namespace {
+
+// Two writers of one domain (the agent beside the application): each keeps the other's keys,
+// and a removal by one does not bring back what it never changed.
+TEST_F(UserDefaultsTest, WritersOfOneDomainKeepEachOthersKeys) {
+    UserDefaults agent("com.example.shared");
+    UserDefaults app("com.example.shared");
+    agent.setObject("UpdateCheckerID_V2", "abc");
+    ASSERT_TRUE(agent.synchronize());
+    app.setObject("UpdateCheckerSkipVersion", 3.1);
+    ASSERT_TRUE(app.synchronize());
+    EXPECT_EQ(app.objectForKey("UpdateCheckerID_V2").stringValue(), "abc");
+    agent.removeObject("Gone");
+    ASSERT_TRUE(agent.synchronize());
+    UserDefaults fresh("com.example.shared");
+    EXPECT_EQ(fresh.objectForKey("UpdateCheckerID_V2").stringValue(), "abc");
+    EXPECT_EQ(fresh.objectForKey("UpdateCheckerSkipVersion").doubleValue(), 3.1);
+    EXPECT_EQ(agent.objectForKey("UpdateCheckerSkipVersion").doubleValue(), 3.1);
+}
+
+}  // namespace
+}  // namespace telvo::defaults

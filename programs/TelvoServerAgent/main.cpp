@@ -1,0 +1,23 @@
+// TelvoServerAgent: the per-user agent that keeps the system up to date.
+#include <cstdlib>
+
+#include "agent/AppDelegate.h"
+#include "agent/SetupPluginInstaller.h"
+#include "platform/codesign/ProtectSelf.h"
+#include "platform/dispatch/MainLoop.h"
+
+int main() {
+    telvo::codesign::protectSelf();
+    static telvo::agent::AppDelegate delegate;
+    delegate.settings = telvo::agent::AgentSettings::load();
+    delegate.installerFactory = [](const std::string& application, int64_t) {
+        return telvo::agent::loadSetupPluginInstaller(application);
+    };
+    // A test setting: an earlier first check (seconds after start).
+    if (const char* first = std::getenv("TELVO_AGENT_FIRST_CHECK")) {
+        double seconds = std::atof(first);
+        if (seconds > 0) delegate.updateDelay = seconds;
+    }
+    delegate.applicationDidFinishLaunching();
+    telvo::dispatch::MainLoop::runForever();
+}

@@ -1,0 +1,202 @@
+// Downloads: the downloader's callbacks against the HTTPS test server, saving into free update
+// folders, unpacking with bsdtar and finding the payload.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "UpdateTestSupport.h"
+#include "platform/dispatch/MainLoop.h"
+#include "platform/fs/Root.h"
+#include "update/FileDownloader.h"
+#include "update/FileUnarchiver.h"
+#include "update/HttpTransfer.h"
+
+namespace telvo::update::test {
+namespace {
+
+struct DownloadRecorder : FileDownloaderDelegate {
+    std::vector<std::string> events;
+    std::string data;
+    std::vector<double> totals;
+    double lastBytes = 0;
+    void fileDownloadFailed(FileDownloader*) override { events.push_back("failed"); }
+    bool fileDownloadReadData(FileDownloader*, const std::string& d) override {
+        events.push_back("data");
+        data = d;
+        return true;
+    }
+    void fileDownloadDownloadedBytes(FileDownloader*, double bytes, double total) override {
+        lastBytes = bytes;
+        totals.push_back(total);
+    }
+    void fileDownloadFinished(FileDownloader*) override { events.push_back("finished"); }
+};
+
+using DownloadTest = UpdateTest;
+
+DownloadRecorder download(const std::string& url) {
+    DownloadRecorder recorder;
+    auto downloader = FileDownloader::create();
+    downloader->setDelegate(&recorder);
+    downloader->downloadURL(url);
+    dispatch::MainLoop::runUntilIdle();
+    downloader->cancel();
+    return recorder;
+}
+
+TEST_F(DownloadTest, DownloaderReportsDataOrOneFailure) {
+    const std::string body(300000, 'z');
+    server->addFile("a.zip", body);
+
+    DownloadRecorder ok = download(server->url("/files/a.zip"));
+    EXPECT_EQ(ok.events, (std::vector<std::string>{"data", "finished"}));
+    EXPECT_EQ(ok.data, body);
+    EXPECT_EQ(ok.lastBytes, double(body.size()));
+    ASSERT_FALSE(ok.totals.empty());
+    EXPECT_EQ(ok.totals.back(), double(body.size()));
+
+    DownloadRecorder redirected = download(server->url("/redirect/a.zip"));
+    EXPECT_EQ(redirected.events, (std::vector<std::string>{"data", "finished"}));
+
+    DownloadRecorder unannounced = download(server->url("/nolength/a.zip"));
+    EXPECT_EQ(unannounced.events, (std::vector<std::string>{"data", "finished"}));
+    ASSERT_FALSE(unannounced.totals.empty());
+    EXPECT_EQ(unannounced.totals.back(), -1.0);
+
+    struct Case {
+        const char* path;
+        const char* why;
+    } failures[] = {{"/missing", "404"}, {"/to-http/a.zip", "redirect to http"}, {"/stall", "no data"}};
+    setStallSeconds(2);
+    for (const auto& c : failures) {
+        DownloadRecorder failed = download(server->url(c.path));
+        EXPECT_EQ(failed.events, std::vector<std::string>{"failed"}) << c.why;
+        EXPECT_TRUE(failed.data.empty()) << c.why;
+    }
+    // Plain http is refused from the start.
+    DownloadRecorder plain = download("http://127.0.0.1:1/a.zip");
+    EXPECT_EQ(plain.events, std::vector<std::string>{"failed"});
+}
+
+TEST_F(DownloadTest, CancelledDownloadReportsNothing) {
+    setStallSeconds(2);
+    DownloadRecorder recorder;
+    auto downloader = FileDownloader::create();
+    downloader->setDelegate(&recorder);
+    downloader->downloadURL(server->url("/stall"));
+    downloader->cancel();
+    dispatch::MainLoop::runUntilIdle();
+    EXPECT_TRUE(recorder.events.empty());
+}
+
+TEST_F(DownloadTest, EachDownloadGetsAFreshPrivateFolder) {
+    server->addFile("Telvo Server 3.04.zip", "archive bytes");
+    auto engine = makeEngine();
+    engine->newVersion = 3.04f;
+    for (int i = 0; i < 2; ++i) {
+        engine->url = server->url("/files/Telvo%20Server%203.04.zip");
+        engine->updateInfo.set("url", engine->url);
+        engine->downloadUpdate();
+        dispatch::MainLoop::runUntilIdle();
+    }
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{"downloaded", "downloaded"}));
+    EXPECT_EQ(engine->archivePath, root + "/tmp/Telvo Server 3.04 Update 1/Telvo Server 3.04.zip");
+    EXPECT_EQ(readText(root + "/tmp/Telvo Server 3.04 Update/Telvo Server 3.04.zip"), "archive bytes");
+    struct stat st;
+    ASSERT_EQ(stat((root + "/tmp/Telvo Server 3.04 Update 1").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(stat(engine->archivePath.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_FALSE(engine->downloader);
+}
+
+TEST_F(DownloadTest, ArchiveNamesThatAreNoFileNamesFail) {
+    auto engine = makeEngine();
+    engine->newVersion = 3.04f;
+    for (const char* address : {"https://h/", "https://h/a/..", "https://h/a/.", "https://h/a%2Fb.zip"}) {
+        engine->url = address;
+        EXPECT_FALSE(engine->saveDataToFile("x")) << address;
+    }
+    // A download that cannot be kept is reported as a failed download.
+    server->addFile("x.zip", "x");
+    engine->url = server->url("/files/x.zip/..");
+    engine->updateInfo.set("url", server->url("/files/x.zip"));
+    engine->downloadUpdate();
+    dispatch::MainLoop::runUntilIdle();
+    EXPECT_EQ(delegate.events, std::vector<std::string>{"downloadFailed"});
+}
+
+// A zip made by Python's zipfile: modes and links only in the central directory.
+bool makeZip(const std::string& path, const std::string& script) {
+    const std::string file = path + ".py";
+    writeText(file, "import zipfile, sys\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                    "def add(name, data, mode):\n"
+                    "    i = zipfile.ZipInfo(name)\n"
+                    "    i.external_attr = mode << 16\n"
+                    "    i.create_system = 3\n"
+                    "    z.writestr(i, data)\n" +
+                        script + "z.close()\n");
+    return std::system(("/usr/bin/python3 '" + file + "' '" + path + "'").c_str()) == 0;
+}
+
+TEST_F(DownloadTest, UnpacksWithModesAndLinksAndFindsThePayload) {
+    if (access("/usr/bin/bsdtar", X_OK) != 0) GTEST_SKIP() << "bsdtar (libarchive-tools) is missing";
+    const std::string folder = root + "/tmp/u";
+    fs::createDirectories(folder, 0700);
+    const std::string archive = folder + "/update.zip";
+    ASSERT_TRUE(makeZip(archive,
+                        "add('Telvo Server.app/Contents/MacOS/Telvo Server', '#!/bin/sh\\n', 0o100755)\n"
+                        "add('Telvo Server.app/Contents/Info.plist', 'x', 0o100644)\n"
+                        "add('Telvo Server.app/Contents/Current', 'MacOS', 0o120777)\n"));
+    auto engine = makeEngine();
+    engine->archivePath = archive;
+    EXPECT_EQ(engine->payloadPath(), folder + "/Telvo Server.app");
+    struct stat st;
+    ASSERT_EQ(lstat((folder + "/Telvo Server.app/Contents/MacOS/Telvo Server").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    ASSERT_EQ(lstat((folder + "/Telvo Server.app/Contents/Current").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // Another name deeper down is found by the walk.
+    const std::string other = root + "/tmp/v";
+    fs::createDirectories(other, 0700);
+    ASSERT_TRUE(makeZip(other + "/u.zip", "add('dir/Other.pkg/file', 'x', 0o100644)\n"));
+    engine->archivePath = other + "/u.zip";
+    EXPECT_EQ(engine->payloadPath(), other + "/dir/Other.pkg");
+}
+
+TEST_F(DownloadTest, RefusesArchivesThatWriteOutside) {
+    if (access("/usr/bin/bsdtar", X_OK) != 0) GTEST_SKIP() << "bsdtar (libarchive-tools) is missing";
+    struct Case {
+        const char* why;
+        const char* script;
+    } cases[] = {
+        {"parent", "add('Telvo Server.app/x', 'x', 0o100644)\nadd('../escaped', 'x', 0o100644)\n"},
+        {"inner parent", "add('Telvo Server.app/../../escaped', 'x', 0o100644)\n"},
+        {"absolute", "add('Telvo Server.app/x', 'x', 0o100644)\nadd('/tmp/escaped', 'x', 0o100644)\n"},
+        {"damaged", "add('Telvo Server.app/x', 'payloaddata', 0o100644)\n"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string folder = root + "/tmp/case" + std::to_string(n++) + "/inner";
+        fs::createDirectories(folder, 0700);
+        ASSERT_TRUE(makeZip(folder + "/u.zip", c.script)) << c.why;
+        auto engine = makeEngine();
+        engine->archivePath = folder + "/u.zip";
+        if (std::string(c.why) == "damaged") {
+            // A flipped byte in the stored data: bsdtar's check fails and nothing is offered.
+            std::string bytes = readText(folder + "/u.zip");
+            bytes.replace(bytes.find("payloaddata"), 11, "payloadDATA");
+            writeText(folder + "/u.zip", bytes);
+        }
+        EXPECT_EQ(engine->payloadPath(), "") << c.why;
+        EXPECT_FALSE(fs::exists(folder + "/../escaped")) << c.why;
+        EXPECT_FALSE(fs::exists(root + "/tmp/escaped")) << c.why;
+    }
+    EXPECT_NE(access("/tmp/escaped", F_OK), 0);
+}
+
+}  // namespace
+}  // namespace telvo::update::test
