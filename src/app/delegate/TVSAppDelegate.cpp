@@ -21,6 +21,7 @@
 #include "app/connection/TVSXPCConnection.h"
 #include "app/drawing/Canvas.h"
 #include "app/overlay/OverlayController.h"
+#include "app/ports/TVSPortController.h"
 #include "app/window/INAppStoreWindow.h"
 #include "app/window/TVSWindow.h"
 #include "app/window/TVSWindowControlsView.h"
@@ -350,5 +351,14 @@ void TVSAppDelegate::openMainWindow() {
 }
 
 void TVSAppDelegate::closeMainWindow() { window_->close(); }
+
+void TVSAppDelegate::editPorts() {
+    TVSPortController& ports = TVSPortController::sharedPorts();
+    ports.updateUpnpMapping();
+    const bool begun = window_->beginSheet(ports.window(), [](QWidget*, int code) {
+        if (TVSPortController::exists()) TVSPortController::sharedPorts().didEndSheet(code);
+    });
+    if (begun) ports.startUpdating();
+}
 
 }  // namespace telvo::app

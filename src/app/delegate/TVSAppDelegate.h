@@ -82,6 +82,8 @@ public:
     void about();
     void openMainWindow();
     void closeMainWindow();
+    // The port sheet (TVSPortController): re-read, hung on the main window, kept up to date.
+    void editPorts();
 
     // Step 7's texts, and the agent's answer to the version request.
     void loadVersion();
