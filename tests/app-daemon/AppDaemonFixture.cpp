@@ -1,6 +1,7 @@
 #include "AppDaemonFixture.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +92,8 @@ bool AppDaemonTest::startDaemon(const std::vector<std::string>& environment) {
     size_t before = daemonLog().size();
     daemon_ = fork();
     if (daemon_ == 0) {
+        // Gone with the harness, whatever ends it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         setenv("TELVO_ROOT", root_.c_str(), 1);
         setenv("TELVO_NETSTATE_FILE", "/nonexistent", 1);
         unsetenv("DBUS_SYSTEM_BUS_ADDRESS");

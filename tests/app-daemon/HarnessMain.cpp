@@ -1,6 +1,7 @@
 // The harness's entry: it runs itself again under "xvfb-run -a" (one harness at a time on the
-// machine, so that two never race for a display number), then makes the one QApplication of
-// the program on the xcb platform. Listing the tests needs no display.
+// machine, so that two never race for a display number; flock holds the lock itself, so that
+// no child of the harness can keep it), then makes the one QApplication of the program on the
+// xcb platform. Listing the tests needs no display.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) listing |= std::strncmp(argv[i], "--gtest_list_tests", 18) == 0;
     if (!listing && !std::getenv("TELVO_HARNESS_DISPLAY") && onPath("xvfb-run") && onPath("flock")) {
         setenv("TELVO_HARNESS_DISPLAY", "xvfb", 1);
-        std::vector<const char*> args = {"flock", "/tmp/telvo-app-daemon-xvfb.lock", "xvfb-run", "-a",
+        std::vector<const char*> args = {"flock", "-o", "/tmp/telvo-app-daemon-display.lock", "xvfb-run", "-a",
                                          "-s", "-ac -screen 0 1100x700x24 -nolisten tcp"};
         for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
         args.push_back(nullptr);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ protected:
             dup2(out, 2);
             dup2(out, 1);
             if (uid != 0 && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(uid) != 0)) _exit(126);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // after the switch, which clears it
             setenv("TELVO_ROOT", root_.c_str(), 1);
             setenv("HOME", home.c_str(), 1);
             setenv("QT_QPA_PLATFORM", "xcb", 1);

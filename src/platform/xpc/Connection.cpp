@@ -84,6 +84,9 @@ void Connection::resume() {
 }
 
 void Connection::invalidate() {
+    // From now on nothing more is read: a refused caller's call that already arrived is not
+    // looked at, the caller only sees the close.
+    invalidating_ = true;
     // A connection that never ran is started so that its invalidation is told.
     resume();
     auto self = shared_from_this();
@@ -91,7 +94,7 @@ void Connection::invalidate() {
 }
 
 void Connection::start() {
-    if (invalidated_) return;
+    if (invalidated_ || invalidating_) return;
     if (client_) {
         if (!connectNow()) finish(false);
         return;
@@ -138,6 +141,7 @@ bool Connection::connectNow() {
 }
 
 void Connection::readable() {
+    if (invalidating_) return;
     int f;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -153,7 +157,7 @@ void Connection::readable() {
     }
     std::vector<Value> messages = decoder_.feed(buf, size_t(n));
     for (const Value& m : messages) {
-        if (invalidated_) return;
+        if (invalidated_ || invalidating_) return;
         handle(m);
     }
     if (decoder_.failed()) {
@@ -313,7 +317,7 @@ void Connection::call(const std::string& operation, const ValueArray& arguments,
                       ErrorHandler error) {
     auto self = shared_from_this();
     queue_->async([self, operation, arguments, reply, error] {
-        if (self->invalidated_) {
+        if (self->invalidated_ || self->invalidating_) {
             if (error) error(makeError("NSCocoaErrorDomain", kInvalid, "the connection to " + self->serviceName_ + " is invalid"));
             return;
         }

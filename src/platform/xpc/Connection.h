@@ -107,6 +107,7 @@ private:
     PeerCredentials peer_;
     bool resumed_ = false;
     std::atomic<bool> invalidated_{false};
+    std::atomic<bool> invalidating_{false};  // invalidate() was called
     std::mutex writeMutex_;
 };
 
