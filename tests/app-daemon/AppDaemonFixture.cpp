@@ -23,6 +23,7 @@
 #include "app/delegate/Startup.h"
 #include "app/drawing/ImageCache.h"
 #include "app/overlay/OverlayController.h"
+#include "app/ports/TVSPortController.h"
 #include "foundation/KXRVersions.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/MainLoop.h"
@@ -63,6 +64,7 @@ void AppDaemonTest::SetUp() {
 void AppDaemonTest::TearDown() {
     if (root_.empty()) return;
     caller_.reset();
+    app::TVSPortController::resetForTesting();
     delegate_.reset();
     app::stopApplication();
     app::TVSXPCConnection::resetForTesting();

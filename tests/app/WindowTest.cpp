@@ -90,6 +90,45 @@ TEST_F(WindowTest, SheetsStartUnderTheTitleBar) {
     }
 }
 
+TEST_F(WindowTest, ASheetHangsInsideTheWindowAndDisablesTheRestUntilItEnds) {
+    window_->resize(630, 412);
+    window_->setTitleBarHeight(30);
+    auto* field = new QPushButton(window_->contentView());
+    auto sheet = std::make_unique<QWidget>();
+    sheet->resize(480, 200);
+    std::vector<int> ended;
+    ASSERT_TRUE(window_->beginSheet(sheet.get(), [&](QWidget* which, int code) {
+        EXPECT_EQ(which, sheet.get());
+        ended.push_back(code);
+    }));
+    EXPECT_EQ(sheet->parentWidget(), window_.get());
+    EXPECT_EQ(sheet->geometry(), QRect(75, 30, 480, 200));
+    EXPECT_EQ(INAppStoreWindow::sheetParent(sheet.get()), window_.get());
+    EXPECT_FALSE(field->isEnabled());
+    EXPECT_FALSE(window_->titleBarContainer()->isEnabled());
+    EXPECT_TRUE(sheet->isEnabled());
+    // One sheet at a time; ending another widget changes nothing.
+    QWidget other;
+    EXPECT_FALSE(window_->beginSheet(&other, nullptr));
+    window_->endSheet(&other, 5);
+    EXPECT_TRUE(ended.empty());
+
+    window_->endSheet(sheet.get(), 7);
+    EXPECT_EQ(ended, std::vector<int>{7});
+    EXPECT_EQ(sheet->parentWidget(), nullptr);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_TRUE(field->isEnabled());
+    EXPECT_EQ(window_->attachedSheet(), nullptr);
+    EXPECT_EQ(INAppStoreWindow::sheetParent(sheet.get()), nullptr);
+    window_->endSheet(sheet.get(), 8);  // ended once only
+    EXPECT_EQ(ended.size(), 1u);
+
+    // A window that goes away leaves its sheet to the sheet's owner.
+    ASSERT_TRUE(window_->beginSheet(sheet.get(), nullptr));
+    window_.reset();
+    EXPECT_EQ(sheet->parentWidget(), nullptr);
+}
+
 TEST_F(WindowTest, WindowsAreFrameless) {
     EXPECT_TRUE(window_->windowFlags() & Qt::FramelessWindowHint);
     TVSWindow titled(1 | 2 | 4 | 8);  // titled, closable, miniaturizable, resizable

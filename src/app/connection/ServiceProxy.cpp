@@ -1,12 +1,19 @@
 // Calls through the shared connection, each answered once on the main queue.
 #include "app/connection/ServiceProxy.h"
 
+#include <chrono>
+#include <mutex>
+
 #include "app/connection/TVSXPCConnection.h"
 #include "platform/dispatch/Queue.h"
 
 namespace telvo::app {
 
 namespace {
+
+std::mutex gRecordMutex;
+bool gRecording = false;
+std::vector<ServiceProxy::SentOperation> gSent;
 
 // Dictionaries, arrays, strings and numbers, all the way down.
 bool plainClasses(const Value& v) {
@@ -39,6 +46,24 @@ bool ServiceProxy::replyAllowed(const std::string& operation, const Value& reply
     return true;
 }
 
+void ServiceProxy::setRecordingForTesting(bool on) {
+    std::lock_guard<std::mutex> lock(gRecordMutex);
+    gRecording = on;
+    gSent.clear();
+}
+
+std::vector<ServiceProxy::SentOperation> ServiceProxy::sentForTesting() {
+    std::lock_guard<std::mutex> lock(gRecordMutex);
+    return gSent;
+}
+
+void ServiceProxy::record(const std::string& operation, const ValueArray& arguments) {
+    std::lock_guard<std::mutex> lock(gRecordMutex);
+    if (!gRecording) return;
+    double now = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    gSent.push_back({operation, arguments, now});
+}
+
 void ServiceProxy::call(const std::string& operation, const ValueArray& arguments, Reply reply, ErrorHandler error,
                         double timeout) {
     auto main = dispatch::Queue::main();
@@ -47,6 +72,7 @@ void ServiceProxy::call(const std::string& operation, const ValueArray& argument
             main->async([error] { error(makeError("TVSXPCConnection", TVSXPCConnection::kNoConnection, "no connection to the daemon")); });
         return;
     }
+    record(operation, arguments);
     std::weak_ptr<TVSXPCConnection> weakOwner = owner_;
     if (!reply) {
         connection_->call(operation, arguments, nullptr, [main, error](const ErrorPtr& e) {

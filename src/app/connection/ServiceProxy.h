@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Error.h"
 #include "platform/values/Value.h"
@@ -47,7 +48,20 @@ public:
     // operation's replies are not restricted).
     static bool replyAllowed(const std::string& operation, const Value& reply);
 
+    // A test seam: while recording is on, every operation handed to a connection is kept with
+    // its arguments and when it was sent (seconds of the steady clock). Turning it on or off
+    // forgets what was kept.
+    struct SentOperation {
+        std::string operation;
+        ValueArray arguments;
+        double time = 0;
+    };
+    static void setRecordingForTesting(bool on);
+    static std::vector<SentOperation> sentForTesting();
+
 private:
+    static void record(const std::string& operation, const ValueArray& arguments);
+
     std::shared_ptr<TVSXPCConnection> owner_;
     xpc::ConnectionPtr connection_;
 };

@@ -5,8 +5,15 @@
 #include <atomic>
 
 #include "app/ApplicationState.h"
+#include "app/cells/ButtonCell.h"
 #include "app/delegate/TVSAppDelegate.h"
+#include "app/passcode/TVSPasscodeController.h"
+#include "app/ports/TVSPortController.h"
+#include "app/settings/TVSSettingsController.h"
 #include "platform/dispatch/MainLoop.h"
+
+using namespace telvo::app;
+#include "ui_MainMenu.h"
 
 namespace telvo::app {
 
@@ -48,6 +55,18 @@ std::unique_ptr<TVSAppDelegate> startApplication(QApplication& app) {
                          else
                              d->applicationDidResignActive();
                      });
+    // The passcode panel, the settings items and the port sheet.
+    TVSAppDelegate* d = delegate.get();
+    new TVSPasscodeController(d->ui(), d->window(), d);
+    new TVSSettingsController(d->ui(), d);
+    d->launchHooks().portSheet = [d] {
+        TVSPortController& ports = TVSPortController::sharedPorts();
+        ports.placePortButton(d->ui().passcodeBar, QPoint(510, 10));
+        QObject::connect(ports.portButton(), &QAbstractButton::clicked, d, &TVSAppDelegate::editPorts);
+        d->ui().actionEditPorts->setEnabled(true);
+    };
+    QObject::connect(d->ui().actionEditPorts, &QAction::triggered, d, &TVSAppDelegate::editPorts);
+    // End of the panels.
     delegate->applicationWillFinishLaunching();
     delegate->applicationDidFinishLaunching();
     return delegate;

@@ -22,6 +22,7 @@
 #include "app/drawing/Canvas.h"
 #include "app/log/TVSLog.h"
 #include "app/overlay/OverlayController.h"
+#include "app/ports/TVSPortController.h"
 #include "app/window/INAppStoreWindow.h"
 #include "app/window/TVSWindow.h"
 #include "app/window/TVSWindowControlsView.h"
@@ -360,6 +361,15 @@ void TVSAppDelegate::log() {
     logWindow->show();
     logWindow->raise();
     logWindow->activateWindow();
+}
+
+void TVSAppDelegate::editPorts() {
+    TVSPortController& ports = TVSPortController::sharedPorts();
+    ports.updateUpnpMapping();
+    const bool begun = window_->beginSheet(ports.window(), [](QWidget*, int code) {
+        if (TVSPortController::exists()) TVSPortController::sharedPorts().didEndSheet(code);
+    });
+    if (begun) ports.startUpdating();
 }
 
 }  // namespace telvo::app

@@ -84,6 +84,8 @@ public:
     void closeMainWindow();
     // The log viewer: started when it is not running, its window brought to the front.
     void log();
+    // The port sheet (TVSPortController): re-read, hung on the main window, kept up to date.
+    void editPorts();
 
     // Step 7's texts, and the agent's answer to the version request.
     void loadVersion();

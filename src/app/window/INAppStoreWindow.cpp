@@ -27,6 +27,11 @@ INAppStoreWindow::INAppStoreWindow(QWidget* parent) : QWidget(parent, Qt::Window
 }
 
 INAppStoreWindow::~INAppStoreWindow() {
+    // A sheet still hanging belongs to its owner, not to the window.
+    if (sheet_) {
+        sheet_->hide();
+        sheet_->setParent(nullptr);
+    }
     for (auto token : observers_) notify::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
@@ -99,6 +104,42 @@ QRectF INAppStoreWindow::positionSheet(const QRectF& proposed) const {
     QRectF placed = proposed;
     placed.moveTop(qtY(height() - titleBarHeight_, 0, height()));
     return placed;
+}
+
+bool INAppStoreWindow::beginSheet(QWidget* sheet, SheetDidEnd didEnd) {
+    if (!sheet || sheet_) return false;
+    sheet_ = sheet;
+    sheetDidEnd_ = std::move(didEnd);
+    content_->setEnabled(false);
+    container_->setEnabled(false);
+    const double x = std::round((width() - sheet->width()) * 0.5);
+    QRectF placed = positionSheet(QRectF(x, 0, sheet->width(), sheet->height()));
+    sheet->setParent(this);
+    sheet->setGeometry(placed.toRect());
+    sheet->setEnabled(true);
+    sheet->show();
+    sheet->raise();
+    sheet->setFocus();
+    if (QWidget* first = sheet->nextInFocusChain(); first && sheet->isAncestorOf(first)) first->setFocus();
+    return true;
+}
+
+void INAppStoreWindow::endSheet(QWidget* sheet, int returnCode) {
+    if (!sheet || sheet != sheet_) return;
+    SheetDidEnd didEnd = std::move(sheetDidEnd_);
+    sheetDidEnd_ = nullptr;
+    sheet_ = nullptr;
+    sheet->hide();
+    sheet->setParent(nullptr);
+    content_->setEnabled(true);
+    container_->setEnabled(true);
+    updateTitlebarView();
+    if (didEnd) didEnd(sheet, returnCode);
+}
+
+INAppStoreWindow* INAppStoreWindow::sheetParent(QWidget* sheet) {
+    auto* window = sheet ? qobject_cast<INAppStoreWindow*>(sheet->parentWidget()) : nullptr;
+    return window && window->sheet_ == sheet ? window : nullptr;
 }
 
 bool INAppStoreWindow::isMainWindow() const { return mainOverride_ ? *mainOverride_ : isActiveWindow(); }

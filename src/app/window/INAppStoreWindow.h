@@ -68,6 +68,18 @@ public:
     // Where a sheet attaches: the proposed rectangle moved to start under the title bar.
     QRectF positionSheet(const QRectF& proposed) const;
 
+    // Sheets, drawn inside the window (no window manager places them): beginSheet makes
+    // `sheet` a child of the window at positionSheet (under the title bar, centred across)
+    // and disables the rest of the window until endSheet(sheet, code) takes it out again
+    // (hidden, no longer a child) and calls `didEnd` with the sheet and the code. One sheet at
+    // a time: false (and nothing done) while another one hangs.
+    using SheetDidEnd = std::function<void(QWidget* sheet, int returnCode)>;
+    bool beginSheet(QWidget* sheet, SheetDidEnd didEnd);
+    void endSheet(QWidget* sheet, int returnCode = 0);
+    QWidget* attachedSheet() const { return sheet_; }
+    // The window `sheet` hangs on, or null.
+    static INAppStoreWindow* sheetParent(QWidget* sheet);
+
     // Main when Qt says the window is active (or as a test fixed it); drawn as main when it
     // is main and the application is active.
     bool isMainWindow() const;
@@ -109,6 +121,8 @@ private:
     std::array<StandardWindowButton*, 3> buttons_{};
     DrawingBlock drawingBlock_;
     std::vector<notify::ObserverToken> observers_;
+    QPointer<QWidget> sheet_;
+    SheetDidEnd sheetDidEnd_;
 };
 
 }  // namespace telvo::app

@@ -61,6 +61,9 @@ TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) 
     EXPECT_EQ(out.find("TELVO_PROBE_LEAK"), std::string::npos) << out;
     // The helper right needs an administrator and nobody can be asked here.
     EXPECT_TRUE(hasLine(out, "yesbless.copy=-60007")) << out;
+    // The control application's request (a reference without rights, the right with flags 19,
+    // freed) is granted.
+    EXPECT_TRUE(hasLine(out, "yesauth.authorized=0")) << out;
     // The root side answers for the user's process from its credentials.
     EXPECT_TRUE(hasLine(out, "yescheck.check=0")) << out;
 
@@ -69,4 +72,5 @@ TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) 
                              "nopkexec.exit=127", "nopkexec.output="})
         EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
     EXPECT_FALSE(hasLine(out, "no.0")) << out;
+    EXPECT_TRUE(hasLine(out, "noauth.authorized=-60005")) << out;
 }

@@ -95,6 +95,8 @@ rules YES
 start_polkitd
 as_user "$work/bin/probe" --trampoline "$tramp" run /usr/bin/id -u 2>&1 | phase yes
 as_user "$work/bin/probe" --trampoline "$tramp" run /usr/bin/env 2>&1 | phase yesenv
+# The control application's own request before each change it makes.
+as_user "$work/bin/probe" authorized 2>&1 | phase yesauth
 # The helper right falls to the policy's auth_admin_keep: nobody can be asked here.
 as_user "$work/bin/probe" copy com.apple.ServiceManagement.blesshelper 19 2>&1 | phase yesbless
 # The root side asks about a process of the user, from its credentials.
@@ -105,6 +107,7 @@ sleeper=$!
 rules NO
 start_polkitd
 as_user "$work/bin/probe" --trampoline "$tramp" run /usr/bin/id -u 2>&1 | phase no
+as_user "$work/bin/probe" authorized 2>&1 | phase noauth
 "$work/bin/probe" check "$sleeper" "$uid" system.privilege.admin 0 2>&1 | phase nocheck
 # pkexec itself refuses, whatever the caller holds or claims.
 as_user /usr/bin/pkexec "$tramp" --root / -- /usr/bin/id -u >"$work/pkexec.out" 2>/dev/null

@@ -3,6 +3,8 @@
 //       a reference without rights, the execute right asked for (flags 19), then TOOL run as
 //       root (asked for again when the right was not granted): create=, copy=, exec=, exit=
 //   authorization_probe copy RIGHT FLAGS          copy=
+//   authorization_probe authorized                authorized= (the control application's
+//       request before each of its changes to the daemon)
 //   authorization_probe check PID UID RIGHT FLAGS  check= (the root side's question)
 //   authorization_probe --password PW ...        runs the rest on a new terminal and answers
 //       each "Password:" that polkit's text agent asks there with PW: prompts=
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+#include "app/connection/AdministratorRight.h"
 #include "platform/authorization/Authorization.h"
 
 using namespace telvo::authorization;
@@ -28,7 +31,7 @@ void print(const char* key, long value) {
 
 int usage() {
     std::fprintf(stderr, "usage: authorization_probe [--trampoline PATH] run TOOL [ARG...] | copy RIGHT FLAGS | "
-                         "check PID UID RIGHT FLAGS\n");
+                         "check PID UID RIGHT FLAGS | authorized\n");
     return 2;
 }
 
@@ -108,6 +111,10 @@ int main(int argc, char** argv) {
         AuthorizationCreate(nullptr, kAuthorizationFlagDefaults, &ref);
         print("copy", AuthorizationCopyRights(ref, {args[1]}, AuthorizationFlags(std::atoi(args[2].c_str()))));
         AuthorizationFree(ref, kAuthorizationFlagDefaults);
+        return 0;
+    }
+    if (args[0] == "authorized" && args.size() == 1) {
+        print("authorized", telvo::app::requestAdministratorRight());
         return 0;
     }
     if (args[0] == "check" && args.size() == 5) {
