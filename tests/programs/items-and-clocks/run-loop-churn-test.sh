@@ -79,15 +79,16 @@ cycles=$(( $(cat "$work"/cycles* | paste -sd+ | bc) ))
 sleep 7
 reply=$(nsx "$ns" "$client" --host 127.0.0.1 --port "$port" --passcode "$code" --stats disks 2>&1)
 elapsed=$(( $(date +%s) - started ))
-python3 - "$reply" "$cycles" "$elapsed" <<'PY' || status=1
+python3 - "$reply" "$cycles" "$elapsed" <<'PY' || status=$?
 import re, sys
 reply, cycles, elapsed = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 ok = True
 items = re.findall(r'<item ([^>]*)>(.*?)</item>', reply, re.S)
 print(f"{cycles} attach-mount-unmount-detach cycles in 60 s ({cycles / 60:.1f} a second); {len(items)} volumes served")
-if cycles < 60 * 5:
-    print("FAIL: fewer than five cycles a second; the machine is too slow for this check")
-    ok = False
+if cycles < 60:
+    # Under one event a second the old fault (a sample per event) would hardly show.
+    print("SKIP: fewer than one cycle a second; the machine is too busy for this check")
+    sys.exit(77)
 root = None
 for attrs, body in items:
     name = re.search(r'name="([^"]*)"', attrs)
