@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -98,10 +99,12 @@ double sectorsWritten(const std::string& disk) {
 class StorageDaemonTest : public telvo::testing::DaemonProgramFixture {
 protected:
     void connect(ProtocolClient& client, bool remembered = false) { logIn(client, "STORAGE-DEVICE", remembered); }
-    // The root disk's "diskactivity" item and its samples at a level, once the daemon has one.
+    // The root disk's "diskactivity" item and its samples at a level, once the daemon has one
+    // (within 60 s).
     bool activity(ProtocolClient& client, const std::string& disk, const std::string& samples, int level,
                   Attributes& item, std::vector<Attributes>& list) {
-        for (int attempt = 0; attempt < 50; ++attempt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
             if (!client.send(ProtocolClient::statRequest("diskactivity", samples))) return false;
             auto reply = client.readStatReply();
             if (!reply) return false;
@@ -163,18 +166,21 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
 
     // 64 MiB written and synced; the daemon's counter moves as the kernel's does. Other writers
     // on a busy machine move both, so the kernel's counter is read on both sides of each of the
-    // daemon's readings: a reading whose sample time lies after a kernel read was taken after it,
-    // and one that has been answered was taken before the next kernel read. The daemon's change
-    // must then lie between the kernel's inner and outer changes, and hold the 64 MiB.
+    // daemon's readings: a reading whose sample time lies after a kernel read was taken after it
+    // (a tick reads the counters after taking its time), and one that has been answered was
+    // taken before the next kernel read. The daemon's change must then lie between the kernel's
+    // inner and outer changes, and hold the 64 MiB.
     const double kBytes = 64.0 * 1024 * 1024;
     auto wallNow = [] {
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     };
-    // The daemon's counter from a sample taken after `after` (wall seconds).
+    // The daemon's counter from a sample taken after `after` (wall seconds). Sample times are
+    // sent rounded to whole seconds: the sample was taken at most half a second before.
     auto readingAfter = [&](double after, double& w) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
             if (!activity(client, disk, "-1", 0, item, samples)) return false;
-            if (std::stod(samples.front()["time"]) > after) {
+            if (std::stod(samples.front()["time"]) - 0.5 > after) {
                 w = std::stod(item["w"]);
                 return true;
             }
@@ -183,8 +189,8 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
         return false;
     };
     double w0 = 0, w1 = 0;
-    double t = wallNow();
     const double kBefore0 = sectorsWritten(disk) * 512;
+    double t = wallNow();
     ASSERT_TRUE(readingAfter(t, w0));
     const double kAfter0 = sectorsWritten(disk) * 512;
     const std::string file = "/var/tmp/telvo-storage-write-" + std::to_string(getpid());
@@ -200,8 +206,8 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
         close(fd);
     }
     unlink(file.c_str());
-    t = wallNow();
     const double kBefore1 = sectorsWritten(disk) * 512;
+    t = wallNow();
     ASSERT_TRUE(readingAfter(t, w1));
     const double kAfter1 = sectorsWritten(disk) * 512;
     const double daemon = w1 - w0;
@@ -209,14 +215,33 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
     EXPECT_GE(daemon, kBefore1 - kAfter0) << "kernel " << kBefore0 << " " << kAfter0 << " " << kBefore1 << " " << kAfter1;
     EXPECT_LE(daemon, kAfter1 - kBefore0) << "kernel " << kBefore0 << " " << kAfter0 << " " << kBefore1 << " " << kAfter1;
 
-    // History: hour samples written, the daemon restarted, the same disk's samples back.
-    std::this_thread::sleep_for(std::chrono::milliseconds(7000));
+    // History: the daemon restarted once the disk has three hour samples; the same disk's hour
+    // samples are back, with the oldest of them. (A start reads an item's stored rows below the
+    // level's newest stored sample but one, so the newest two may come back only later.)
+    auto oldestHourSample = [&](ProtocolClient& c, size_t atLeast, std::string& time) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!activity(c, disk, "0|0", 1, item, samples)) return false;
+            if (samples.size() >= atLeast) {
+                time = std::min_element(samples.begin(), samples.end(), [](Attributes& a, Attributes& b) {
+                           return std::stod(a["time"]) < std::stod(b["time"]);
+                       })->at("time");
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        return false;
+    };
+    std::string kept;
+    ASSERT_TRUE(oldestHourSample(client, 3, kept)) << "fewer than three hour samples: " << lastPayload_;
     stop(SIGTERM);
     start();
     ProtocolClient again;
     connect(again, true);
     ASSERT_TRUE(activity(again, disk, "0|0", 1, item, samples)) << "no hour samples after the restart: " << lastPayload_;
     EXPECT_EQ(item["uuid"], key);
+    EXPECT_TRUE(std::any_of(samples.begin(), samples.end(), [&](Attributes& s) { return s["time"] == kept; }))
+        << "the hour sample of " << kept << " is not back";
     // The first live sample after the restart is 0 too, though history was loaded.
     ASSERT_TRUE(activity(again, disk, "0", 0, item, samples));
     EXPECT_EQ(samples.front()["w"], "0.00");

@@ -1,7 +1,8 @@
 #pragma once
 // One entry of the device registry: a class, a name, an optional location, a 64-bit entry id,
 // a property dictionary and its place in the single service plane (one parent, ordered children).
-// Entries are shared: holding an EntryRef keeps the entry and everything below it alive.
+// Entries are shared: holding an EntryRef keeps the entry and everything below it alive; one
+// that the registry handed out (Registry::matchingServices and the lookups) keeps the whole tree.
 #include <cstdint>
 #include <functional>
 #include <map>

@@ -49,6 +49,12 @@ void Registry::declareClass(const std::string& className, const std::string& sup
     classes_->superclass[className] = superclass;
 }
 
+EntryRef Registry::handOut(const EntryRef& entry) const {
+    std::shared_ptr<const Registry> self = weak_from_this().lock();
+    if (!self || !entry) return entry;
+    return EntryRef(self, entry.get());
+}
+
 bool Registry::classConformsTo(const std::string& className, const std::string& ancestor) const {
     return classes_->conformsTo(className, ancestor);
 }
@@ -110,7 +116,7 @@ std::vector<EntryRef> Registry::matchingServices(const Value& matching) const {
     const ValueDictionary& table = matching.dictionary();
     for (const EntryRef& e : allEntries()) {
         if (e == root_) continue;
-        if (matches(*e, table)) found.push_back(e);
+        if (matches(*e, table)) found.push_back(handOut(e));
     }
     return found;
 }
@@ -140,12 +146,12 @@ EntryRef Registry::entryFromPath(const std::string& path) const {
         if (!next) return nullptr;
         current = next;
     }
-    return current;
+    return handOut(current);
 }
 
 EntryRef Registry::entryWithID(uint64_t entryID) const {
     for (const EntryRef& e : allEntries())
-        if (e->entryID() == entryID) return e;
+        if (e->entryID() == entryID) return handOut(e);
     return nullptr;
 }
 

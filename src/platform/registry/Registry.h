@@ -2,6 +2,8 @@
 // The device registry: a tree of entries in one service plane, with IOKit-style matching
 // (class with inheritance, registry name, BSD name, property tables) and path lookup. The
 // process-wide registry is built from sysfs on first use; tests install a fixture tree.
+// Entries found by matching, path or id keep their whole registry alive while they are held, so
+// that their parents still answer after the process-wide registry has been built again.
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,7 +14,7 @@
 
 namespace telvo::registry {
 
-class Registry {
+class Registry : public std::enable_shared_from_this<Registry> {
 public:
     // A registry holding only its root ("Root", class "IORegistryEntry").
     Registry();
@@ -53,13 +55,16 @@ public:
     // The process-wide registry: built from the Linux backend on first use.
     static std::shared_ptr<Registry> shared();
     // Builds the process-wide registry again from the backend (after devices came or went).
-    // Entries handed out earlier stay valid but belong to the old tree.
+    // Entries handed out earlier stay valid, with their ancestors, but belong to the old tree.
     static void refreshShared();
     static void setSharedForTesting(std::shared_ptr<Registry> registry);
     static void resetForTesting();
 
 private:
     bool matches(const Entry& entry, const ValueDictionary& matching) const;
+    // The entry as handed out: sharing the ownership of this registry when a shared pointer
+    // holds it (a walk up from the entry then never finds its parents gone), else as it is.
+    EntryRef handOut(const EntryRef& entry) const;
 
     std::shared_ptr<Entry> root_;
     uint64_t nextID_ = 0x100000100ULL;

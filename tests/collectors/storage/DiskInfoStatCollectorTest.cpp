@@ -4,6 +4,7 @@
 
 #include "collectors/storage/StorageFixture.h"
 #include "platform/diskarb/DiskDescription.h"
+#include "platform/registry/RegistryBuilder.h"
 
 using namespace telvo;
 using namespace telvo::storagetest;
@@ -51,6 +52,30 @@ TEST_F(DiskInfoTest, RecordsSerialFallbackAndSolidStateRule) {
     EXPECT_TRUE(info->infoForBSD("sdz").isNull());
     ASSERT_EQ(info->items().size(), 2u);
     expectGolden("diskinfo.xml", info->xmlNodesFromAttributes(request("0", 3)));
+}
+
+// Another program's loop device makes the event thread build the registry again while a scan
+// walks it (here at the moment the scan reads the driver's counters). The disk's record still
+// has the serial from the device above the driver, so its disk-activity key stays the same.
+TEST_F(DiskInfoTest, ScanThatARebuiltRegistryRacedKeepsTheDisksSerial) {
+    {
+        registry::RegistryBuilder b;
+        auto device = b.add(nullptr, "IOBlockStorageDevice", "Disk",
+                            {{"Device Characteristics", Value(ValueDictionary{{"Product Name", Value("Disk A")},
+                                                                              {"Serial Number", Value("SER-1")}})}});
+        auto driver = b.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");
+        driver->setLiveProperty("Statistics", [] {
+            registry::RegistryBuilder().install();  // the rebuilt registry; the old one is let go
+            return Value(ValueDictionary{});
+        });
+        b.add(driver, "IOMedia", "Disk A Media", {{"BSD Name", Value("vda")}, {"Whole", Value(true)}});
+        b.install();
+    }
+    const std::vector<Value> records = DiskInfoStatCollectorMac::scanRegistry();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["bsd"].stringValue(), "vda");
+    EXPECT_EQ(records[0]["serial"].stringValue(), "SER-1");
+    EXPECT_EQ(records[0]["model"].stringValue(), "Disk A");
 }
 
 TEST_F(DiskInfoTest, PartitionBeforeItsDiskAndDiskGoingPartitionByPartition) {

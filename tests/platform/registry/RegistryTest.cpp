@@ -85,6 +85,40 @@ TEST(Registry, PathsIdsAndLiveProperties) {
     EXPECT_TRUE(kept->conformsTo("IOStorage"));
 }
 
+// The process-wide registry is built again whenever a device comes or goes, anywhere on the
+// machine. An entry found before keeps its ancestors, so a walk that started on the old tree
+// still reaches the device above a driver; once nobody holds such an entry, the old tree goes.
+TEST(Registry, HandedOutEntriesKeepTheirAncestorsAfterTheRegistryIsBuiltAgain) {
+    std::weak_ptr<Registry> old;
+    EntryRef matched, byPath, byId;
+    {
+        RegistryBuilder b;
+        auto device = b.add(nullptr, "IOBlockStorageDevice", "Disk", {{"Serial", Value("S-1")}});
+        auto driver = b.add(device, "IOBlockStorageDriver", "IOBlockStorageDriver");
+        driver->setLocation("vda");
+        old = b.install();
+        auto found = Registry::shared()->matchingServices(Registry::serviceMatching("IOBlockStorageDriver"));
+        ASSERT_EQ(found.size(), 1u);
+        matched = found[0];
+        byPath = Registry::shared()->entryFromPath("IOService:/Disk/IOBlockStorageDriver@vda");
+        byId = Registry::shared()->entryWithID(driver->entryID());
+    }
+    RegistryBuilder fresh;
+    fresh.add(nullptr, "IOBlockStorageDevice", "Other");
+    fresh.install();
+    for (const EntryRef& e : {matched, byPath, byId}) {
+        ASSERT_TRUE(e);
+        ASSERT_TRUE(e->parent()) << "the device above the driver is gone";
+        EXPECT_EQ(e->parent()->property("Serial").stringValue(), "S-1");
+    }
+    EXPECT_FALSE(old.expired());
+    matched.reset();
+    byPath.reset();
+    byId.reset();
+    EXPECT_TRUE(old.expired()) << "the old tree outlives the entries handed out from it";
+    Registry::resetForTesting();
+}
+
 namespace {
 
 // A small sysfs: a virtio disk with two partitions, a SATA SSD, an unused loop device and a
