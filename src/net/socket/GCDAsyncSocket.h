@@ -343,6 +343,7 @@ private:
     void maybeDequeueRead();
     void maybeDequeue(bool read);
     void doReadData();
+    void continueReadAfterFullStep();
     void doReadEOF();
     void completeCurrentRead();
     void endCurrentRead();

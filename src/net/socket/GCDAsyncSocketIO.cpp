@@ -424,6 +424,26 @@ void GCDAsyncSocket::doReadData() {
     if (error) closeWithError(error);
     else if (socketEOF) doReadEOF();
     else if (waiting) resumeReadSource();
+    else if (!done) continueReadAfterFullStep();
+}
+
+// A step that got all it asked for, short of what the read needs. The rest may be in the
+// kernel, and then the read source (resumed here, it may have been suspended while no read
+// was current) says so. Over TLS it may also be in the session or its pre-buffer already,
+// pulled in with this step's last bytes: the descriptor then has nothing to report, so the
+// next step runs from here, after what is queued on this socket's queue.
+void GCDAsyncSocket::continueReadAfterFullStep() {
+    resumeReadSource();
+    if (!(flags_ & kSocketSecure)) return;
+    if ((sslPreBuffer_ ? sslPreBuffer_->availableBytes() : 0) + sslBufferedReadSize() == 0) return;
+    socketQueue_->async([self = shared_from_this(), index = stateIndex_,
+                         packet = std::weak_ptr<GCDAsyncReadPacket>(packetOf<GCDAsyncReadPacket>(currentRead_))] {
+        // Only for the same read of the same connection: a close, an end or a time-out
+        // question meanwhile has its own way on.
+        auto current = packet.lock();
+        if (index != self->stateIndex_ || !current || self->currentReadPacket() != current.get()) return;
+        self->doReadData();
+    });
 }
 
 void GCDAsyncSocket::doReadEOF() {
