@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "collectors/framework/HistoryFixture.h"
 #include "collectors/storage/DiskActivityStatCollectorMac.h"
@@ -166,11 +168,18 @@ TEST_F(StorageSmokeTest, LoopMountedImageComesAndGoesAsADiskImage) {
 
     run("losetup -d " + loop.device);
     loop.device.clear();
+    // Another program may attach its own image under the freed name at once; then an item of
+    // that name is its device, not this one.
+    auto nameTakenByAnother = [&] {
+        std::ifstream backing("/sys/block/" + bsd + "/loop/backing_file");
+        std::string file;
+        return std::getline(backing, file) && file != loop.image;
+    };
     ASSERT_TRUE(dispatch::MainLoop::runUntil(
         [&] {
             for (const auto& i : info->items())
-                if (i->key() == bsd) return false;
+                if (i->key() == bsd) return nameTakenByAnother();
             return true;
         },
-        30.0));
+        60.0));
 }
