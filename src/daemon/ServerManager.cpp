@@ -334,13 +334,13 @@ bool ServerManager::isDeviceAuthorized(const std::string& device) const {
 
 void ServerManager::addDeviceToAuthorizedList(const std::string& device) {
     if (device.empty()) return;
-    std::lock_guard lock(devicesMutex_);
-    authorizedDevices_.push_back(device);
     ValueArray list;
-    for (const auto& d : authorizedDevices_) list.push_back(Value(d));
-    // Stored in order under the lock; written on the preferences' own queue, coalesced, so
-    // that a login never waits for the disk.
-    TVSPreferences::sharedPreferences().setObjectSoon(Value(std::move(list)), "authorized devices");
+    {
+        std::lock_guard lock(devicesMutex_);
+        authorizedDevices_.push_back(device);
+        for (const auto& d : authorizedDevices_) list.push_back(Value(d));
+    }
+    TVSPreferences::sharedPreferences().setObject(Value(std::move(list)), "authorized devices");
 }
 
 void ServerManager::resetAuthorizedDevices() {

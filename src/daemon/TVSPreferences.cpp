@@ -54,27 +54,14 @@ void TVSPreferences::load() {
          error ? error->description() : std::string("not a dictionary"), aside);
 }
 
-TVSPreferences::~TVSPreferences() {
-    // A write still queued runs before the values it writes go away.
-    if (writeQueue_) writeQueue_->sync([] {});
-}
-
-bool TVSPreferences::write() {
-    std::lock_guard writing(writeMutex_);
-    ValueDictionary values;
-    uint64_t changes;
-    {
-        std::lock_guard lock(mutex_);
-        if (written_ == changes_) return true;
-        values = stored_;
-        changes = changes_;
-    }
+bool TVSPreferences::writeLocked() {
     fs::createDirectories("/Library/Preferences", 0755);
-    std::string xml = plist::serialize(Value(std::move(values)));
+    std::string xml = plist::serialize(Value(stored_));
     if (!fs::writeFileAtomically(kPath, xml, 0600)) {
         // The values stay in memory, in effect, and are written whole at the next change or
         // at the stop; one line says so, not one per change.
         const int error = errno;
+        unwritten_ = true;
         if (!writeFailing_)
             DLog("Unable to write the preferences file %@ (%s); the settings are kept in memory and written again at "
                  "the next change and at the stop",
@@ -82,22 +69,20 @@ bool TVSPreferences::write() {
         writeFailing_ = true;
         return false;
     }
-    bool upToDate;
-    {
-        std::lock_guard lock(mutex_);
-        written_ = changes;
-        upToDate = written_ == changes_;
-    }
+    unwritten_ = false;
     if (writeFailing_) DLog("Preferences file %@ is written again", kPath);
     writeFailing_ = false;
-    return upToDate;
+    return true;
 }
 
-bool TVSPreferences::flush() { return write(); }
+bool TVSPreferences::flush() {
+    std::lock_guard lock(mutex_);
+    return !unwritten_ || writeLocked();
+}
 
 bool TVSPreferences::hasUnwrittenChanges() const {
     std::lock_guard lock(mutex_);
-    return written_ != changes_;
+    return unwritten_;
 }
 
 Value TVSPreferences::objectForKey(const std::string& key) const {
@@ -110,35 +95,13 @@ Value TVSPreferences::objectForKey(const std::string& key) const {
     return it != defaults_.end() ? it->second : Value();
 }
 
-void TVSPreferences::storeLocked(const Value& value, const std::string& key) {
+void TVSPreferences::setObject(const Value& value, const std::string& key) {
+    std::lock_guard lock(mutex_);
     if (value.isNull())
         stored_.erase(key);
     else
         stored_[key] = value;
-    ++changes_;
-}
-
-void TVSPreferences::setObject(const Value& value, const std::string& key) {
-    {
-        std::lock_guard lock(mutex_);
-        storeLocked(value, key);
-    }
-    write();
-}
-
-void TVSPreferences::setObjectSoon(const Value& value, const std::string& key) {
-    std::lock_guard lock(mutex_);
-    storeLocked(value, key);
-    if (writeScheduled_) return;  // the write queued already takes this change along
-    writeScheduled_ = true;
-    if (!writeQueue_) writeQueue_ = dispatch::Queue::createSerial("TelvoServerPreferencesQueue");
-    writeQueue_->async([this] {
-        {
-            std::lock_guard held(mutex_);
-            writeScheduled_ = false;
-        }
-        write();
-    });
+    writeLocked();
 }
 
 void TVSPreferences::removeObjectForKey(const std::string& key) { setObject(Value(), key); }

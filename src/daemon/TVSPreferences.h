@@ -2,15 +2,11 @@
 // The daemon's settings: the machine-wide domain "com.kestro.telvoserverbackend", kept as an
 // XML property list at "/Library/Preferences/com.kestro.telvoserverbackend.plist" (mode 0600,
 // rewritten atomically on every change), with built-in defaults, typed getters and setters,
-// and the server passcode, which lives in the private keychain instead. setObjectSoon() is for
-// changes made while serving clients: the value is in effect at once, and the write (with its
-// fsync) is coalesced and made on the preferences' own queue, never on the caller's.
-#include <cstdint>
+// and the server passcode, which lives in the private keychain instead.
 #include <mutex>
 #include <optional>
 #include <string>
 #include "platform/Error.h"
-#include "platform/dispatch/Queue.h"
 #include "platform/values/Value.h"
 
 namespace telvo {
@@ -22,8 +18,6 @@ public:
 
     static TVSPreferences& sharedPreferences();
     static void resetForTesting();
-    // Waits for a write still queued.
-    ~TVSPreferences();
 
     // The stored value, else the built-in default, else null.
     Value objectForKey(const std::string& key) const;
@@ -32,10 +26,6 @@ public:
     // next change or by flush().
     void setObject(const Value& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
-    // Stores (null removes) at once; the file is written shortly after on the preferences'
-    // queue, one write for all the changes made meanwhile (or by flush(), or by the next
-    // setObject()).
-    void setObjectSoon(const Value& value, const std::string& key);
 
     // The stored value as it is, with no check of its type.
     Value stringForKey(const std::string& key) const { return objectForKey(key); }
@@ -71,22 +61,13 @@ public:
 private:
     TVSPreferences();
     void load();
-    // Stores in memory. Caller holds mutex_.
-    void storeLocked(const Value& value, const std::string& key);
-    // Writes the values in effect when they have not reached the file yet; answers whether
-    // the file is up to date. Serialises and writes outside mutex_, so readers never wait
-    // for the disk.
-    bool write();
+    bool writeLocked();
 
     ValueDictionary defaults_;
-    mutable std::mutex mutex_;  // stored_, changes_, written_, writeScheduled_
+    mutable std::mutex mutex_;
     ValueDictionary stored_;
-    uint64_t changes_ = 0;  // changes made to stored_
-    uint64_t written_ = 0;  // changes in the file
-    bool writeScheduled_ = false;
-    std::mutex writeMutex_;  // one write at a time, in order; writeFailing_
+    bool unwritten_ = false;
     bool writeFailing_ = false;
-    dispatch::QueuePtr writeQueue_;
 };
 
 }  // namespace telvo

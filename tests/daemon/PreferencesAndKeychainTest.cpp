@@ -3,12 +3,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 
 #include <fstream>
-#include <thread>
 #include <set>
 
 #include "DaemonFixture.h"
@@ -40,36 +38,6 @@ TEST_F(PreferencesTest, DefaultsAndTypedReads) {
     EXPECT_EQ(p.integerForKey("port"), 5109);
     p.setDouble(2.5, "x");
     EXPECT_FLOAT_EQ(p.floatForKey("x"), 2.5f);
-}
-
-// Changes made while serving clients are in effect at once and reach the file from the
-// preferences' own queue, the last one of a burst included, and not later than a flush.
-TEST_F(PreferencesTest, QueuedChangesAreInEffectAtOnceAndReachTheFileInOrder) {
-    TVSPreferences& p = TVSPreferences::sharedPreferences();
-    ValueArray devices;
-    for (int n = 0; n < 200; ++n) {
-        devices.push_back(Value("DEVICE-" + std::to_string(n)));
-        p.setObjectSoon(Value(devices), "authorized devices");
-        ASSERT_EQ(p.arrayForKey("authorized devices").count(), size_t(n + 1));
-    }
-    p.setObjectSoon(Value("soon"), "queued key");
-    EXPECT_EQ(p.objectForKey("queued key").stringValue(), "soon");
-    // The queue writes it by itself.
-    Value stored;
-    for (int i = 0; i < 3000 && !(stored = plist::readFile(TVSPreferences::kPath))["queued key"].isString(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(stored["queued key"].stringValue(), "soon");
-    EXPECT_EQ(stored["authorized devices"].count(), 200u);
-    EXPECT_EQ(stored["authorized devices"].at(199).stringValue(), "DEVICE-199");
-
-    // One still queued is written by a flush, and a reset waits for the queue.
-    p.setObjectSoon(Value("later"), "queued key");
-    EXPECT_TRUE(p.flush());
-    EXPECT_FALSE(p.hasUnwrittenChanges());
-    EXPECT_EQ(plist::readFile(TVSPreferences::kPath)["queued key"].stringValue(), "later");
-    p.setObjectSoon(Value("last"), "queued key");
-    TVSPreferences::resetForTesting();
-    EXPECT_EQ(TVSPreferences::sharedPreferences().objectForKey("queued key").stringValue(), "last");
 }
 
 TEST_F(PreferencesTest, EveryWriteReachesAPrivateXMLPropertyList) {
