@@ -31,6 +31,8 @@ file(COPY "${APP}" DESTINATION "${app}/Contents/MacOS"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(GLOB images "${ARTWORK}/*.png")
 file(COPY ${images} DESTINATION "${app}/Contents/Resources")
+# The update windows' string table.
+file(COPY "${SOURCE}/en.lproj" DESTINATION "${app}/Contents/Resources")
 file(COPY "${TOOL}" DESTINATION "${app}/Contents/Resources"
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY "${DAEMON}" DESTINATION "${plugin}/Contents/Resources"

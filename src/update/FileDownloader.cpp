@@ -16,12 +16,13 @@ void FileDownloader::downloadURL(const std::string& url) {
     fileLength_ = -1;
     auto self = shared_from_this();
     auto cancelled = cancelled_;
-    queue_->async([self, url, cancelled] {
+    const uint64_t limit = maximumLength_;
+    queue_->async([self, url, cancelled, limit] {
         auto data = std::make_shared<std::string>();
         bool first = true;
         HttpRequest request;
         request.url = url;
-        request.maxBytes = kLargestDownload;
+        request.maxBytes = limit;
         request.cancel = cancelled.get();
         request.onData = [&](const char* piece, size_t length, long status, int64_t announced) {
             // Only the final response reaches here; refuse its body unless it is a 200.

@@ -26,6 +26,8 @@ public:
     void downloadURL(const std::string& url);
     // Forgets the delegate and stops the transfer; nothing more is reported.
     void cancel();
+    // The largest body taken (kLargestDownload unless set before downloadURL); a longer one fails.
+    void setMaximumLength(uint64_t bytes) { maximumLength_ = bytes; }
     // The length the server announced, -1 when none (known once data arrived).
     int64_t fileLength() const { return fileLength_; }
     bool isRunning() const { return running_; }
@@ -39,6 +41,7 @@ private:
     dispatch::QueuePtr queue_;
     std::shared_ptr<std::atomic<bool>> cancelled_;
     int64_t fileLength_ = -1;
+    uint64_t maximumLength_ = kLargestDownload;
     bool running_ = false;
 };
 

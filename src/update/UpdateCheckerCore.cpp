@@ -21,6 +21,7 @@
 #include "platform/values/Format.h"
 #include "platform/xml/XmlDocument.h"
 #include "update/FileUnarchiver.h"
+#include "update/HostFiles.h"
 #include "update/HttpTransfer.h"
 
 namespace telvo::update {
@@ -437,7 +438,8 @@ bool UpdateCheckerCore::saveDataToFile(const std::string& data) {
         return false;
     }
     const std::string temporary = temporaryDirectory();
-    if (!fs::isDirectory(temporary) && !fs::createDirectories(temporary, 0700)) return false;
+    // A host path: $TMPDIR or the home folder, neither of them under the file-system root.
+    if (!makeHostDirectories(temporary, 0700)) return false;
     const std::string base = temporary + "/" + format("%@ %.2f Update", appName, double(newVersion));
     // mkdir itself tells whether a name is free, so no folder is ever reused.
     std::string folder = base;

@@ -119,4 +119,6 @@ void HttpsTestServer::addFile(const std::string& name, const std::string& conten
 
 std::string HttpsTestServer::posts() const { return readText(folder_ + "/posts.log"); }
 
+std::string HttpsTestServer::gets() const { return readText(folder_ + "/gets.log"); }
+
 }  // namespace telvo::update::test

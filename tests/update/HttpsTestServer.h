@@ -26,6 +26,8 @@ public:
     void addFile(const std::string& name, const std::string& contents) const;
     // The bodies of the POSTs received so far, one per line.
     std::string posts() const;
+    // The paths (with their queries) of the GETs received so far, one per line.
+    std::string gets() const;
 
 private:
     std::string base_;

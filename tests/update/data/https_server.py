@@ -2,7 +2,8 @@
 # A small HTTPS server for the update tests. Usage: https_server.py CERT KEY FOLDER
 # Prints its port on the first line of standard output, then serves until killed:
 #   POST <path>          appends the body and a newline to FOLDER/posts.log, answers FOLDER/<path>.answer
-#   GET /files/<name>    FOLDER/<name> with its length
+#   GET <path>           appends the path (with its query) and a newline to FOLDER/gets.log
+#   GET /files/<name>    FOLDER/<name> with its length (a query is not part of the name)
 #   GET /nolength/<name> FOLDER/<name> without a length (the connection's end ends it)
 #   GET /missing         404
 #   GET /redirect/<name> 302 to /files/<name> on this server
@@ -58,7 +59,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     def do_GET(self):
-        self.path = urllib.parse.unquote(self.path)
+        with open(os.path.join(folder, "gets.log"), "a") as log:
+            log.write(self.path + "\n")
+        self.path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         port = self.server.server_address[1]
         if self.path.startswith("/files/"):
             self.send_file(self.path[len("/files/"):])
