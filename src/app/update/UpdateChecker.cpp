@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <cmath>
 
@@ -137,6 +138,9 @@ UpdateChecker::UpdateChecker() : ui_(std::make_unique<Ui::Updater>()), context_(
     updateButtonSizes();
 
     QObject* context = context_.get();
+    progressTimer_ = new QTimer(context);
+    progressTimer_->setSingleShot(true);
+    QObject::connect(progressTimer_, &QTimer::timeout, context, [this] { showProgress(); });
     QObject::connect(updateWindowDownloadButton, &QPushButton::clicked, context,
                      [this] { downloadUpdate(updateWindowDownloadButton); });
     QObject::connect(updateWindowRemindButton, &QPushButton::clicked, context,
@@ -212,6 +216,7 @@ void UpdateChecker::present(QWidget* window) {
 }
 
 void UpdateChecker::hideCheckingWindow() {
+    progressTimer_->stop();
     downloadProgressIndicator->stopAnimation();
     downloadingWindow->hide();
 }
@@ -347,6 +352,8 @@ void UpdateChecker::downloadUpdate(QObject*) {
 
 void UpdateChecker::downloadUpdate() {
     UpdateCheckerCore::downloadUpdate();
+    progressTimer_->stop();
+    progressShown_.invalidate();
     downloadWindowLine2->setText(localized(QStringLiteral("Connecting...")));
     downloadProgressIndicator->setIndeterminate(false);
     downloadProgressIndicator->setDoubleValue(0);
@@ -359,17 +366,31 @@ void UpdateChecker::downloadUpdate() {
 
 void UpdateChecker::fileDownloadDownloadedBytes(update::FileDownloader* downloader, double bytes, double totalSize) {
     UpdateCheckerCore::fileDownloadDownloadedBytes(downloader, bytes, totalSize);
-    if (totalSize > 0) {
+    progressBytes_ = bytes;
+    progressTotal_ = totalSize;
+    // The display follows at its own pace; the download never waits for it.
+    if (progressShown_.isValid() && progressShown_.elapsed() < kProgressInterval) {
+        if (!progressTimer_->isActive()) progressTimer_->start(int(kProgressInterval - progressShown_.elapsed()));
+        return;
+    }
+    showProgress();
+}
+
+void UpdateChecker::showProgress() {
+    progressTimer_->stop();
+    progressShown_.start();
+    const double bytes = std::max(progressBytes_, 0.0);
+    if (progressTotal_ > 0) {
         downloadProgressIndicator->setIndeterminate(false);
-        downloadProgressIndicator->setDoubleValue(bytes / totalSize * 100);
+        downloadProgressIndicator->setDoubleValue(bytes / progressTotal_ * 100);
         downloadWindowLine2->setText(formatted(localized(QStringLiteral("%@ of %@")),
                                                formattedBandwidth(bytes).toStdString(),
-                                               formattedBandwidth(totalSize).toStdString()));
+                                               formattedBandwidth(progressTotal_).toStdString()));
     } else {
         // No announced length: a bar that runs, and the amount received.
         downloadProgressIndicator->setIndeterminate(true);
         downloadProgressIndicator->startAnimation();
-        downloadWindowLine2->setText(formattedBandwidth(std::max(bytes, 0.0)));
+        downloadWindowLine2->setText(formattedBandwidth(bytes));
     }
 }
 

@@ -5,6 +5,7 @@
 // version, cancel, install) and, once the download is in place and checked, starts the new
 // copy one second later and quits. One shared instance, main thread only; the engine's own
 // shared instance answers null once this class is in the process.
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -17,6 +18,7 @@
 
 class QLabel;
 class QMessageBox;
+class QTimer;
 class QWidget;
 
 namespace Ui {
@@ -34,6 +36,9 @@ class UpdateChecker : public update::UpdateCheckerCore {
 public:
     static constexpr const char* kStringTable = "updater";
     static constexpr int kIconSize = 64;
+    // The download's progress is shown at most this often (milliseconds); the last amount
+    // received is shown at the latest that long after it came.
+    static constexpr int kProgressInterval = 50;
 
     static UpdateChecker* sharedUpdateChecker();
     static void resetForTesting();
@@ -113,12 +118,16 @@ private:
     // Modes 3 and 4: check, copy into place, start the new copy, quit.
     void installApplication(const std::string& payload);
     static void present(QWidget* window);
+    void showProgress();
 
     std::unique_ptr<Ui::Updater> ui_;
     std::unique_ptr<QObject> context_;  // owns the connections to the windows
     CancelAction cancelAction_ = CancelAction::Check;
     QPointer<QMessageBox> alert_;
     std::function<void()> terminate_;
+    QTimer* progressTimer_ = nullptr;  // owned by context_
+    QElapsedTimer progressShown_;
+    double progressBytes_ = 0, progressTotal_ = -1;
 };
 
 }  // namespace telvo::app

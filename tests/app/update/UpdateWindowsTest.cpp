@@ -83,14 +83,19 @@ TEST_F(UpdateWindowsTest, ProgressShowsAmountsAndThePartDone) {
     EXPECT_FALSE(bar->isIndeterminate());
     EXPECT_NEAR(bar->doubleValue(), 16.3, 0.05);
     EXPECT_EQ(bar->value(), 163);
+    // The display is coalesced: the next amounts show within the interval, the last one wins.
+    c.fileDownloadDownloadedBytes(nullptr, 600 * 1024, 3 * 1048576);
     // No announced length: a running bar and the amount received, never a negative figure.
     c.fileDownloadDownloadedBytes(nullptr, 2.5 * 1048576, -1);
+    EXPECT_EQ(line2->text(), QStringLiteral("500KB of 3.00MB"));
+    ASSERT_TRUE(waitFor([&] { return line2->text() == QStringLiteral("2.50MB"); }));
     EXPECT_TRUE(bar->isIndeterminate());
     EXPECT_TRUE(bar->isAnimating());
-    EXPECT_EQ(line2->text(), QStringLiteral("2.50MB"));
     // More than announced stays at the end of the bar.
     c.fileDownloadDownloadedBytes(nullptr, 4000, 2000);
+    ASSERT_TRUE(waitFor([&] { return !bar->isIndeterminate(); }));
     EXPECT_EQ(bar->doubleValue(), 100);
+    EXPECT_EQ(line2->text(), QStringLiteral("4KB of 2KB"));
 
     struct Case {
         double bytes;
