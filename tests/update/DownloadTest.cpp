@@ -112,6 +112,27 @@ TEST_F(DownloadTest, EachDownloadGetsAFreshPrivateFolder) {
     EXPECT_FALSE(engine->downloader);
 }
 
+TEST_F(DownloadTest, TheTemporaryFolderIsAHostPathAlsoOutsideTheRoot) {
+    // $TMPDIR (or the home folder) is not under the file-system root: it is made where it is.
+    const std::string outside = makeTemporaryFolder("telvo-update-tmp-");
+    ASSERT_FALSE(outside.empty());
+    setenv("TMPDIR", (outside + "/user/tmp").c_str(), 1);
+    server->addFile("Telvo Server 3.04.zip", "archive bytes");
+    auto engine = makeEngine();
+    engine->newVersion = 3.04f;
+    engine->url = server->url("/files/Telvo%20Server%203.04.zip");
+    engine->updateInfo.set("url", engine->url);
+    engine->downloadUpdate();
+    dispatch::MainLoop::runUntilIdle();
+    EXPECT_EQ(delegate.events, (std::vector<std::string>{"downloaded"}));
+    EXPECT_EQ(readText(outside + "/user/tmp/Telvo Server 3.04 Update/Telvo Server 3.04.zip"), "archive bytes");
+    struct stat st;
+    ASSERT_EQ(stat((outside + "/user/tmp").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_FALSE(fs::exists(root + outside));
+    removeTree(outside);
+}
+
 TEST_F(DownloadTest, ArchiveNamesThatAreNoFileNamesFail) {
     auto engine = makeEngine();
     engine->newVersion = 3.04f;
