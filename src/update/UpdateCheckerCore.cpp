@@ -255,12 +255,14 @@ bool UpdateCheckerCore::checkForUpdates() {
     request.body = feedForm();
     request.maxBytes = kLargestFeedAnswer;
     std::weak_ptr<bool> alive = alive_;
-    feedQueue_->async([this, request, alive] {
+    const uint64_t number = ++request_;
+    feedQueue_->async([this, request, alive, number] {
         HttpResponse response = perform(request);
-        dispatch::Queue::main()->async([this, response, alive] {
+        dispatch::Queue::main()->async([this, response, alive, number] {
             auto living = alive.lock();
             if (!living || !*living) return;
-            if (cancelled) return;
+            // Cancelled, or a check sent after a cancel has taken its place.
+            if (cancelled || number != request_) return;
             if (response.error) connectionFailed(response.error);
             else processURLResponse(response.data);
         });

@@ -105,6 +105,8 @@ public:
 private:
     dispatch::QueuePtr feedQueue_;
     std::shared_ptr<bool> alive_;
+    // The number of the latest feed request; an answer to an earlier one is dropped.
+    uint64_t request_ = 0;
 };
 
 // Percent-encodes a form value: letters, digits and "-._~," stay as they are.

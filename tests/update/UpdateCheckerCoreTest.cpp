@@ -228,6 +228,16 @@ TEST_F(UpdateCheckerCoreTest, CancelledAnswerIsDropped) {
     dispatch::MainLoop::runUntilIdle();
     EXPECT_TRUE(delegate.events.empty());
     EXPECT_TRUE(engine->active);
+
+    // A check sent after a cancel, before the cancelled one was answered: only its own answer
+    // counts.
+    engine->active = false;
+    ASSERT_TRUE(engine->checkForUpdates());
+    engine->cancelled = true;
+    engine->active = false;
+    ASSERT_TRUE(engine->checkForUpdates());
+    dispatch::MainLoop::runUntilIdle();
+    EXPECT_EQ(delegate.events, std::vector<std::string>({"available"}));
 }
 
 TEST_F(UpdateCheckerCoreTest, InstallFilesAndSharedInstance) {
