@@ -330,28 +330,7 @@ void serveUpdateZip(HttpsTestServer& server, const std::string& root, const std:
             << (error ? error->message : "");
     }
     if (variant == "flipped") writeText(bundle + "/Contents/Resources/data", "dat4\n");
-    const std::string script = root + "/zip.py";
-    writeText(script,
-              "import os, sys, zipfile\n"
-              "top, out = sys.argv[1], sys.argv[2]\n"
-              "z = zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED)\n"
-              "for folder, dirs, files in os.walk(top):\n"
-              "    for name in sorted(dirs + files):\n"
-              "        path = os.path.join(folder, name)\n"
-              "        rel = os.path.relpath(path, top)\n"
-              "        st = os.lstat(path)\n"
-              "        if os.path.islink(path):\n"
-              "            data = os.readlink(path)\n"
-              "        elif os.path.isdir(path):\n"
-              "            continue\n"
-              "        else:\n"
-              "            data = open(path, 'rb').read()\n"
-              "        i = zipfile.ZipInfo(rel)\n"
-              "        i.external_attr = st.st_mode << 16\n"
-              "        i.create_system = 3\n"
-              "        i.compress_type = zipfile.ZIP_DEFLATED\n"
-              "        z.writestr(i, data)\n"
-              "z.close()\n");
+    const std::string script = std::string(TELVO_SOURCE_DIR) + "/tests/update/data/zip_tree.py";
     ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + stage + "' '" + server.folder() +
                            "/Telvo Server 3.04.zip'")
                               .c_str()),
