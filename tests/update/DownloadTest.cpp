@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "UpdateTestSupport.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/fs/Root.h"
 #include "update/FileDownloader.h"
 #include "update/FileUnarchiver.h"
+#include "update/CurlLibrary.h"
 #include "update/HttpTransfer.h"
 
 namespace telvo::update::test {
@@ -196,6 +198,28 @@ TEST_F(DownloadTest, RefusesArchivesThatWriteOutside) {
         EXPECT_FALSE(fs::exists(root + "/tmp/escaped")) << c.why;
     }
     EXPECT_NE(access("/tmp/escaped", F_OK), 0);
+}
+
+TEST_F(DownloadTest, LibcurlIsLoadedOnlyWhileTransfersRun) {
+    // Transfers on several threads at once, each loading or holding the library in turn: every
+    // one is answered, and none is left loaded afterwards.
+    server->addFile("small", "hello");
+    EXPECT_FALSE(CurlLibrary::loaded());
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                HttpRequest request;
+                request.url = server->url("/files/small");
+                HttpResponse response = perform(request);
+                if (!response.error && response.status == 200 && response.data == "hello") ++answered;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), 20);
+    EXPECT_FALSE(CurlLibrary::loaded());
 }
 
 }  // namespace
