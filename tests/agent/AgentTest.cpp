@@ -414,6 +414,8 @@ TEST_F(AgentTest, RefusesDownloadsThatAreNotTheMakersOfferedBuild) {
                  {"wrong-identifier", 271, "is not the maker's signed application"},
                  {"other-app", 271, "is another application (com.example.other)"},
                  {"", 272, "is build 271, not the build 272 offered above 270"}};
+    startBus();
+    size_t shown = 0;
     for (const auto& c : cases) {
         serveUpdateZip(*server, root, c.variant, c.offered);
         calls.clear();
@@ -430,8 +432,12 @@ TEST_F(AgentTest, RefusesDownloadsThatAreNotTheMakersOfferedBuild) {
         for (const auto& l : log())
             if (l.rfind("Refusing the update at ", 0) == 0) refusal = l;
         EXPECT_NE(refusal.find(c.why), std::string::npos) << refusal;
-        // Nothing of the download was loaded.
+        // Nothing of the download was loaded; the user is told an update is available.
         EXPECT_TRUE(calls.empty()) << c.variant;
+        EXPECT_TRUE(waitUntil([&] { return bus->shown().size() == shown + 1; })) << c.variant;
+        shown = bus->shown().size();
+        ASSERT_GT(shown, 0u);
+        EXPECT_NE(bus->shown().back().find("An Telvo Server update is available"), std::string::npos);
         agent.reset();
     }
 }
