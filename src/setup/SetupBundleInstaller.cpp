@@ -65,7 +65,15 @@ std::string dropComponents(std::string path, int count) {
     return path;
 }
 
-std::string homeFolder() { return fs::expandTilde("~"); }
+// The home folder as the components (and the helper) name it: a program started by launchd
+// gets the passwd entry's folder as HOME, which is a host path when the file-system root is
+// not "/".
+std::string homeFolder() {
+    const std::string home = fs::expandTilde("~");
+    std::string logical;
+    if (fs::root() != "/" && fs::logicalPath(home, logical)) return logical;
+    return home;
+}
 
 void runLaunchctl(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{helper::hostTool("/bin/launchctl")};
@@ -188,8 +196,11 @@ void SetupBundleInstaller::unloadAgent() {
 
 std::vector<helper::HelperCommand> SetupBundleInstaller::installList(const std::string& application, bool& copied) {
     std::vector<helper::HelperCommand> list = helper::legacyInstallList(bundle);
-    for (auto& c : list)
-        if (c.command() == "config") c.set("log", Value(fs::expandTilde(c.text("log"))));
+    for (auto& c : list) {
+        if (c.command() != "config") continue;
+        const std::string log = c.text("log");
+        c.set("log", Value(log.rfind("~/", 0) == 0 ? homeFolder() + log.substr(1) : log));
+    }
     copied = false;
     installLocation = currentAppLocation();
     if (currentLocation && currentLocation->rfind("/Applications", 0) == 0) return list;

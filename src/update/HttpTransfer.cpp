@@ -1,6 +1,6 @@
 #include "update/HttpTransfer.h"
 
-#include <curl/curl.h>
+#include "update/CurlLibrary.h"
 
 #include <mutex>
 
@@ -15,6 +15,7 @@ struct Transfer {
     const HttpRequest* request;
     HttpResponse* response;
     CURL* curl;
+    const CurlLibrary* lib;
     uint64_t received = 0;
     bool overLimit = false;
     bool refused = false;
@@ -31,8 +32,8 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
     if (t->request->onData) {
         long status = 0;
         curl_off_t announced = -1;
-        curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        t->lib->easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &status);
+        t->lib->easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
         if (!t->request->onData(data, length, status, announced < 0 ? -1 : int64_t(announced))) {
             t->refused = true;
             return 0;
@@ -51,49 +52,52 @@ int progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 HttpResponse perform(const HttpRequest& request) {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
     HttpResponse response;
-    CURL* curl = curl_easy_init();
+    const CurlLibrary::Use use;
+    const CurlLibrary* lib = use.get();
+    if (!lib) {
+        response.error = makeError("HttpTransfer", -1, use.why());
+        return response;
+    }
+    CURL* curl = lib->easy_init();
     if (!curl) {
         response.error = makeError("HttpTransfer", -1, "could not make a transfer");
         return response;
     }
     const std::string ca = caFile();
     const long stall = stallSeconds();
-    Transfer t{&request, &response, curl};
+    Transfer t{&request, &response, curl, lib};
     char errorText[CURL_ERROR_SIZE] = {0};
 
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.maxBytes));
+    lib->easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    lib->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    lib->easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    lib->easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+    lib->easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib->easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, progress);
+    lib->easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    lib->easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(request.maxBytes));
     // No total time-out: a slow but moving transfer goes on; one without data for `stall`
     // seconds (connecting included) fails.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, stall);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall);
-    if (!ca.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, stall);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stall);
+    if (!ca.empty()) lib->easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
     if (request.post) {
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+        lib->easy_setopt(curl, CURLOPT_POST, 1L);
+        lib->easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.c_str());
+        lib->easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
     }
 
-    const CURLcode code = curl_easy_perform(curl);
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    const CURLcode code = lib->easy_perform(curl);
+    lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
     curl_off_t announced = -1;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    lib->easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     response.announcedLength = announced < 0 ? -1 : int64_t(announced);
     if (code != CURLE_OK) {
         std::string message;
@@ -104,10 +108,10 @@ HttpResponse perform(const HttpRequest& request) {
         else if (code == CURLE_ABORTED_BY_CALLBACK)
             message = "the transfer was cancelled";
         else
-            message = errorText[0] ? errorText : curl_easy_strerror(code);
+            message = errorText[0] ? errorText : lib->easy_strerror(code);
         response.error = makeError("HttpTransfer", long(code), message);
     }
-    curl_easy_cleanup(curl);
+    lib->easy_cleanup(curl);
     return response;
 }
 

@@ -330,28 +330,7 @@ void serveUpdateZip(HttpsTestServer& server, const std::string& root, const std:
             << (error ? error->message : "");
     }
     if (variant == "flipped") writeText(bundle + "/Contents/Resources/data", "dat4\n");
-    const std::string script = root + "/zip.py";
-    writeText(script,
-              "import os, sys, zipfile\n"
-              "top, out = sys.argv[1], sys.argv[2]\n"
-              "z = zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED)\n"
-              "for folder, dirs, files in os.walk(top):\n"
-              "    for name in sorted(dirs + files):\n"
-              "        path = os.path.join(folder, name)\n"
-              "        rel = os.path.relpath(path, top)\n"
-              "        st = os.lstat(path)\n"
-              "        if os.path.islink(path):\n"
-              "            data = os.readlink(path)\n"
-              "        elif os.path.isdir(path):\n"
-              "            continue\n"
-              "        else:\n"
-              "            data = open(path, 'rb').read()\n"
-              "        i = zipfile.ZipInfo(rel)\n"
-              "        i.external_attr = st.st_mode << 16\n"
-              "        i.create_system = 3\n"
-              "        i.compress_type = zipfile.ZIP_DEFLATED\n"
-              "        z.writestr(i, data)\n"
-              "z.close()\n");
+    const std::string script = std::string(TELVO_SOURCE_DIR) + "/tests/update/data/zip_tree.py";
     ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + stage + "' '" + server.folder() +
                            "/Telvo Server 3.04.zip'")
                               .c_str()),
@@ -435,6 +414,8 @@ TEST_F(AgentTest, RefusesDownloadsThatAreNotTheMakersOfferedBuild) {
                  {"wrong-identifier", 271, "is not the maker's signed application"},
                  {"other-app", 271, "is another application (com.example.other)"},
                  {"", 272, "is build 271, not the build 272 offered above 270"}};
+    startBus();
+    size_t shown = 0;
     for (const auto& c : cases) {
         serveUpdateZip(*server, root, c.variant, c.offered);
         calls.clear();
@@ -451,8 +432,12 @@ TEST_F(AgentTest, RefusesDownloadsThatAreNotTheMakersOfferedBuild) {
         for (const auto& l : log())
             if (l.rfind("Refusing the update at ", 0) == 0) refusal = l;
         EXPECT_NE(refusal.find(c.why), std::string::npos) << refusal;
-        // Nothing of the download was loaded.
+        // Nothing of the download was loaded; the user is told an update is available.
         EXPECT_TRUE(calls.empty()) << c.variant;
+        EXPECT_TRUE(waitUntil([&] { return bus->shown().size() == shown + 1; })) << c.variant;
+        shown = bus->shown().size();
+        ASSERT_GT(shown, 0u);
+        EXPECT_NE(bus->shown().back().find("An Telvo Server update is available"), std::string::npos);
         agent.reset();
     }
 }

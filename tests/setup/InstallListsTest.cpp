@@ -22,6 +22,8 @@ protected:
         ASSERT_TRUE(plist::writeFile(info, path + "/Contents/Info.plist"));
     }
     std::string home() const { return root_ + "/Users/tester"; }
+    // As the lists name it (and the helper checks it): HOME is the host path under a root.
+    static std::string logicalHome() { return "/Users/tester"; }
 };
 
 TEST_F(InstallListsTest, TheInstalledApplicationIsTheNewestTelvoServerFoundWithoutLinksOrPackages) {
@@ -57,7 +59,7 @@ TEST_F(InstallListsTest, TheInstallListTrashesAndCopiesOnlyWhenTheApplicationIsN
     ASSERT_EQ(list.size(), 18u);
     EXPECT_TRUE(copied);
     EXPECT_EQ(list[0].command(), "config");
-    EXPECT_EQ(list[0].text("log"), home() + "/Library/Logs/Telvo Server/InstallerHelper");
+    EXPECT_EQ(list[0].text("log"), logicalHome() + "/Library/Logs/Telvo Server/InstallerHelper");
     EXPECT_EQ(list[10].text("file"), installer.bundle + "/Contents/Resources/TelvoServerDaemon");
     EXPECT_EQ(list[17].command(), "copy");
     EXPECT_EQ(list[17].text("file"), downloads);
@@ -72,7 +74,7 @@ TEST_F(InstallListsTest, TheInstallListTrashesAndCopiesOnlyWhenTheApplicationIsN
     ASSERT_EQ(list.size(), 19u);
     EXPECT_EQ(list[17].command(), "trash");
     EXPECT_EQ(list[17].text("file"), "/Applications/Telvo Server.app");
-    EXPECT_EQ(list[17].text("dest"), home() + "/.Trash");
+    EXPECT_EQ(list[17].text("dest"), logicalHome() + "/.Trash");
     EXPECT_EQ(list[18].command(), "copy");
 
     // Run from "/Applications": the seventeen steps only.
@@ -94,7 +96,7 @@ TEST_F(InstallListsTest, TheUninstallListEndsWithTheApplicationInTheUsersTrash) 
     list = installer.uninstallList();
     ASSERT_EQ(list.size(), 12u);
     EXPECT_EQ(list[11].command(), "trash");
-    EXPECT_EQ(list[11].text("dest"), home() + "/.Trash");
+    EXPECT_EQ(list[11].text("dest"), logicalHome() + "/.Trash");
 }
 
 TEST_F(InstallListsTest, WithoutTheLauncherTheHelperCountsAsMissing) {

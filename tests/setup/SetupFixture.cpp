@@ -91,7 +91,15 @@ void SetupFixture::SetUp() {
                                                 std::vector<std::string>{"TELVO_NETSTATE_FILE=/nonexistent"});
     ASSERT_TRUE(launchd_->start()) << launchd_->log();
     if (userInstance_) {
-        aqua_ = std::make_unique<LaunchdProcess>(root_, uid_, std::vector<std::string>{});
+        if (realAgent_) {
+            // The agent's temporary folder: the user's own.
+            const std::string tmp = hostPath(home_ + "/tmp");
+            std::filesystem::create_directories(tmp);
+            ::chmod(tmp.c_str(), 0700);
+            EXPECT_EQ(::chown(tmp.c_str(), uid_, gid_), 0);
+            aquaEnvironment_.push_back("TMPDIR=" + tmp);
+        }
+        aqua_ = std::make_unique<LaunchdProcess>(root_, uid_, std::vector<std::string>{}, aquaEnvironment_);
         ASSERT_TRUE(aqua_->start()) << aqua_->log();
     }
 }
@@ -123,10 +131,11 @@ std::vector<std::string> SetupFixture::prompts() const {
     return rights;
 }
 
-std::string SetupFixture::makeApplication(const std::string& app, const std::string& helperIdentifier, bool sign) {
+std::string SetupFixture::makeApplication(const std::string& app, const std::string& helperIdentifier, bool sign,
+                                          const std::string& from) {
     std::filesystem::create_directories(std::filesystem::path(hostPath(app)).parent_path());
-    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + kBundle + "' '" + hostPath(app) + "' && cp '" + kHost + "' '" +
-                 hostPath(app) + "/Contents/MacOS/Telvo Server'"),
+    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + (from.empty() ? kBundle : from) + "' '" + hostPath(app) +
+                 "' && cp '" + kHost + "' '" + hostPath(app) + "/Contents/MacOS/Telvo Server'"),
               0);
     Value info = plist::readFile(app + "/Contents/Info.plist");
     info.set("CFBundleExecutable", Value("Telvo Server"));
@@ -138,10 +147,12 @@ std::string SetupFixture::makeApplication(const std::string& app, const std::str
                                              identity, 0, &error))
             << (error ? error->message : "");
     }
-    // The agent: a script that waits.
+    // The agent: a script that waits, unless the test runs the real one.
     const std::string agent = app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerAgent.app";
-    std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent")) << "#!/bin/sh\nexec sleep 100000\n";
-    ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
+    if (!realAgent_) {
+        std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent"), std::ios::trunc) << "#!/bin/sh\nexec sleep 100000\n";
+        ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
+    }
     if (sign) signApplication(app);
     // Everything the user has is the user's.
     EXPECT_EQ(sh("chown -R " + user_ + ": '" + hostPath(home_) + "'"), 0);
@@ -152,6 +163,14 @@ void SetupFixture::signApplication(const std::string& app) {
     const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
     ErrorPtr error;
     const std::string plugin = app + "/Contents/Resources/SetupBundle.bundle";
+    if (realAgent_) {
+        const std::string agent = plugin + "/Contents/Resources/TelvoServerAgent.app";
+        EXPECT_TRUE(codesign::signExecutable(agent + "/Contents/MacOS/TelvoServerAgent", "com.kestro.TelvoServerAgent",
+                                             identity, 0, &error))
+            << (error ? error->message : "");
+        EXPECT_TRUE(codesign::signBundle(agent, "com.kestro.TelvoServerAgent", identity, 0, &error))
+            << (error ? error->message : "");
+    }
     EXPECT_TRUE(codesign::signExecutable(plugin + "/Contents/MacOS/SetupBundle.so", "com.kestro.telvoserver.SetupBundle",
                                          identity, 0, &error))
         << (error ? error->message : "");

@@ -30,8 +30,9 @@ protected:
     // Copies the assembled application to the logical path `app` (the user's) with the test
     // host as its executable; signs the helper (unless `helperIdentifier` is empty) and then
     // the whole application.
+    // `from` is the assembled bundle to copy (the build's unless given).
     std::string makeApplication(const std::string& app, const std::string& helperIdentifier = kHelperLabel,
-                                bool signApplication = true);
+                                bool signApplication = true, const std::string& from = "");
     // Signs the application again (after a test changed something inside).
     void signApplication(const std::string& app);
 
@@ -55,8 +56,12 @@ protected:
     // of its own (loopback only, no system bus) before the launcher starts, since the daemon
     // it installs serves on its default port.
     bool privateNetwork_ = false;
-    // And the user's Aqua instance.
+    // And the user's Aqua instance, with these variables besides.
     bool userInstance_ = false;
+    std::vector<std::string> aquaEnvironment_;
+    // The application keeps the bundle's own agent (signed with it) instead of a script that
+    // waits; the Aqua instance's TMPDIR is then "~/tmp" (host path), the user's, 0700.
+    bool realAgent_ = false;
     std::unique_ptr<LaunchdProcess> aqua_;
 };
 

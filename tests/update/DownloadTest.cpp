@@ -1,16 +1,24 @@
 // Downloads: the downloader's callbacks against the HTTPS test server, saving into free update
 // folders, unpacking with bsdtar and finding the payload.
 #include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 #include "UpdateTestSupport.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/fs/Root.h"
 #include "update/FileDownloader.h"
 #include "update/FileUnarchiver.h"
+#include "update/CurlLibrary.h"
 #include "update/HttpTransfer.h"
 
 namespace telvo::update::test {
@@ -217,6 +225,80 @@ TEST_F(DownloadTest, RefusesArchivesThatWriteOutside) {
         EXPECT_FALSE(fs::exists(root + "/tmp/escaped")) << c.why;
     }
     EXPECT_NE(access("/tmp/escaped", F_OK), 0);
+}
+
+TEST_F(DownloadTest, LibcurlIsLoadedOnlyWhileTransfersRun) {
+    // Transfers on several threads at once, each loading or holding the library in turn: every
+    // one is answered, and none is left loaded afterwards.
+    server->addFile("small", "hello");
+    EXPECT_FALSE(CurlLibrary::loaded());
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; ++i) {
+                HttpRequest request;
+                request.url = server->url("/files/small");
+                HttpResponse response = perform(request);
+                if (!response.error && response.status == 200 && response.data == "hello") ++answered;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), 20);
+    EXPECT_FALSE(CurlLibrary::loaded());
+}
+
+TEST_F(DownloadTest, ASharedTemporaryFolderGivesAnotherUserNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "another user's attempts need root to switch to that user";
+    passwd* nobody = getpwnam("nobody");
+    if (!nobody) GTEST_SKIP() << "no user nobody";
+    const uid_t other = nobody->pw_uid;
+    const gid_t otherGroup = nobody->pw_gid;
+    // TMPDIR shared like /tmp (sticky, everybody's); the other user took the first name with a
+    // folder of its own and the second with a link to a folder it can read.
+    const std::string shared = root + "/shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((shared + "/Telvo Server 3.04 Update").c_str(), 0777), 0);
+    ASSERT_EQ(chown((shared + "/Telvo Server 3.04 Update").c_str(), other, otherGroup), 0);
+    ASSERT_EQ(mkdir((root + "/open").c_str(), 0777), 0);
+    ASSERT_EQ(symlink((root + "/open").c_str(), (shared + "/Telvo Server 3.04 Update 1").c_str()), 0);
+    ASSERT_EQ(lchown((shared + "/Telvo Server 3.04 Update 1").c_str(), other, otherGroup), 0);
+    setenv("TMPDIR", shared.c_str(), 1);
+
+    server->addFile("Telvo Server 3.04.zip", "archive bytes");
+    auto engine = makeEngine();
+    engine->newVersion = 3.04f;
+    engine->url = server->url("/files/Telvo%20Server%203.04.zip");
+    engine->updateInfo.set("url", engine->url);
+    engine->downloadUpdate();
+    dispatch::MainLoop::runUntilIdle();
+    ASSERT_EQ(delegate.events, (std::vector<std::string>{"downloaded"}));
+    const std::string folder = shared + "/Telvo Server 3.04 Update 2";
+    EXPECT_EQ(engine->archivePath, folder + "/Telvo Server 3.04.zip");
+    EXPECT_TRUE(std::filesystem::is_empty(shared + "/Telvo Server 3.04 Update"));
+    EXPECT_TRUE(std::filesystem::is_empty(root + "/open"));
+    struct stat st;
+    ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(st.st_uid, geteuid());
+
+    // The other user can neither list the folder nor open the archive.
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(otherGroup) != 0 || setuid(other) != 0) _exit(10);
+        DIR* d = opendir(folder.c_str());
+        if (d || errno != EACCES) _exit(11);
+        int fd = open(engine->archivePath.c_str(), O_RDONLY);
+        if (fd >= 0 || errno != EACCES) _exit(12);
+        _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

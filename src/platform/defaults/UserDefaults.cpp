@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "platform/fs/Root.h"
@@ -29,7 +30,39 @@ Value readDomain(const std::string& path) {
     if (!v.isDictionary()) return Value(ValueDictionary{});
     return v;
 }
+// The language code of a locale name: "de_DE.UTF-8" and "de@euro" give "de"; "C" and
+// "POSIX" name no language.
+std::string languageOfLocale(const std::string& locale) {
+    const std::string code = locale.substr(0, locale.find_first_of("_.@"));
+    if (code.empty() || code == "C" || code == "POSIX") return "";
+    return code;
+}
 }  // namespace
+
+Value UserDefaults::languagesFromEnvironment() {
+    ValueArray languages;
+    auto add = [&languages](const std::string& locale) {
+        const std::string code = languageOfLocale(locale);
+        if (code.empty()) return;
+        for (const Value& v : languages)
+            if (v.stringValue() == code) return;
+        languages.push_back(Value(code));
+    };
+    // LANGUAGE is a list in order of preference ("fr:de"); LANG one locale.
+    if (const char* list = std::getenv("LANGUAGE")) {
+        std::string text = list;
+        for (size_t start = 0; start <= text.size();) {
+            size_t end = text.find(':', start);
+            if (end == std::string::npos) end = text.size();
+            add(text.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    if (languages.empty())
+        if (const char* lang = std::getenv("LANG")) add(lang);
+    if (languages.empty()) return Value();
+    return Value(std::move(languages));
+}
 
 UserDefaults& UserDefaults::standard() {
     std::lock_guard lock(gStandardMutex);
@@ -55,6 +88,8 @@ Value UserDefaults::objectForKey(const std::string& key) const {
     std::lock_guard lock(mutex_);
     if (app_.has(key)) return app_[key];
     if (global_.has(key)) return global_[key];
+    // The desktop's language list, where no preferences file names one.
+    if (key == "AppleLanguages") return languagesFromEnvironment();
     return Value();
 }
 

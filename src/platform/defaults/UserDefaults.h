@@ -3,7 +3,8 @@
 // "~/Library/Preferences/<domain>.plist", read together with the global domain
 // (".GlobalPreferences.plist" beside it) for the keys the whole desktop shares
 // ("AppleMiniaturizeOnDoubleClick", "AppleAquaColorVariant", "AppleLanguages").
-// The application domain wins over the global one. Tests point the preferences folder
+// The application domain wins over the global one; "AppleLanguages" named in neither comes
+// from LANGUAGE, else LANG ("de_DE.UTF-8" gives ["de"]). Tests point the preferences folder
 // elsewhere with setPreferencesFolderForTesting().
 #include <map>
 #include <mutex>
@@ -35,6 +36,10 @@ public:
     // the last synchronize and writes it back (other processes' keys survive); rereads the global
     // domain. False when writing failed.
     bool synchronize();
+
+    // The language codes of LANGUAGE ("fr:de" gives ["fr", "de"]), else of LANG; null when
+    // neither names one.
+    static Value languagesFromEnvironment();
 
     // The file of a domain ("~/Library/Preferences/<domain>.plist", tilde expanded).
     static std::string pathForDomain(const std::string& domain);

@@ -361,11 +361,13 @@ void Instance::startJob(Job& job, const char* why) {
     std::string cwd = fs::root();
     std::vector<std::string> env{"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"};
     // This system's own settings (TELVO_ROOT among them) are carried, and for a user's session
-    // the variables that tie a program to that session.
+    // the variables that tie a program to that session: its bus, its display (X with its
+    // authority file, or Wayland) and its language, for the applications its agents start.
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "TELVO_", 6) == 0) env.push_back(*e);
     if (!settings_.system)
-        for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY", "TMPDIR"})
+        for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_RUNTIME_DIR", "DISPLAY", "XAUTHORITY",
+                                 "WAYLAND_DISPLAY", "LANG", "LANGUAGE", "TMPDIR"})
             if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
     std::vector<char> pwBuffer(16384);
     passwd pw{};

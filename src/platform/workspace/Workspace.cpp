@@ -98,6 +98,30 @@ bool spawnDetached(const std::vector<std::string>& argv, double delaySeconds, Er
     return true;
 }
 
+// Runs a tool by argument vector, its output discarded; its exit status, -1 when it did not exit.
+int runAndWait(const std::vector<std::string>& argv) {
+    pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        int devnull = open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            dup2(devnull, 0);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+        }
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace
 
 std::string bundleExecutable(const std::string& bundlePath) {
@@ -158,20 +182,53 @@ bool recycle(const std::string& path, std::string* trashedPath, ErrorPtr* error)
         stem = name.substr(0, dot);
         ext = name.substr(dot);
     }
-    for (int n = 1; n < 100000; ++n) {
-        const std::string target = trash + "/" + (n == 1 ? name : format("%@ %d%@", stem, n, ext));
-        // RENAME_NOREPLACE: never over a name another process took meanwhile.
-        if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-            if (trashedPath) *trashedPath = target;
-            return true;
+    // Moves `from` into the Trash under the first free name; errno tells why not.
+    auto moveIn = [&](const std::string& from) -> bool {
+        for (int n = 1; n < 100000; ++n) {
+            const std::string target = trash + "/" + (n == 1 ? name : format("%@ %d%@", stem, n, ext));
+            // RENAME_NOREPLACE: never over a name another process took meanwhile.
+            if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+                if (trashedPath) *trashedPath = target;
+                return true;
+            }
+            if (errno != EEXIST) return false;
         }
-        if (errno != EEXIST) {
-            setError(error, errno, "cannot move " + path + " to the Trash: " + std::strerror(errno));
-            return false;
-        }
+        errno = EEXIST;
+        return false;
+    };
+    if (moveIn(path)) return true;
+    if (errno != EXDEV) {
+        const int code = errno;
+        setError(error, code, code == EEXIST ? std::string("no free name in the Trash")
+                                             : "cannot move " + path + " to the Trash: " + std::strerror(code));
+        return false;
     }
-    setError(error, EEXIST, "no free name in the Trash");
-    return false;
+    // The Trash is on another file system: copy the item (links, modes and times kept) into a
+    // private folder of the Trash, move it to its name there, and only then remove the
+    // original. Any failure before the removal leaves the item where it was.
+    std::string staging = trash + "/.recycling-XXXXXX";
+    if (!mkdtemp(staging.data())) {
+        setError(error, errno, "cannot move " + path + " to the Trash: " + std::strerror(errno));
+        return false;
+    }
+    const std::string copy = staging + "/" + name;
+    if (runAndWait({"/bin/cp", "-a", "-T", "--", path, copy}) != 0) {
+        runAndWait({"/bin/rm", "-rf", "--", staging});
+        setError(error, EXDEV, "cannot copy " + path + " to the Trash on another file system; it stays in place");
+        return false;
+    }
+    if (!moveIn(copy)) {
+        const int code = errno;
+        runAndWait({"/bin/rm", "-rf", "--", staging});
+        setError(error, code, "cannot move " + path + " to the Trash: " + std::strerror(code));
+        return false;
+    }
+    rmdir(staging.c_str());
+    if (runAndWait({"/bin/rm", "-rf", "--", path}) != 0) {
+        setError(error, EIO, "copied " + path + " to the Trash but could not remove it all");
+        return false;
+    }
+    return true;
 }
 
 void setOpenToolForTesting(const std::string& path) {

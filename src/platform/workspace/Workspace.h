@@ -18,7 +18,9 @@ bool launchApplication(const std::string& application, double delaySeconds = 0, 
 bool openURL(const std::string& url, ErrorPtr* error = nullptr);
 
 // Moves a file or folder into "~/.Trash" (made 0700 when missing), under a free name
-// ("name 2.ext" and so on when taken); *trashedPath (when given) is where it went.
+// ("name 2.ext" and so on when taken); *trashedPath (when given) is where it went. A Trash on
+// another file system gets a copy, and the original is removed only once the copy is in place;
+// false with the item untouched when the copy fails.
 bool recycle(const std::string& path, std::string* trashedPath = nullptr, ErrorPtr* error = nullptr);
 
 // The executable of a bundle folder; empty when it has none.

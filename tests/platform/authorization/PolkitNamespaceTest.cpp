@@ -74,3 +74,38 @@ TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) 
     EXPECT_FALSE(hasLine(out, "no.0")) << out;
     EXPECT_TRUE(hasLine(out, "noauth.authorized=-60005")) << out;
 }
+
+TEST(AuthorizationPolkitTest, AnAuthenticatedCopyReplacesTheApplicationOnlyWhenPolkitSaysYes) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: it mounts, adds a test user and starts polkitd";
+    int status = 0;
+    run("unshare -m true 2>&1", status);
+    if (status != 0) GTEST_SKIP() << "cannot make a mount namespace here (unshare -m)";
+
+    std::string command = std::string("unshare -m bash ") + TELVO_SOURCE_DIR +
+                          "/tests/platform/authorization/polkit-namespace.sh " + TELVO_BINARY_DIR +
+                          "/tests/programs/authorization-probe/authorization_probe " + TELVO_BINARY_DIR +
+                          "/programs/telvo-privileged-exec/telvo-privileged-exec " + TELVO_SOURCE_DIR +
+                          "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy install 2>&1";
+    std::string out = run(command, status);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    const size_t at = out.find("user.uid=");
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string uid = out.substr(at + 9, out.find('\n', at) - at - 9);
+
+    // YES, with no "/Applications": the folder made root 0755, the application moved in whole
+    // (its link kept) and given to the user; no Trash was needed, none was filled.
+    for (const std::string& line : {std::string("first.installed=1"), std::string("first.applications=755 0"),
+                                    std::string("first.marker=one"), "first.owner=" + uid,
+                                    std::string("first.link=../marker"), "first.trash=700 " + uid,
+                                    std::string("first.trashed="), std::string("first.source=moved")})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+    // YES again: the new copy in place, the old one in the user's Trash.
+    for (const std::string& line : {std::string("second.installed=1"), std::string("second.marker=two"),
+                                    "second.owner=" + uid, std::string("second.trashed=Telvo Server.app:one,")})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+    // NO: nothing changed, the download where it was.
+    for (const std::string& line : {std::string("third.installed=0"), std::string("third.marker=two"),
+                                    std::string("third.trashed=Telvo Server.app:one,"), std::string("third.source=kept")})
+        EXPECT_TRUE(hasLine(out, line)) << line << "\n" << out;
+}

@@ -8,9 +8,11 @@
 # agent asks for that password on the probe's own terminal.
 # Prints "<phase>.<key>=<value>" lines (and the tools' output after "<phase>."); exits 77 with a
 # "SKIP:" line when something it needs is missing.
-#   polkit-namespace.sh <probe> <trampoline> <policy file>
+#   polkit-namespace.sh <probe> <trampoline> <policy file> [install]
+# With "install", only the update window's copy into place with administrator rights is run
+# (the user's home in the work folder, the destination under the work folder's root).
 set -u
-probe=$1 trampoline=$2 policy=$3
+probe=$1 trampoline=$2 policy=$3 mode=${4:-}
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*"; exit 1; }
@@ -85,6 +87,51 @@ as_user() {  # runs as the test user, without a terminal, with a small environme
 phase() { sed -e "s/\x1b\[[0-9;]*m//g" -e "s/^/$1./"; }
 
 dbus-daemon --system --fork >/dev/null || skip "cannot start a system bus"
+
+if [ "$mode" = install ]; then
+  home=$work/home
+  mkdir -p "$home" "$work/root" && chmod 755 "$work/root"
+  chown "$uid:$gid" "$home" && chmod 700 "$home"
+  app="$work/root/Applications/Telvo Server.app"
+  download() {  # $1: a name; a downloaded application of the user's marked with it
+    mkdir -p "$home/Downloads/$1/Telvo Server.app/Contents/MacOS"
+    echo "$1" >"$home/Downloads/$1/Telvo Server.app/Contents/marker"
+    ln -s ../marker "$home/Downloads/$1/Telvo Server.app/Contents/MacOS/link"
+    chown -R -h "$uid:$gid" "$home/Downloads"
+  }
+  install_as_user() {  # $1: the name of the download
+    setsid --wait setpriv --reuid="$uid" --regid="$gid" --init-groups \
+      env -i PATH=/usr/bin:/bin HOME="$home" TELVO_ROOT="$work/root" \
+      "$work/bin/probe" --trampoline "$tramp" install "$home/Downloads/$1/Telvo Server.app" "$app" 2>&1
+  }
+  state() {  # $1: phase; what is where afterwards
+    echo "$1.applications=$(stat -c '%a %u' "$work/root/Applications" 2>&1)"
+    echo "$1.marker=$(cat "$app/Contents/marker" 2>&1)"
+    echo "$1.owner=$(stat -c '%u' "$app" 2>&1)"
+    echo "$1.link=$(readlink "$app/Contents/MacOS/link" 2>&1)"
+    echo "$1.trash=$(stat -c '%a %u' "$home/.Trash" 2>&1)"
+    echo "$1.trashed=$(cd "$home/.Trash" 2>/dev/null && shopt -s nullglob && for f in *; do printf '%s:%s,' "$f" "$(cat "$f/Contents/marker" 2>&1)"; done)"
+  }
+  echo "user.uid=$uid"
+  rules YES
+  start_polkitd
+  # Nothing in "/Applications", not even the folder: made root 0755, the copy the user's.
+  download one
+  install_as_user one | phase first
+  state first
+  echo "first.source=$(test -e "$home/Downloads/one/Telvo Server.app" && echo kept || echo moved)"
+  # Again: the old copy goes to the user's Trash.
+  download two
+  install_as_user two | phase second
+  state second
+  rules NO
+  start_polkitd
+  download three
+  install_as_user three | phase third
+  state third
+  echo "third.source=$(test -e "$home/Downloads/three/Telvo Server.app" && echo kept || echo moved)"
+  exit 0
+fi
 
 # No rule: the administrator is asked once, and pkexec finds the answer kept.
 rules NONE

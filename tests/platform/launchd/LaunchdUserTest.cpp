@@ -121,7 +121,8 @@ TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFold
     std::string runtime = "/run/user/" + std::to_string(uid_);
     userInstance_ = std::make_unique<LaunchdProcess>(
         root_, uid_, std::vector<std::string>{"--throttle-interval", "1", "--exit-timeout", "1"},
-        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=:7", "UNRELATED_SETTING=1"});
+        std::vector<std::string>{"XDG_RUNTIME_DIR=" + runtime, "DISPLAY=:7", "XAUTHORITY=/home/" + user_ + "/.Xauthority",
+                                 "WAYLAND_DISPLAY=wayland-1", "LANG=de_DE.UTF-8", "LANGUAGE=fr:de", "UNRELATED_SETTING=1"});
     ASSERT_TRUE(userInstance_->start()) << userInstance_->log();
 
     ASSERT_TRUE(waitUntil([&] { return probeStarts(record("com.example.agent")).size() == 1; })) << userInstance_->log();
@@ -129,6 +130,8 @@ TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFold
     // The fixed environment: the root carried, the session's variables, the user's own.
     std::string env = readHostFile(record("com.example.agent") + ".env");
     for (const std::string& line : {"TELVO_ROOT=" + root_, "XDG_RUNTIME_DIR=" + runtime, std::string("DISPLAY=:7"),
+                                    "XAUTHORITY=/home/" + user_ + "/.Xauthority", std::string("WAYLAND_DISPLAY=wayland-1"),
+                                    std::string("LANG=de_DE.UTF-8"), std::string("LANGUAGE=fr:de"),
                                     "HOME=/home/" + user_, "USER=" + user_})
         EXPECT_NE(env.find(line + "\n"), std::string::npos) << line << "\n" << env;
     EXPECT_EQ(env.find("UNRELATED_SETTING"), std::string::npos) << env;

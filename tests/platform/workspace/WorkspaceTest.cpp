@@ -2,9 +2,14 @@
 #include "platform/workspace/Workspace.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -111,6 +116,56 @@ TEST_F(WorkspaceTest, RecyclesUnderFreeNames) {
     write(root + "/c", "3");
     EXPECT_FALSE(recycle(root + "/c"));
     EXPECT_TRUE(fs::exists(root + "/c"));
+}
+
+TEST_F(WorkspaceTest, RecyclesAcrossFileSystemsWithoutLosingTheItem) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting the tmpfs that puts the Trash on another file system needs root";
+    // The home (and so the Trash) on a small tmpfs of its own; the items on the test's folder.
+    const std::string home = root + "/home";
+    if (mount("tmpfs", home.c_str(), "tmpfs", 0, "size=256k,mode=0755") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{home};
+
+    // A bundle with a link, an executable and a private file: in the Trash with all three, and
+    // gone from where it was.
+    const std::string app = root + "/Applications/Telvo Server.app";
+    write(app + "/Contents/MacOS/Telvo Server", "#!/bin/sh\n", 0755);
+    write(app + "/Contents/Resources/private", "p", 0600);
+    std::filesystem::create_directory_symlink("../MacOS", app + "/Contents/Resources/Programs");
+    std::string trashed;
+    ErrorPtr error;
+    ASSERT_TRUE(recycle(app, &trashed, &error)) << (error ? error->message : "");
+    EXPECT_EQ(trashed, home + "/.Trash/Telvo Server.app");
+    EXPECT_FALSE(fs::exists(app));
+    struct stat st;
+    ASSERT_EQ(lstat((trashed + "/Contents/Resources/Programs").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat((trashed + "/Contents/MacOS/Telvo Server").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    ASSERT_EQ(stat((trashed + "/Contents/Resources/private").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // A second item of the name gets the next free one.
+    write(app + "/Contents/Info.plist", "2");
+    ASSERT_TRUE(recycle(app, &trashed, &error)) << (error ? error->message : "");
+    EXPECT_EQ(trashed, home + "/.Trash/Telvo Server 2.app");
+
+    // An item the Trash's file system has no room for: refused, the item whole where it was,
+    // nothing half-copied left in the Trash.
+    const std::string big = root + "/Big.app";
+    write(big + "/Contents/data", std::string(1 << 20, 'x'));
+    error.reset();
+    EXPECT_FALSE(recycle(big, &trashed, &error));
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->message.find("stays in place"), std::string::npos) << error->message;
+    ASSERT_EQ(stat((big + "/Contents/data").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 1 << 20);
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(home + "/.Trash")) left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"Telvo Server 2.app", "Telvo Server.app"}));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 //   authorization_probe authorized                authorized= (the control application's
 //       request before each of its changes to the daemon)
 //   authorization_probe check PID UID RIGHT FLAGS  check= (the root side's question)
+//   authorization_probe install SOURCE DESTINATION   installed= (the update window's copy
+//       into place with administrator rights, UpdateInstaller::authenticatedCopy)
 //   authorization_probe --password PW ...        runs the rest on a new terminal and answers
 //       each "Password:" that polkit's text agent asks there with PW: prompts=
 #include <poll.h>
@@ -19,6 +21,7 @@
 #include <vector>
 #include "app/connection/AdministratorRight.h"
 #include "platform/authorization/Authorization.h"
+#include "update/UpdateInstaller.h"
 
 using namespace telvo::authorization;
 
@@ -31,7 +34,7 @@ void print(const char* key, long value) {
 
 int usage() {
     std::fprintf(stderr, "usage: authorization_probe [--trampoline PATH] run TOOL [ARG...] | copy RIGHT FLAGS | "
-                         "check PID UID RIGHT FLAGS | authorized\n");
+                         "check PID UID RIGHT FLAGS | authorized | install SOURCE DESTINATION\n");
     return 2;
 }
 
@@ -111,6 +114,10 @@ int main(int argc, char** argv) {
         AuthorizationCreate(nullptr, kAuthorizationFlagDefaults, &ref);
         print("copy", AuthorizationCopyRights(ref, {args[1]}, AuthorizationFlags(std::atoi(args[2].c_str()))));
         AuthorizationFree(ref, kAuthorizationFlagDefaults);
+        return 0;
+    }
+    if (args[0] == "install" && args.size() == 3) {
+        print("installed", telvo::update::UpdateInstaller::authenticatedCopy(args[1], args[2]) ? 1 : 0);
         return 0;
     }
     if (args[0] == "authorized" && args.size() == 1) {
