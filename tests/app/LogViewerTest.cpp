@@ -336,6 +336,104 @@ TEST_F(LogViewerTest, FollowingStartsWhereTheTailEndedAndReadsTheRestOfARenamedF
     EXPECT_EQ(restarts, 1);
 }
 
+// Rolled more than once between two reads: the file rolled in between stands at "<name>.1"
+// and comes before the new one; a file found there that is older than the followed one (it was
+// moved or deleted by hand, not rolled) is never read again.
+TEST_F(LogViewerTest, RollsBetweenTwoReadsMissNoFileThatIsStillThere) {
+    const std::string rolled = path_ + ".1";
+    struct Case {
+        const char* name;
+        // Done to the followed file (its writer `followed` still open) with no read between.
+        std::function<void(std::ofstream& followed)> change;
+        QByteArray expected;
+        int restarts;
+    };
+    const auto roll = [&] { ASSERT_EQ(std::rename(path_.c_str(), rolled.c_str()), 0); };
+    const Case cases[] = {
+        {"two rolls",
+         [&](std::ofstream& followed) {
+             roll();
+             followed << "a rest\n" << std::flush;
+             write("b one\nb two\n");
+             roll();
+             write("c first\n");
+         },
+         "a rest\nb one\nb two\nc first\n", 2},
+        {"three rolls: the second file is gone, the third is read",
+         [&](std::ofstream& followed) {
+             roll();
+             followed << "a rest\n" << std::flush;
+             for (const char* next : {"b lost\n", "c kept\n"}) {
+                 write(next);
+                 roll();
+             }
+             write("d first\n");
+         },
+         "a rest\nc kept\nd first\n", 2},
+        {"moved elsewhere by hand, an older file at .1",
+         [&](std::ofstream& followed) {
+             ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".moved").c_str()), 0);
+             followed << "a rest\n" << std::flush;
+             write("n first\n");
+         },
+         "a rest\nn first\n", 1},
+        {"deleted by hand, an older file at .1",
+         [&](std::ofstream& followed) {
+             followed << "a rest\n" << std::flush;
+             ASSERT_EQ(::unlink(path_.c_str()), 0);
+             write("n first\n");
+         },
+         "a rest\nn first\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink((path_ + ".moved").c_str());
+        write("older, rolled before\n", rolled);
+        write("a first\n");
+        LogFollower follower;
+        QByteArray read;
+        QObject::connect(&follower, &LogFollower::dataRead, [&](const QByteArray& bytes) { read += bytes; });
+        int restarts = 0;
+        QObject::connect(&follower, &LogFollower::fileRestarted, [&] { ++restarts; });
+        ASSERT_TRUE(follower.open(path_));
+        EXPECT_EQ(follower.readTail(250000), QByteArray("a first\n"));
+        follower.follow();
+        // No event runs in here, so the follower reads nothing in between.
+        std::ofstream followed(path_, std::ios::binary | std::ios::app);
+        c.change(followed);
+        followed.close();
+        const QByteArray last = c.expected.sliced(c.expected.lastIndexOf('\n', c.expected.size() - 2) + 1);
+        ASSERT_TRUE(waitFor([&] { return read.endsWith(last); })) << read.toStdString();
+        // Nothing more comes.
+        QTest::qWait(200);
+        EXPECT_EQ(read, c.expected);
+        EXPECT_EQ(restarts, c.restarts);
+    }
+}
+
+// The daemon's own log file rolled twice while the viewer waits for its turn: every line shows,
+// in order.
+TEST_F(LogViewerTest, TheDaemonsLogRolledTwiceInOneBatchLosesNoLine) {
+    FILE* stream = std::fopen("/dev/null", "w");
+    ASSERT_TRUE(stream);
+    ASSERT_TRUE(DaemonLogFile::open(path_, stream, 64 * 1024));
+    setDaemonLogStream(stream);
+    ServerLog("line %05d %s", 0, std::string(70, 'r'));
+    log().start();
+    ASSERT_EQ(log().rows().size(), 1u);
+    // About 100 bytes a line: 150 KB rolls the 64 KiB file twice before the viewer reads.
+    const int total = 1500;
+    for (int k = 1; k < total; ++k) ServerLog("line %05d %s", k, std::string(70, 'r'));
+    setDaemonLogStream(nullptr);
+    std::fclose(stream);
+    const QString last = QStringLiteral("line %1").arg(total - 1, 5, 10, QLatin1Char('0'));
+    ASSERT_TRUE(waitFor([&] { return showsLast(last); }));
+    const auto& rows = log().rows();
+    ASSERT_EQ(rows.size(), size_t(total));
+    for (int i = 0; i < total; ++i)
+        ASSERT_TRUE(rows[size_t(i)].data.startsWith(QStringLiteral("line %1 ").arg(i, 5, 10, QLatin1Char('0')))) << i;
+}
+
 TEST_F(LogViewerTest, SearchFiltersMessagesAndClearEmptiesOnlyTheView) {
     write(stamp(1) + "Error one\n" + stamp(2) + "ERROR two\n" + stamp(3) + "all fine\n" + stamp(4) +
           "R\xC3\xA9sum\xC3\xA9 sent\n" + stamp(5) + "terror\n");
