@@ -592,29 +592,19 @@ bool FMDatabase::executeStatements(const std::string& sql, const StatementsResul
 
 // ---------------------------------------------------------------- transactions
 
-bool FMDatabase::beginTransaction() {
-    bool b = executeUpdate("begin exclusive transaction");
-    if (b) inTransaction_ = true;
+bool FMDatabase::transactionStatement(const char* sql, bool inTransactionAfter) {
+    const bool b = executeUpdate(sql);
+    if (b) inTransaction_ = inTransactionAfter;
     return b;
 }
 
-bool FMDatabase::beginDeferredTransaction() {
-    bool b = executeUpdate("begin deferred transaction");
-    if (b) inTransaction_ = true;
-    return b;
-}
+bool FMDatabase::beginTransaction() { return transactionStatement("begin exclusive transaction", true); }
 
-bool FMDatabase::commit() {
-    bool b = executeUpdate("commit transaction");
-    if (b) inTransaction_ = false;
-    return b;
-}
+bool FMDatabase::beginDeferredTransaction() { return transactionStatement("begin deferred transaction", true); }
 
-bool FMDatabase::rollback() {
-    bool b = executeUpdate("rollback transaction");
-    if (b) inTransaction_ = false;
-    return b;
-}
+bool FMDatabase::commit() { return transactionStatement("commit transaction", false); }
+
+bool FMDatabase::rollback() { return transactionStatement("rollback transaction", false); }
 
 bool FMDatabase::savePointStatement(const std::string& text, ErrorPtr* outError) {
     return executeUpdateCore(text, outError, nullptr, nullptr);
