@@ -9,17 +9,17 @@
 # Goals: CPU under 1 %, VmRSS under 60 MiB, growth under 1 MiB. BUILD names the build folder.
 set -euo pipefail
 
-seconds="${1:-60}"
-[[ "$seconds" =~ ^[0-9]+$ && "$seconds" -gt 0 ]] || { echo "app-cost: seconds must be a whole number" >&2; exit 2; }
+me=app-cost
 here=$(cd "$(dirname "$0")/../.." && pwd)
+. "$here/bench/measure.sh"
+seconds="${1:-60}"
+need_seconds "$seconds"
 build="${BUILD:-$here/build}"
 daemon="$build/programs/TelvoServerDaemon/TelvoServerDaemon"
 app="$build/bundle/Telvo Server.app/Contents/MacOS/Telvo Server"
 passcode_program="$build/tests/programs/telvo-client/telvo-client-passcode"
 load_clients="$build/bench/peers/telvo-load-clients"
-for p in "$daemon" "$app" "$passcode_program" "$load_clients"; do
-  [ -x "$p" ] || { echo "app-cost: $p is missing; build first (cmake --build build)" >&2; exit 1; }
-done
+need_built "$daemon" "$app" "$passcode_program" "$load_clients"
 [ "$(id -u)" -eq 0 ] || { echo "app-cost: run as root (the daemon's service is root's)" >&2; exit 1; }
 command -v xvfb-run >/dev/null || { echo "app-cost: xvfb-run is missing (apt-get install xvfb)" >&2; exit 1; }
 
@@ -42,29 +42,13 @@ trap 'echo "app-cost: interrupted" >&2; exit 130' INT TERM
 
 # A port nobody listens on.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$root/Library/Preferences" "$root/Library/Logs" "$scratch/home"
-cat > "$root/Library/Preferences/com.kestro.telvoserverbackend.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0">
-<dict>
-	<key>port</key>
-	<integer>$port</integer>
-	<key>bonjour enabled</key>
-	<integer>0</integer>
-</dict>
-</plist>
-PLIST
+write_daemon_root "$root" "$port"
+mkdir -p "$scratch/home"
 
 TELVO_ROOT="$root" TELVO_NETSTATE_FILE=/nonexistent DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
   "$daemon" > "$scratch/daemon.out" 2>&1 &
 daemon_pid=$!
-log="$root/Library/Logs/TelvoServer.log"
-for _ in $(seq 1 300); do
-  grep -q "Waiting for connections on port $port\." "$log" 2>/dev/null && break
-  kill -0 "$daemon_pid" 2>/dev/null || { echo "app-cost: the daemon stopped:" >&2; tail -20 "$scratch/daemon.out" >&2; exit 1; }
-  sleep 0.1
-done
-grep -q "Waiting for connections on port $port\." "$log" || { echo "app-cost: the daemon did not listen" >&2; exit 1; }
+wait_for_listener "$root" "$port" "$daemon_pid" "$scratch/daemon.out"
 
 echo "app-cost: $seconds s window after $warmup s warm-up, daemon on port $port"
 TELVO_ROOT="$root" HOME="$scratch/home" xvfb-run -a -s "-screen 0 1100x700x24 -nolisten tcp" \
@@ -77,9 +61,6 @@ code=$(TELVO_ROOT="$root" "$passcode_program" "$root")
 "$load_clients" --port "$port" --passcode "$code" --clients 1 --seconds $((warmup + seconds + 2)) \
   > "$scratch/clients.out" 2>&1 &
 clients_pid=$!
-
-ticks() { local s; s=$(< "/proc/$1/stat"); s=${s##*) }; set -- $s; echo $(( ${12} + ${13} )); }
-status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 
 sleep "$warmup"
 kill -0 "$app_pid" 2>/dev/null || { echo "app-cost: the program stopped:" >&2; cat "$scratch/app.out" >&2; exit 1; }

@@ -20,17 +20,17 @@ while [ $# -gt 0 ]; do
     *) seconds="$1"; shift ;;
   esac
 done
-[[ "$seconds" =~ ^[0-9]+$ && "$seconds" -gt 0 ]] || { echo "compare: seconds must be a whole number" >&2; exit 2; }
+me=compare
+here=$(cd "$(dirname "$0")/../.." && pwd)
+. "$here/bench/measure.sh"
+need_seconds "$seconds"
 [[ "$clients" =~ ^[0-9]+$ ]] || { echo "compare: --clients must be a whole number" >&2; exit 2; }
 
-here=$(cd "$(dirname "$0")/../.." && pwd)
 build="${BUILD:-$here/build}"
 daemon="$build/programs/TelvoServerDaemon/TelvoServerDaemon"
 passcode_program="$build/tests/programs/telvo-client/telvo-client-passcode"
 load_clients="$build/bench/peers/telvo-load-clients"
-for p in "$daemon" "$passcode_program" "$load_clients"; do
-  [ -x "$p" ] || { echo "compare: $p is missing; build first (cmake --build build)" >&2; exit 1; }
-done
+need_built "$daemon" "$passcode_program" "$load_clients"
 [ "$(id -u)" -eq 0 ] || { echo "compare: run as root (it makes a network namespace)" >&2; exit 1; }
 
 if ! command -v collectd >/dev/null 2>&1; then
@@ -70,20 +70,7 @@ run_in_ns() { ip netns exec "$ns" "$@"; }
 spawn_in_ns() { local pidfile=$1; shift; ip netns exec "$ns" sh -c 'echo $$ > "$0"; exec "$@"' "$pidfile" "$@"; }
 pid_from() { for _ in $(seq 1 100); do [ -s "$1" ] && { cat "$1"; return 0; }; sleep 0.05; done; return 1; }
 
-# The daemon's private root: its port, no DNS-SD advertising.
-mkdir -p "$root/Library/Preferences" "$root/Library/Logs"
-cat > "$root/Library/Preferences/com.kestro.telvoserverbackend.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>port</key>
-	<integer>$port</integer>
-	<key>bonjour enabled</key>
-	<integer>0</integer>
-</dict>
-</plist>
-PLIST
+write_daemon_root "$root" "$port"
 
 # collectd reading what the daemon reads, with no writer. The unix socket answers the value
 # count once the window is over; it sleeps in accept until then.
@@ -121,13 +108,7 @@ daemon_pid=$(pid_from "$scratch/daemon.pid") || { echo "compare: the daemon did 
 collectd_pid=$(pid_from "$scratch/collectd.pid") || { echo "compare: collectd did not start" >&2; exit 1; }
 started=$(date +%s)
 
-log="$root/Library/Logs/TelvoServer.log"
-for _ in $(seq 1 300); do
-  grep -q "Waiting for connections on port $port\." "$log" 2>/dev/null && break
-  kill -0 "$daemon_pid" 2>/dev/null || { echo "compare: the daemon stopped:" >&2; tail -20 "$scratch/daemon.out" >&2; exit 1; }
-  sleep 0.1
-done
-grep -q "Waiting for connections on port $port\." "$log" || { echo "compare: the daemon did not listen" >&2; exit 1; }
+wait_for_listener "$root" "$port" "$daemon_pid" "$scratch/daemon.out"
 kill -0 "$collectd_pid" 2>/dev/null || { echo "compare: collectd stopped:" >&2; cat "$scratch/collectd.out" >&2; exit 1; }
 
 if [ "$clients" -gt 0 ]; then
@@ -137,16 +118,12 @@ if [ "$clients" -gt 0 ]; then
   clients_pid=$!
 fi
 
-# CPU ticks of a process: utime + stime + cutime + cstime (fields 14 to 17 of its stat; the
-# name in field 2 may hold spaces, so count from the closing parenthesis).
-ticks() { local s; s=$(< "/proc/$1/stat"); s=${s##*) }; set -- $s; echo $(( ${12} + ${13} + ${14} + ${15} )); }
-status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
-pss_kib() { awk '$1 == "Pss:" { print $2 }' "/proc/$1/smaps_rollup"; }
 alive() { kill -0 "$daemon_pid" 2>/dev/null && kill -0 "$collectd_pid" 2>/dev/null; }
 
 sleep "$warmup"
 alive || { echo "compare: a peer stopped during warm-up" >&2; exit 1; }
-t0=$(date +%s.%N); d0=$(ticks "$daemon_pid"); c0=$(ticks "$collectd_pid")
+# CPU time of each, children included.
+t0=$(date +%s.%N); d0=$(ticks_with_children "$daemon_pid"); c0=$(ticks_with_children "$collectd_pid")
 rss60=""  # the daemon's VmRSS once it has run 60 s
 rss_max=0
 end=$(( $(date +%s) + seconds ))
@@ -157,7 +134,7 @@ while [ "$(date +%s)" -lt "$end" ]; do
   [ -z "$rss60" ] && [ $(( $(date +%s) - started )) -ge 60 ] && rss60=$r
   [ -n "$rss60" ] && [ "$r" -gt "$rss_max" ] && rss_max=$r
 done
-t1=$(date +%s.%N); d1=$(ticks "$daemon_pid"); c1=$(ticks "$collectd_pid")
+t1=$(date +%s.%N); d1=$(ticks_with_children "$daemon_pid"); c1=$(ticks_with_children "$collectd_pid")
 d_rss=$(status_kib "$daemon_pid" VmRSS); d_hwm=$(status_kib "$daemon_pid" VmHWM); d_pss=$(pss_kib "$daemon_pid")
 c_rss=$(status_kib "$collectd_pid" VmRSS); c_hwm=$(status_kib "$collectd_pid" VmHWM); c_pss=$(pss_kib "$collectd_pid")
 

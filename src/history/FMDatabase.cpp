@@ -113,25 +113,15 @@ std::string FMDatabase::sqlitePath() const {
 
 // ---------------------------------------------------------------- open and close
 
-bool FMDatabase::open() {
-    if (db_) return true;
-    int err = sqlite3_open(sqlitePath().c_str(), &db_);
-    if (err != SQLITE_OK) {
-        historyLog(format("error opening!: %d", err));
-        // SQLite may hand back a handle even on failure; it is of no use, so let it go.
-        if (db_) sqlite3_close(db_);
-        db_ = nullptr;
-        return false;
-    }
-    if (maxBusyRetryTimeInterval_ > 0.0) installBusyHandler();
-    return true;
-}
+// What sqlite3_open() does: read and write, created when missing, the default file system.
+bool FMDatabase::open() { return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); }
 
 bool FMDatabase::openWithFlags(int flags, const std::optional<std::string>& vfs) {
     if (db_) return true;
     int err = sqlite3_open_v2(sqlitePath().c_str(), &db_, flags, vfs ? vfs->c_str() : nullptr);
     if (err != SQLITE_OK) {
         historyLog(format("error opening!: %d", err));
+        // SQLite may hand back a handle even on failure; it is of no use, so let it go.
         if (db_) sqlite3_close(db_);
         db_ = nullptr;
         return false;
@@ -592,29 +582,19 @@ bool FMDatabase::executeStatements(const std::string& sql, const StatementsResul
 
 // ---------------------------------------------------------------- transactions
 
-bool FMDatabase::beginTransaction() {
-    bool b = executeUpdate("begin exclusive transaction");
-    if (b) inTransaction_ = true;
+bool FMDatabase::transactionStatement(const char* sql, bool inTransactionAfter) {
+    const bool b = executeUpdate(sql);
+    if (b) inTransaction_ = inTransactionAfter;
     return b;
 }
 
-bool FMDatabase::beginDeferredTransaction() {
-    bool b = executeUpdate("begin deferred transaction");
-    if (b) inTransaction_ = true;
-    return b;
-}
+bool FMDatabase::beginTransaction() { return transactionStatement("begin exclusive transaction", true); }
 
-bool FMDatabase::commit() {
-    bool b = executeUpdate("commit transaction");
-    if (b) inTransaction_ = false;
-    return b;
-}
+bool FMDatabase::beginDeferredTransaction() { return transactionStatement("begin deferred transaction", true); }
 
-bool FMDatabase::rollback() {
-    bool b = executeUpdate("rollback transaction");
-    if (b) inTransaction_ = false;
-    return b;
-}
+bool FMDatabase::commit() { return transactionStatement("commit transaction", false); }
+
+bool FMDatabase::rollback() { return transactionStatement("rollback transaction", false); }
 
 bool FMDatabase::savePointStatement(const std::string& text, ErrorPtr* outError) {
     return executeUpdateCore(text, outError, nullptr, nullptr);

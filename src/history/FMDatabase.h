@@ -222,6 +222,8 @@ private:
     void bindObject(const Value& object, int column, struct sqlite3_stmt* statement);
     void resultSetDidClose(FMResultSet* resultSet);
     bool savePointStatement(const std::string& text, ErrorPtr* outError);
+    // Runs a transaction statement; once it succeeds, the connection is in a transaction or not.
+    bool transactionStatement(const char* sql, bool inTransactionAfter);
 
     sqlite3* db_ = nullptr;
     std::optional<std::string> databasePath_;

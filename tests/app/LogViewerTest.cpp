@@ -86,6 +86,20 @@ std::vector<ViewRow> viewRows(QPlainTextEdit* view) {
 
 bool waitFor(const std::function<bool()>& condition, int ms = 60000) { return QTest::qWaitFor(condition, ms); }
 
+// A follower with all it has read and the number of times it went on with a new file.
+struct RecordingFollower {
+    RecordingFollower() {
+        QObject::connect(&follower, &LogFollower::dataRead, [this](const QByteArray& bytes) { read += bytes; });
+        QObject::connect(&follower, &LogFollower::fileRestarted, [this] { ++restarts; });
+    }
+    RecordingFollower(const RecordingFollower&) = delete;
+    RecordingFollower& operator=(const RecordingFollower&) = delete;
+
+    LogFollower follower;
+    QByteArray read;
+    int restarts = 0;
+};
+
 class LogViewerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -97,7 +111,7 @@ protected:
     }
     void TearDown() override {
         TVSLog::resetForTesting();
-        setDaemonLogStream(nullptr);
+        stopDaemonLog();
         DaemonLogFile::resetForTesting();
         fs::setRootForTesting("");
         QDir(root_).removeRecursively();
@@ -121,8 +135,34 @@ protected:
                view()->document()->lastBlock().text().contains(text);
     }
 
+    // The daemon's own log file, rolled past 64 KiB, with line 0 written and the viewer started
+    // on it. Lines are about 100 bytes.
+    void startDaemonLog() {
+        daemonStream_ = std::fopen("/dev/null", "w");
+        ASSERT_TRUE(daemonStream_);
+        ASSERT_TRUE(DaemonLogFile::open(path_, daemonStream_, 64 * 1024));
+        setDaemonLogStream(daemonStream_);
+        daemonLine(0);
+        log().start();
+        ASSERT_EQ(log().rows().size(), 1u);
+    }
+    void stopDaemonLog() {
+        setDaemonLogStream(nullptr);
+        if (daemonStream_) std::fclose(daemonStream_);
+        daemonStream_ = nullptr;
+    }
+    static void daemonLine(int i) { ServerLog("line %05d %s", i, std::string(70, 'r')); }
+    static QString daemonLineStart(int i) { return QStringLiteral("line %1").arg(i, 5, 10, QLatin1Char('0')); }
+    // The rows are the daemon's lines 0 to total - 1, in order.
+    void expectDaemonLines(int total) {
+        const auto& rows = log().rows();
+        ASSERT_EQ(rows.size(), size_t(total));
+        for (int i = 0; i < total; ++i) ASSERT_TRUE(rows[size_t(i)].data.startsWith(daemonLineStart(i) + " ")) << i;
+    }
+
     QString root_;
     std::string path_;
+    FILE* daemonStream_ = nullptr;
 };
 
 }  // namespace
@@ -276,30 +316,20 @@ TEST_F(LogViewerTest, AppendedBytesBecomeRowsOnceTheirLineIsComplete) {
 }
 
 TEST_F(LogViewerTest, FollowsTheDaemonsLogAcrossTwoRollsAndATruncation) {
-    FILE* stream = std::fopen("/dev/null", "w");
-    ASSERT_TRUE(stream);
-    ASSERT_TRUE(DaemonLogFile::open(path_, stream, 64 * 1024));
-    setDaemonLogStream(stream);
-    ServerLog("line %05d %s", 0, std::string(70, 'r'));
-    log().start();
-    ASSERT_EQ(log().rows().size(), 1u);
-    // Written in batches the viewer catches up with; about 100 bytes a line, 64 KiB a file.
+    ASSERT_NO_FATAL_FAILURE(startDaemonLog());
+    // Written in batches the viewer catches up with; 64 KiB a file.
     const int total = 1500;
     for (int i = 1; i < total; i += 100) {
         const int end = std::min(i + 100, total);
-        for (int k = i; k < end; ++k) ServerLog("line %05d %s", k, std::string(70, 'r'));
-        const QString last = QStringLiteral("line %1").arg(end - 1, 5, 10, QLatin1Char('0'));
+        for (int k = i; k < end; ++k) daemonLine(k);
+        const QString last = daemonLineStart(end - 1);
         ASSERT_TRUE(waitFor([&] { return showsLast(last); })) << last.toStdString();
     }
     ASSERT_TRUE(QFile::exists(QString::fromStdString(path_ + ".1")));
     ASSERT_LT(QFileInfo(QString::fromStdString(path_)).size(), 64 * 1024 + 200);
-    const auto& rows = log().rows();
-    ASSERT_EQ(rows.size(), size_t(total));
-    for (int i = 0; i < total; ++i)
-        ASSERT_TRUE(rows[size_t(i)].data.startsWith(QStringLiteral("line %1 ").arg(i, 5, 10, QLatin1Char('0')))) << i;
+    ASSERT_NO_FATAL_FAILURE(expectDaemonLines(total));
     EXPECT_EQ(view()->document()->blockCount(), total);
-    setDaemonLogStream(nullptr);
-    std::fclose(stream);
+    stopDaemonLog();
 
     // Truncated to nothing and written anew, shorter than before: the new lines show.
     write(stamp(7) + "after truncation\n");
@@ -309,11 +339,10 @@ TEST_F(LogViewerTest, FollowsTheDaemonsLogAcrossTwoRollsAndATruncation) {
 
 TEST_F(LogViewerTest, FollowingStartsWhereTheTailEndedAndReadsTheRestOfARenamedFile) {
     write("tail\n");
-    LogFollower follower;
-    QByteArray read;
-    QObject::connect(&follower, &LogFollower::dataRead, [&](const QByteArray& bytes) { read += bytes; });
-    int restarts = 0;
-    QObject::connect(&follower, &LogFollower::fileRestarted, [&] { ++restarts; });
+    RecordingFollower recording;
+    LogFollower& follower = recording.follower;
+    const QByteArray& read = recording.read;
+    const int& restarts = recording.restarts;
     ASSERT_TRUE(follower.open(path_));
     EXPECT_EQ(follower.readTail(250000), QByteArray("tail\n"));
     // Written between the tail and the start of following: not lost.
@@ -334,6 +363,91 @@ TEST_F(LogViewerTest, FollowingStartsWhereTheTailEndedAndReadsTheRestOfARenamedF
     ASSERT_TRUE(waitFor([&] { return read.endsWith("new first\n"); })) << read.toStdString();
     EXPECT_EQ(read, QByteArray("between\nold rest\nold last\nnew first\n"));
     EXPECT_EQ(restarts, 1);
+}
+
+// Rolled more than once between two reads: the file rolled in between stands at "<name>.1"
+// and comes before the new one; a file found there that is older than the followed one (it was
+// moved or deleted by hand, not rolled) is never read again.
+TEST_F(LogViewerTest, RollsBetweenTwoReadsMissNoFileThatIsStillThere) {
+    const std::string rolled = path_ + ".1";
+    struct Case {
+        const char* name;
+        // Done to the followed file (its writer `followed` still open) with no read between.
+        std::function<void(std::ofstream& followed)> change;
+        QByteArray expected;
+        int restarts;
+    };
+    const auto roll = [&] { ASSERT_EQ(std::rename(path_.c_str(), rolled.c_str()), 0); };
+    const Case cases[] = {
+        {"two rolls",
+         [&](std::ofstream& followed) {
+             roll();
+             followed << "a rest\n" << std::flush;
+             write("b one\nb two\n");
+             roll();
+             write("c first\n");
+         },
+         "a rest\nb one\nb two\nc first\n", 2},
+        {"three rolls: the second file is gone, the third is read",
+         [&](std::ofstream& followed) {
+             roll();
+             followed << "a rest\n" << std::flush;
+             for (const char* next : {"b lost\n", "c kept\n"}) {
+                 write(next);
+                 roll();
+             }
+             write("d first\n");
+         },
+         "a rest\nc kept\nd first\n", 2},
+        {"moved elsewhere by hand, an older file at .1",
+         [&](std::ofstream& followed) {
+             ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".moved").c_str()), 0);
+             followed << "a rest\n" << std::flush;
+             write("n first\n");
+         },
+         "a rest\nn first\n", 1},
+        {"deleted by hand, an older file at .1",
+         [&](std::ofstream& followed) {
+             followed << "a rest\n" << std::flush;
+             ASSERT_EQ(::unlink(path_.c_str()), 0);
+             write("n first\n");
+         },
+         "a rest\nn first\n", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ::unlink((path_ + ".moved").c_str());
+        write("older, rolled before\n", rolled);
+        write("a first\n");
+        RecordingFollower recording;
+        LogFollower& follower = recording.follower;
+        const QByteArray& read = recording.read;
+        ASSERT_TRUE(follower.open(path_));
+        EXPECT_EQ(follower.readTail(250000), QByteArray("a first\n"));
+        follower.follow();
+        // No event runs in here, so the follower reads nothing in between.
+        std::ofstream followed(path_, std::ios::binary | std::ios::app);
+        c.change(followed);
+        followed.close();
+        const QByteArray last = c.expected.sliced(c.expected.lastIndexOf('\n', c.expected.size() - 2) + 1);
+        ASSERT_TRUE(waitFor([&] { return read.endsWith(last); })) << read.toStdString();
+        // Nothing more comes.
+        QTest::qWait(200);
+        EXPECT_EQ(read, c.expected);
+        EXPECT_EQ(recording.restarts, c.restarts);
+    }
+}
+
+// The daemon's own log file rolled twice while the viewer waits for its turn: every line shows,
+// in order.
+TEST_F(LogViewerTest, TheDaemonsLogRolledTwiceInOneBatchLosesNoLine) {
+    ASSERT_NO_FATAL_FAILURE(startDaemonLog());
+    // 150 KB roll the 64 KiB file twice before the viewer reads.
+    const int total = 1500;
+    for (int k = 1; k < total; ++k) daemonLine(k);
+    stopDaemonLog();
+    ASSERT_TRUE(waitFor([&] { return showsLast(daemonLineStart(total - 1)); }));
+    ASSERT_NO_FATAL_FAILURE(expectDaemonLines(total));
 }
 
 TEST_F(LogViewerTest, SearchFiltersMessagesAndClearEmptiesOnlyTheView) {

@@ -44,7 +44,7 @@ TEST_F(CodesignCheckerTest, SignedRunningProgramGivesItsChainLeafFirst) {
     std::string host;
     signedCopy("agent", "leaf", "devIdCA", "com.kestro.TelvoServerAgent", &host);
     ChildProcess child(host);
-    ASSERT_TRUE(child.ready());
+    ASSERT_TRUE(child.waitForOutput("ready\n"));
     ErrorPtr error;
     auto checker = MOLCodesignChecker::initWithPID(child.pid(), &error);
     ASSERT_TRUE(checker) << (error ? error->description() : "");
@@ -212,7 +212,7 @@ TEST_F(CodesignCheckerTest, ProcessChecksRefuseChangedOrTamperedProcesses) {
 
     {  // unsigned process: nothing from the plain form, an empty object with the error form
         ChildProcess child(unsignedHost);
-        ASSERT_TRUE(child.ready());
+        ASSERT_TRUE(child.waitForOutput("ready\n"));
         EXPECT_FALSE(MOLCodesignChecker::initWithPID(child.pid()));
         ErrorPtr error;
         auto checker = MOLCodesignChecker::initWithPID(child.pid(), &error);
@@ -222,7 +222,7 @@ TEST_F(CodesignCheckerTest, ProcessChecksRefuseChangedOrTamperedProcesses) {
     }
     {  // started with a foreign library path
         ChildProcess child(host, {}, {"LD_PRELOAD="});
-        ASSERT_TRUE(child.ready());
+        ASSERT_TRUE(child.waitForOutput("ready\n"));
         EXPECT_FALSE(MOLCodesignChecker::initWithPID(child.pid()));
         ErrorPtr error;
         EXPECT_TRUE(MOLCodesignChecker::initWithPID(child.pid(), &error));
@@ -230,12 +230,12 @@ TEST_F(CodesignCheckerTest, ProcessChecksRefuseChangedOrTamperedProcesses) {
         EXPECT_EQ(error->code, codesign::kStatusGuestInvalid) << error->description();
         EXPECT_NE(error->message.find("LD_PRELOAD"), std::string::npos) << error->message;
         ChildProcess audit(host, {}, {"LD_LIBRARY_PATH=/usr/lib"});
-        ASSERT_TRUE(audit.ready());
+        ASSERT_TRUE(audit.waitForOutput("ready\n"));
         EXPECT_FALSE(MOLCodesignChecker::initWithPID(audit.pid()));
     }
     {  // traced, by this test itself
         ChildProcess child(host);
-        ASSERT_TRUE(child.ready());
+        ASSERT_TRUE(child.waitForOutput("ready\n"));
         ASSERT_TRUE(MOLCodesignChecker::initWithPID(child.pid()));
         ASSERT_EQ(ptrace(PTRACE_SEIZE, child.pid(), nullptr, nullptr), 0) << std::strerror(errno);
         EXPECT_FALSE(MOLCodesignChecker::initWithPID(child.pid()));
@@ -248,7 +248,7 @@ TEST_F(CodesignCheckerTest, ProcessChecksRefuseChangedOrTamperedProcesses) {
     }
     {  // execs another program between the first look and the comparison
         ChildProcess child(host);
-        ASSERT_TRUE(child.ready());
+        ASSERT_TRUE(child.waitForOutput("ready\n"));
         const pid_t pid = child.pid();
         codesign::Code::setProcessCheckSeamForTesting([&](pid_t checked) {
             if (checked != pid) return;
@@ -290,14 +290,14 @@ TEST_F(CodesignCheckerTest, CallerThatIsNotRootMustBeNonDumpable) {
     signedCopy("agent", "leaf", "devIdCA", "com.kestro.TelvoServerAgent", &host);
     // The other user must reach the program: open the folders on its way for traversal.
     ASSERT_EQ(run("chmod 711 '" + pki().root + "' && chmod 755 '" + hostPath(scratch_) + "'"), 0);
-    const uid_t nobody = 65534;
-    ChildProcess guarded(host, {}, {}, nobody);
-    ASSERT_TRUE(guarded.ready());
+    const uid_t nobody = 65534;  // and its group "nogroup"
+    ChildProcess guarded(host, {}, {}, nobody, nobody);
+    ASSERT_TRUE(guarded.waitForOutput("ready\n"));
     ErrorPtr error;
     EXPECT_TRUE(MOLCodesignChecker::initWithPID(guarded.pid(), &error) && !error)
         << (error ? error->description() : "");
-    ChildProcess dumpable(host, {"--dumpable"}, {}, nobody);
-    ASSERT_TRUE(dumpable.ready());
+    ChildProcess dumpable(host, {"--dumpable"}, {}, nobody, nobody);
+    ASSERT_TRUE(dumpable.waitForOutput("ready\n"));
     EXPECT_FALSE(MOLCodesignChecker::initWithPID(dumpable.pid()));
     MOLCodesignChecker::initWithPID(dumpable.pid(), &error);
     ASSERT_TRUE(error);

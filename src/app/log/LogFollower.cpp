@@ -31,6 +31,8 @@ std::string nameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
 ssize_t readAt(int fd, char* buffer, size_t size, off_t offset) {
     ssize_t n;
     do n = ::pread(fd, buffer, size, offset);
@@ -52,9 +54,17 @@ LogFollower::~LogFollower() { close(); }
 
 bool LogFollower::open(const std::string& hostPath) {
     close();
+    // Looked at before the log itself: should the log roll between the two, what stood at
+    // "<name>.1" is still older than the file followed.
+    struct stat older {};
+    const int previous = openRegular(hostPath + ".1", older);
     struct stat st {};
     const int fd = openRegular(hostPath, st);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        if (previous >= 0) ::close(previous);
+        return false;
+    }
+    previousFd_ = previous;
     path_ = hostPath;
     fd_ = fd;
     device_ = st.st_dev;
@@ -106,6 +116,8 @@ void LogFollower::close() {
     inotify_ = directoryWatch_ = fileWatch_ = -1;
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    if (previousFd_ >= 0) ::close(previousFd_);
+    previousFd_ = -1;
     offset_ = 0;
 }
 
@@ -146,13 +158,33 @@ bool LogFollower::switchToReplacement() {
         ::close(fd);
         return false;
     }
-    ::close(fd_);
+    // Rolled twice (or more) since the last read: the file rolled last stands at "<name>.1",
+    // and its lines come before the new file's. It is neither the followed file, nor the new
+    // one, nor the one known to be older (a followed file moved or deleted by hand, not
+    // rolled, leaves that one at "<name>.1").
+    struct stat rolled {};
+    const int middle = openRegular(path_ + ".1", rolled);
+    struct stat previous {};
+    const bool older = previousFd_ >= 0 && ::fstat(previousFd_, &previous) == 0 && sameFile(previous, rolled);
+    if (middle >= 0 && !(rolled.st_dev == device_ && rolled.st_ino == inode_) && !sameFile(rolled, st) && !older) {
+        ::close(fd);
+        adopt(middle, rolled);
+    } else {
+        if (middle >= 0) ::close(middle);
+        adopt(fd, st);
+    }
+    return true;
+}
+
+void LogFollower::adopt(int fd, const struct stat& st) {
+    // The file read to its end becomes the one older than the next.
+    if (previousFd_ >= 0) ::close(previousFd_);
+    previousFd_ = fd_;
     fd_ = fd;
     device_ = st.st_dev;
     inode_ = st.st_ino;
     offset_ = 0;
     watchFile();
-    return true;
 }
 
 void LogFollower::readAvailable() {

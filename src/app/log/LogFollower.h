@@ -1,14 +1,16 @@
 #pragma once
 // Follows a log file on the main thread: reads its tail once, then every byte appended to it,
-// woken by inotify. When the file is renamed away (the daemon rolls its log) the rest of the
-// old file is read and then the new file at the path from its start; when it is truncated,
-// from its start again. Reads take at most kChunkSize bytes per event-loop turn.
+// woken by inotify. When the file is renamed away (the daemon rolls its log to "<name>.1") the
+// rest of the old file is read, then a file rolled in between (found at "<name>.1" when the log
+// rolled twice between two reads), then the new file at the path, each from its start; when
+// it is truncated, from its start again. Reads take at most kChunkSize bytes per event-loop turn.
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace telvo::app {
@@ -46,12 +48,17 @@ private:
     void drainEvents();
     void watchFile();
     bool switchToReplacement();
+    void adopt(int fd, const struct stat& st);
 
     std::string path_;
     int fd_ = -1;
     dev_t device_ = 0;
     ino_t inode_ = 0;
     qint64 offset_ = 0;
+    // The file known to be older than the followed one (the one read before it, or what stood
+    // at "<name>.1" when following began), held open so that its inode is not taken by a new
+    // file: it is never read again. Held until the next switch, when the next one replaces it.
+    int previousFd_ = -1;
     int inotify_ = -1;
     int directoryWatch_ = -1;
     int fileWatch_ = -1;

@@ -48,6 +48,15 @@ statsample* SampleStorage::ring(int64_t level) const {
     return levels_[level].samples;
 }
 
+statsample SampleStorage::sampleWithIdentifier(double sampleID, int64_t level, bool search) {
+    if (statsample* r = search ? ring(level) : nullptr)
+        for (int64_t s = 0; s < kSamplesPerLevel; ++s)
+            if (r[s].sampleID == sampleID) return r[s];
+    emptyValue_.empty = 1;
+    emptyValue_.sampleID = sampleID;
+    return emptyValue_;
+}
+
 statsample SampleStorage::slot(int64_t slot, int64_t level) const {
     statsample* r = ring(level);
     if (!r || slot < 0 || slot >= kSamplesPerLevel) {

@@ -23,6 +23,9 @@ public:
     statsample* ring(int64_t level) const;
     // A copy of one slot; an empty sample for a slot or level outside the rings.
     statsample slot(int64_t slot, int64_t level) const;
+    // The first slot of the level, from slot 0, with that sample number; when no slot has it
+    // (or `search` is false), the spare sample, marked empty and given the number.
+    statsample sampleWithIdentifier(double sampleID, int64_t level, bool search = true);
     statsample& emptyValue() { return emptyValue_; }
     const statsample& emptyValue() const { return emptyValue_; }
 

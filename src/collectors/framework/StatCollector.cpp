@@ -84,13 +84,7 @@ statsample* StatCollector::storageForType(int64_t level) const { return storage_
 statsample StatCollector::sampleAtIndex(int64_t slot, int64_t level) const { return storage_.slot(slot, level); }
 
 statsample StatCollector::sampleWithIdentifier(double sampleID, int64_t level) {
-    if (statsample* ring = storageForType(level))
-        for (int64_t s = 0; s < kSamplesPerLevel; ++s)
-            if (ring[s].sampleID == sampleID) return ring[s];
-    statsample& spare = storage_.emptyValue();
-    spare.empty = 1;
-    spare.sampleID = sampleID;
-    return spare;
+    return storage_.sampleWithIdentifier(sampleID, level);
 }
 
 sampleindexconfig StatCollector::sampleIndex(int64_t level) const {

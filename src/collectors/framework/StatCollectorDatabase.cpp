@@ -263,8 +263,20 @@ void StatCollector::loadPreviousSamplesForItem(const StatCollectorItemPtr& item,
                 oldest = s;
                 break;
             }
-        double upper = oldest >= 0 ? ring[oldest].sampleID : 0;
-        if (upper == 0) upper = storage_.level(level).sampleID - 1;
+        // Rows below `upper` (and from `lower` on) are read. Behind the ring's oldest sample;
+        // into an empty ring, every row up to the level's newest sample number, which the
+        // item would hold had it been there (after a restart its newest rows are on file only).
+        // A level below number 2 has just started (levels 1 to 7 begin at 0, the long-term
+        // level at 1) and is not read, so that a load right after a first start ends at once;
+        // only the very first sample of a level 1 to 7 may so stay on file.
+        double upper = 0;
+        if (oldest < 0) {
+            if (storage_.level(level).sampleID < 2) continue;
+            upper = storage_.level(level).sampleID + 1;
+        } else {
+            upper = ring[oldest].sampleID;
+            if (upper == 0) upper = storage_.level(level).sampleID - 1;
+        }
         const double lower = upper - double(kSamplesPerLevel - oldest);
         if (!(upper > 0)) continue;
         // Level-8 item rows are written to the long-term file.

@@ -31,15 +31,8 @@ statsample* StatCollectorItem::storageForType(int64_t level) const { return stor
 statsample StatCollectorItem::sampleAtIndex(int64_t slot, int64_t level) const { return storage_.slot(slot, level); }
 
 statsample StatCollectorItem::sampleWithIdentifier(double sampleID, int64_t level) {
-    if (isSampleLevel(level) && storage_.level(level).valuesLoaded) {
-        if (statsample* ring = storageForType(level))
-            for (int64_t s = 0; s < kSamplesPerLevel; ++s)
-                if (ring[s].sampleID == sampleID) return ring[s];
-    }
-    statsample& spare = storage_.emptyValue();
-    spare.empty = 1;
-    spare.sampleID = sampleID;
-    return spare;
+    // Only levels whose values are loaded are searched.
+    return storage_.sampleWithIdentifier(sampleID, level, isSampleLevel(level) && storage_.level(level).valuesLoaded);
 }
 
 sampleindexconfig StatCollectorItem::sampleIndex(int64_t level) const {

@@ -210,43 +210,35 @@ static bool setFallbackArchivedMark(int fd, const std::string& path, bool archiv
     return (fd >= 0 ? fchmod(fd, mode) : chmod(resolved.c_str(), mode)) == 0;
 }
 
-void DDLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) {
-    std::string resolved = fs::resolve(filePath_);
-    ScopedFd fd(openInFolder());
-    int result = -1;
-    int error = folder_ && fd.get() < 0 ? errno : ENOTSUP;
-    if (!gAttributesUnavailable && (!folder_ || fd.get() >= 0)) {
-        const std::string attribute = fs::systemAttributeName(attrName);
-        result = fd.get() >= 0 ? fsetxattr(fd.get(), attribute.c_str(), "", 0, 0)
-                               : setxattr(resolved.c_str(), attribute.c_str(), "", 0, 0);
-        error = errno;
-    }
-    if (result == 0) return;
-    if (isUnsupported(error) && attrName == kArchivedAttributeName && (!folder_ || fd.get() >= 0)) {
-        if (setFallbackArchivedMark(fd.get(), filePath_, true)) return;
-        error = errno;
-    }
-    std::fprintf(stderr, "DDLogFileInfo: setxattr(%s, %s): error = %s\n", attrName.c_str(), fileName().c_str(),
-                 std::strerror(error));
-}
+void DDLogFileInfo::addExtendedAttributeWithName(const std::string& attrName) { changeExtendedAttribute(attrName, true); }
 
 void DDLogFileInfo::removeExtendedAttributeWithName(const std::string& attrName) {
+    changeExtendedAttribute(attrName, false);
+}
+
+void DDLogFileInfo::changeExtendedAttribute(const std::string& attrName, bool add) {
     std::string resolved = fs::resolve(filePath_);
     ScopedFd fd(openInFolder());
     int result = -1;
     int error = folder_ && fd.get() < 0 ? errno : ENOTSUP;
     if (!gAttributesUnavailable && (!folder_ || fd.get() >= 0)) {
         const std::string attribute = fs::systemAttributeName(attrName);
-        result = fd.get() >= 0 ? fremovexattr(fd.get(), attribute.c_str()) : removexattr(resolved.c_str(), attribute.c_str());
+        if (add)
+            result = fd.get() >= 0 ? fsetxattr(fd.get(), attribute.c_str(), "", 0, 0)
+                                   : setxattr(resolved.c_str(), attribute.c_str(), "", 0, 0);
+        else
+            result = fd.get() >= 0 ? fremovexattr(fd.get(), attribute.c_str())
+                                   : removexattr(resolved.c_str(), attribute.c_str());
         error = errno;
     }
-    if (result == 0 || (result != 0 && error == ENODATA)) return;
+    // Removing an attribute the file does not have is no failure.
+    if (result == 0 || (!add && error == ENODATA)) return;
     if (isUnsupported(error) && attrName == kArchivedAttributeName && (!folder_ || fd.get() >= 0)) {
-        if (setFallbackArchivedMark(fd.get(), filePath_, false)) return;
+        if (setFallbackArchivedMark(fd.get(), filePath_, add)) return;
         error = errno;
     }
-    std::fprintf(stderr, "DDLogFileInfo: removexattr(%s, %s): error = %s\n", attrName.c_str(), fileName().c_str(),
-                 std::strerror(error));
+    std::fprintf(stderr, "DDLogFileInfo: %s(%s, %s): error = %s\n", add ? "setxattr" : "removexattr", attrName.c_str(),
+                 fileName().c_str(), std::strerror(error));
 }
 
 static int reverseCompare(std::optional<double> mine, std::optional<double> theirs) {

@@ -73,6 +73,9 @@ private:
     void readAttributes();
     // A read-only descriptor of the file for attribute work in folder mode; -1 on failure.
     int openInFolder() const;
+    // Sets (`add`) or removes an extended attribute, with the archived mark's fallback where
+    // the file system keeps no attributes; a failure is written to standard error.
+    void changeExtendedAttribute(const std::string& attrName, bool add);
 
     std::string filePath_;
     LogFolderPtr folder_;

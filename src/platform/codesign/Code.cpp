@@ -227,6 +227,20 @@ int32_t checkMappings(pid_t pid, const Identity& main, std::string& detail) {
 
 int pidfdOpen(pid_t pid) { return int(syscall(SYS_pidfd_open, pid, 0)); }
 
+// The signature read from an executable's section: present, valid, and a single program's.
+int32_t verifyExecutableSignature(const std::string& der, Value& info, CodeDirectory& cd, std::string& detail) {
+    if (der.empty()) {
+        detail = "the signature section is empty";
+        return kStatusUnsigned;
+    }
+    if (int32_t s = verifySignature(der, info, cd, detail); s != kStatusOK) return s;
+    if (!cd.executable.empty() || !cd.files.empty()) {
+        detail = "the signature is a bundle's";
+        return kStatusSignatureFailed;
+    }
+    return kStatusOK;
+}
+
 }  // namespace
 
 int32_t checkExecutableBytes(const std::string& bytes, Value& info, std::string& detail) {
@@ -242,16 +256,8 @@ int32_t checkExecutableBytes(const std::string& bytes, Value& info, std::string&
         detail = "the signature section is damaged";
         return kStatusNotVerifiable;
     }
-    if (der.empty()) {
-        detail = "the signature section is empty";
-        return kStatusUnsigned;
-    }
     CodeDirectory cd;
-    if (int32_t s = verifySignature(der, info, cd, detail); s != kStatusOK) return s;
-    if (!cd.executable.empty() || !cd.files.empty()) {
-        detail = "the signature is a bundle's";
-        return kStatusSignatureFailed;
-    }
+    if (int32_t s = verifyExecutableSignature(der, info, cd, detail); s != kStatusOK) return s;
     if (executableDigest(bytes, range) != cd.executableHash) {
         detail = "the executable was modified";
         return kStatusSignatureFailed;
@@ -287,16 +293,8 @@ int32_t checkExecutableFile(int fd, Value& info, std::string& detail) {
         detail = "the signature section is damaged";
         return kStatusNotVerifiable;
     }
-    if (der.empty()) {
-        detail = "the signature section is empty";
-        return kStatusUnsigned;
-    }
     CodeDirectory cd;
-    if (int32_t s = verifySignature(der, info, cd, detail); s != kStatusOK) return s;
-    if (!cd.executable.empty() || !cd.files.empty()) {
-        detail = "the signature is a bundle's";
-        return kStatusSignatureFailed;
-    }
+    if (int32_t s = verifyExecutableSignature(der, info, cd, detail); s != kStatusOK) return s;
     std::string digest;
     if (!digestCodeFile(fd, range.offset, range.size, digest)) {
         detail = "the executable cannot be read";

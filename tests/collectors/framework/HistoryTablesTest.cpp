@@ -310,9 +310,49 @@ TEST_F(LazyItemLoadTest, StoredRowsGoBehindTheRingsSamples) {
     EXPECT_EQ(item->sampleAtIndex(39, 1).sampleID, 1);
     EXPECT_EQ(item->sampleAtIndex(40, 1).empty, 1);
     EXPECT_EQ(item->idForInterval(1), 40) << "slot 0 untouched";
-    // Level 8 of an item is read from the long-term file (rows below the level's number - 1).
-    EXPECT_EQ(item->sampleAtIndex(0, 8).sampleID, 4);
-    EXPECT_EQ(item->sampleAtIndex(0, 8).values[0], 104);
+    // Level 8 of an item is read from the long-term file (its empty ring: rows up to the
+    // level's number).
+    EXPECT_EQ(item->sampleAtIndex(0, 8).sampleID, 5);
+    EXPECT_EQ(item->sampleAtIndex(0, 8).values[0], 105);
+    EXPECT_EQ(item->sampleAtIndex(4, 8).sampleID, 1);
+    EXPECT_EQ(item->sampleAtIndex(5, 8).empty, 1);
+}
+
+// Stopped and started again before the next interval: an item's empty ring is refilled with
+// every stored row of the level, its newest two included.
+TEST_F(LazyItemLoadTest, AQuickRestartReadsEveryStoredRowOfAnItemBack) {
+    auto first = std::make_shared<fwtest::TestDevicesCollector>();
+    startCollector(*first);
+    dispatch::MainLoop::runFor(21);  // three hour-level rows, one every 6 s
+    first->runDatabaseQueue();
+    flush();
+    first->cleanup();
+    first.reset();
+    ASSERT_EQ(sql(kLocalDB, "SELECT group_concat(sample) FROM (SELECT sample FROM hour_testdeviceshistory WHERE uuid = "
+                            "'en0' ORDER BY sample)"),
+              "1,2,3");
+    // Newest first, as the ring holds them.
+    std::vector<double> stored;
+    for (int sample = 3; sample >= 1; --sample)
+        stored.push_back(std::atof(
+            sql(kLocalDB, "SELECT rx FROM hour_testdeviceshistory WHERE uuid = 'en0' AND sample = " + std::to_string(sample))
+                .c_str()));
+    HistoryDatabaseController::resetForTesting();
+
+    auto again = std::make_shared<fwtest::TestDevicesCollector>();
+    startCollector(*again);
+    ASSERT_EQ(again->idForInterval(1), 3) << "no interval passed: no gap row";
+    auto item = again->newItemWithKey("en0");
+    bool replied = false;
+    again->loadPreviousSamplesForItem(item, [&] { replied = true; });
+    ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return replied; }, 30));
+    for (int slot = 0; slot < 3; ++slot) {
+        EXPECT_EQ(item->sampleAtIndex(slot, 1).sampleID, 3 - slot) << "slot " << slot;
+        EXPECT_EQ(item->sampleAtIndex(slot, 1).empty, 0) << "slot " << slot;
+        EXPECT_NEAR(item->sampleAtIndex(slot, 1).values[0], stored[size_t(slot)], 1e-9) << "slot " << slot;
+    }
+    EXPECT_EQ(item->sampleAtIndex(3, 1).empty, 1);
+    again->cleanup();
 }
 
 TEST_F(LazyItemLoadTest, FullRingsReadRowsAndAddNone) {

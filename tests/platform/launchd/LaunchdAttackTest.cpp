@@ -20,7 +20,7 @@
 #include <fstream>
 
 #include "platform/fs/Root.h"
-#include "platform/launchd/LaunchdProcess.h"
+#include "platform/launchd/LaunchdFixture.h"
 #include "platform/launchd/Paths.h"
 #include "platform/xpc/Connection.h"
 
@@ -28,8 +28,6 @@ using namespace telvo;
 using namespace telvo::testing;
 
 namespace {
-
-constexpr const char* kProbe = "/usr/libexec/launchd_job_probe";
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -57,46 +55,15 @@ double raceSeconds() {
     return s > 0 ? s : 8;
 }
 
-class LaunchdAttackTest : public ::testing::Test {
+class LaunchdAttackTest : public LaunchdFixture {
 protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "a test user and the system launcher need root";
-        if (std::system("command -v useradd >/dev/null 2>&1") != 0) GTEST_SKIP() << "useradd is needed for a test user";
-        ASSERT_TRUE(std::filesystem::exists(kLaunchdProgram)) << kLaunchdProgram;
-        user_ = "tvsla" + std::to_string(getpid());
-        madeUser_ = waitUntil([&] { return std::system(("useradd -M -N " + user_ + " >/dev/null 2>&1").c_str()) == 0; }, 20);
-        ASSERT_TRUE(madeUser_) << "useradd " << user_;
-        passwd* pw = getpwnam(user_.c_str());
-        ASSERT_NE(pw, nullptr);
-        uid_ = pw->pw_uid;
-        gid_ = pw->pw_gid;
-        char folder[] = "/tmp/telvo-launchd-attack-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        root_ = folder;
-        chmod(root_.c_str(), 0755);
-        fs::setRootForTesting(root_);
-        std::filesystem::create_directories(root_ + "/usr/libexec");
-        std::filesystem::copy_file(kJobProbe, root_ + kProbe);
-        std::filesystem::create_directories(root_ + "/records");
-        chmod((root_ + "/records").c_str(), 01777);
-    }
+    LaunchdAttackTest() : LaunchdFixture("telvo-launchd-attack", TestUser::kWithoutHome, "tvsla") {}
     void TearDown() override {
         for (pid_t p : children_) {
             kill(p, SIGKILL);
             waitpid(p, nullptr, 0);
         }
-        instance_.reset();
-        fs::setRootForTesting("");
-        if (!root_.empty()) std::filesystem::remove_all(root_);
-        if (madeUser_) {
-            EXPECT_TRUE(waitUntil([&] { return std::system(("userdel " + user_ + " >/dev/null 2>&1").c_str()) == 0; }, 20))
-                << "userdel " << user_;
-        }
-    }
-    bool startSystem() {
-        instance_ = std::make_unique<LaunchdProcess>(root_, 0,
-                                                     std::vector<std::string>{"--throttle-interval", "1", "--exit-timeout", "1"});
-        return instance_->start();
+        LaunchdFixture::TearDown();
     }
     // Runs `body` in a child as the test user (plain system calls only: the test has threads).
     template <class Body>
@@ -116,14 +83,8 @@ protected:
         children_.erase(std::remove(children_.begin(), children_.end(), pid), children_.end());
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     }
-    std::string host(const std::string& path) const { return root_ + path; }
 
-    std::string root_, user_;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
-    bool madeUser_ = false;
     std::vector<pid_t> children_;
-    std::unique_ptr<LaunchdProcess> instance_;
 };
 
 // Root loaded a job whose program sits in a folder that was root's; the folder is then given

@@ -15,7 +15,7 @@
 
 #include "platform/dispatch/MainLoop.h"
 #include "platform/fs/Root.h"
-#include "platform/launchd/LaunchdProcess.h"
+#include "platform/launchd/LaunchdFixture.h"
 #include "platform/launchd/Paths.h"
 #include "platform/values/PropertyList.h"
 #include "platform/xpc/Connection.h"
@@ -26,49 +26,10 @@ using namespace telvo::testing;
 
 namespace {
 
-constexpr const char* kProbe = "/usr/libexec/launchd_job_probe";
-
-class LaunchdTest : public ::testing::Test {
+class LaunchdTest : public LaunchdFixture {
 protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "the launcher's tests run as root";
-        ASSERT_TRUE(std::filesystem::exists(kLaunchdProgram)) << kLaunchdProgram;
-        ASSERT_TRUE(std::filesystem::exists(kJobProbe)) << kJobProbe;
-        char folder[] = "/tmp/telvo-launchd-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        root_ = folder;
-        // Other users (the per-user test) pass through it.
-        chmod(root_.c_str(), 0755);
-        fs::setRootForTesting(root_);
-        std::filesystem::create_directories(root_ + "/usr/libexec");
-        // A copy, not a link: the launcher runs no program reached through a link.
-        std::filesystem::copy_file(kJobProbe, root_ + kProbe);
-        // Where the probes record their starts: anyone may write.
-        std::filesystem::create_directories(root_ + "/records");
-        chmod((root_ + "/records").c_str(), 01777);
-    }
-    void TearDown() override {
-        instance_.reset();
-        fs::setRootForTesting("");
-        if (!root_.empty()) std::filesystem::remove_all(root_);
-    }
-
-    // The settings of these tests: 1 s in place of the 10 s throttle and of the 20 s wait
-    // before SIGKILL (the launcher's clock is the real one, in another process).
-    bool startSystem(std::vector<std::string> args = {"--throttle-interval", "1", "--exit-timeout", "1"}) {
-        instance_ = std::make_unique<LaunchdProcess>(root_, 0, args);
-        return instance_->start();
-    }
-    std::string record(const std::string& name) const { return root_ + "/records/" + name; }
-    Value probeJob(const std::string& label, const std::string& mode, const std::string& service = "") const {
-        ValueArray args{Value(kProbe), Value(record(label)), Value(mode)};
-        if (!service.empty()) args.push_back(Value(service));
-        return Value(ValueDictionary{{"Label", Value(label)}, {"ProgramArguments", Value(args)}});
-    }
+    LaunchdTest() : LaunchdFixture("telvo-launchd") {}
     std::string listed() { return launchctl(root_, {"list"}).output; }
-
-    std::string root_;
-    std::unique_ptr<LaunchdProcess> instance_;
 };
 
 // A client of a probe's service: the probe's answer to "whoami:", or none.

@@ -14,7 +14,7 @@
 #include <filesystem>
 
 #include "platform/fs/Root.h"
-#include "platform/launchd/LaunchdProcess.h"
+#include "platform/launchd/LaunchdFixture.h"
 #include "platform/launchd/Paths.h"
 #include "platform/xpc/RunFolder.h"
 
@@ -22,8 +22,6 @@ using namespace telvo;
 using namespace telvo::testing;
 
 namespace {
-
-constexpr const char* kProbe = "/usr/libexec/launchd_job_probe";
 
 // connect() to a Unix socket as that user, in a child: 0 when it connected, else the errno.
 int connectAs(uid_t uid, gid_t gid, const std::string& hostPath) {
@@ -44,52 +42,15 @@ int connectAs(uid_t uid, gid_t gid, const std::string& hostPath) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-class LaunchdUserTest : public ::testing::Test {
+class LaunchdUserTest : public LaunchdFixture {
 protected:
-    void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "making a test user needs root";
-        if (std::system("command -v useradd >/dev/null 2>&1") != 0) GTEST_SKIP() << "useradd is needed for a test user";
-        user_ = "tvsld" + std::to_string(getpid());
-        // Other tests may hold the password files' lock a moment: tried again for a while.
-        madeUser_ = waitUntil([&] { return std::system(("useradd -m " + user_ + " >/dev/null 2>&1").c_str()) == 0; }, 20);
-        ASSERT_TRUE(madeUser_) << "useradd -m " << user_;
-        passwd* pw = getpwnam(user_.c_str());
-        ASSERT_NE(pw, nullptr);
-        uid_ = pw->pw_uid;
-        gid_ = pw->pw_gid;
-        char folder[] = "/tmp/telvo-launchd-user-XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        root_ = folder;
-        chmod(root_.c_str(), 0755);
-        fs::setRootForTesting(root_);
-        std::filesystem::create_directories(root_ + "/usr/libexec");
-        // A copy, not a link: the launcher runs no program reached through a link.
-        std::filesystem::copy_file(kJobProbe, root_ + kProbe);
-        std::filesystem::create_directories(root_ + "/records");
-        chmod((root_ + "/records").c_str(), 01777);
-    }
+    LaunchdUserTest() : LaunchdFixture("telvo-launchd-user", TestUser::kWithHome, "tvsld") {}
     void TearDown() override {
         userInstance_.reset();
-        systemInstance_.reset();
-        fs::setRootForTesting("");
-        if (!root_.empty()) std::filesystem::remove_all(root_);
-        if (madeUser_) {
-            EXPECT_TRUE(waitUntil([&] { return std::system(("userdel -r " + user_ + " >/dev/null 2>&1").c_str()) == 0; }, 20))
-                << "userdel -r " << user_;
-        }
-    }
-    std::string record(const std::string& name) const { return root_ + "/records/" + name; }
-    Value probeJob(const std::string& label, const std::string& mode, const std::string& service = "") const {
-        ValueArray args{Value(kProbe), Value(record(label)), Value(mode)};
-        if (!service.empty()) args.push_back(Value(service));
-        return Value(ValueDictionary{{"Label", Value(label)}, {"ProgramArguments", Value(args)}});
+        LaunchdFixture::TearDown();
     }
 
-    std::string user_, root_;
-    bool madeUser_ = false;
-    uid_t uid_ = 0;
-    gid_t gid_ = 0;
-    std::unique_ptr<LaunchdProcess> systemInstance_, userInstance_;
+    std::unique_ptr<LaunchdProcess> userInstance_;
 };
 
 TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFolderRefusesAnotherUser) {
@@ -116,8 +77,7 @@ TEST_F(LaunchdUserTest, AUserInstanceRunsTheUsersJobsAsThatUserAndItsServiceFold
     daemon.set("RunAtLoad", Value(true));
     writeJob(root_, "/Library/LaunchDaemons/com.example.daemon.plist", daemon);
 
-    systemInstance_ = std::make_unique<LaunchdProcess>(root_, 0, std::vector<std::string>{"--exit-timeout", "1"});
-    ASSERT_TRUE(systemInstance_->start()) << systemInstance_->log();
+    ASSERT_TRUE(startSystem({"--exit-timeout", "1"})) << instance_->log();
     std::string runtime = "/run/user/" + std::to_string(uid_);
     userInstance_ = std::make_unique<LaunchdProcess>(
         root_, uid_, std::vector<std::string>{"--throttle-interval", "1", "--exit-timeout", "1"},
