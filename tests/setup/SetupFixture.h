@@ -28,7 +28,7 @@ protected:
     std::vector<std::string> prompts() const;
 
     // Copies the assembled application to the logical path `app` (the user's) with the test
-    // host as its executable; signs the helper (unless `helperIdentifier` is empty) and then
+    // host as its executable (or its own, with ownExecutable_); signs the helper (unless `helperIdentifier` is empty) and then
     // the whole application.
     std::string makeApplication(const std::string& app, const std::string& helperIdentifier = kHelperLabel,
                                 bool signApplication = true);
@@ -57,6 +57,9 @@ protected:
     bool privateNetwork_ = false;
     // And the user's Aqua instance.
     bool userInstance_ = false;
+    // Set by a test's constructor: the applications keep the control application as their
+    // executable instead of the test host.
+    bool ownExecutable_ = false;
     std::unique_ptr<LaunchdProcess> aqua_;
 };
 

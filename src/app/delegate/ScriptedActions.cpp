@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <cstdlib>
 #include <fstream>
+
+#include "app/overlay/OverlayWindow.h"
 #include <functional>
 #include <sstream>
 #include <vector>
@@ -86,7 +88,8 @@ bool ScriptedActions::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         const bool page = qobject_cast<QStackedWidget*>(widget->parentWidget()) != nullptr;
-        if (!widget->objectName().isEmpty() && (widget->isWindow() || page))
+        const bool overlay = qobject_cast<OverlayWindow*>(widget) != nullptr;
+        if (!widget->objectName().isEmpty() && (widget->isWindow() || page || overlay))
             record("shown " + widget->objectName().toStdString());
     }
     return false;

@@ -117,7 +117,7 @@ std::string Installer::mainBundlePath() {
 long Installer::bundleVersion(const std::string& bundle) {
     Value info = plist::readFile(bundle + "/Contents/Info.plist");
     if (!info.isDictionary() || info["CFBundleVersion"].isNull()) return 0;
-    return long(info["CFBundleVersion"].integerValue());
+    return long(info["CFBundleVersion"].intValue());
 }
 
 bool Installer::isInstalledAndValid() {

@@ -1,0 +1,161 @@
+// The control application itself installs, relaunches and uninstalls, end to end in a fresh
+// root under the system and user launchd instances, as a real user: the signed application
+// with its own executable on the offscreen platform, its plug-in and helper, its presses given
+// through the scripted-actions seam (which also records the windows and pages shown, by pid).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "AppInstallFixture.h"
+
+using namespace telvo;
+using namespace telvo::testing;
+
+namespace {
+
+const std::string kInstalled = kInstalledApplication;
+const std::string kSupport = kSupportFolder;
+
+class AppInstallTest : public AppInstallFixture {};
+
+TEST_F(AppInstallTest, FromDownloadsInstallsRelaunchesTheApplicationsCopyAndWelcomesOnce) {
+    if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is needed as the TLS peer";
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    const std::string app = makeApplication(downloads());
+    script({"installButton"});
+    helper::Client& first = launch(app);
+    const pid_t firstPid = first.pid();
+    ASSERT_TRUE(waitRecorded(firstPid, "shown installPage")) << recordText();
+    EXPECT_TRUE(recorded(firstPid, "shown overlayWindow")) << recordText();
+    EXPECT_TRUE(recorded(firstPid, "shown mainWindow")) << recordText();
+    ASSERT_TRUE(waitRecorded(firstPid, "pressed installButton")) << recordText();
+    EXPECT_TRUE(waitRecorded(firstPid, "shown installingPage", 5)) << recordText();
+
+    // The old one quits; the copy in "/Applications" starts and welcomes the user once.
+    EXPECT_EQ(waitExit(first, 120), 0) << recordText() << launchd_->log();
+    EXPECT_TRUE(recorded(firstPid, "quit")) << recordText();
+    pid_t second = 0;
+    ASSERT_TRUE(waitUntil([&] { return (second = otherRecording(firstPid, "shown welcomeWindow")) != 0; }, 60))
+        << recordText() << launchd_->log();
+    EXPECT_EQ(exeOf(second), hostPath(kInstalled) + "/Contents/MacOS/Telvo Server");
+    EXPECT_FALSE(recorded(second, "shown overlayWindow")) << recordText();
+    EXPECT_TRUE(welcomeShownKey());
+    EXPECT_EQ(statOf(kInstalled), "755 " + std::to_string(uid_) + ":" + std::to_string(gid_) + " directory\n");
+
+    // The background parts: the daemon answers TLS, the agent runs in the user's instance.
+    expectDaemonAnswersTls();
+    EXPECT_TRUE(waitUntil([&] { return agentPid() > 0; }, 60)) << launchctl(root_, {"list"}, uid_).output << aqua_->log();
+
+    // The next launch: no welcome window.
+    ::kill(second, SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return !alive(second); }, 30));
+    // The about window, pressed once the launch steps are through, marks their end.
+    script({"actionAbout"});
+    helper::Client& third = launch(kInstalled);
+    ASSERT_TRUE(waitRecorded(third.pid(), "shown aboutWindow")) << recordText();
+    EXPECT_FALSE(recorded(third.pid(), "shown welcomeWindow")) << recordText();
+    EXPECT_FALSE(recorded(third.pid(), "shown overlayWindow")) << recordText();
+}
+
+TEST_F(AppInstallTest, FromApplicationsTheCompletionPageStaysUntilDoneThenUninstallRefusedAndGranted) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    const std::string app = makeApplication(kInstalled);
+    ASSERT_EQ(std::system(("chown -R " + user_ + ": '" + hostPath(kInstalled) + "'").c_str()), 0);
+    script({"installButton"});
+    helper::Client& running = launch(app);
+    const pid_t pid = running.pid();
+    ASSERT_TRUE(waitRecorded(pid, "shown donePage", 120)) << recordText() << launchd_->log();
+    // Reply 1: it keeps running with the completion page until Done.
+    script({"actionAbout"});
+    ASSERT_TRUE(waitRecorded(pid, "shown aboutWindow")) << recordText();
+    EXPECT_TRUE(alive(pid));
+    EXPECT_FALSE(recorded(pid, "shown welcomeWindow")) << recordText();
+    script({"doneButton"});
+    EXPECT_TRUE(waitRecorded(pid, "shown welcomeWindow")) << recordText();
+    EXPECT_TRUE(welcomeShownKey());
+    EXPECT_TRUE(std::filesystem::exists(hostPath(kSupport + "/TelvoServerDaemon")));
+
+    // Uninstall refused: page 4, the application stays.
+    setPolicy(std::string(kBlessRight) + " deny\n");
+    script({"actionUninstall", "uninstallButton"});
+    EXPECT_TRUE(waitRecorded(pid, "shown uninstallFailedPage")) << recordText();
+    EXPECT_TRUE(alive(pid));
+    EXPECT_TRUE(std::filesystem::exists(hostPath(kSupport)));
+
+    // Granted: it quits and the tree is gone.
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    script({"uninstallRetryButton"});
+    EXPECT_EQ(waitExit(running, 120), 0) << recordText() << launchd_->log();
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kSupport)));
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kHelperProgram)));
+    EXPECT_FALSE(std::filesystem::exists(hostPath("/Library/LaunchDaemons/com.kestro.telvoserverdaemon.plist")));
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kInstalled)));
+    EXPECT_EQ(agentPid(), 0);
+}
+
+TEST_F(AppInstallTest, RefusedRightsGiveTheErrorPageAndTheApplicationStays) {
+    for (const char* answer : {"deny", "cancel"}) {
+        SCOPED_TRACE(answer);
+        setPolicy(std::string(kBlessRight) + " " + answer + "\n");
+        const std::string app = makeApplication(downloads());
+        script({"installButton"});
+        helper::Client& running = launch(app);
+        const pid_t pid = running.pid();
+        EXPECT_TRUE(waitRecorded(pid, "shown errorPage")) << recordText();
+        script({"actionAbout"});
+        EXPECT_TRUE(waitRecorded(pid, "shown aboutWindow")) << recordText();
+        EXPECT_TRUE(alive(pid));
+        EXPECT_FALSE(std::filesystem::exists(hostPath(kInstalled)));
+        ::kill(pid, SIGTERM);
+        EXPECT_EQ(waitExit(running, 30), 0);
+    }
+}
+
+TEST_F(AppInstallTest, ABundlePathWithABlankAQuoteAndACommandRelaunchesWithoutAShell) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    // The copy already in "/Applications" under an odd name: the install replaces it there.
+    const std::string odd = "/Applications/Telvo Server it's $(touch X).app";
+    const std::string app = makeApplication(downloads());
+    std::filesystem::create_directories(hostPath("/Applications"));
+    std::filesystem::copy(hostPath(app), hostPath(odd), std::filesystem::copy_options::recursive);
+    Value info = plist::readFile(odd + "/Contents/Info.plist");
+    info.set("CFBundleVersion", Value("269"));
+    ASSERT_TRUE(plist::writeFile(info, odd + "/Contents/Info.plist"));
+    script({"installButton"});
+    helper::Client& first = launch(app);
+    const pid_t firstPid = first.pid();
+    EXPECT_EQ(waitExit(first, 120), 0) << recordText() << launchd_->log();
+    pid_t second = 0;
+    ASSERT_TRUE(waitUntil([&] { return (second = otherRecording(firstPid, "shown mainWindow")) != 0; }, 60)) << recordText();
+    EXPECT_EQ(exeOf(second), hostPath(odd) + "/Contents/MacOS/Telvo Server");
+    for (const std::string& folder : {hostPath(home_), hostPath(odd + "/Contents/MacOS"), hostPath("/Applications"), root_})
+        EXPECT_FALSE(std::filesystem::exists(folder + "/X")) << folder;
+    EXPECT_FALSE(std::filesystem::exists("X"));
+}
+
+TEST_F(AppInstallTest, ACopyThatCannotStartIsLoggedAndTheCompletionPageStays) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    // The copy's executable name points nowhere: it is copied, but cannot start.
+    const std::string app = makeApplication(downloads(), kHelperLabel, false);
+    Value info = plist::readFile(app + "/Contents/Info.plist");
+    info.set("CFBundleExecutable", Value("Missing Program"));
+    ASSERT_TRUE(plist::writeFile(info, app + "/Contents/Info.plist"));
+    signApplication(app);
+    ASSERT_EQ(std::system(("chown -R " + user_ + ": '" + hostPath(home_) + "'").c_str()), 0);
+    script({"installButton"});
+    helper::Client& running = launch(app);
+    EXPECT_TRUE(waitRecorded(running.pid(), "shown donePage", 120)) << recordText() << launchd_->log();
+    EXPECT_TRUE(alive(running.pid()));
+    EXPECT_TRUE(std::filesystem::exists(hostPath(kInstalled + "/Contents/MacOS/Telvo Server")));
+}
+
+}  // namespace
