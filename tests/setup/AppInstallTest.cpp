@@ -4,11 +4,14 @@
 // through the scripted-actions seam (which also records the windows and pages shown, by pid).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -84,17 +87,22 @@ TEST_F(AppInstallTest, FromApplicationsTheCompletionPageStaysUntilDoneThenUninst
     EXPECT_TRUE(welcomeShownKey());
     EXPECT_TRUE(std::filesystem::exists(hostPath(kSupport + "/TelvoServerDaemon")));
 
-    // Uninstall refused: page 4, the application stays.
+    // Uninstall refused, by a new process (a right granted is kept for its process a while):
+    // page 4, the application stays.
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(waitExit(running, 30), 128 + SIGTERM);
     setPolicy(std::string(kBlessRight) + " deny\n");
     script({"actionUninstall", "uninstallButton"});
-    EXPECT_TRUE(waitRecorded(pid, "shown uninstallFailedPage")) << recordText();
-    EXPECT_TRUE(alive(pid));
+    helper::Client& again = launch(kInstalled);
+    const pid_t againPid = again.pid();
+    EXPECT_TRUE(waitRecorded(againPid, "shown uninstallFailedPage")) << recordText();
+    EXPECT_TRUE(alive(againPid));
     EXPECT_TRUE(std::filesystem::exists(hostPath(kSupport)));
 
     // Granted: it quits and the tree is gone.
     setPolicy(std::string(kBlessRight) + " allow\n");
     script({"uninstallRetryButton"});
-    EXPECT_EQ(waitExit(running, 120), 0) << recordText() << launchd_->log();
+    EXPECT_EQ(waitExit(again, 120), 0) << recordText() << launchd_->log();
     EXPECT_FALSE(std::filesystem::exists(hostPath(kSupport)));
     EXPECT_FALSE(std::filesystem::exists(hostPath(kHelperProgram)));
     EXPECT_FALSE(std::filesystem::exists(hostPath("/Library/LaunchDaemons/com.kestro.telvoserverdaemon.plist")));
@@ -116,7 +124,7 @@ TEST_F(AppInstallTest, RefusedRightsGiveTheErrorPageAndTheApplicationStays) {
         EXPECT_TRUE(alive(pid));
         EXPECT_FALSE(std::filesystem::exists(hostPath(kInstalled)));
         ::kill(pid, SIGTERM);
-        EXPECT_EQ(waitExit(running, 30), 0);
+        EXPECT_EQ(waitExit(running, 30), 128 + SIGTERM);
     }
 }
 
@@ -144,18 +152,23 @@ TEST_F(AppInstallTest, ABundlePathWithABlankAQuoteAndACommandRelaunchesWithoutAS
 
 TEST_F(AppInstallTest, ACopyThatCannotStartIsLoggedAndTheCompletionPageStays) {
     setPolicy(std::string(kBlessRight) + " allow\n");
-    // The copy's executable name points nowhere: it is copied, but cannot start.
-    const std::string app = makeApplication(downloads(), kHelperLabel, false);
-    Value info = plist::readFile(app + "/Contents/Info.plist");
-    info.set("CFBundleExecutable", Value("Missing Program"));
-    ASSERT_TRUE(plist::writeFile(info, app + "/Contents/Info.plist"));
-    signApplication(app);
-    ASSERT_EQ(std::system(("chown -R " + user_ + ": '" + hostPath(home_) + "'").c_str()), 0);
+    // "/Applications" on a mount without execution (this test's own mount namespace): the
+    // copy is made there but cannot start.
+    const std::string applications = hostPath("/Applications");
+    std::filesystem::create_directories(applications);
+    ASSERT_EQ(::mount(applications.c_str(), applications.c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{applications};
+    ASSERT_EQ(::mount(nullptr, applications.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_NOEXEC, nullptr), 0) << std::strerror(errno);
+    const std::string app = makeApplication(downloads());
     script({"installButton"});
     helper::Client& running = launch(app);
     EXPECT_TRUE(waitRecorded(running.pid(), "shown donePage", 120)) << recordText() << launchd_->log();
     EXPECT_TRUE(alive(running.pid()));
     EXPECT_TRUE(std::filesystem::exists(hostPath(kInstalled + "/Contents/MacOS/Telvo Server")));
+    EXPECT_EQ(otherRecording(running.pid(), "shown mainWindow"), 0) << recordText();
 }
 
 }  // namespace
