@@ -22,6 +22,7 @@
 #include "app/overlay/OverlayController.h"
 #include "app/update/UpdateChecker.h"
 #include "foundation/KXRVersions.h"
+#include "helper/ToolTable.h"
 #include "platform/authorization/Authorization.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/values/PropertyList.h"
@@ -90,6 +91,15 @@ protected:
         if (daemonProgram) std::ofstream(host(kSupport + "/TelvoServerDaemon")).flush();
     }
     bool started_ = false;
+    bool delegateStarted_ = false;
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    static unsigned modeOf(const std::string& path) {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0 ? unsigned(st.st_mode & 07777) : 0u;
+    }
     QAction* action(const char* name) {
         for (QWidget* top : QApplication::topLevelWidgets())
             if (QAction* a = top->findChild<QAction*>(name)) return a;
@@ -287,6 +297,63 @@ TEST_F(InstallerTest, OlderRouteRefusedRightsGivePagesTwoAndFourAndAFailedToolPa
     QTest::mouseClick(button("uninstallButton"), Qt::LeftButton);
     EXPECT_EQ(page(), app::Installer::UninstallFailedPage);
     EXPECT_TRUE(delegate().window()->isVisible());
+}
+
+TEST_F(InstallerTest, OlderRouteUnloadsRunsTheToolLoadsRelaunchesAndTrashesTheOldCopyLater) {
+    setenv("TELVO_OS_VERSION", "10.7", 1);
+    KXRVersions::resetForTesting();
+    const char* savedHome = std::getenv("HOME");
+    const std::string home = savedHome ? savedHome : "";
+    setenv("HOME", "/Users/tester", 1);
+    struct RestoreHome {
+        std::string home;
+        ~RestoreHome() { setenv("HOME", home.c_str(), 1); helper::setToolForTesting("/bin/launchctl", ""); }
+    } restore{home};
+    std::filesystem::create_directories(host("/Users/tester"));
+    // Every step writes one line: launchctl and the tool here, the relaunched copy when it starts.
+    const std::string steps = host("/steps");
+    auto script = [&](const std::string& path, const std::string& word) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path) << "#!/bin/sh\necho " << word << " \"$@\" >> '" << steps << "'\n";
+        ::chmod(path.c_str(), 0755);
+    };
+    script(host("/bin/fake-launchctl"), "launchctl");
+    helper::setToolForTesting("/bin/launchctl", host("/bin/fake-launchctl"));
+    authorization::setTrampolineForTesting(std::string(TELVO_BINARY_DIR) + "/programs/telvo-privileged-exec/telvo-privileged-exec");
+    std::filesystem::create_directories(host("/etc/telvo/authorization"));
+    std::ofstream(host("/etc/telvo/authorization/scripted.policy")) << "system.privilege.admin allow\n";
+    ::chmod(host("/etc/telvo/authorization/scripted.policy").c_str(), 0644);
+    // The copy the tool would have put in "/Applications".
+    const std::string installed = "/Applications/Telvo Server.app";
+    script(host(installed + "/Contents/MacOS/Telvo Server"), "started");
+    ASSERT_TRUE(plist::writeFile(Value(ValueDictionary{{"CFBundleExecutable", Value("Telvo Server")}}), installed + "/Contents/Info.plist"));
+
+    int quits = 0;
+    const std::string trash = "/Users/tester/.Trash";
+    for (const char* expected : {"/Telvo Server (3.03).app", "/Telvo Server (3.03) 2.app"}) {
+        SCOPED_TRACE(expected);
+        std::filesystem::remove(steps);
+        const std::string app = bundleWithPlugin("/Apps/Telvo Server.app", 0);
+        script(host(app + "/Contents/Resources/LegacySetupTool"), "tool");
+        if (!delegateStarted_) {
+            startApp();
+            delegateStarted_ = true;
+        }
+        installer().setTerminateForTesting([&] { ++quits; });
+        const int before = quits;
+        action("actionReinstall")->trigger();
+        QTest::mouseClick(button("installButton"), Qt::LeftButton);
+        EXPECT_EQ(quits, before + 1);
+        EXPECT_FALSE(installer().isAnimating());
+        const std::string agentJob = "/Library/LaunchAgents/com.kestro.telvoserveragent.plist";
+        EXPECT_TRUE(waitFor([&] { return readFile(steps).find("started") != std::string::npos; }, 30)) << readFile(steps);
+        EXPECT_EQ(readFile(steps), "launchctl unload -w -S Aqua " + agentJob + "\ntool\nlaunchctl load -w -S Aqua " + agentJob +
+                                       "\nstarted\n");
+        // Five seconds later, from a detached child: the old copy in the Trash under a free name.
+        EXPECT_TRUE(waitFor([&] { return std::filesystem::exists(host(trash + expected + "/Contents/Info.plist")); }, 60));
+        EXPECT_FALSE(std::filesystem::exists(host(app)));
+        EXPECT_EQ(modeOf(host(trash)), 0700u);
+    }
 }
 
 TEST_F(InstallerTest, FreeCopyNames) {
