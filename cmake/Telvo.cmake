@@ -60,6 +60,13 @@ function(telvo_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
+# The maker: the signing leaf's common name is "Developer ID Application: <company>" and its OU
+# the team, which also prefixes the agent's service name. This build's version and build.
+set(TELVO_MAKER_COMPANY "Kestro Software" CACHE STRING "company in the maker's Developer ID common name")
+set(TELVO_MAKER_TEAM "KESTRO1234" CACHE STRING "the maker's team identifier (leaf OU)")
+set(TELVO_VERSION "3.03" CACHE STRING "the version of this build (CFBundleShortVersionString)")
+set(TELVO_BUILD "270" CACHE STRING "the build number of this build (CFBundleVersion)")
+
 # telvo_signed_program(<target> <identifier>)
 # Reserves the program's signature section (zero-filled, filled after linking) and, when the
 # build is given a signing identity (-DTELVO_SIGNING_CERT=... -DTELVO_SIGNING_KEY=...

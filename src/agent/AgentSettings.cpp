@@ -14,7 +14,7 @@ AgentSettings AgentSettings::load() {
     AgentSettings s;
     s.feed = std::string("https://") + TELVO_UPDATE_HOST + "/telvoserver3/version.php";
     s.productPage = TELVO_PRODUCT_PAGE;
-    s.serviceName = std::string(TELVO_TEAM_ID) + ".com.kestro.telvo.server.agent";
+    s.serviceName = std::string(TELVO_MAKER_TEAM) + ".com.kestro.telvo.server.agent";
 
     const std::string path = fs::resolve(kPath);
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

@@ -74,8 +74,10 @@ void walkApplications(const std::string& folder, int depth, std::vector<std::str
 
 void TVSAgentXPCConnection::start() {
     auto interface = std::make_shared<xpc::Interface>("AgentProtocol");
-    interface->add({"version:", {}, true, [](const ValueArray&, const xpc::Reply& reply) {
-                        reply(Value(ValueArray{Value(double(AppDelegate::kVersion)), Value(AppDelegate::kBuild)}));
+    const float version = delegate ? delegate->version : AppDelegate::kVersion;
+    const int build = delegate ? delegate->build : AppDelegate::kBuild;
+    interface->add({"version:", {}, true, [version, build](const ValueArray&, const xpc::Reply& reply) {
+                        reply(Value(ValueArray{Value(double(version)), Value(build)}));
                     }});
     connection->setExportedInterface(interface);
     std::weak_ptr<TVSAgentXPCConnection> weak = weak_from_this();
@@ -117,7 +119,7 @@ update::UpdateCheckerCore* AppDelegate::checker() {
 
 void AppDelegate::applicationDidFinishLaunching() {
     SystemLog("Loading telvo server agent");
-    SystemLog("Telvo Server Agent version %.2f (%d)", double(kVersion), kBuild);
+    SystemLog("Telvo Server Agent version %.2f (%d)", double(version), build);
     if (!KXRVersions::sharedVersions().mountainLion()) return;
 
     connections.clear();
@@ -132,8 +134,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         core->feed = settings.feed;
         core->appName = "Telvo Server";
         core->userInitiated = false;
-        core->currentVersion = kVersion;
-        core->currentVersionBuild = kBuild;
+        core->currentVersion = version;
+        core->currentVersionBuild = build;
         core->preferencesDomain = "com.kestro.TelvoServer";
         core->installMode = 0;
     }
@@ -177,8 +179,8 @@ void AppDelegate::checkForUpdates() {
 
 void AppDelegate::versionRequest() {
     Value info{ValueDictionary{}};
-    info.set("version", double(kVersion));
-    info.set("build", kBuild);
+    info.set("version", double(version));
+    info.set("build", build);
     notify::DistributedNotificationCenter::defaultCenter().postNotification(kVersionResponse, info);
 }
 
@@ -212,7 +214,7 @@ void AppDelegate::installFromPath(const std::string& path) {
     const int64_t offered = checker() ? checker()->newVersionBuild : 0;
     // Nothing of the download runs before it proved to be the maker's build that was offered.
     ErrorPtr why;
-    if (!checkDownloadedApplication(path, offered, kBuild, &why)) {
+    if (!checkDownloadedApplication(path, offered, build, &why)) {
         SystemLog("Refusing the update at %@: %@", path, why ? why->message : "");
         showUpdateNotification();
         return;

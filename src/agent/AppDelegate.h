@@ -84,6 +84,10 @@ public:
     xpc::ListenerPtr listener;
 
     // Set before applicationDidFinishLaunching.
+    // This build's identity: the program's build settings, 3.03 and 270 unless it was built as
+    // another version.
+    float version = kVersion;
+    int build = kBuild;
     InstallerFactory installerFactory;
     Exit exitProcess;
     AgentSettings settings;
