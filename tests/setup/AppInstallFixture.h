@@ -46,6 +46,7 @@ public:
         privateNetwork_ = true;
         userInstance_ = true;
         ownExecutable_ = true;
+        ownAgent_ = true;
     }
     void SetUp() override {
         SetupFixture::SetUp();

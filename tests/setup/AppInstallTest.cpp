@@ -57,6 +57,7 @@ TEST_F(AppInstallTest, FromDownloadsInstallsRelaunchesTheApplicationsCopyAndWelc
     // The background parts: the daemon answers TLS, the agent runs in the user's instance.
     expectDaemonAnswersTls();
     EXPECT_TRUE(waitUntil([&] { return agentPid() > 0; }, 60)) << launchctl(root_, {"list"}, uid_).output << aqua_->log();
+    EXPECT_EQ(exeOf(pid_t(agentPid())), hostPath(kSupport + "/TelvoServerAgent.app/Contents/MacOS/TelvoServerAgent"));
 
     // The next launch: no welcome window.
     ::kill(second, SIGTERM);

@@ -115,10 +115,12 @@ std::string SetupFixture::makeApplication(const std::string& app, const std::str
                                              identity, 0, &error))
             << (error ? error->message : "");
     }
-    // The agent: a script that waits.
+    // The agent: a script that waits (unless the real one is kept).
     const std::string agent = app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerAgent.app";
-    std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent")) << "#!/bin/sh\nexec sleep 100000\n";
-    ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
+    if (!ownAgent_) {
+        std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent"), std::ios::trunc) << "#!/bin/sh\nexec sleep 100000\n";
+        ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
+    }
     if (sign) signApplication(app);
     // Everything the user has is the user's.
     EXPECT_EQ(sh("chown -R " + user_ + ": '" + hostPath(home_) + "'"), 0);
@@ -129,6 +131,13 @@ void SetupFixture::signApplication(const std::string& app) {
     const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
     ErrorPtr error;
     const std::string plugin = app + "/Contents/Resources/SetupBundle.bundle";
+    if (ownAgent_) {
+        const std::string agent = plugin + "/Contents/Resources/TelvoServerAgent.app";
+        EXPECT_TRUE(codesign::signExecutable(agent + "/Contents/MacOS/TelvoServerAgent", "com.kestro.TelvoServerAgent", identity,
+                                             0, &error))
+            << (error ? error->message : "");
+        EXPECT_TRUE(codesign::signBundle(agent, "com.kestro.TelvoServerAgent", identity, 0, &error)) << (error ? error->message : "");
+    }
     EXPECT_TRUE(codesign::signExecutable(plugin + "/Contents/MacOS/SetupBundle.so", "com.kestro.telvoserver.SetupBundle",
                                          identity, 0, &error))
         << (error ? error->message : "");
