@@ -386,6 +386,28 @@ TEST_F(InstallerTest, StartUpConfiguresTheUpdateCheckerAndTheMenuChecksAsTheUser
     EXPECT_TRUE(checker->userInitiated);
 }
 
+TEST_F(InstallerTest, TheFeedComesFromTheSettingsFileOnlyWhenOnlyRootMayWriteIt) {
+    installed(0, true);
+    markInstalled();
+    std::filesystem::create_directories(host("/etc/telvo"));
+    ASSERT_TRUE(plist::writeFile(Value(ValueDictionary{{"UpdateFeed", Value("https://127.0.0.1:9/telvoserver3/version.php")}}),
+                                 "/etc/telvo/app.plist"));
+    for (mode_t mode : {mode_t(0644), mode_t(0666)}) {
+        SCOPED_TRACE(mode);
+        ::chmod(host("/etc/telvo/app.plist").c_str(), mode);
+        if (!delegateStarted_) {
+            startApp();
+            delegateStarted_ = true;
+        } else {
+            delegate().startUpdateChecker();
+        }
+        EXPECT_EQ(app::UpdateChecker::sharedUpdateChecker()->feed,
+                  mode == 0644 ? "https://127.0.0.1:9/telvoserver3/version.php"
+                               : "https://" TELVO_TEST_UPDATE_HOST "/telvoserver3/version.php");
+    }
+    EXPECT_TRUE(loggedPart("not a root-owned file that only root may write"));
+}
+
 TEST_F(InstallerTest, WebActionsOpenTheMakersPages) {
     installed(0, true);
     markInstalled();

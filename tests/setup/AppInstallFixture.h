@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iostream>
 #include <fstream>
 #include <memory>
 #include <regex>
@@ -19,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "HttpsTestServer.h"
 #include "SetupFixture.h"
 #include "platform/values/PropertyList.h"
 
@@ -56,12 +58,29 @@ public:
         char cwd[4096];
         if (getcwd(cwd, sizeof cwd)) savedCwd_ = cwd;
         ASSERT_EQ(::chdir(hostPath(home_).c_str()), 0);
+        // The update feed: the HTTPS test server on loopback, named in the root-owned settings
+        // file with its CA (in this network namespace nothing else is reachable anyway).
+        feed_ = std::make_unique<update::test::HttpsTestServer>();
+        if (!feed_->failure().empty()) {
+            std::cerr << "NOTE: no HTTPS feed for the application (" << feed_->failure() << ")\n";
+            return;
+        }
+        feed_->setAnswer("/telvoserver3/version.php", "<versions></versions>");
+        std::filesystem::create_directories(hostPath("/etc/telvo"));
+        std::filesystem::copy_file(feed_->caFile(), hostPath("/etc/telvo/feed-ca.pem"),
+                                   std::filesystem::copy_options::overwrite_existing);
+        ::chmod(hostPath("/etc/telvo/feed-ca.pem").c_str(), 0644);
+        ASSERT_TRUE(plist::writeFile(Value(ValueDictionary{{"UpdateFeed", Value(feed_->url("/telvoserver3/version.php"))},
+                                                           {"UpdateCAFile", Value("/etc/telvo/feed-ca.pem")}}),
+                                     "/etc/telvo/app.plist"));
+        ::chmod(hostPath("/etc/telvo/app.plist").c_str(), 0644);
     }
     void TearDown() override {
         // The copies the application started itself, by the pids they recorded.
         for (pid_t pid : recordedPids())
             if (alive(pid) && ownedByUser(pid)) ::kill(pid, SIGKILL);
         apps_.clear();
+        feed_.reset();
         if (!savedCwd_.empty()) (void)!::chdir(savedCwd_.c_str());
         SetupFixture::TearDown();
     }
@@ -164,6 +183,7 @@ public:
 
     std::string actions_;
     std::string savedCwd_;
+    std::unique_ptr<update::test::HttpsTestServer> feed_;
     std::vector<std::unique_ptr<helper::Client>> apps_;
 };
 

@@ -68,6 +68,17 @@ TEST_F(AppInstallTest, FromDownloadsInstallsRelaunchesTheApplicationsCopyAndWelc
     ASSERT_TRUE(waitRecorded(third.pid(), "shown aboutWindow")) << recordText();
     EXPECT_FALSE(recorded(third.pid(), "shown welcomeWindow")) << recordText();
     EXPECT_FALSE(recorded(third.pid(), "shown overlayWindow")) << recordText();
+
+    // A newer application (its plug-in 271 over the installed agent 270) offers the install.
+    ::kill(third.pid(), SIGTERM);
+    EXPECT_EQ(waitExit(third, 30), 128 + SIGTERM);
+    sourceBundle_ = std::string(TELVO_TEST_BUNDLE_DIR) + "/Telvo Server.app";
+    const std::string newer = makeApplication(home_ + "/Downloads/Newer/Telvo Server.app");
+    script({"actionAbout"});
+    helper::Client& fourth = launch(newer);
+    ASSERT_TRUE(waitRecorded(fourth.pid(), "shown aboutWindow")) << recordText();
+    EXPECT_TRUE(recorded(fourth.pid(), "shown installPage")) << recordText();
+    EXPECT_TRUE(recorded(fourth.pid(), "shown overlayWindow")) << recordText();
 }
 
 TEST_F(AppInstallTest, FromApplicationsTheCompletionPageStaysUntilDoneThenUninstallRefusedAndGranted) {

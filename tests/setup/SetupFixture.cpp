@@ -102,7 +102,8 @@ std::vector<std::string> SetupFixture::prompts() const {
 
 std::string SetupFixture::makeApplication(const std::string& app, const std::string& helperIdentifier, bool sign) {
     std::filesystem::create_directories(std::filesystem::path(hostPath(app)).parent_path());
-    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + kBundle + "' '" + hostPath(app) + "'" +
+    const std::string source = sourceBundle_.empty() ? kBundle : sourceBundle_;
+    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + source + "' '" + hostPath(app) + "'" +
                  (ownExecutable_ ? std::string() : " && cp '" + kHost + "' '" + hostPath(app) + "/Contents/MacOS/Telvo Server'")),
               0);
     Value info = plist::readFile(app + "/Contents/Info.plist");

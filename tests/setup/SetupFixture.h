@@ -60,6 +60,8 @@ protected:
     // Set by a test's constructor: the applications keep the control application as their
     // executable instead of the test host.
     bool ownExecutable_ = false;
+    // The assembled bundle copied by makeApplication (empty: the build's 3.03 one).
+    std::string sourceBundle_;
     // And keep the real agent (signed with the rest) instead of a script that waits.
     bool ownAgent_ = false;
     std::unique_ptr<LaunchdProcess> aqua_;
