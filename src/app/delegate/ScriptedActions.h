@@ -2,8 +2,8 @@
 // A seam for tests that drive the real program, relaunches included: when TELVO_SCRIPTED_ACTIONS
 // names a file of object names (one a line), each is pressed in order as soon as a visible,
 // enabled button or an enabled menu action of that name exists; a pressed line is taken out
-// of the file, so that a copy started later goes on with the rest. Every window and installer
-// page shown, every press and the quit are appended to "<file>.record" as "<pid> shown <name>",
+// of the file, so that a copy started later goes on with the rest. Every window, the overlay and
+// every installer page shown, every press and the quit are appended to "<file>.record" as "<pid> shown <name>",
 // "<pid> pressed <name>", "<pid> quit". Main thread only; nothing happens without the variable.
 #include <QObject>
 #include <QTimer>
