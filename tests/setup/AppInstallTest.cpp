@@ -183,4 +183,29 @@ TEST_F(AppInstallTest, ACopyThatCannotStartIsLoggedAndTheCompletionPageStays) {
     EXPECT_EQ(otherRecording(running.pid(), "shown mainWindow"), 0) << recordText();
 }
 
+TEST_F(AppInstallTest, ATamperedPluginGivesTheErrorPagesAndNothingIsLoaded) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    const std::string app = makeApplication(downloads());
+    {
+        // One byte of the signed module.
+        std::fstream f(hostPath(app + "/Contents/Resources/SetupBundle.bundle/Contents/MacOS/SetupBundle.so"),
+                       std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(0x2000);
+        f.put('\x5a');
+    }
+    script({"installButton"});
+    helper::Client& running = launch(app);
+    const pid_t pid = running.pid();
+    EXPECT_TRUE(waitRecorded(pid, "shown errorPage")) << recordText();
+    script({"actionUninstall", "uninstallButton"});
+    EXPECT_TRUE(waitRecorded(pid, "shown uninstallFailedPage")) << recordText();
+    EXPECT_TRUE(alive(pid));
+    // Nothing was asked, blessed or installed.
+    EXPECT_TRUE(prompts().empty());
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kHelperProgram)));
+    EXPECT_FALSE(std::filesystem::exists(hostPath(kSupport)));
+    // The module was never mapped into the application.
+    EXPECT_EQ(shellOutput("grep -c SetupBundle.so /proc/" + std::to_string(pid) + "/maps"), "0\n");
+}
+
 }  // namespace
