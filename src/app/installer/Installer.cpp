@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QProgressBar>
