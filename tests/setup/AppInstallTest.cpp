@@ -208,4 +208,32 @@ TEST_F(AppInstallTest, ATamperedPluginGivesTheErrorPagesAndNothingIsLoaded) {
     EXPECT_EQ(shellOutput("grep -c SetupBundle.so /proc/" + std::to_string(pid) + "/maps"), "0\n");
 }
 
+TEST_F(AppInstallTest, AHelperKilledMidListGivesTheErrorPageAndTheApplicationStays) {
+    setPolicy(std::string(kBlessRight) + " allow\n");
+    const std::string app = makeApplication(downloads());
+    script({"installButton"});
+    helper::Client& running = launch(app);
+    const pid_t pid = running.pid();
+    // The helper once it runs the list (its log has begun), stopped, then killed.
+    std::regex listed("(^|\\n)([0-9]+)\\t-?[0-9]+\\t" + std::string(kHelperLabel) + "\\n");
+    std::smatch m;
+    std::string list;
+    ASSERT_TRUE(waitUntil([&] {
+        list = launchctl(root_, {"list"}).output;
+        return std::regex_search(list, m, listed);
+    }, 60)) << list << recordText();
+    const pid_t helperPid = pid_t(std::stol(m[2]));
+    const std::string helperLogs = hostPath(home_) + "/Library/Logs/Telvo Server/InstallerHelper";
+    waitUntil([&] { return !shellOutput("cat '" + helperLogs + "'/*.log 2>/dev/null").empty() || recorded(pid, "quit"); }, 60);
+    ::kill(helperPid, SIGSTOP);
+    const bool midList = !waitUntil([&] { return recorded(pid, "quit") || recorded(pid, "shown donePage"); }, 2);
+    ::kill(helperPid, SIGKILL);
+    if (!midList) GTEST_SKIP() << "the helper ran the whole list before it could be stopped: " << recordText();
+    EXPECT_TRUE(waitRecorded(pid, "shown errorPage")) << recordText() << launchd_->log();
+    script({"actionAbout"});
+    EXPECT_TRUE(waitRecorded(pid, "shown aboutWindow")) << recordText();
+    EXPECT_TRUE(alive(pid));
+    EXPECT_FALSE(recorded(pid, "quit")) << recordText();
+}
+
 }  // namespace
