@@ -116,9 +116,19 @@ public:
         while (std::getline(in, line)) {
             size_t blank = line.find(' ');
             if (blank == std::string::npos) continue;
-            lines.emplace_back(pid_t(std::atol(line.substr(0, blank).c_str())), line.substr(blank + 1));
+            const size_t tab = line.find('\t', blank);
+            lines.emplace_back(pid_t(std::atol(line.substr(0, blank).c_str())), line.substr(blank + 1, tab - blank - 1));
         }
         return lines;
+    }
+    // The monotonic milliseconds of the first such line; -1 when there is none.
+    long long recordedAt(pid_t pid, const std::string& what) {
+        std::ifstream in(actions_ + ".record");
+        std::string line;
+        const std::string head = std::to_string(pid) + " " + what + "\t";
+        while (std::getline(in, line))
+            if (line.rfind(head, 0) == 0) return std::atoll(line.c_str() + head.size());
+        return -1;
     }
     std::string recordText() {
         std::ostringstream out;

@@ -38,9 +38,10 @@ TEST_F(AppInstallTest, FromDownloadsInstallsRelaunchesTheApplicationsCopyAndWelc
     helper::Client& first = launch(app);
     const pid_t firstPid = first.pid();
     ASSERT_TRUE(waitRecorded(firstPid, "shown installPage")) << recordText();
+    ASSERT_TRUE(waitRecorded(firstPid, "pressed installButton")) << recordText();
+    // Shown before the press: the page over the dimmed main window.
     EXPECT_TRUE(recorded(firstPid, "shown overlayWindow")) << recordText();
     EXPECT_TRUE(recorded(firstPid, "shown mainWindow")) << recordText();
-    ASSERT_TRUE(waitRecorded(firstPid, "pressed installButton")) << recordText();
     EXPECT_TRUE(waitRecorded(firstPid, "shown installingPage", 5)) << recordText();
 
     // The old one quits; the copy in "/Applications" starts and welcomes the user once.
@@ -51,6 +52,8 @@ TEST_F(AppInstallTest, FromDownloadsInstallsRelaunchesTheApplicationsCopyAndWelc
         << recordText() << launchd_->log();
     EXPECT_EQ(exeOf(second), hostPath(kInstalled) + "/Contents/MacOS/Telvo Server");
     EXPECT_FALSE(recorded(second, "shown overlayWindow")) << recordText();
+    // About a second after the old one quit (the relaunch waits 1 s before it starts the copy).
+    EXPECT_GE(recordedAt(second, "shown mainWindow") - recordedAt(firstPid, "quit"), 950) << recordText();
     EXPECT_TRUE(welcomeShownKey());
     EXPECT_EQ(statOf(kInstalled), "755 " + std::to_string(uid_) + ":" + std::to_string(gid_) + " directory\n");
 

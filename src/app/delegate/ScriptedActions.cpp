@@ -1,6 +1,7 @@
 #include "app/delegate/ScriptedActions.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -96,7 +97,10 @@ bool ScriptedActions::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ScriptedActions::record(const std::string& what) {
-    const std::string line = std::to_string(::getpid()) + " " + what + "\n";
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::string line = std::to_string(::getpid()) + " " + what + "\t" +
+                             std::to_string(static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000) + "\n";
     int fd = ::open((file_ + ".record").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
     (void)!::write(fd, line.data(), line.size());

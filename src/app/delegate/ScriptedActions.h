@@ -4,7 +4,8 @@
 // enabled button or an enabled menu action of that name exists; a pressed line is taken out
 // of the file, so that a copy started later goes on with the rest. Every window, the overlay and
 // every installer page shown, every press and the quit are appended to "<file>.record" as "<pid> shown <name>",
-// "<pid> pressed <name>", "<pid> quit". Main thread only; nothing happens without the variable.
+// "<pid> pressed <name>", "<pid> quit", each followed by a tab and the monotonic clock's
+// milliseconds. Main thread only; nothing happens without the variable.
 #include <QObject>
 #include <QTimer>
 #include <string>
