@@ -22,8 +22,10 @@
 #include "app/connection/TVSXPCConnection.h"
 #include "app/delegate/Startup.h"
 #include "app/drawing/ImageCache.h"
+#include "app/installer/Installer.h"
 #include "app/overlay/OverlayController.h"
 #include "app/ports/TVSPortController.h"
+#include "app/update/UpdateChecker.h"
 #include "foundation/KXRVersions.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/dispatch/MainLoop.h"
@@ -53,6 +55,7 @@ void AppDaemonTest::SetUp() {
         std::lock_guard lock(mutex_);
         log_.push_back(line);
     });
+    if (!freshInstall_) markInstalled();
     auto& centre = notify::NotificationCenter::defaultCenter();
     for (const char* name : app::TVSXPCConnection::kUpdateNotifications)
         observers_.push_back(centre.addObserver(name, nullptr, nullptr, [this](const notify::Notification& n) {
@@ -66,6 +69,8 @@ void AppDaemonTest::TearDown() {
     caller_.reset();
     app::TVSPortController::resetForTesting();
     delegate_.reset();
+    app::Installer::resetForTesting();
+    app::UpdateChecker::resetForTesting();
     app::stopApplication();
     app::TVSXPCConnection::resetForTesting();
     app::OverlayController::resetForTesting();
@@ -81,6 +86,17 @@ void AppDaemonTest::TearDown() {
     defaults::UserDefaults::resetForTesting();
     fs::setRootForTesting("");
     std::filesystem::remove_all(root_);
+}
+
+void AppDaemonTest::markInstalled() {
+    const std::string support = "/Library/Application Support/Telvo Server";
+    std::filesystem::create_directories(host(support + "/TelvoServerAgent.app"));
+    std::filesystem::create_directories(host("/Library/LaunchDaemons"));
+    std::ofstream(host(support + "/TelvoServerDaemon")).flush();
+    std::ofstream(host("/Library/LaunchDaemons/com.kestro.telvoserverdaemon.plist")).flush();
+    auto& defaults = defaults::UserDefaults::standard();
+    defaults.setObject(app::TVSAppDelegate::kWelcomeShownKey, Value(true));
+    defaults.synchronize();
 }
 
 bool AppDaemonTest::startDaemon(const std::vector<std::string>& environment) {

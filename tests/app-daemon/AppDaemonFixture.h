@@ -34,6 +34,12 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The layout the installer looks for at launch (the daemon's job file, its program and the
+    // agent's folder, no Info.plist) and "welcome shown", so that a panel's test starts on the
+    // main window; a test of the installer sets freshInstall_ in its constructor instead.
+    void markInstalled();
+    bool freshInstall_ = false;
+
     // The host path of a path under the private root.
     std::string host(const std::string& path) const { return root_ + path; }
 

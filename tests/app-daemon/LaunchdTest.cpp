@@ -17,7 +17,7 @@ class AppLaunchdTest : public AppDaemonTest {};
 TEST_F(AppLaunchdTest, FirstConnectionStartsTheDaemonUnloadAndLoad) {
     std::filesystem::create_directories(std::filesystem::path(host(kProgramPath)).parent_path());
     // A copy, not a link: the launcher runs no program reached through a link.
-    std::filesystem::copy_file(kDaemonProgram, host(kProgramPath));
+    std::filesystem::copy_file(kDaemonProgram, host(kProgramPath), std::filesystem::copy_options::overwrite_existing);
     // Started on demand only: by the application's connection.
     writeJob(root_, kJobPath,
              Value(ValueDictionary{

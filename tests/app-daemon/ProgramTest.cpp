@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "AppDaemonFixture.h"
+#include "platform/values/PropertyList.h"
 
 namespace telvo::testing {
 namespace {
@@ -79,6 +80,10 @@ constexpr QRgb kNotConnectedFill = 0x9aa0a6;
 TEST_F(AppProgramTest, AsRootConnectedAsNobodyRefusedWithOneLineWhy) {
     ASSERT_TRUE(std::filesystem::exists(std::string(kBundle) + "/Contents/MacOS/Telvo Server")) << kBundle;
     ASSERT_TRUE(startDaemon());
+    // Installed as current as the bundle's plug-in, so that no installer covers the window.
+    std::filesystem::create_directories(host("/Library/Application Support/Telvo Server/TelvoServerAgent.app/Contents"));
+    ASSERT_TRUE(plist::writeFile(Value(ValueDictionary{{"CFBundleVersion", Value("270")}, {"CFBundleShortVersionString", Value("3.03")}}),
+                                 "/Library/Application Support/Telvo Server/TelvoServerAgent.app/Contents/Info.plist"));
 
     std::filesystem::create_directories(host("/root-home"));
     startProgram(kBundle, 0, host("/root-home"), host("/root.log"));

@@ -22,6 +22,7 @@
 
 #include "HelperClient.h"
 #include "HelperFixture.h"
+#include "support/FreshInstallRoot.h"
 #include "codesign/TestPki.h"
 #include "helper/LegacySetupLists.h"
 #include "platform/codesign/ElfSection.h"
@@ -51,46 +52,21 @@ std::string output(const std::string& command) {
     return out;
 }
 
-bool privateNetworkAndBus(std::string& why) {
-    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
-        why = std::string("cannot make network and mount namespaces: ") + std::strerror(errno);
-        return false;
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        (std::filesystem::exists("/run/dbus") && ::mount("tmpfs", "/run/dbus", "tmpfs", 0, "size=64k") != 0)) {
-        why = std::string("cannot hide the system bus: ") + std::strerror(errno);
-        return false;
-    }
-    if (std::system("ip link set lo up") != 0) {
-        why = "cannot bring loopback up in the new network namespace";
-        return false;
-    }
-    return true;
-}
-
 class InstallerHelperTest : public HelperFixture {
 protected:
     void SetUp() override {
         HelperFixture::SetUp();
         if (geteuid() != 0) GTEST_SKIP() << "the helper runs as root under the system launcher";
         if (!TestPki::shared().ok) GTEST_SKIP() << "no test PKI: " << TestPki::shared().failure;
-        std::random_device random;
-        user_ = "tvs" + std::to_string(random() % 1000000);
-        home_ = "/Users/" + user_;
-        ASSERT_EQ(std::system(("useradd -m -d '" + host(home_) + "' " + user_ + " >/dev/null 2>&1").c_str()), 0);
+        TestUser user;
+        ASSERT_TRUE(makeTestUser(root_, user));
+        user_ = user.name;
+        home_ = user.home;
+        uid_ = user.uid;
+        gid_ = user.gid;
         made_ = true;
-        struct passwd* pw = getpwnam(user_.c_str());
-        ASSERT_NE(pw, nullptr);
-        uid_ = pw->pw_uid;
-        gid_ = pw->pw_gid;
         // The maker's anchor, as root's.
-        const std::string anchors = "/etc/telvo/codesign/anchors";
-        std::filesystem::create_directories(host(anchors));
-        ASSERT_EQ(std::system(("cp '" + TestPki::shared().pem("anchor") + "' '" + host(anchors) + "/maker.pem' && chmod 755 '" +
-                               host("/etc") + "' '" + host("/etc/telvo") + "' '" + host("/etc/telvo/codesign") + "' '" +
-                               host(anchors) + "' && chmod 644 '" + host(anchors) + "/maker.pem'")
-                                  .c_str()),
-                  0);
+        ASSERT_TRUE(installMakersAnchor(root_, TestPki::shared().pem("anchor")));
         // Blessing: the helper's program and its job from the list the program carries.
         std::filesystem::create_directories(host("/Library/PrivilegedHelperTools"));
         std::filesystem::create_directories(host("/Library/LaunchDaemons"));
@@ -104,7 +80,7 @@ protected:
         writeJob(root_, kHelperJob, job);
     }
     void TearDown() override {
-        if (made_) std::system(("userdel " + user_ + " >/dev/null 2>&1").c_str());
+        if (made_) removeTestUser(TestUser{user_, home_, uid_, gid_});
         HelperFixture::TearDown();
     }
 
@@ -155,7 +131,7 @@ protected:
 TEST_F(InstallerHelperTest, TheUsersSignedApplicationInstallsThroughTheHelperStartedOnDemand) {
     if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "openssl is needed as the TLS peer";
     std::string why;
-    if (!privateNetworkAndBus(why)) GTEST_SKIP() << why;
+    if (!enterPrivateNetworkAndBus(why)) GTEST_SKIP() << why;
     const std::string app = signedApplication();
     // An older application stands in "/Applications"; the Trash already holds one of that name.
     std::filesystem::create_directories(host("/Applications/Telvo Server.app/Contents"));

@@ -15,6 +15,7 @@
 #include <regex>
 
 #include "HelperFixture.h"
+#include "support/FreshInstallRoot.h"
 #include "platform/authorization/Authorization.h"
 #include "platform/authorization/ScriptedBackend.h"
 #include "platform/fs/Root.h"
@@ -43,25 +44,6 @@ std::string run(const std::string& command) {
     return out;
 }
 
-// This process (and what it starts) in a network namespace of its own with only loopback up,
-// and a mount namespace where the system bus is an empty folder. Each test runs in a process
-// of its own.
-bool privateNetworkAndBus(std::string& why) {
-    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
-        why = std::string("cannot make network and mount namespaces: ") + std::strerror(errno);
-        return false;
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        (std::filesystem::exists("/run/dbus") && ::mount("tmpfs", "/run/dbus", "tmpfs", 0, "size=64k") != 0)) {
-        why = std::string("cannot hide the system bus: ") + std::strerror(errno);
-        return false;
-    }
-    if (std::system("ip link set lo up") != 0) {
-        why = "cannot bring loopback up in the new network namespace";
-        return false;
-    }
-    return true;
-}
 
 class LegacySetupToolTest : public HelperFixture {
 protected:
@@ -98,7 +80,7 @@ TEST_F(LegacySetupToolTest, InstallsWithAdministratorRightsServesTLSAndUninstall
     ASSERT_FALSE(std::filesystem::exists(host("/Library")));
     ASSERT_FALSE(std::filesystem::exists(host("/Applications")));
     std::string why;
-    if (!privateNetworkAndBus(why)) GTEST_SKIP() << why;
+    if (!enterPrivateNetworkAndBus(why)) GTEST_SKIP() << why;
     const uint16_t port = 5109;
     // The user allows the tool's run with administrator rights.
     std::filesystem::create_directories(host("/etc/telvo/authorization"));

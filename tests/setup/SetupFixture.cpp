@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "codesign/TestPki.h"
+#include "support/FreshInstallRoot.h"
 #include "platform/codesign/Signer.h"
 #include "platform/values/PropertyList.h"
 
@@ -28,23 +29,6 @@ const std::string kBundle = std::string(TELVO_BUNDLE_DIR) + "/Telvo Server.app";
 const std::string kHost = std::string(TELVO_BINARY_DIR) + "/tests/programs/setup-host/setup-host";
 
 int sh(const std::string& command) { return std::system(command.c_str()); }
-
-bool privateNetworkAndBus(std::string& why) {
-    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
-        why = std::string("cannot make network and mount namespaces: ") + std::strerror(errno);
-        return false;
-    }
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        (std::filesystem::exists("/run/dbus") && ::mount("tmpfs", "/run/dbus", "tmpfs", 0, "size=64k") != 0)) {
-        why = std::string("cannot hide the system bus: ") + std::strerror(errno);
-        return false;
-    }
-    if (std::system("ip link set lo up") != 0) {
-        why = "cannot bring loopback up in the new network namespace";
-        return false;
-    }
-    return true;
-}
 
 std::string output(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
@@ -62,30 +46,23 @@ void SetupFixture::SetUp() {
     HelperFixture::SetUp();
     if (geteuid() != 0) GTEST_SKIP() << "blessing and installing need root for the system launcher and useradd";
     if (!TestPki::shared().ok) GTEST_SKIP() << "no test PKI: " << TestPki::shared().failure;
-    std::random_device random;
-    user_ = "tvs" + std::to_string(random() % 1000000);
-    home_ = "/Users/" + user_;
-    ASSERT_EQ(sh("useradd -m -d '" + hostPath(home_) + "' " + user_ + " >/dev/null 2>&1"), 0);
+    TestUser user;
+    ASSERT_TRUE(makeTestUser(root_, user));
+    user_ = user.name;
+    home_ = user.home;
+    uid_ = user.uid;
+    gid_ = user.gid;
     made_ = true;
-    struct passwd* pw = getpwnam(user_.c_str());
-    ASSERT_NE(pw, nullptr);
-    uid_ = pw->pw_uid;
-    gid_ = pw->pw_gid;
-    const std::string anchors = "/etc/telvo/codesign/anchors";
-    std::filesystem::create_directories(hostPath(anchors));
+    ASSERT_TRUE(installMakersAnchor(root_, TestPki::shared().pem("anchor")));
     std::filesystem::create_directories(hostPath("/etc/telvo/authorization"));
-    ASSERT_EQ(sh("cp '" + TestPki::shared().pem("anchor") + "' '" + hostPath(anchors) + "/maker.pem' && chmod 755 '" +
-                 hostPath("/etc") + "' '" + hostPath("/etc/telvo") + "' '" + hostPath("/etc/telvo/codesign") + "' '" +
-                 hostPath(anchors) + "' '" + hostPath("/etc/telvo/authorization") + "' && chmod 644 '" + hostPath(anchors) +
-                 "/maker.pem'"),
-              0);
+    ::chmod(hostPath("/etc/telvo/authorization").c_str(), 0755);
     std::filesystem::create_directories(hostPath("/Library"));
     ::chmod(hostPath("/Library").c_str(), 0755);
     ::chmod(hostPath("/Users").c_str(), 0755);
     setPolicy("");
     if (privateNetwork_) {
         std::string why;
-        if (!privateNetworkAndBus(why)) GTEST_SKIP() << why;
+        if (!enterPrivateNetworkAndBus(why)) GTEST_SKIP() << why;
     }
     launchd_ = std::make_unique<LaunchdProcess>(root_, 0, std::vector<std::string>{},
                                                 std::vector<std::string>{"TELVO_NETSTATE_FILE=/nonexistent"});
@@ -109,7 +86,7 @@ void SetupFixture::TearDown() {
     aqua_.reset();
     if (launchd_) launchd_->stop();
     launchd_.reset();
-    if (made_) sh("userdel " + user_ + " >/dev/null 2>&1");
+    if (made_) removeTestUser(TestUser{user_, home_, uid_, gid_});
     HelperFixture::TearDown();
 }
 
@@ -134,8 +111,9 @@ std::vector<std::string> SetupFixture::prompts() const {
 std::string SetupFixture::makeApplication(const std::string& app, const std::string& helperIdentifier, bool sign,
                                           const std::string& from) {
     std::filesystem::create_directories(std::filesystem::path(hostPath(app)).parent_path());
-    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + (from.empty() ? kBundle : from) + "' '" + hostPath(app) +
-                 "' && cp '" + kHost + "' '" + hostPath(app) + "/Contents/MacOS/Telvo Server'"),
+    const std::string source = !from.empty() ? from : (sourceBundle_.empty() ? kBundle : sourceBundle_);
+    EXPECT_EQ(sh("rm -rf '" + hostPath(app) + "' && cp -a '" + source + "' '" + hostPath(app) + "'" +
+                 (ownExecutable_ ? std::string() : " && cp '" + kHost + "' '" + hostPath(app) + "/Contents/MacOS/Telvo Server'")),
               0);
     Value info = plist::readFile(app + "/Contents/Info.plist");
     info.set("CFBundleExecutable", Value("Telvo Server"));
@@ -149,7 +127,7 @@ std::string SetupFixture::makeApplication(const std::string& app, const std::str
     }
     // The agent: a script that waits, unless the test runs the real one.
     const std::string agent = app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerAgent.app";
-    if (!realAgent_) {
+    if (!realAgent_ && !ownAgent_) {
         std::ofstream(hostPath(agent + "/Contents/MacOS/TelvoServerAgent"), std::ios::trunc) << "#!/bin/sh\nexec sleep 100000\n";
         ::chmod(hostPath(agent + "/Contents/MacOS/TelvoServerAgent").c_str(), 0755);
     }
@@ -163,7 +141,7 @@ void SetupFixture::signApplication(const std::string& app) {
     const codesign::SigningIdentity identity = TestPki::shared().identity("leaf", "devIdCA");
     ErrorPtr error;
     const std::string plugin = app + "/Contents/Resources/SetupBundle.bundle";
-    if (realAgent_) {
+    if (realAgent_ || ownAgent_) {
         const std::string agent = plugin + "/Contents/Resources/TelvoServerAgent.app";
         EXPECT_TRUE(codesign::signExecutable(agent + "/Contents/MacOS/TelvoServerAgent", "com.kestro.TelvoServerAgent",
                                              identity, 0, &error))

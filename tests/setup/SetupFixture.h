@@ -28,7 +28,7 @@ protected:
     std::vector<std::string> prompts() const;
 
     // Copies the assembled application to the logical path `app` (the user's) with the test
-    // host as its executable; signs the helper (unless `helperIdentifier` is empty) and then
+    // host as its executable (or its own, with ownExecutable_); signs the helper (unless `helperIdentifier` is empty) and then
     // the whole application.
     // `from` is the assembled bundle to copy (the build's unless given).
     std::string makeApplication(const std::string& app, const std::string& helperIdentifier = kHelperLabel,
@@ -62,6 +62,14 @@ protected:
     // The application keeps the bundle's own agent (signed with it) instead of a script that
     // waits; the Aqua instance's TMPDIR is then "~/tmp" (host path), the user's, 0700.
     bool realAgent_ = false;
+    // Set by a test's constructor: the applications keep the control application as their
+    // executable instead of the test host.
+    bool ownExecutable_ = false;
+    // The assembled bundle copied by makeApplication (empty: the build's 3.03 one).
+    std::string sourceBundle_;
+    // Keep the real agent (signed with the rest) instead of a script that waits, with the
+    // Aqua instance's TMPDIR left as it is.
+    bool ownAgent_ = false;
     std::unique_ptr<LaunchdProcess> aqua_;
 };
 

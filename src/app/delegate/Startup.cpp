@@ -6,6 +6,7 @@
 
 #include "app/ApplicationState.h"
 #include "app/cells/ButtonCell.h"
+#include "app/delegate/ScriptedActions.h"
 #include "app/delegate/TVSAppDelegate.h"
 #include "app/passcode/TVSPasscodeController.h"
 #include "app/ports/TVSPortController.h"
@@ -66,6 +67,26 @@ std::unique_ptr<TVSAppDelegate> startApplication(QApplication& app) {
         d->ui().actionEditPorts->setEnabled(true);
     };
     QObject::connect(d->ui().actionEditPorts, &QAction::triggered, d, &TVSAppDelegate::editPorts);
+    // The update checker, the installer with the welcome window, and the menu actions they and
+    // the maker's pages answer. None is gated by the panels' administrator check.
+    d->launchHooks().updateWindow = [d] { d->bringUpdateWindowToFront(); };
+    d->launchHooks().updateChecker = [d] { d->startUpdateChecker(); };
+    d->launchHooks().installer = [d] { d->startInstaller(); };
+    const std::pair<QAction*, void (TVSAppDelegate::*)()> actions[] = {
+        {d->ui().actionCheckForUpdates, &TVSAppDelegate::checkForUpdates},
+        {d->ui().actionReinstall, &TVSAppDelegate::reinstall},
+        {d->ui().actionUninstall, &TVSAppDelegate::uninstall},
+        {d->ui().actionHelp, &TVSAppDelegate::help},
+        {d->ui().actionPortHelp, &TVSAppDelegate::portHelp},
+        {d->ui().actionRss, &TVSAppDelegate::rss},
+        {d->ui().actionKestro, &TVSAppDelegate::kestro},
+        {d->ui().actionTwitter, &TVSAppDelegate::twitter},
+    };
+    for (const auto& [action, slot] : actions) {
+        action->setEnabled(true);
+        QObject::connect(action, &QAction::triggered, d, slot);
+    }
+    ScriptedActions::startIfAsked();
     // End of the panels.
     delegate->applicationWillFinishLaunching();
     delegate->applicationDidFinishLaunching();

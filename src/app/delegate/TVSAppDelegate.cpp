@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QScreen>
@@ -19,10 +21,13 @@
 #include "app/cells/TVSImageButton.h"
 #include "app/connection/TVSXPCAction.h"
 #include "app/connection/TVSXPCConnection.h"
+#include "app/delegate/WebPages.h"
 #include "app/drawing/Canvas.h"
+#include "app/installer/Installer.h"
 #include "app/log/TVSLog.h"
 #include "app/overlay/OverlayController.h"
 #include "app/ports/TVSPortController.h"
+#include "app/update/UpdateChecker.h"
 #include "app/window/INAppStoreWindow.h"
 #include "app/window/TVSWindow.h"
 #include "app/window/TVSWindowControlsView.h"
@@ -34,6 +39,7 @@
 #include "platform/systemlog/SystemLog.h"
 #include "platform/values/Format.h"
 #include "platform/values/PropertyList.h"
+#include "update/HttpTransfer.h"
 
 using namespace telvo::app;
 #include "ui_MainMenu.h"
@@ -103,7 +109,12 @@ TVSAppDelegate::~TVSAppDelegate() {
     for (auto token : observers_) notify::NotificationCenter::defaultCenter().removeObserver(token);
     auto& connection = TVSXPCConnection::sharedXPCConnection();
     if (connection.delegate() == this) connection.setDelegate(nullptr);
-    if (OverlayController::sharedOverlayController().parentWindow() == window_) OverlayController::sharedOverlayController().setParentWindow(nullptr);
+    if (Installer::exists() && Installer::sharedInstaller().delegate() == this) Installer::sharedInstaller().setDelegate(nullptr);
+    if (OverlayController::sharedOverlayController().parentWindow() == window_) {
+        // The pages shown in it are the installer's, not the window's to delete.
+        OverlayController::sharedOverlayController().removeViews();
+        OverlayController::sharedOverlayController().setParentWindow(nullptr);
+    }
     delete window_.data();
     delete aboutWindow_.data();
     delete welcomeWindow_.data();
@@ -370,6 +381,93 @@ void TVSAppDelegate::editPorts() {
         if (TVSPortController::exists()) TVSPortController::sharedPorts().didEndSheet(code);
     });
     if (begun) ports.startUpdating();
+}
+
+void TVSAppDelegate::checkForUpdates() {
+    UpdateChecker* checker = UpdateChecker::sharedUpdateChecker();
+    checker->userInitiated = true;
+    checker->checkForUpdates();
+}
+
+void TVSAppDelegate::reinstall() {
+    Installer& installer = Installer::sharedInstaller();
+    installer.showInstall();
+    OverlayController::sharedOverlayController().showWithView(installer.view());
+}
+
+void TVSAppDelegate::uninstall() {
+    Installer& installer = Installer::sharedInstaller();
+    installer.showUninstall();
+    OverlayController::sharedOverlayController().showWithView(installer.view());
+}
+
+namespace {
+
+void openPage(const std::string& address) {
+    if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(address)))) SystemLog("Could not open %@", address);
+}
+
+}  // namespace
+
+void TVSAppDelegate::help() { openPage(WebPages::page("https", "/help/telvo3/telvoservermac/")); }
+void TVSAppDelegate::portHelp() { openPage(WebPages::page("http", "/help/telvo3/portforwarding/")); }
+void TVSAppDelegate::rss() { openPage(WebPages::page("http", "/follow/")); }
+void TVSAppDelegate::kestro() { openPage(WebPages::page("http", "")); }
+void TVSAppDelegate::twitter() { openPage(WebPages::socialPage()); }
+
+void TVSAppDelegate::installSuceeded() {
+    OverlayController::sharedOverlayController().remove();
+    showWelcomeOnce();
+}
+
+void TVSAppDelegate::installFailed() {}
+
+void TVSAppDelegate::uninstallCancelled() { OverlayController::sharedOverlayController().remove(); }
+
+void TVSAppDelegate::showWelcomeOnce() {
+    auto& defaults = defaults::UserDefaults::standard();
+    if (!defaults.objectForKey(kWelcomeShownKey).isNull()) return;
+    defaults.setObject(kWelcomeShownKey, Value(true));
+    defaults.synchronize();
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        welcomeWindow_->move(screen->availableGeometry().center() - welcomeWindow_->rect().center());
+    welcomeWindow_->show();
+    welcomeWindow_->raise();
+    welcomeWindow_->activateWindow();
+}
+
+void TVSAppDelegate::bringUpdateWindowToFront() {
+    UpdateChecker* checker = UpdateChecker::sharedUpdateChecker();
+    for (QWidget* w : {checker->updateWindow, checker->downloadingWindow, checker->installWindow}) {
+        if (w && w->isVisible()) {
+            w->raise();
+            w->activateWindow();
+        }
+    }
+}
+
+void TVSAppDelegate::startUpdateChecker() {
+    UpdateChecker* checker = UpdateChecker::sharedUpdateChecker();
+    checker->userInitiated = false;
+    std::string caFile;
+    checker->feed = WebPages::updateFeed(&caFile);
+    if (!caFile.empty()) update::setCAFile(caFile);
+    checker->currentVersion = 3.03f;
+    checker->currentVersionBuild = 270;
+    checker->installMode = 4;
+    checker->installLocation = "/Applications";
+    checker->checkForUpdates();
+}
+
+void TVSAppDelegate::startInstaller() {
+    Installer& installer = Installer::sharedInstaller();
+    installer.setDelegate(this);
+    if (installer.isInstalledAndValid()) {
+        showWelcomeOnce();
+        return;
+    }
+    installer.showInstall();
+    OverlayController::sharedOverlayController().showWithView(installer.view());
 }
 
 }  // namespace telvo::app

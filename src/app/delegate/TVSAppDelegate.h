@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/connection/TVSXPCConnectionDelegate.h"
+#include "app/installer/InstallerDelegate.h"
 #include "app/delegate/ClientsTableModel.h"
 #include "app/window/INAppStoreWindow.h"
 #include "app/window/TVSWindow.h"
@@ -40,7 +41,7 @@ class TVSImageButton;
 class TVSLabel;
 class TVSWindowControlsView;
 
-class TVSAppDelegate : public QObject, public TVSXPCConnectionDelegate {
+class TVSAppDelegate : public QObject, public TVSXPCConnectionDelegate, public InstallerDelegate {
     Q_OBJECT
 public:
     static constexpr const char* kAgentInfoPlist =
@@ -86,6 +87,30 @@ public:
     void log();
     // The port sheet (TVSPortController): re-read, hung on the main window, kept up to date.
     void editPorts();
+    // The shared update checker, asked by the user.
+    void checkForUpdates();
+    // The installer's install or uninstall page in the overlay, installed or not.
+    void reinstall();
+    void uninstall();
+    // The maker's pages in the default browser.
+    void help();
+    void portHelp();
+    void rss();
+    void kestro();
+    void twitter();
+
+    // The installer's reports.
+    void installSuceeded() override;
+    void installFailed() override;
+    void uninstallCancelled() override;
+
+    // The panels' start-up steps of this delegate's own: the update checker's window (5), the
+    // update checker (12.1), the installer and the welcome window (12.2).
+    void bringUpdateWindowToFront();
+    void startUpdateChecker();
+    void startInstaller();
+    // The welcome window, once per user ("welcome shown").
+    void showWelcomeOnce();
 
     // Step 7's texts, and the agent's answer to the version request.
     void loadVersion();

@@ -33,6 +33,7 @@ OverlayWindow* OverlayController::window() {
     if (!window_) {
         // Made once; made again only if a parent window took it down with itself.
         window_ = new OverlayWindow;
+        window_->setObjectName(QStringLiteral("overlayWindow"));
         attached_ = false;
         fadeIn_ = new QPropertyAnimation(window_->opacityEffect(), "opacity", window_);
         fadeIn_->setDuration(kFadeInMs);
