@@ -51,6 +51,11 @@ void AppDaemonTest::SetUp() {
     std::filesystem::create_directories(host("/Library/Preferences"));
     Value prefs(ValueDictionary{{"port", Value(int(port_))}, {"bonjour enabled", Value(0)}});
     ASSERT_TRUE(plist::writeFile(prefs, kDaemonPreferences));
+    // The application checks its update feed at launch: here a loopback port nobody serves, so
+    // that no test reaches the maker's server.
+    std::filesystem::create_directories(host("/etc/telvo"));
+    ASSERT_TRUE(plist::writeFile(Value(ValueDictionary{{"UpdateFeed", Value(kUnservedFeed)}}), "/etc/telvo/app.plist"));
+    ::chmod(host("/etc/telvo/app.plist").c_str(), 0644);
     systemlog::setCaptureForTesting([this](const std::string& line) {
         std::lock_guard lock(mutex_);
         log_.push_back(line);

@@ -30,6 +30,8 @@ protected:
     static constexpr const char* kScreenshots = TELVO_BINARY_DIR "/tests/app-daemon/screenshots";
     static constexpr const char* kDaemonLog = "/Library/Logs/TelvoServer.log";
     static constexpr const char* kDaemonPreferences = "/Library/Preferences/com.kestro.telvoserverbackend.plist";
+    // The update feed every test's application is given: a loopback port that nothing serves.
+    static constexpr const char* kUnservedFeed = "https://127.0.0.1:9/telvoserver3/version.php";
 
     void SetUp() override;
     void TearDown() override;

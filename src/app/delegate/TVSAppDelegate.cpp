@@ -304,12 +304,12 @@ void TVSAppDelegate::updateClients() {
     std::weak_ptr<bool> alive = alive_;
     // Ends this round once: with the daemon's list (none empties the table), or without one
     // (no answer in time: the rows stay); then the next round follows a second later.
-    auto finish = [this, alive, round](std::optional<Value> list) {
+    auto finish = [this, alive, round](bool answered, const Value& list) {
         auto live = alive.lock();
         if (!live || !*live || round != pollRound_) return;
         ++pollRound_;  // a late answer to this round is dropped
-        if (list)
-            clients_.setDaemonClients(*list);
+        if (answered)
+            clients_.setDaemonClients(list);
         else
             ++pollRoundsTimedOut_;
         scheduleClientsPoll();
@@ -317,24 +317,27 @@ void TVSAppDelegate::updateClients() {
     auto& connection = TVSXPCConnection::sharedXPCConnection();
     if (!connection.usesServiceRoute()) {
         connection.sendIPCRequest(Value(ValueDictionary{{"key", Value("clients")}}), [finish](const Value& reply) {
-            finish(reply.isNull() ? Value() : reply["clients"]);
+            finish(true, reply.isNull() ? Value() : reply["clients"]);
         });
         // A request the daemon never answers (its socket went away) does not end the poll.
-        dispatch::Queue::main()->after(kPollTimeout, [finish] { finish(std::nullopt); });
+        dispatch::Queue::main()->after(kPollTimeout, [finish] {
+            static const Value none;
+            finish(false, none);
+        });
         return;
     }
     if (!connection.isConnected()) {
-        finish(Value());
+        finish(true, Value());
         return;
     }
     TVSXPCAction([finish](ServiceProxy& proxy) {
-        proxy.clients([finish](const Value& list) { finish(list); },
+        proxy.clients([finish](const Value& list) { finish(true, list); },
                       [finish](const ErrorPtr& error) {
                           // Dropped: the table empties; not answered in time: the rows stay.
                           if (error && error->code == TVSXPCConnection::kTimedOut)
-                              finish(std::nullopt);
+                              finish(false, Value());
                           else
-                              finish(Value());
+                              finish(true, Value());
                       },
                       kPollTimeout);
     });

@@ -7,6 +7,7 @@
 // shared instance answers null once this class is in the process.
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,7 +18,6 @@
 #include "update/UpdateCheckerCore.h"
 
 class QLabel;
-class QMessageBox;
 class QTimer;
 class QWidget;
 
