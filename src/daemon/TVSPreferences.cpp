@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -21,10 +22,18 @@ std::unique_ptr<TVSPreferences> gInstance;
 constexpr const char* kPasscodeAccount = "passcode";
 constexpr const char* kPasscodeService = "TelvoServer";
 
+void waitForQueuedWrites();
+
 // The queue of the queued writes: one for the whole process and never freed, so that no
-// write queued by an instance can outlive the queue it is on.
+// write queued by an instance can outlive the queue it is on. At the process's exit the
+// writes still queued are made before the objects they use (the file-system root among
+// them, made before the queue) are destroyed.
 dispatch::Queue& writeQueue() {
-    static dispatch::QueuePtr* queue = new dispatch::QueuePtr(dispatch::Queue::createSerial("TelvoServerPreferencesQueue"));
+    static dispatch::QueuePtr* queue = [] {
+        auto* made = new dispatch::QueuePtr(dispatch::Queue::createSerial("TelvoServerPreferencesQueue"));
+        std::atexit([] { waitForQueuedWrites(); });
+        return made;
+    }();
     return **queue;
 }
 
