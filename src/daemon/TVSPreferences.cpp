@@ -1,5 +1,6 @@
 #include "daemon/TVSPreferences.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -22,25 +23,27 @@ std::unique_ptr<TVSPreferences> gInstance;
 constexpr const char* kPasscodeAccount = "passcode";
 constexpr const char* kPasscodeService = "TelvoServer";
 
-void waitForQueuedWrites();
+// The queue of the queued writes, once one was made.
+std::atomic<dispatch::Queue*> gWriteQueue{nullptr};
+
+// Returns once the writes queued before have run.
+void waitForQueuedWrites() {
+    dispatch::Queue* queue = gWriteQueue.load(std::memory_order_acquire);
+    if (queue && !queue->isCurrent()) queue->sync([] {});
+}
 
 // The queue of the queued writes: one for the whole process and never freed, so that no
 // write queued by an instance can outlive the queue it is on. At the process's exit the
 // writes still queued are made before the objects they use (the file-system root among
 // them, made before the queue) are destroyed.
 dispatch::Queue& writeQueue() {
-    static dispatch::QueuePtr* queue = [] {
+    static dispatch::Queue* queue = [] {
         auto* made = new dispatch::QueuePtr(dispatch::Queue::createSerial("TelvoServerPreferencesQueue"));
-        std::atexit([] { waitForQueuedWrites(); });
-        return made;
+        gWriteQueue.store(made->get(), std::memory_order_release);
+        std::atexit(waitForQueuedWrites);
+        return made->get();
     }();
-    return **queue;
-}
-
-// Returns once the writes queued before have run.
-void waitForQueuedWrites() {
-    dispatch::Queue& queue = writeQueue();
-    if (!queue.isCurrent()) queue.sync([] {});
+    return *queue;
 }
 }  // namespace
 
