@@ -37,13 +37,13 @@ void waitForQueuedWrites() {
 // writes still queued are made before the objects they use (the file-system root among
 // them, made before the queue) are destroyed.
 dispatch::Queue& writeQueue() {
-    static dispatch::Queue* queue = [] {
+    static dispatch::QueuePtr* queue = [] {
         auto* made = new dispatch::QueuePtr(dispatch::Queue::createSerial("TelvoServerPreferencesQueue"));
         gWriteQueue.store(made->get(), std::memory_order_release);
         std::atexit(waitForQueuedWrites);
-        return made->get();
+        return made;
     }();
-    return *queue;
+    return **queue;
 }
 }  // namespace
 
@@ -145,7 +145,16 @@ bool TVSPreferences::Store::write() {
     return upToDate;
 }
 
-bool TVSPreferences::flush() { return store_->write(); }
+bool TVSPreferences::flush() {
+    // A change made by another queue while the file was written takes another pass; a write
+    // that fails ends it.
+    for (int pass = 0; pass < 4; ++pass) {
+        if (store_->write()) return true;
+        std::lock_guard writing(store_->writeMutex);
+        if (store_->writeFailing) return false;
+    }
+    return !hasUnwrittenChanges();
+}
 
 bool TVSPreferences::hasUnwrittenChanges() const {
     std::lock_guard lock(store_->mutex);
