@@ -334,22 +334,27 @@ bool ServerManager::isDeviceAuthorized(const std::string& device) const {
 
 void ServerManager::addDeviceToAuthorizedList(const std::string& device) {
     if (device.empty()) return;
+    std::lock_guard lock(devicesMutex_);
+    // A device that gives the right passcode again is listed once.
+    if (std::find(authorizedDevices_.begin(), authorizedDevices_.end(), device) != authorizedDevices_.end()) return;
+    authorizedDevices_.push_back(device);
     ValueArray list;
-    {
-        std::lock_guard lock(devicesMutex_);
-        authorizedDevices_.push_back(device);
-        for (const auto& d : authorizedDevices_) list.push_back(Value(d));
-    }
-    TVSPreferences::sharedPreferences().setObject(Value(std::move(list)), "authorized devices");
+    for (const auto& d : authorizedDevices_) list.push_back(Value(d));
+    // Stored under the lock, so that lists reach the preferences in the order they were made;
+    // the file is written on the preferences' queue, so that a login never waits for the disk.
+    TVSPreferences::sharedPreferences().setObjectSoon(Value(std::move(list)), "authorized devices");
 }
 
 void ServerManager::resetAuthorizedDevices() {
     DLog("Resetting authorizations");
+    TVSPreferences& preferences = TVSPreferences::sharedPreferences();
     {
+        // Under the lock, as the additions are: a list made before cannot be stored after.
         std::lock_guard lock(devicesMutex_);
         authorizedDevices_.clear();
+        preferences.setObjectSoon(Value(ValueArray{}), "authorized devices");
     }
-    TVSPreferences::sharedPreferences().setObject(Value(ValueArray{}), "authorized devices");
+    preferences.flush();
 }
 
 }  // namespace telvo

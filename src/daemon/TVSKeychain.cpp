@@ -253,7 +253,7 @@ std::vector<keychain::Identity> TVSKeychain::SSLIdentityAndCertificates() {
     for (const auto& identity : identities) {
         if (identity.label.rfind(kIdentityLabelPrefix, 0) != 0 || !result.empty()) continue;
         // Presenting an identity whose key does not open its certificate fails every handshake.
-        if (keychain::isUsable(identity))
+        if (isUsable(identity))
             result.push_back(identity);
         else
             passedOver = true;
@@ -266,6 +266,19 @@ std::vector<keychain::Identity> TVSKeychain::SSLIdentityAndCertificates() {
         unusableIdentityLogged_ = true;
     }
     return result;
+}
+
+bool TVSKeychain::isUsable(const keychain::Identity& identity) {
+    {
+        std::lock_guard lock(checkedMutex_);
+        for (const auto& [known, usable] : checked_)
+            if (known == identity) return usable;
+    }
+    const bool usable = keychain::isUsable(identity);
+    std::lock_guard lock(checkedMutex_);
+    if (checked_.size() >= kCheckedKept) checked_.clear();
+    checked_.emplace_back(identity, usable);
+    return usable;
 }
 
 void TVSKeychain::createNewIdentity() {

@@ -8,12 +8,15 @@
 // A keychain file that cannot be opened, unlocked or read is kept aside as
 // "TelvoServer.keychain.invalid" and a new one is made in its place. A password whose write
 // fails (a full or read-only disk) is kept in memory, answered from there, and written again
-// at the next change and at the daemon's stop.
+// at the next change and at the daemon's stop. The keychain's records are read from the file
+// only when it changed (see keychain::Keychain), so that the passcode check and each session's
+// identity cost no disk read.
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 #include "platform/Error.h"
 #include "platform/keychain/Keychain.h"
@@ -73,6 +76,9 @@ private:
     keychain::OSStatus writePasswordLocked(const std::string& service, const std::string& account,
                                            const std::string& password, ErrorPtr* error);
     bool flushPendingLocked();
+    // keychain::isUsable, answered from the identities checked before (the answer depends on
+    // the identity's key and certificate alone): every session presents the same one.
+    bool isUsable(const keychain::Identity& identity);
 
     keychain::KeychainPtr keychain_;
     mutable std::mutex pendingMutex_;
@@ -82,6 +88,9 @@ private:
     std::string pendingArchive_;
     bool writeFailing_ = false;
     bool unusableIdentityLogged_ = false;
+    static constexpr size_t kCheckedKept = 8;
+    std::mutex checkedMutex_;
+    std::vector<std::pair<keychain::Identity, bool>> checked_;  // identities checked, and whether usable
 };
 
 }  // namespace telvo

@@ -1,13 +1,17 @@
 #include "daemon/TVSPreferences.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "foundation/ServerLog.h"
 #include "daemon/Passcode.h"
 #include "daemon/TVSKeychain.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/fs/Root.h"
 #include "platform/values/PropertyList.h"
 
@@ -18,7 +22,52 @@ std::mutex gInstanceMutex;
 std::unique_ptr<TVSPreferences> gInstance;
 constexpr const char* kPasscodeAccount = "passcode";
 constexpr const char* kPasscodeService = "TelvoServer";
+
+// The queue of the queued writes, once one was made.
+std::atomic<dispatch::Queue*> gWriteQueue{nullptr};
+
+// Returns once the writes queued before have run.
+void waitForQueuedWrites() {
+    dispatch::Queue* queue = gWriteQueue.load(std::memory_order_acquire);
+    if (queue && !queue->isCurrent()) queue->sync([] {});
+}
+
+// The queue of the queued writes: one for the whole process and never freed, so that no
+// write queued by an instance can outlive the queue it is on. At the process's exit the
+// writes still queued are made before the objects they use (the file-system root among
+// them, made before the queue) are destroyed.
+dispatch::Queue& writeQueue() {
+    static dispatch::QueuePtr* queue = [] {
+        auto* made = new dispatch::QueuePtr(dispatch::Queue::createSerial("TelvoServerPreferencesQueue"));
+        gWriteQueue.store(made->get(), std::memory_order_release);
+        std::atexit(waitForQueuedWrites);
+        return made;
+    }();
+    return **queue;
+}
 }  // namespace
+
+struct TVSPreferences::Store {
+    mutable std::mutex mutex;  // values, changes, written, writeScheduled
+    ValueDictionary values;
+    uint64_t changes = 0;  // changes made to values
+    uint64_t written = 0;  // changes in the file
+    bool writeScheduled = false;
+    std::mutex writeMutex;  // one write at a time, in order; writeFailing
+    bool writeFailing = false;
+
+    // Caller holds mutex.
+    void storeLocked(const Value& value, const std::string& key) {
+        if (value.isNull())
+            values.erase(key);
+        else
+            values[key] = value;
+        ++changes;
+    }
+    // Writes the values in effect unless the file has them already; answers whether the file
+    // is up to date. Serialises and writes outside `mutex`, so readers never wait for the disk.
+    bool write();
+};
 
 TVSPreferences& TVSPreferences::sharedPreferences() {
     std::lock_guard lock(gInstanceMutex);
@@ -27,11 +76,19 @@ TVSPreferences& TVSPreferences::sharedPreferences() {
 }
 
 void TVSPreferences::resetForTesting() {
-    std::lock_guard lock(gInstanceMutex);
-    gInstance.reset();
+    std::unique_ptr<TVSPreferences> old;
+    {
+        std::lock_guard lock(gInstanceMutex);
+        old = std::move(gInstance);
+    }
+    // Its destructor waits for the writes queued: the next instance reads a file that has
+    // every change made before.
+    old.reset();
 }
 
-TVSPreferences::TVSPreferences() {
+TVSPreferences::~TVSPreferences() { waitForQueuedWrites(); }
+
+TVSPreferences::TVSPreferences() : store_(std::make_shared<Store>()) {
     defaults_ = {{"port", Value(5109)},          {"debugging", Value(0)},         {"passcodeType", Value(0)},
                  {"passcode lock", Value(0)},    {"map external port", Value(0)}, {"port external", Value(5109)},
                  {"bonjour enabled", Value(1)},  {"ssl", Value(1)}};
@@ -44,7 +101,7 @@ void TVSPreferences::load() {
     ErrorPtr error;
     Value value = plist::readFile(kPath, &error);
     if (!error && value.isDictionary()) {
-        stored_ = value.dictionary();
+        store_->values = value.dictionary();
         return;
     }
     // Keep the unreadable file for whoever wants to look at it, and start from the defaults.
@@ -54,54 +111,88 @@ void TVSPreferences::load() {
          error ? error->description() : std::string("not a dictionary"), aside);
 }
 
-bool TVSPreferences::writeLocked() {
+bool TVSPreferences::Store::write() {
+    std::lock_guard writing(writeMutex);
+    ValueDictionary snapshot;
+    uint64_t taken;
+    {
+        std::lock_guard lock(mutex);
+        if (written == changes) return true;
+        snapshot = values;
+        taken = changes;
+    }
     fs::createDirectories("/Library/Preferences", 0755);
-    std::string xml = plist::serialize(Value(stored_));
+    std::string xml = plist::serialize(Value(std::move(snapshot)));
     if (!fs::writeFileAtomically(kPath, xml, 0600)) {
         // The values stay in memory, in effect, and are written whole at the next change or
         // at the stop; one line says so, not one per change.
         const int error = errno;
-        unwritten_ = true;
-        if (!writeFailing_)
+        if (!writeFailing)
             DLog("Unable to write the preferences file %@ (%s); the settings are kept in memory and written again at "
                  "the next change and at the stop",
                  kPath, std::strerror(error));
-        writeFailing_ = true;
+        writeFailing = true;
         return false;
     }
-    unwritten_ = false;
-    if (writeFailing_) DLog("Preferences file %@ is written again", kPath);
-    writeFailing_ = false;
-    return true;
+    bool upToDate;
+    {
+        std::lock_guard lock(mutex);
+        written = taken;
+        upToDate = written == changes;
+    }
+    if (writeFailing) DLog("Preferences file %@ is written again", kPath);
+    writeFailing = false;
+    return upToDate;
 }
 
 bool TVSPreferences::flush() {
-    std::lock_guard lock(mutex_);
-    return !unwritten_ || writeLocked();
+    // A change made by another queue while the file was written takes another pass; a write
+    // that fails ends it.
+    for (int pass = 0; pass < 4; ++pass) {
+        if (store_->write()) return true;
+        std::lock_guard writing(store_->writeMutex);
+        if (store_->writeFailing) return false;
+    }
+    return !hasUnwrittenChanges();
 }
 
 bool TVSPreferences::hasUnwrittenChanges() const {
-    std::lock_guard lock(mutex_);
-    return unwritten_;
+    std::lock_guard lock(store_->mutex);
+    return store_->written != store_->changes;
 }
 
 Value TVSPreferences::objectForKey(const std::string& key) const {
     {
-        std::lock_guard lock(mutex_);
-        auto it = stored_.find(key);
-        if (it != stored_.end()) return it->second;
+        std::lock_guard lock(store_->mutex);
+        auto it = store_->values.find(key);
+        if (it != store_->values.end()) return it->second;
     }
     auto it = defaults_.find(key);
     return it != defaults_.end() ? it->second : Value();
 }
 
 void TVSPreferences::setObject(const Value& value, const std::string& key) {
-    std::lock_guard lock(mutex_);
-    if (value.isNull())
-        stored_.erase(key);
-    else
-        stored_[key] = value;
-    writeLocked();
+    {
+        std::lock_guard lock(store_->mutex);
+        store_->storeLocked(value, key);
+    }
+    store_->write();
+}
+
+void TVSPreferences::setObjectSoon(const Value& value, const std::string& key) {
+    {
+        std::lock_guard lock(store_->mutex);
+        store_->storeLocked(value, key);
+        if (store_->writeScheduled) return;  // the write queued already takes this change along
+        store_->writeScheduled = true;
+    }
+    writeQueue().async([store = store_] {
+        {
+            std::lock_guard lock(store->mutex);
+            store->writeScheduled = false;
+        }
+        store->write();
+    });
 }
 
 void TVSPreferences::removeObjectForKey(const std::string& key) { setObject(Value(), key); }

@@ -2,7 +2,10 @@
 // The daemon's settings: the machine-wide domain "com.kestro.telvoserverbackend", kept as an
 // XML property list at "/Library/Preferences/com.kestro.telvoserverbackend.plist" (mode 0600,
 // rewritten atomically on every change), with built-in defaults, typed getters and setters,
-// and the server passcode, which lives in the private keychain instead.
+// and the server passcode, which lives in the private keychain instead. setObjectSoon() is for
+// changes made while serving clients: the value is in effect at once, and the file is written
+// shortly after (one write for the changes made meanwhile) on the preferences' own queue.
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -17,7 +20,10 @@ public:
     static constexpr const char* kPath = "/Library/Preferences/com.kestro.telvoserverbackend.plist";
 
     static TVSPreferences& sharedPreferences();
+    // Waits for the writes still queued, then forgets the instance.
     static void resetForTesting();
+    // Waits for the writes still queued.
+    ~TVSPreferences();
 
     // The stored value, else the built-in default, else null.
     Value objectForKey(const std::string& key) const;
@@ -26,6 +32,10 @@ public:
     // next change or by flush().
     void setObject(const Value& value, const std::string& key);
     void removeObjectForKey(const std::string& key);
+    // Stores (null removes) at once; the file is written on the preferences' queue, never on
+    // the caller's, by one write for every change made until it runs (or by flush(), or by the
+    // next setObject()).
+    void setObjectSoon(const Value& value, const std::string& key);
 
     // The stored value as it is, with no check of its type.
     Value stringForKey(const std::string& key) const { return objectForKey(key); }
@@ -42,8 +52,10 @@ public:
     void setDouble(double value, const std::string& key) { setObject(Value(value), key); }
     void setBool(bool value, const std::string& key) { setObject(Value(value), key); }
 
-    // Writes the file when a change has not reached it yet; answers whether it is up to date.
+    // Writes the file when a change has not reached it yet (a queued one included); answers
+    // whether it is up to date.
     bool flush();
+    // True while a change has not reached the file (its write failed, or is still queued).
     bool hasUnwrittenChanges() const;
 
     // The passcode from the private keychain; none when there is no item or it cannot be read.
@@ -59,15 +71,15 @@ public:
     const ValueDictionary& defaults() const { return defaults_; }
 
 private:
+    // The stored values and their writing, shared with the writes queued: a queued write keeps
+    // them alive, never the preferences object.
+    struct Store;
+
     TVSPreferences();
     void load();
-    bool writeLocked();
 
     ValueDictionary defaults_;
-    mutable std::mutex mutex_;
-    ValueDictionary stored_;
-    bool unwritten_ = false;
-    bool writeFailing_ = false;
+    std::shared_ptr<Store> store_;
 };
 
 }  // namespace telvo

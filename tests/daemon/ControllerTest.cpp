@@ -126,11 +126,21 @@ TEST_F(ServerManagerTest, AuthorisedDevicesAndTheServerUUID) {
     ASSERT_EQ(uuid.size(), 36u);
     for (char ch : uuid) EXPECT_TRUE(ch == '-' || isdigit(ch) || (ch >= 'A' && ch <= 'F')) << uuid;
 
+    // A device that gives the right passcode again is listed once; another one after it.
     server.addDeviceToAuthorizedList("DEV");
     server.addDeviceToAuthorizedList("DEV");
     server.addDeviceToAuthorizedList("");
-    EXPECT_EQ(TVSPreferences::sharedPreferences().arrayForKey("authorized devices").count(), 2u);
+    server.addDeviceToAuthorizedList("OTHER");
+    server.addDeviceToAuthorizedList("DEV");
+    const std::vector<std::string> listed{"DEV", "OTHER"};
+    EXPECT_EQ(server.authorizedDevices(), listed);
+    Value stored = TVSPreferences::sharedPreferences().arrayForKey("authorized devices");
+    ASSERT_EQ(stored.count(), 2u);
+    EXPECT_EQ(stored.at(0).stringValue(), "DEV");
+    EXPECT_EQ(stored.at(1).stringValue(), "OTHER");
+    // What a restart finds in the file.
     telvo::testing::resetDaemonSingletons();
+    EXPECT_EQ(ServerManager::sharedServerManager().authorizedDevices(), listed);
     EXPECT_TRUE(ServerManager::sharedServerManager().isDeviceAuthorized("DEV"));
     EXPECT_EQ(TVSPreferences::sharedPreferences().objectForKey("uuid").stringValue(), uuid);  // kept across starts
     ServerManager::sharedServerManager().resetAuthorizedDevices();

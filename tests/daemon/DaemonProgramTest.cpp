@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <atomic>
 #include <map>
@@ -427,12 +429,6 @@ namespace {
 // answered every second, and the daemon samples every second (no gap in the cpu samples the
 // clients receive).
 TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks) {
-    // Known fault, not yet mended: right after 200 fresh logins, some of the reading clients'
-    // replies carry no cpu samples for several seconds and then arrive on whole-second
-    // boundaries up to 6 s apart (gaps of 13 to 16 s in the window), on a quiet machine too.
-    // TELVO_RUN_KNOWN_FAULTS=1 runs the check.
-    if (!std::getenv("TELVO_RUN_KNOWN_FAULTS"))
-        GTEST_SKIP() << "known fault: replies to fresh clients held up to 6 s after 200 logins (set TELVO_RUN_KNOWN_FAULTS=1 to run)";
     start();
     const std::string code = passcode();
     ASSERT_FALSE(code.empty());
@@ -495,13 +491,17 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
                 const auto now = std::chrono::steady_clock::now();
                 if (!reply) break;
                 const auto samples = cpuSamples(reply->payload);
-                std::lock_guard<std::mutex> hold(lock);
-                ++replies[n];
-                worstGap[n] = std::max(worstGap[n], std::chrono::duration<double>(now - last).count());
-                last = now;
-                for (const auto& [id, time] : samples) {
-                    cpuTimes[id] = time;
-                    have = std::max(have, id);
+                {
+                    // Held only while the reply is noted: a client that slept holding it would
+                    // hold up every other one.
+                    std::lock_guard<std::mutex> hold(lock);
+                    ++replies[n];
+                    worstGap[n] = std::max(worstGap[n], std::chrono::duration<double>(now - last).count());
+                    last = now;
+                    for (const auto& [id, time] : samples) {
+                        cpuTimes[id] = time;
+                        have = std::max(have, id);
+                    }
                 }
                 std::this_thread::sleep_until(next);
             }
@@ -515,18 +515,30 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
     ASSERT_EQ(loggedIn.load(), kClients);
     for (int n = kStalled; n < kClients; ++n) {
         SCOPED_TRACE(n);
-        // About one a second on a quiet machine; these bounds hold on one running the whole
-        // suite beside other builds, and still fail a client held up by the stalled ones.
-        EXPECT_GE(replies[n], 2);
-        EXPECT_LT(worstGap[n], kWindow * 0.6);
+        // About one a second (twenty in the window) on a quiet machine and on one running the
+        // whole suite beside other builds alike; these bounds still fail a client held up by
+        // the stalled ones for a few seconds.
+        EXPECT_GE(replies[n], int(kWindow / 4));
+        EXPECT_LT(worstGap[n], kWindow * 0.3);
     }
+    // Every tick took its sample: the ids follow one another, and each sample's time (whole
+    // seconds, as the tick took it) is its tick's second, or the next one for a tick that ran
+    // late by half a second or more. A tick missed moves every later sample a second on.
     ASSERT_GE(cpuTimes.size(), size_t(kWindow / 2));
-    for (auto it = cpuTimes.begin(); std::next(it) != cpuTimes.end(); ++it) {
-        auto after = std::next(it);
-        EXPECT_EQ(after->first, it->first + 1) << "sample " << it->first << " is followed by " << after->first;
-        EXPECT_EQ(after->second, it->second + 1) << "sample " << after->first << " came " << after->second - it->second
-                                                 << " s after the one before";
+    long base = cpuTimes.begin()->second - cpuTimes.begin()->first;
+    for (const auto& [id, time] : cpuTimes) base = std::min(base, time - id);
+    long lastOnTime = 0;
+    for (auto it = cpuTimes.begin(); it != cpuTimes.end(); ++it) {
+        const auto& [id, time] = *it;
+        if (std::next(it) != cpuTimes.end()) {
+            EXPECT_EQ(std::next(it)->first, id + 1) << "sample " << id << " is followed by " << std::next(it)->first;
+        }
+        const long late = time - id - base;
+        EXPECT_TRUE(late == 0 || late == 1) << "sample " << id << " came " << late << " s after its second";
+        if (late == 0) lastOnTime = id;
     }
+    EXPECT_GE(lastOnTime, std::prev(cpuTimes.end())->first - 2)
+        << "every sample after " << lastOnTime << " a second late: a tick was missed";
     EXPECT_EQ(stop(SIGTERM), 0);
 }
 

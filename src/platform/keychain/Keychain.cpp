@@ -7,11 +7,14 @@
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/fs/Root.h"
 
@@ -112,10 +115,25 @@ struct FileHeader {
     std::string salt, nonce, ciphertext, tag;
 };
 
-// errSecNoSuchKeychain when missing, errSecDecode when malformed.
-OSStatus readFile(const std::string& path, FileHeader& header) {
+// The state of the file by name; false (errno kept) when it cannot be looked at.
+bool stampOf(const std::string& path, Keychain::FileStamp& stamp) {
+    struct stat st {};
+    if (::stat(fs::resolve(path).c_str(), &st) != 0) return false;
+    stamp = Keychain::FileStamp::of(st);
+    return true;
+}
+
+// errSecNoSuchKeychain when missing, errSecDecode when malformed. `stamp` is the state of the
+// file that was read.
+OSStatus readFile(const std::string& path, FileHeader& header, Keychain::FileStamp& stamp) {
     std::string raw;
-    if (!fs::readFile(path, raw)) return errno == ENOENT ? errSecNoSuchKeychain : errSecIO;
+    const int fd = ::open(fs::resolve(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT ? errSecNoSuchKeychain : errSecIO;
+    struct stat st {};
+    const bool read = ::fstat(fd, &st) == 0 && fs::readDescriptor(fd, raw);
+    ::close(fd);
+    if (!read) return errSecIO;
+    stamp = Keychain::FileStamp::of(st);
     if (raw.size() < kMagicLength + kSaltLength + kNonceLength + kTagLength ||
         raw.compare(0, kMagicLength, kMagic) != 0)
         return errSecDecode;
@@ -127,6 +145,37 @@ OSStatus readFile(const std::string& path, FileHeader& header) {
     header.ciphertext = raw.substr(p, raw.size() - p - kTagLength);
     header.tag = raw.substr(raw.size() - kTagLength);
     return errSecSuccess;
+}
+
+// The records of a decrypted file; false when they are damaged.
+template <class Contents, class Item>
+bool parseRecords(const std::string& plain, Contents& contents) {
+    Reader r{plain};
+    contents = Contents{};
+    uint32_t next = r.u32();
+    uint32_t count = r.u32();
+    for (uint32_t i = 0; r.ok && i < count; ++i) {
+        uint32_t kind = r.u32();
+        if (kind == 1) {
+            Item item;
+            item.id = r.u32();
+            item.service = r.str();
+            item.account = r.str();
+            item.data = r.str();
+            contents.items.push_back(std::move(item));
+        } else if (kind == 2) {
+            Identity identity;
+            identity.label = r.str();
+            identity.privateKeyPEM = r.str();
+            identity.certificatePEM = r.str();
+            contents.identities.push_back(std::move(identity));
+        } else {
+            r.ok = false;
+        }
+    }
+    if (!r.ok) return false;
+    contents.nextID = next;
+    return true;
 }
 
 std::string aadFor(const std::string& salt) { return std::string(kMagic, kMagicLength) + salt; }
@@ -178,21 +227,60 @@ OSStatus Keychain::create(const std::string& path, const std::string& password, 
 
 KeychainPtr Keychain::open(const std::string& path) { return KeychainPtr(new Keychain(path)); }
 
+bool Keychain::cacheFreshLocked() const {
+    if (!cached_) return false;
+    FileStamp now;
+    return stampOf(path_, now) && now == cacheStamp_;
+}
+
+void Keychain::keepLocked(Contents contents, const FileStamp& stamp) {
+    cache_ = std::move(contents);
+    cacheStamp_ = stamp;
+    // A file modified within one step of its file system's time stamps may change again in
+    // place, to the same size, under the same stamp: the cache is trusted only for a file older
+    // than that. Stamps in whole seconds (nothing below the second) may be two seconds apart;
+    // finer ones move at least once a clock tick.
+    constexpr int64_t kSecond = 1000000000;
+    const int64_t step = stamp.modified % kSecond == 0 ? 2 * kSecond : kSecond / 10;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    cached_ = int64_t(now.tv_sec) * kSecond + now.tv_nsec - stamp.modified > step;
+}
+
+void Keychain::dropCacheLocked() {
+    cached_ = false;
+    cache_ = Contents{};
+}
+
 OSStatus Keychain::unlock(const std::string& password) {
     std::lock_guard lock(mutex_);
+    // Unlocked already with this password and the file unchanged since it was decrypted: the
+    // answer reading it would give.
+    if (unlocked_ && password == password_ && cacheFreshLocked()) return errSecSuccess;
     FileHeader header;
-    OSStatus status = readFile(path_, header);
-    if (status != errSecSuccess) return status;
+    FileStamp stamp;
+    ++fileReads_;
+    OSStatus status = readFile(path_, header, stamp);
+    if (status != errSecSuccess) {
+        dropCacheLocked();
+        return status;
+    }
     std::string key = (unlocked_ && password == password_ && header.salt == salt_) ? key_ : deriveKey(password, header.salt);
     std::string plain, tag = header.tag;
     if (!aesGcm(false, key, header.nonce, aadFor(header.salt), header.ciphertext, plain, tag)) {
         unlocked_ = false;
+        dropCacheLocked();
         return errSecAuthFailed;
     }
     password_ = password;
     salt_ = header.salt;
     key_ = key;
     unlocked_ = true;
+    Contents contents;
+    if (parseRecords<Contents, Item>(plain, contents))
+        keepLocked(std::move(contents), stamp);
+    else
+        dropCacheLocked();  // damaged records: every operation reads and reports them
     return errSecSuccess;
 }
 
@@ -201,6 +289,12 @@ void Keychain::lock() {
     unlocked_ = false;
     password_.clear();
     key_.clear();
+    dropCacheLocked();
+}
+
+uint64_t Keychain::fileReads() const {
+    std::lock_guard lock(mutex_);
+    return fileReads_;
 }
 
 bool Keychain::isUnlocked() const {
@@ -214,11 +308,18 @@ OSStatus Keychain::readyLocked() {
     return errSecSuccess;
 }
 
-OSStatus Keychain::loadLocked(Contents& contents) {
+OSStatus Keychain::loadLocked(const Contents*& contents) {
     OSStatus status = readyLocked();
     if (status != errSecSuccess) return status;
+    if (cacheFreshLocked()) {
+        contents = &cache_;
+        return errSecSuccess;
+    }
+    dropCacheLocked();
     FileHeader header;
-    status = readFile(path_, header);
+    FileStamp stamp;
+    ++fileReads_;
+    status = readFile(path_, header, stamp);
     if (status != errSecSuccess) return status;
     if (header.salt != salt_) {  // replaced since the unlock: derive again with the password
         salt_ = header.salt;
@@ -229,31 +330,11 @@ OSStatus Keychain::loadLocked(Contents& contents) {
         unlocked_ = false;
         return gUserInteractionAllowed ? errSecAuthFailed : errSecInteractionNotAllowed;
     }
-    Reader r{plain};
-    contents = Contents{};
-    uint32_t next = r.u32();
-    uint32_t count = r.u32();
-    for (uint32_t i = 0; r.ok && i < count; ++i) {
-        uint32_t kind = r.u32();
-        if (kind == 1) {
-            Item item;
-            item.id = r.u32();
-            item.service = r.str();
-            item.account = r.str();
-            item.data = r.str();
-            contents.items.push_back(std::move(item));
-        } else if (kind == 2) {
-            Identity identity;
-            identity.label = r.str();
-            identity.privateKeyPEM = r.str();
-            identity.certificatePEM = r.str();
-            contents.identities.push_back(std::move(identity));
-        } else {
-            r.ok = false;
-        }
-    }
-    if (!r.ok) return errSecDecode;
-    contents.nextID = next;
+    Contents read;
+    if (!parseRecords<Contents, Item>(plain, read)) return errSecDecode;
+    keepLocked(std::move(read), stamp);
+    // Kept for this answer even when too fresh to be trusted for the next one.
+    contents = &cache_;
     return errSecSuccess;
 }
 
@@ -279,14 +360,21 @@ OSStatus Keychain::saveLocked(const Contents& contents) {
     std::string file = std::string(kMagic, kMagicLength) + salt_ + nonce + cipher + tag;
     if (!fs::writeFileAtomically(path_, file, 0600)) return errno == EACCES || errno == EROFS ? errSecWrPerm : errSecIO;
     ::chmod(fs::resolve(path_).c_str(), 0600);
+    // What was written is what the next operation would read.
+    FileStamp stamp;
+    if (stampOf(path_, stamp))
+        keepLocked(contents, stamp);
+    else
+        dropCacheLocked();
     return errSecSuccess;
 }
 
 OSStatus Keychain::findGenericPassword(const std::string& service, const std::string& account, ItemRef* item) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    const Contents& contents = *current;
     for (const auto& i : contents.items) {
         if (i.service == service && i.account == account) {
             if (item) item->id = i.id;
@@ -298,9 +386,10 @@ OSStatus Keychain::findGenericPassword(const std::string& service, const std::st
 
 OSStatus Keychain::copyPasswordData(ItemRef item, std::string* data) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    const Contents& contents = *current;
     for (const auto& i : contents.items) {
         if (i.id == item.id) {
             if (data) *data = i.data;
@@ -312,9 +401,10 @@ OSStatus Keychain::copyPasswordData(ItemRef item, std::string* data) {
 
 OSStatus Keychain::addGenericPassword(const std::string& service, const std::string& account, const std::string& data) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    Contents contents = *current;
     for (const auto& i : contents.items)
         if (i.service == service && i.account == account) return errSecDuplicateItem;
     contents.items.push_back(Item{contents.nextID++, service, account, data});
@@ -323,9 +413,10 @@ OSStatus Keychain::addGenericPassword(const std::string& service, const std::str
 
 OSStatus Keychain::modifyPasswordData(ItemRef item, const std::string& data) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    Contents contents = *current;
     for (auto& i : contents.items) {
         if (i.id == item.id) {
             i.data = data;
@@ -337,9 +428,10 @@ OSStatus Keychain::modifyPasswordData(ItemRef item, const std::string& data) {
 
 OSStatus Keychain::deleteItem(ItemRef item) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    Contents contents = *current;
     for (auto it = contents.items.begin(); it != contents.items.end(); ++it) {
         if (it->id == item.id) {
             contents.items.erase(it);
@@ -453,9 +545,10 @@ OSStatus Keychain::readPKCS12(const std::string& der, const std::string& passphr
 
 OSStatus Keychain::importPKCS12(const std::string& der, const std::string& passphrase, std::vector<Identity>* imported) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    Contents contents = *current;
     Identity identity;
     status = readPKCS12(der, passphrase, &identity);
     if (status != errSecSuccess) return status;
@@ -469,9 +562,10 @@ OSStatus Keychain::importPKCS12(const std::string& der, const std::string& passp
 
 OSStatus Keychain::copyIdentities(std::vector<Identity>* identities) {
     std::lock_guard lock(mutex_);
-    Contents contents;
-    OSStatus status = loadLocked(contents);
+    const Contents* current = nullptr;
+    OSStatus status = loadLocked(current);
     if (status != errSecSuccess) return status;
+    const Contents& contents = *current;
     if (identities) *identities = contents.identities;
     return errSecSuccess;
 }

@@ -3,7 +3,12 @@
 // TLS identities, kept in one file (mode 0600) whose contents are encrypted with a key derived
 // from the keychain's password. Operations answer the statuses of KeychainStatus.h. Nothing
 // here ever asks a user anything: where the platform would prompt, the status is
-// errSecInteractionNotAllowed.
+// errSecInteractionNotAllowed. The decrypted records are kept while the file stays as it was
+// (the same file, size and change times, last modified longer before it was read than its
+// time stamps' step, within which it might change again unseen), so that a lookup costs a
+// stat(), not a read and a decryption.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,6 +68,20 @@ public:
     OSStatus copyIdentities(std::vector<Identity>* identities);
 
     const std::string& path() const { return path_; }
+    // How often the file was read and decrypted (tests and diagnostics).
+    uint64_t fileReads() const;
+
+    // What tells a change of the file without reading it.
+    struct FileStamp {
+        uint64_t device = 0, inode = 0;
+        int64_t size = 0, modified = 0, changed = 0;  // times in nanoseconds
+        bool operator==(const FileStamp&) const = default;
+        static FileStamp of(const struct stat& st) {
+            return {uint64_t(st.st_dev), uint64_t(st.st_ino), int64_t(st.st_size),
+                    int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                    int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+        }
+    };
 
 private:
     explicit Keychain(std::string path) : path_(std::move(path)) {}
@@ -77,10 +96,15 @@ private:
         uint64_t nextID = 1;
     };
 
-    // Reads and decrypts the file with the unlocked key. Caller holds mutex_.
-    OSStatus loadLocked(Contents& contents);
+    // The records of the file, read and decrypted with the unlocked key unless the ones kept
+    // are still those of the file; valid until the next operation. Caller holds mutex_.
+    OSStatus loadLocked(const Contents*& contents);
     OSStatus saveLocked(const Contents& contents);
     OSStatus readyLocked();
+    // Whether the records kept are those of the file as it is now.
+    bool cacheFreshLocked() const;
+    void keepLocked(Contents contents, const FileStamp& stamp);
+    void dropCacheLocked();
 
     std::string path_;
     mutable std::mutex mutex_;
@@ -88,6 +112,10 @@ private:
     std::string password_;
     std::string salt_;
     std::string key_;  // derived from password_ and salt_
+    Contents cache_;       // the records last read or written
+    FileStamp cacheStamp_;  // of the file they came from
+    bool cached_ = false;   // cache_ may answer while the file keeps cacheStamp_
+    uint64_t fileReads_ = 0;
 };
 
 }  // namespace telvo::keychain

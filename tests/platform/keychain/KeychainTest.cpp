@@ -1,9 +1,11 @@
 #include "platform/keychain/Keychain.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -98,6 +100,77 @@ TEST_F(KeychainTest, StatusesForWrongPasswordMissingAndDamagedFiles) {
     raw[raw.size() - 20] ^= 1;
     std::ofstream(hostPath(), std::ios::binary | std::ios::trunc) << raw;
     EXPECT_EQ(Keychain::open(kPath)->unlock("brimcolantu"), errSecAuthFailed);
+}
+
+// A keychain last modified a while ago is read and decrypted once: lookups are answered from
+// what was read while the file stays as it was. A change by another handle, a file replaced
+// or damaged in place, and a lock are each seen at the next operation, as a fresh read would.
+TEST_F(KeychainTest, AnUnchangedFileIsReadOnceAndAnyChangeIsSeen) {
+    KeychainPtr writer;
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", &writer), errSecSuccess);
+    ASSERT_EQ(writer->addGenericPassword("TelvoServer", "passcode", "11111"), errSecSuccess);
+    ASSERT_EQ(writer->importPKCS12(makeSelfSignedPKCS12("Telvo Server", "TelvoServer2 Test", "quillbox"), "quillbox",
+                                   nullptr),
+              errSecSuccess);
+    // As a file written minutes ago.
+    auto backDate = [&] {
+        struct timespec times[2] = {{time(nullptr) - 600, 0}, {time(nullptr) - 600, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, hostPath().c_str(), times, 0), 0);
+    };
+    backDate();
+
+    KeychainPtr reader = Keychain::open(kPath);
+    auto passcode = [&] {
+        ItemRef item;
+        std::string data;
+        EXPECT_EQ(reader->unlock("brimcolantu"), errSecSuccess);
+        if (reader->findGenericPassword("TelvoServer", "passcode", &item) != errSecSuccess) return std::string("none");
+        EXPECT_EQ(reader->copyPasswordData(item, &data), errSecSuccess);
+        return data;
+    };
+    for (int n = 0; n < 50; ++n) {
+        ASSERT_EQ(passcode(), "11111");
+        std::vector<Identity> identities;
+        ASSERT_EQ(reader->copyIdentities(&identities), errSecSuccess);
+        ASSERT_EQ(identities.size(), 1u);
+    }
+    EXPECT_EQ(reader->fileReads(), 1u);
+
+    // Changed through another handle (the file is replaced).
+    ItemRef item;
+    ASSERT_EQ(writer->findGenericPassword("TelvoServer", "passcode", &item), errSecSuccess);
+    ASSERT_EQ(writer->modifyPasswordData(item, "22222"), errSecSuccess);
+    EXPECT_EQ(passcode(), "22222");
+    // A file modified just now might change again in place within the same time stamp: it is
+    // read again at every operation until it has aged.
+    ASSERT_EQ(writer->modifyPasswordData(item, "33333"), errSecSuccess);
+    EXPECT_EQ(passcode(), "33333");
+    const uint64_t reads = reader->fileReads();
+    EXPECT_EQ(passcode(), "33333");
+    EXPECT_GT(reader->fileReads(), reads);
+
+    // Damaged in place, the same size: the next lookup reads it and fails as a fresh read does.
+    backDate();
+    EXPECT_EQ(passcode(), "33333");
+    std::string raw = fileContents(hostPath());
+    raw[raw.size() - 20] ^= 1;
+    {
+        std::ofstream out(hostPath(), std::ios::binary | std::ios::in | std::ios::out);
+        out.write(raw.data(), std::streamsize(raw.size()));
+    }
+    EXPECT_EQ(reader->findGenericPassword("TelvoServer", "passcode", &item), errSecInteractionNotAllowed);
+    EXPECT_EQ(reader->unlock("brimcolantu"), errSecAuthFailed);
+
+    // A lock forgets what was read.
+    std::filesystem::remove(hostPath());
+    ASSERT_EQ(Keychain::create(kPath, "brimcolantu", &writer), errSecSuccess);
+    ASSERT_EQ(writer->addGenericPassword("TelvoServer", "passcode", "44444"), errSecSuccess);
+    backDate();
+    EXPECT_EQ(passcode(), "44444");
+    reader->lock();
+    EXPECT_EQ(reader->findGenericPassword("TelvoServer", "passcode", &item), errSecInteractionNotAllowed);
+    EXPECT_EQ(reader->unlock("not the password"), errSecAuthFailed);
+    EXPECT_EQ(reader->findGenericPassword("TelvoServer", "passcode", &item), errSecInteractionNotAllowed);
 }
 
 TEST_F(KeychainTest, ImportsAPKCS12IdentityWithItsKeyLabel) {
