@@ -10,7 +10,6 @@ namespace {
 std::mutex gMutex;
 CurlLibrary gLibrary;
 void* gHandle = nullptr;
-int gUses = 0;
 
 template <typename F>
 bool bind(void* handle, const char* name, F& slot, std::string& why) {
@@ -51,19 +50,14 @@ bool load(std::string& why) {
 
 CurlLibrary::Use::Use() {
     std::lock_guard lock(gMutex);
-    if (gUses == 0 && !load(why_)) return;
-    ++gUses;
+    if (!gHandle && !load(why_)) return;
     library_ = &gLibrary;
 }
 
-CurlLibrary::Use::~Use() {
-    if (!library_) return;
-    std::lock_guard lock(gMutex);
-    if (--gUses > 0) return;
-    gLibrary.global_cleanup();
-    dlclose(gHandle);
-    gHandle = nullptr;
-}
+// Once loaded, libcurl stays: unloading it (and the TLS, Kerberos and LDAP libraries it brings)
+// while threads that ran a transfer live on leaves those threads' thread-local blocks and key
+// destructors pointing into unmapped code.
+CurlLibrary::Use::~Use() = default;
 
 bool CurlLibrary::loaded() {
     std::lock_guard lock(gMutex);

@@ -1,9 +1,8 @@
 #pragma once
-// libcurl loaded while transfers run (dlopen of "libcurl.so.4", the OpenSSL build), not for
-// the whole life of the program: the agent waits most of its life for its next check, and
-// libcurl with what it brings (its TLS, LDAP and Kerberos libraries) would otherwise stay
-// mapped into it all that time. The first of the transfers alive at once loads and initialises
-// it, the last one cleans it up and unloads it.
+// libcurl loaded by the first transfer (dlopen of "libcurl.so.4", the OpenSSL build), not at
+// start: the agent waits its first hour for its first check, and libcurl with what it brings
+// (its TLS, LDAP and Kerberos libraries) would otherwise be mapped into it all that time. Once
+// loaded it stays (see CurlLibrary.cpp).
 #include <curl/curl.h>
 
 #include <string>
