@@ -6,7 +6,7 @@ GCDAsyncSocketPreBuffer::GCDAsyncSocketPreBuffer(size_t capacity) : initialCapac
 
 void GCDAsyncSocketPreBuffer::shrinkIfEmpty() {
     if (availableBytes() != 0 || storage_.size() <= initialCapacity_) return;
-    decltype(storage_)(initialCapacity_).swap(storage_);
+    std::vector<uint8_t>(initialCapacity_).swap(storage_);
     reset();
 }
 

@@ -3,9 +3,6 @@
 // current read needs. A straight buffer, not a ring: it rewinds to the start when drained.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <new>
-#include <utility>
 #include <vector>
 
 namespace telvo {
@@ -36,30 +33,8 @@ public:
     void shrinkIfEmpty();
 
 private:
-    // Room made for a read is written by the read before anyone looks at it: growing leaves
-    // it as it is rather than filling it with zeros (a TLS read makes room for 32768 bytes
-    // at every message).
-    template <class T>
-    struct UninitialisedAllocator : std::allocator<T> {
-        template <class U>
-        struct rebind {
-            using other = UninitialisedAllocator<U>;
-        };
-        UninitialisedAllocator() = default;
-        template <class U>
-        UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
-        template <class U>
-        void construct(U* p) noexcept {
-            ::new (static_cast<void*>(p)) U;
-        }
-        template <class U, class... Args>
-        void construct(U* p, Args&&... args) {
-            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-        }
-    };
-
     size_t initialCapacity_;
-    std::vector<uint8_t, UninitialisedAllocator<uint8_t>> storage_;
+    std::vector<uint8_t> storage_;
     size_t readPointer_ = 0;
     size_t writePointer_ = 0;
 };

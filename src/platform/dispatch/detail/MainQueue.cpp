@@ -176,17 +176,19 @@ bool MainQueue::wait(bool untilIdle, std::optional<std::chrono::steady_clock::ti
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // Counted before the idle check: an activityEnd() after it sees us and takes the lock.
-    sleepers_.fetch_add(1, std::memory_order_seq_cst);
+    // Only a wait for idleness is counted: the end of an activity means nothing to the others,
+    // and waking them for it would cost the main loop a wake-up for every block run anywhere.
+    if (untilIdle) sleepers_.fetch_add(1, std::memory_order_seq_cst);
     auto ready = [&] { return runnableLocked() || (untilIdle && activity() == 0); };
     if (deadline) {
         cv_.wait_until(lock, *deadline, ready);
     } else {
-        // No slice: every change that makes `ready` true notifies under the lock (async,
-        // sync, resume) or, for the end of the last activity, after seeing this sleeper
-        // counted (wake), so an idle process sleeps here until there is work.
+        // No slice: every change that makes `ready` true is made under the lock and told
+        // (async, sync, resume), or, for the end of the last activity, told after seeing this
+        // sleeper counted (wake), so an idle process sleeps here until there is work.
         cv_.wait(lock, ready);
     }
-    sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    if (untilIdle) sleepers_.fetch_sub(1, std::memory_order_seq_cst);
     return runnableLocked();
 }
 
