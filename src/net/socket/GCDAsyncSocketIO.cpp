@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstring>
 #include <type_traits>
-#include <vector>
 
 #include "net/socket/GCDAsyncSocket.h"
 #include "net/socket/TlsEngine.h"
@@ -28,12 +27,6 @@ namespace {
 // per write.
 constexpr size_t kTLSReadChunk = 32768;
 constexpr size_t kTLSWriteChunk = 32768;
-
-// The thread's landing place for a TLS read step bound for the pre-buffer (see doReadData).
-std::vector<uint8_t>& tlsReadStaging() {
-    thread_local std::vector<uint8_t> buffer(kTLSReadChunk);
-    return buffer;
-}
 
 }  // namespace
 
@@ -192,10 +185,7 @@ void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) { que
 
 template <class Packet>
 void GCDAsyncSocket::queuePacket(std::shared_ptr<Packet> packet) {
-    // A read or write queued while the socket queue is idle starts on the caller's thread (a
-    // session's reply is encrypted and sent by the queue that made it), without a worker's
-    // wake-up; behind anything queued it waits its turn.
-    socketQueue_->asyncHereIfIdle([self = shared_from_this(), packet = std::move(packet)] {
+    socketQueue_->async([self = shared_from_this(), packet = std::move(packet)] {
         // Only a started socket that still takes new reads and writes queues them.
         if (!(self->flags_ & kSocketStarted) || (self->flags_ & kForbidReadsWrites)) return;
         if constexpr (std::is_same_v<Packet, GCDAsyncReadPacket>) {
@@ -314,13 +304,7 @@ void GCDAsyncSocket::doReadData() {
             size_t defaultReadLength =
                 estimatedBytesAvailable <= kTLSReadChunk ? kTLSReadChunk : estimatedBytesAvailable + 16384;
             size_t bytesToRead = packet->optimalReadLengthWithDefault(defaultReadLength, &readIntoPreBuffer);
-            // A step asks for 32768 bytes and mostly gets a message of a few hundred: they are
-            // read into a buffer of the thread's and only what came goes to the pre-buffer,
-            // which keeps its size instead of growing to the length asked and back each time.
-            const bool staged = readIntoPreBuffer && bytesToRead <= kTLSReadChunk;
-            if (staged) {
-                buffer = tlsReadStaging().data();
-            } else if (readIntoPreBuffer) {
+            if (readIntoPreBuffer) {
                 preBuffer_.ensureCapacityForWrite(bytesToRead);
                 buffer = preBuffer_.writeBuffer();
             } else {
@@ -333,10 +317,6 @@ void GCDAsyncSocket::doReadData() {
                 result = sslContext_->read(buffer + bytesRead, bytesToRead - bytesRead, &loopBytesRead);
                 bytesRead += loopBytesRead;
             } while (result == tls::noErr && bytesRead < bytesToRead);
-            if (staged && bytesRead > 0) {
-                preBuffer_.ensureCapacityForWrite(bytesRead);
-                std::memcpy(preBuffer_.writeBuffer(), buffer, bytesRead);
-            }
             if (result != tls::noErr) {
                 if (result == tls::errSSLWouldBlock) {
                     waiting = true;

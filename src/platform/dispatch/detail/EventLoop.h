@@ -1,11 +1,11 @@
 #pragma once
-// The one thread that waits for descriptor readiness (level-triggered, one-shot epoll) on behalf of
+// The one thread that waits for descriptor readiness (level-triggered epoll) on behalf of
 // every read, write and signal source. Each watch names an interest; when its descriptor is
 // ready the interest is cleared and the watcher told, and the watcher sets it again once its
 // handler has run. Several watches may share a descriptor (a socket's read and write
 // sources).
 #include <cstdint>
-#include <unordered_map>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -40,8 +40,7 @@ private:
     struct Descriptor {
         uint64_t key = 0;  // epoll's tag for this registration
         std::vector<uint64_t> watches;
-        uint32_t registered = 0;  // the events it is armed for in the kernel; 0: disarmed
-        bool inSet = false;       // added to the epoll set
+        uint32_t registered = 0;
     };
     void updateLocked(int fd);
     void threadMain();
@@ -49,9 +48,9 @@ private:
     std::mutex mutex_;
     int epoll_ = -1;
     uint64_t nextId_ = 1;
-    std::unordered_map<uint64_t, Watch> watches_;
-    std::unordered_map<int, Descriptor> descriptors_;
-    std::unordered_map<uint64_t, int> keys_;
+    std::map<uint64_t, Watch> watches_;
+    std::map<int, Descriptor> descriptors_;
+    std::map<uint64_t, int> keys_;
 };
 
 }  // namespace telvo::dispatch::detail

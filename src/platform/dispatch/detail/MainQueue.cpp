@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
-#include <utility>
 #include "platform/dispatch/detail/Activity.h"
 #include "platform/dispatch/detail/QueueAccess.h"
 
@@ -26,10 +25,6 @@ private:
     uint64_t saved_;
 };
 
-// Open WakeBatch scopes on this thread, and whether a block was queued within them.
-thread_local int wakeBatches = 0;
-thread_local bool wakeDeferred = false;
-
 // The queue object lives for the whole process; the shared pointer never frees it.
 QueuePtr& holder() {
     static QueuePtr* queue = new QueuePtr(std::shared_ptr<MainQueue>(new MainQueue(), [](MainQueue*) {}));
@@ -48,33 +43,10 @@ void MainQueue::async(Block block) {
         std::lock_guard<std::mutex> lock(mutex_);
         items_.push_back(Item{std::move(block), nullptr});
         queued_.store(items_.size(), std::memory_order_release);
+        cv_.notify_all();
         handler = wakeHandler_;
     }
-    notifyQueued(handler, false);
-}
-
-void MainQueue::notifyQueued(const std::shared_ptr<std::function<void()>>& handler, bool now) {
-    if (!now && wakeBatches > 0) {
-        wakeDeferred = true;
-        return;
-    }
-    // Told after the lock is released: a sleeper woken inside it would only block on the
-    // lock and be woken a second time.
-    cv_.notify_all();
     if (handler) (*handler)();
-}
-
-MainQueue::WakeBatch::WakeBatch() { ++wakeBatches; }
-
-MainQueue::WakeBatch::~WakeBatch() {
-    if (--wakeBatches > 0 || !std::exchange(wakeDeferred, false)) return;
-    MainQueue& queue = instance();
-    std::shared_ptr<std::function<void()>> handler;
-    {
-        std::lock_guard<std::mutex> lock(queue.mutex_);
-        handler = queue.wakeHandler_;
-    }
-    queue.notifyQueued(handler, true);
 }
 
 void MainQueue::setWakeHandler(std::function<void()> handler) {
@@ -96,11 +68,9 @@ void MainQueue::sync(const Block& block) {
         std::lock_guard<std::mutex> lock(mutex_);
         items_.push_back(Item{Block(), state});
         queued_.store(items_.size(), std::memory_order_release);
+        cv_.notify_all();
         handler = wakeHandler_;
     }
-    // A caller that waits wakes the main thread at once, and with it whatever its batch queued.
-    cv_.notify_all();
-    if (wakeBatches > 0) wakeDeferred = false;
     if (handler && !isMainThread()) (*handler)();
     if (isMainThread()) {
         // This thread drives the main queue and runs none of its blocks now: run the
@@ -124,11 +94,9 @@ void MainQueue::suspend() {
 }
 
 void MainQueue::resume() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (suspendCount_ == 0 || --suspendCount_ > 0) return;
-    }
-    cv_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (suspendCount_ == 0) return;
+    if (--suspendCount_ == 0) cv_.notify_all();
 }
 
 bool MainQueue::runOne() {
@@ -176,26 +144,21 @@ bool MainQueue::wait(bool untilIdle, std::optional<std::chrono::steady_clock::ti
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // Counted before the idle check: an activityEnd() after it sees us and takes the lock.
-    // Only a wait for idleness is counted: the end of an activity means nothing to the others,
-    // and waking them for it would cost the main loop a wake-up for every block run anywhere.
-    if (untilIdle) sleepers_.fetch_add(1, std::memory_order_seq_cst);
+    sleepers_.fetch_add(1, std::memory_order_seq_cst);
     auto ready = [&] { return runnableLocked() || (untilIdle && activity() == 0); };
     if (deadline) {
         cv_.wait_until(lock, *deadline, ready);
     } else {
-        // No slice: every change that makes `ready` true is made under the lock and told
-        // (async, sync, resume), or, for the end of the last activity, told after seeing this
-        // sleeper counted (wake), so an idle process sleeps here until there is work.
-        cv_.wait(lock, ready);
+        // The slice is a second line of defence against a lost wake-up.
+        while (!ready()) cv_.wait_for(lock, std::chrono::milliseconds(100));
     }
-    if (untilIdle) sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    sleepers_.fetch_sub(1, std::memory_order_seq_cst);
     return runnableLocked();
 }
 
 void MainQueue::wake() {
     if (sleepers_.load(std::memory_order_seq_cst) == 0) return;
-    // Taken and released: a sleeper counted has reached its wait then, and hears this.
-    { std::lock_guard<std::mutex> lock(mutex_); }
+    std::lock_guard<std::mutex> lock(mutex_);
     cv_.notify_all();
 }
 

@@ -42,17 +42,6 @@ public:
     // Only the one instance behind instance() exists.
     MainQueue();
 
-    // While one lives on a thread, blocks that thread queues with async wake the main thread
-    // only when the scope ends: the event thread queues a session's block and finishes its
-    // turn before the main thread, woken at once, would take its processor from it.
-    class WakeBatch {
-    public:
-        WakeBatch();
-        ~WakeBatch();
-        WakeBatch(const WakeBatch&) = delete;
-        WakeBatch& operator=(const WakeBatch&) = delete;
-    };
-
 private:
     struct SyncState {
         const Block* block = nullptr;
@@ -64,8 +53,6 @@ private:
         std::shared_ptr<SyncState> sync;
     };
     bool runnableLocked() const { return suspendCount_ == 0 && !items_.empty(); }
-    // Wakes the main thread for queued blocks, now or at the end of the thread's batch.
-    void notifyQueued(const std::shared_ptr<std::function<void()>>& handler, bool now);
 
     std::mutex mutex_;
     std::condition_variable cv_;
@@ -73,8 +60,8 @@ private:
     std::deque<Item> items_;
     int suspendCount_ = 0;
     std::atomic<size_t> queued_{0};  // items_.size(), readable without the lock
-    std::atomic<int> sleepers_{0};  // threads inside wait() for idleness, so that wake() may skip the lock
-    std::shared_ptr<std::function<void()>> wakeHandler_;  // guarded by mutex_
+    std::atomic<int> sleepers_{0};
+    std::shared_ptr<std::function<void()>> wakeHandler_;  // guarded by mutex_   // threads inside wait(), so that wake() may skip the lock
 };
 
 }  // namespace telvo::dispatch::detail

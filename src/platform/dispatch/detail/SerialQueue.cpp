@@ -15,9 +15,6 @@ namespace telvo::dispatch::detail {
 namespace {
 // Blocks one drain runs before it hands its worker back, so that busy queues take turns.
 constexpr int kBlocksPerTurn = 64;
-// Blocks queued meanwhile that a thread running a block of an idle queue (runIfIdle) runs after
-// it before a worker takes the queue over.
-constexpr int kBlocksHere = 8;
 }
 
 SerialQueue::SerialQueue(const std::string& label) : Queue(label, true) { QueueAccess::initialise(*this); }
@@ -77,13 +74,13 @@ bool SerialQueue::runIfIdle(const Block& block) {
         owned_ = true;
         activityBegin();
     }
-    // As a sync would: the caller's queues stay on the chain, this one innermost.
-    PushScope scope(this);
-    block();
+    {
+        ChainScope scope(Chain{this});
+        block();
+    }
     activityEnd();
-    // Blocks queued meanwhile (mostly by the block itself) run here too, a few of them; the
-    // rest go to a worker.
-    serve(kBlocksHere);
+    // Blocks queued meanwhile go to a worker.
+    release();
     return true;
 }
 
@@ -99,11 +96,7 @@ void SerialQueue::release() {
 void SerialQueue::drain() {
     nameThisThread(label());
     ChainScope scope(Chain{this});
-    serve(kBlocksPerTurn);
-}
-
-void SerialQueue::serve(int limit) {
-    for (int n = 0; n < limit; ++n) {
+    for (int n = 0; n < kBlocksPerTurn; ++n) {
         Item item;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -124,8 +117,13 @@ void SerialQueue::serve(int limit) {
         item.block = nullptr;
         activityEnd();
     }
-    // Still owned: another turn later, on a worker.
-    release();
+    // Still owned: another turn later.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!items_.empty() && suspendCount_ == 0) {
+        scheduleLocked();
+    } else {
+        owned_ = false;
+    }
 }
 
 void SerialQueue::suspend() {
