@@ -1,4 +1,5 @@
 // Ten-minute bandwidth buckets per interface, stored in bandwidth.db.
+#include <algorithm>
 #include <cmath>
 
 #include "collectors/framework/FrameworkLog.h"
@@ -6,6 +7,7 @@
 #include "history/FMResultSet.h"
 #include "history/HistoryDatabaseController.h"
 #include "history/HistoryDatabaseItem.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/time/Clock.h"
 
 namespace telvo {
@@ -29,30 +31,70 @@ void NetworkStatCollectorMac::prepareBandwidthMonitoring() {
     });
 }
 
+namespace {
+
+// On the bandwidth file's queue: the name's identifier in the map table, its row added when
+// the name is new; -1 when it can be neither read nor added. Names of interfaces gone for a
+// while are no longer in memory, but keep their first identifier in the file.
+int64_t identifierInFile(const FMDatabasePtr& db, const std::string& name) {
+    if (FMResultSetPtr rows = db->executeQuery(
+            "SELECT identifier FROM bandwidth_interface_map WHERE interface = ? ORDER BY identifier LIMIT 1",
+            {Value(name)})) {
+        int64_t found = rows->next() ? rows->resultDictionary()["identifier"].intValue() : -1;
+        rows->close();
+        if (found >= 0) return found;
+    }
+    if (db->executeUpdate("insert into bandwidth_interface_map (interface) values (?)", {Value(name)}))
+        return db->lastInsertRowId();
+    frameworklog::log("network: cannot add " + name + " to bandwidth_interface_map: " + db->lastErrorMessage());
+    return -1;
+}
+
+}  // namespace
+
 int64_t NetworkStatCollectorMac::identifierForInterface(const std::string& name) {
+    takeIdentifiers();
     for (const auto& entry : bandwidthInterfaceMap())
         if (entry.interface == name) return entry.identifier;
     if (bandwidthDatabasePath().empty()) return -1;
-    int64_t identifier = -1;
-    databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([&](const FMDatabasePtr& db) {
-        // Names of interfaces gone for a while are no longer in memory, but keep their first
-        // identifier in the file.
-        if (FMResultSetPtr rows = db->executeQuery(
-                "SELECT identifier FROM bandwidth_interface_map WHERE interface = ? ORDER BY identifier LIMIT 1",
-                {Value(name)})) {
-            if (rows->next()) {
-                identifier = rows->resultDictionary()["identifier"].intValue();
-                return;
-            }
-        }
-        if (db->executeUpdate("insert into bandwidth_interface_map (interface) values (?)", {Value(name)}))
-            identifier = db->lastInsertRowId();
-        else
-            frameworklog::log("network: cannot add " + name + " to bandwidth_interface_map: " + db->lastErrorMessage());
-    });
-    // A failed insert is not remembered: the name is asked for again later.
-    if (identifier >= 0) bandwidthInterfaceMap().push_back({identifier, name});
-    return identifier;
+    // The file may be slow (a busy disk): the tick goes on, and the map row is written on the
+    // file's queue, before any sample row of the name queued after it.
+    if (askedIdentifiers_.insert(name).second) {
+        std::weak_ptr<StatCollector> weak = weak_from_this();
+        databaseItemWithPath(bandwidthDatabasePath())
+            ->queryDatabaseAsync([name, results = fileResults_, weak](const FMDatabasePtr& db) {
+                const int64_t identifier = identifierInFile(db, name);
+                {
+                    std::lock_guard<std::mutex> lock(results->mutex);
+                    results->identifiers.emplace_back(name, identifier);
+                }
+                results->identifiersWaiting = true;
+                dispatch::Queue::main()->async([weak] {
+                    if (auto self = std::static_pointer_cast<NetworkStatCollectorMac>(weak.lock())) self->takeIdentifiers();
+                });
+            });
+    }
+    return -1;
+}
+
+void NetworkStatCollectorMac::takeIdentifiers() {
+    if (!fileResults_->identifiersWaiting.exchange(false)) return;
+    std::vector<std::pair<std::string, int64_t>> found;
+    {
+        std::lock_guard<std::mutex> lock(fileResults_->mutex);
+        found.swap(fileResults_->identifiers);
+    }
+    for (const auto& [name, identifier] : found) {
+        askedIdentifiers_.erase(name);
+        // A failed insert is not remembered: the name is asked for again by its next row.
+        if (identifier < 0) continue;
+        auto& map = bandwidthInterfaceMap();
+        if (std::none_of(map.begin(), map.end(), [&](const InterfaceMapEntry& e) { return e.interface == name; }))
+            map.push_back({identifier, name});
+        auto bucket = bandwidthItems().find(name);
+        if (bucket != bandwidthItems().end() && bucket->second.interfaceIdentifier < 0)
+            bucket->second.interfaceIdentifier = identifier;
+    }
 }
 
 void NetworkStatCollectorMac::updateBandwidth(const std::string& name, double received, double sent, double now) {
@@ -98,10 +140,11 @@ void NetworkStatCollectorMac::takeFailedRows(bool wait) {
     if (bandwidthDatabasePath().empty()) return;
     // The file's queue is serial: an empty block there waits for every insert handed before.
     if (wait) databaseItemWithPath(bandwidthDatabasePath())->queryDatabase([](const FMDatabasePtr&) {});
+    takeIdentifiers();
     std::vector<PendingRow> failed;
     {
-        std::lock_guard<std::mutex> lock(failedRows_->mutex);
-        failed.swap(failedRows_->rows);
+        std::lock_guard<std::mutex> lock(fileResults_->mutex);
+        failed.swap(fileResults_->rows);
     }
     // Older rows first.
     pendingRows_.insert(pendingRows_.begin(), failed.begin(), failed.end());
@@ -117,33 +160,38 @@ void NetworkStatCollectorMac::writePendingRows(bool wait) {
     if (pendingRows_.empty() || bandwidthDatabasePath().empty()) return;
     static const char* const kInsert =
         "insert into bandwidth_samples (start, end, interface, upload, download) values (?, ?, ?, ?, ?)";
-    std::vector<PendingRow> waiting;
     HistoryDatabaseItemPtr file = databaseItemWithPath(bandwidthDatabasePath());
     for (PendingRow& row : pendingRows_) {
-        if (row.identifier < 0) {
-            row.identifier = identifierForInterface(row.interface);
+        if (row.identifier < 0)
+            for (const auto& entry : bandwidthInterfaceMap())
+                if (entry.interface == row.interface) row.identifier = entry.identifier;
+        auto insert = [row, results = fileResults_](const FMDatabasePtr& db) mutable {
+            // A name not known on the main queue yet is looked up here, after its map row.
             if (row.identifier < 0) {
-                waiting.push_back(row);
-                continue;
+                row.identifier = identifierInFile(db, row.interface);
+                if (row.identifier >= 0) {
+                    {
+                        std::lock_guard<std::mutex> lock(results->mutex);
+                        results->identifiers.emplace_back(row.interface, row.identifier);
+                    }
+                    results->identifiersWaiting = true;
+                }
             }
-            auto it = bandwidthItems().find(row.interface);
-            if (it != bandwidthItems().end() && it->second.interfaceIdentifier < 0)
-                it->second.interfaceIdentifier = row.identifier;
-        }
-        auto insert = [row, failed = failedRows_](const FMDatabasePtr& db) {
-            if (db->executeUpdate(kInsert, {Value(row.start), Value(row.end), Value(static_cast<long long>(row.identifier)),
-                                            Value(row.upload), Value(row.download)}))
-                return;
-            frameworklog::log("network: cannot store the bandwidth of " + row.interface + ": " + db->lastErrorMessage());
-            std::lock_guard<std::mutex> lock(failed->mutex);
-            failed->rows.push_back(row);
+            if (row.identifier >= 0) {
+                if (db->executeUpdate(kInsert, {Value(row.start), Value(row.end), Value(static_cast<long long>(row.identifier)),
+                                                Value(row.upload), Value(row.download)}))
+                    return;
+                frameworklog::log("network: cannot store the bandwidth of " + row.interface + ": " + db->lastErrorMessage());
+            }
+            std::lock_guard<std::mutex> lock(results->mutex);
+            results->rows.push_back(row);
         };
         if (wait)
             file->queryDatabase(insert);
         else
             file->queryDatabaseAsync(insert);
     }
-    pendingRows_ = std::move(waiting);
+    pendingRows_.clear();
     if (wait) takeFailedRows(false);
 }
 

@@ -80,6 +80,8 @@ void NetworkStatCollectorMac::updateStats() {
     uint64_t primaryReceived = 0, primarySent = 0;
     std::vector<bool> sampled(items().size(), false);
 
+    // Identifiers the bandwidth file's queue found for new interfaces since the last tick.
+    if (bandwidthMonitoringEnabled()) takeIdentifiers();
     // 3./4. Up, non-loopback interfaces.
     for (const auto& link : links_) {
         if (!(link.flags & IFF_UP) || (link.flags & IFF_LOOPBACK) || !link.hasStats) continue;

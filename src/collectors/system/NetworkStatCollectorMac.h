@@ -6,10 +6,12 @@
 // (NetworkBandwidth.cpp). Configuration changes of the dynamic store rescan the services into
 // items, follow the primary service and its Wi-Fi network and compute the network status
 // (NetworkConfiguration.cpp). Everything runs on the main queue.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,7 +73,11 @@ public:
 
     // ---- Bandwidth (NetworkBandwidth.cpp)
     void prepareBandwidthMonitoring();
-    // The interface's identifier in the map (added when new); -1 when it could not be added.
+    // The interface's identifier in the map, or -1 while it is not known here yet. A name not
+    // in memory is looked up (and added when new) on the bandwidth file's queue, never waited
+    // for: the answer comes back to the main queue, and any row written for the name before
+    // then is given the identifier on that queue, after the lookup. A name whose map row
+    // could not be added is asked for again by its next row.
     int64_t identifierForInterface(const std::string& name);
     void saveBandwidth();
     double nextBandwidthUpdateTime() const { return nextBandwidthUpdateTime_; }
@@ -93,6 +99,8 @@ private:
     // Period ends hand the rows to the file's queue and go on; the stop waits for them.
     void writePendingRows(bool wait);
     void takeFailedRows(bool wait);
+    // Takes the identifiers the file's queue found or added since into the map and the buckets.
+    void takeIdentifiers();
     Value valueAt(const std::string& format, const std::string& argument) const;
 
     LinkReader linkReader_;
@@ -101,12 +109,17 @@ private:
     bool firstRun_ = true;
     double nextBandwidthUpdateTime_ = 0;
     std::vector<PendingRow> pendingRows_;
-    // Rows whose insert failed on the file's queue, taken back on the main queue.
-    struct FailedRows {
+    // What the file's queue hands back to the main queue: rows whose insert failed, and the
+    // identifiers it found or added for names (-1: the name could not be added).
+    struct FileResults {
         std::mutex mutex;
         std::vector<PendingRow> rows;
+        std::vector<std::pair<std::string, int64_t>> identifiers;
+        std::atomic<bool> identifiersWaiting{false};
     };
-    std::shared_ptr<FailedRows> failedRows_ = std::make_shared<FailedRows>();
+    std::shared_ptr<FileResults> fileResults_ = std::make_shared<FileResults>();
+    // Names whose identifier was asked of the file's queue and has not come back yet.
+    std::set<std::string> askedIdentifiers_;
 
     netstate::DynamicStoreSessionPtr dynStore_;
     ValueDictionary snapshot_;

@@ -1,8 +1,12 @@
 // Bandwidth accounting on the virtual clock with a temporary bandwidth.db: the 100 KiB
 // threshold, the first partial bucket, counter resets inside a bucket, a period end on an exact
-// multiple of 600 s, the stop, interface identifiers across restarts, and rows that could not be
-// written at first.
+// multiple of 600 s, the stop, interface identifiers across restarts, new interfaces while the
+// file's queue is held up, and rows that could not be written at first.
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "NetworkFixture.h"
 
@@ -127,6 +131,9 @@ TEST_F(NetworkBandwidthTest, StopStoresThePartialBucketAndIdentifiersSurviveARes
     auto again = start(kSlot + 100);
     EXPECT_EQ(again->identifierForInterface("eth1"), 2);
     EXPECT_EQ(again->identifierForInterface("eth0"), 1);
+    // A new name is not waited for: its identifier comes back from the file's queue.
+    EXPECT_EQ(again->identifierForInterface("eth2"), -1);
+    dispatch::MainLoop::runUntilIdle();
     EXPECT_EQ(again->identifierForInterface("eth2"), 3);
     EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map"), "3");
     // The service identifier of an interface is its name's, on every start.
@@ -196,8 +203,84 @@ TEST_F(NetworkBandwidthTest, BucketsAndMapEntriesOfGoneInterfacesGoButTheirIdent
     addLink(5, "veth7");
     counters("veth7", 0, 0);
     tickAt(c, kSlot + 1210);
+    dispatch::MainLoop::runUntilIdle();
     EXPECT_EQ(c->bandwidthItems().at("veth7").interfaceIdentifier, identifier);
     EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map where interface = 'veth7'"), "1");
+}
+
+// Holds the bandwidth file's queue, as a slow disk does, until opened (or a generous deadline).
+struct QueueGate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool open = false;
+    bool timedOut = false;
+
+    static std::shared_ptr<QueueGate> hold(const std::string& path) {
+        auto gate = std::make_shared<QueueGate>();
+        databaseItemWithPath(path)->queue()->async([gate] {
+            std::unique_lock<std::mutex> lock(gate->mutex);
+            if (!gate->changed.wait_for(lock, std::chrono::seconds(60), [&] { return gate->open; }))
+                gate->timedOut = true;
+        });
+        return gate;
+    }
+    // Whether the queue is still held: nothing on the main queue waited for it.
+    bool stillHeld() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !timedOut;
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+};
+
+TEST_F(NetworkBandwidthTest, NewInterfacesDoNotWaitForABusyFileAndKeepTheirIdentifiers) {
+    auto c = start(kSlot + 10);
+    counters("eth0", 0, 0);
+    counters("eth1", 0, 0);
+    tickAt(c, kSlot + 10);  // eth0 and eth1 are 1 and 2
+    tickAt(c, kSlot + 11);
+    addLink(4, "veth1");
+    addLink(5, "veth2");
+    counters("veth1", 0, 0);
+    counters("veth2", 0, 0);
+
+    auto gate = QueueGate::hold(kBandwidthDB);
+    platform::Clock::setVirtualNow(kSlot + 20);
+    c->updateStats();  // both first seen in one tick
+    counters("veth1", 0, 300000);
+    counters("veth2", 200000, 0);
+    platform::Clock::setVirtualNow(kSlot + 601);
+    c->updateStats();  // the period end: rows for names whose identifiers are not back yet
+    ASSERT_TRUE(gate->stillHeld()) << "a tick waited for the bandwidth file";
+    EXPECT_EQ(c->bandwidthItems().at("veth1").interfaceIdentifier, -1);
+    EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map"), "2") << "nothing written yet";
+    gate->release();
+    dispatch::MainLoop::runUntilIdle();
+
+    // The map rows went first, then the sample rows with the identifiers found on the queue.
+    EXPECT_EQ(sql(kBandwidthDB, "select identifier, interface from bandwidth_interface_map order by identifier"),
+              "1|eth0\n2|eth1\n3|veth1\n4|veth2");
+    EXPECT_EQ(rows(), "1700000420.0|1700001000.0|3|300000.0|0.0\n1700000420.0|1700001000.0|4|0.0|200000.0");
+    EXPECT_EQ(c->bandwidthItems().at("veth1").interfaceIdentifier, 3);
+    EXPECT_EQ(c->bandwidthItems().at("veth2").interfaceIdentifier, 4);
+    EXPECT_EQ(c->pendingBandwidthRows(), 0u);
+
+    // A restart reads them back at once, and a later row uses them.
+    NetworkStatCollectorMac::cleanupShared();
+    auto again = start(kSlot + 1210);
+    EXPECT_EQ(again->identifierForInterface("veth2"), 4);
+    EXPECT_EQ(again->identifierForInterface("veth1"), 3);
+    counters("veth2", 200000, 0);
+    tickAt(again, kSlot + 1210);
+    ASSERT_EQ(again->bandwidthItems().at("veth2").interfaceIdentifier, 4) << "known from the map, not asked again";
+    counters("veth2", 600000, 0);
+    tickAt(again, kSlot + 1801);
+    EXPECT_EQ(sql(kBandwidthDB, "select interface, download from bandwidth_samples order by sample desc limit 1"),
+              "4|400000.0");
+    EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map"), "4");
 }
 
 TEST_F(NetworkBandwidthTest, RowsThatCannotBeWrittenWaitWithTheirOwnTimesAndIdentifiersAreAskedAgain) {
