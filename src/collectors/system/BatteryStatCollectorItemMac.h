@@ -28,6 +28,11 @@ public:
     void cancelDelay();
 
     bool externalSourceTime = false;
+    // While the last stored cycles and health are being read (on the local file's queue,
+    // not waited for by the tick): whether a reading has set them meanwhile.
+    bool storedValuesPending = false;
+    bool cyclesRead = false;
+    bool healthRead = false;
 
 private:
     uint64_t delayGeneration_ = 0;

@@ -2,6 +2,7 @@
 #include "collectors/system/BatteryStatCollectorMac.h"
 
 #include <cmath>
+#include <optional>
 
 #include "collectors/framework/HistoryAccess.h"
 #include "collectors/framework/SharedCollector.h"
@@ -72,6 +73,55 @@ void BatteryStatCollectorMac::writeChange(const char* sql, const std::string& ke
     });
 }
 
+void BatteryStatCollectorMac::loadStoredValues(const std::shared_ptr<BatteryStatCollectorItemMac>& item) {
+    if (dbpath().empty()) return;
+    // Both reads run on the local file's queue, one after the other; the second answer
+    // finishes the load on the main queue.
+    struct Stored {
+        std::optional<int64_t> cycles;
+        std::optional<float> health;
+    };
+    auto stored = std::make_shared<Stored>();
+    std::weak_ptr<StatCollector> weakCollector = weak_from_this();
+    std::weak_ptr<BatteryStatCollectorItemMac> weakItem = item;
+    const ValueArray key{Value(item->key())};
+    const bool asked = historyaccess::queryAsync(
+        dbpath(), "SELECT * FROM battery_cycles WHERE uuid = ? ORDER BY time DESC LIMIT 1", key,
+        [stored](historyaccess::Rows rows) {
+            if (!rows.empty()) stored->cycles = rows.front()["cycles"].intValue();
+        });
+    if (!asked) return;
+    item->storedValuesPending = true;
+    historyaccess::queryAsync(
+        dbpath(), "SELECT * FROM battery_health WHERE uuid = ? ORDER BY time DESC LIMIT 1", key,
+        [stored, weakCollector, weakItem](historyaccess::Rows rows) {
+            if (!rows.empty()) stored->health = float(rows.front()["health"].doubleValue());
+            auto self = std::static_pointer_cast<BatteryStatCollectorMac>(weakCollector.lock());
+            auto it = weakItem.lock();
+            if (!self || !it) return;
+            it->storedValuesPending = false;
+            if (stored->cycles) {
+                if (!it->cyclesRead) it->cycles = *stored->cycles;
+                else if (it->cycles != *stored->cycles)
+                    self->writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", it->key(),
+                                      Value(it->cycles));
+            } else if (it->cyclesRead) {
+                self->writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", it->key(),
+                                  Value(it->cycles));
+            }
+            if (stored->health) {
+                if (!it->healthRead) it->health = *stored->health;
+                else if (differs(it->health, *stored->health))
+                    self->writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", it->key(),
+                                      Value(double(it->health)));
+            } else if (it->healthRead) {
+                self->writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", it->key(),
+                                  Value(double(it->health)));
+            }
+            it->cyclesRead = it->healthRead = false;
+        });
+}
+
 void BatteryStatCollectorMac::updateStats() {
     // 1. The collector's own level 0 keeps only the sample numbers.
     statsample* ring = storageForType(0);
@@ -101,23 +151,23 @@ void BatteryStatCollectorMac::updateStats() {
             if (!item) continue;
             item->externalSourceTime = externalSourceTime;
             item->type = internal ? 0 : 1;
-            for (const auto& row : historyaccess::query(
-                     dbpath(), "SELECT * FROM battery_cycles WHERE uuid = ? ORDER BY time DESC LIMIT 1", {Value(key)}))
-                item->cycles = row["cycles"].intValue();
-            for (const auto& row : historyaccess::query(
-                     dbpath(), "SELECT * FROM battery_health WHERE uuid = ? ORDER BY time DESC LIMIT 1", {Value(key)}))
-                item->health = float(row["health"].doubleValue());
+            loadStoredValues(item);
         }
         item->setExists(true);
         const int64_t cycles = item->cycles, source = item->source;
         const float health = item->health;
         item->processIOPS(d);
         if (internal && smart.size() == 1) item->processSmart(smart[0]);
-        if (item->cycles != cycles)
-            writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", key, Value(item->cycles));
-        if (differs(item->health, health))
-            writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", key,
-                        Value(double(item->health)));
+        if (item->storedValuesPending) {
+            item->cyclesRead = item->cyclesRead || item->cycles != cycles;
+            item->healthRead = item->healthRead || differs(item->health, health);
+        } else {
+            if (item->cycles != cycles)
+                writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", key, Value(item->cycles));
+            if (differs(item->health, health))
+                writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", key,
+                            Value(double(item->health)));
+        }
         if (item->source != source)
             writeChange("insert into battery_sources (time, uuid, source) values (?, ?, ?)", key, Value(item->source));
     }

@@ -58,6 +58,10 @@ protected:
 private:
     std::shared_ptr<BatteryStatCollectorItemMac> batteryItem(const std::string& key);
     void writeChange(const char* sql, const std::string& key, const Value& value);
+    // Reads a new item's last stored cycles and health without waiting; when they come, a
+    // reading taken meanwhile is told against them (a row when it differs), else the item
+    // takes them.
+    void loadStoredValues(const std::shared_ptr<BatteryStatCollectorItemMac>& item);
 
     power::PowerSources powerSources_;
 };

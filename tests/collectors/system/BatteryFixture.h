@@ -67,8 +67,12 @@ protected:
         const double before = c.sampleIndex(0).sampleID;
         for (int guard = 0; guard < 6 * count + 6 && c.sampleIndex(0).sampleID < before + count; ++guard) tick();
     }
-    // Waits until every change row handed to the local file is written.
-    void settleRows() { databaseItemWithPath(fwtest::kLocalDB)->queryDatabase([](const FMDatabasePtr&) {}); }
+    // Waits until the stored values asked of the local file are back and every change row
+    // handed to it is written.
+    void settleRows() {
+        dispatch::MainLoop::runUntilIdle();
+        databaseItemWithPath(fwtest::kLocalDB)->queryDatabase([](const FMDatabasePtr&) {});
+    }
 
     std::shared_ptr<registry::Registry> registry_;
 };

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "BatteryFixture.h"
+#include "QueueGate.h"
 #include "history/HistoryDatabaseController.h"
 
 using namespace telvo;
@@ -294,6 +295,32 @@ TEST_F(BatteryStatCollectorTest, ChangeRowsOfCyclesHealthAndSources) {
     EXPECT_EQ(item(*again, "BAT0")->cycles, 301);
     EXPECT_EQ(sqlNumber(db, "select count(*) from battery_cycles"), 2);
     EXPECT_EQ(sqlNumber(db, "select count(*) from battery_health"), 1);
+}
+
+TEST_F(BatteryStatCollectorTest, ANewSourceDoesNotWaitForABusyFileAndItsStoredValuesStillCount) {
+    const std::string& db = fwtest::kLocalDB;
+    auto c = BatteryStatCollectorMac::sharedBatteryCollector();
+    startCollector(*c);
+    sql(db, "insert into battery_cycles (time, uuid, cycles) values (1, 'BAT0', 300)");
+    sql(db, "insert into battery_health (time, uuid, health) values (1, 'BAT0', 90)");
+    auto gate = systest::QueueGate::hold(db);
+    c->updateStats();  // both sources first seen while the file is held up (no main loop: it would wait too)
+    ASSERT_TRUE(gate->stillHeld()) << "a sample waited for the local file";
+    ASSERT_TRUE(item(*c, "BAT0"));
+    EXPECT_TRUE(item(*c, "BAT0")->storedValuesPending);
+    gate->release();
+    settleRows();
+
+    // The same cycle count as stored: no row; a health other than the stored one: a row; the
+    // source that stored nothing gets its first readings stored.
+    EXPECT_FALSE(item(*c, "BAT0")->storedValuesPending);
+    EXPECT_EQ(item(*c, "BAT0")->cycles, 300);
+    EXPECT_EQ(sql(db, "select uuid, cycles from battery_cycles order by rowid"), "BAT0|300");
+    EXPECT_EQ(sql(db, "select uuid, round(health, 2) from battery_health order by rowid"), "BAT0|90.0\nBAT0|96.15");
+    samples(*c, 2);
+    settleRows();
+    EXPECT_EQ(sqlNumber(db, "select count(*) from battery_cycles"), 1);
+    EXPECT_EQ(sqlNumber(db, "select count(*) from battery_health"), 2);
 }
 
 TEST_F(BatteryStatCollectorTest, TimeHeldUnknownForTenSecondsAfterAChange) {

@@ -4,11 +4,9 @@
 // file's queue is held up, and rows that could not be written at first.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 
 #include "NetworkFixture.h"
+#include "QueueGate.h"
 
 using namespace telvo;
 
@@ -208,34 +206,6 @@ TEST_F(NetworkBandwidthTest, BucketsAndMapEntriesOfGoneInterfacesGoButTheirIdent
     EXPECT_EQ(sql(kBandwidthDB, "select count(*) from bandwidth_interface_map where interface = 'veth7'"), "1");
 }
 
-// Holds the bandwidth file's queue, as a slow disk does, until opened (or a generous deadline).
-struct QueueGate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = false;
-    bool timedOut = false;
-
-    static std::shared_ptr<QueueGate> hold(const std::string& path) {
-        auto gate = std::make_shared<QueueGate>();
-        databaseItemWithPath(path)->queue()->async([gate] {
-            std::unique_lock<std::mutex> lock(gate->mutex);
-            if (!gate->changed.wait_for(lock, std::chrono::seconds(60), [&] { return gate->open; }))
-                gate->timedOut = true;
-        });
-        return gate;
-    }
-    // Whether the queue is still held: nothing on the main queue waited for it.
-    bool stillHeld() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return !timedOut;
-    }
-    void release() {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
-};
-
 TEST_F(NetworkBandwidthTest, NewInterfacesDoNotWaitForABusyFileAndKeepTheirIdentifiers) {
     auto c = start(kSlot + 10);
     counters("eth0", 0, 0);
@@ -247,7 +217,7 @@ TEST_F(NetworkBandwidthTest, NewInterfacesDoNotWaitForABusyFileAndKeepTheirIdent
     counters("veth1", 0, 0);
     counters("veth2", 0, 0);
 
-    auto gate = QueueGate::hold(kBandwidthDB);
+    auto gate = systest::QueueGate::hold(kBandwidthDB);
     platform::Clock::setVirtualNow(kSlot + 20);
     c->updateStats();  // both first seen in one tick
     counters("veth1", 0, 300000);
