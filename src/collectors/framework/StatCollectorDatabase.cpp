@@ -266,12 +266,15 @@ void StatCollector::loadPreviousSamplesForItem(const StatCollectorItemPtr& item,
         // Rows below `upper` (and from `lower` on) are read. Behind the ring's oldest sample;
         // into an empty ring, every row up to the level's newest sample number, which the
         // item would hold had it been there (after a restart its newest rows are on file only).
-        // A level below number 2 has just started (levels 1 to 7 begin at 0, the long-term
-        // level at 1) and is not read, so that a load right after a first start ends at once;
-        // only the very first sample of a level 1 to 7 may so stay on file.
+        // A level still at number 1 has no row yet after a first start and is not read, so
+        // that a load right after a first start ends at once; after a restart the same number
+        // is that of its very first row, which the collector's own ring then holds.
         double upper = 0;
         if (oldest < 0) {
-            if (storage_.level(level).sampleID < 2) continue;
+            const double newest = storage_.level(level).sampleID;
+            const statsample* own = storage_.ring(level);
+            const bool firstRowStored = level <= 7 && newest == 1 && own && own[0].sampleID == 1;
+            if (newest < 2 && !firstRowStored) continue;
             upper = storage_.level(level).sampleID + 1;
         } else {
             upper = ring[oldest].sampleID;

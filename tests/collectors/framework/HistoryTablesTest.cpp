@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "collectors/framework/HistoryFixture.h"
 #include "collectors/framework/NodeText.h"
@@ -319,40 +320,55 @@ TEST_F(LazyItemLoadTest, StoredRowsGoBehindTheRingsSamples) {
 }
 
 // Stopped and started again before the next interval: an item's empty ring is refilled with
-// every stored row of the level, its newest two included.
+// every stored row of the level, its newest two included, and the level's very first row when
+// it is the only one.
 TEST_F(LazyItemLoadTest, AQuickRestartReadsEveryStoredRowOfAnItemBack) {
-    auto first = std::make_shared<fwtest::TestDevicesCollector>();
-    startCollector(*first);
-    dispatch::MainLoop::runFor(21);  // three hour-level rows, one every 6 s
-    first->runDatabaseQueue();
-    flush();
-    first->cleanup();
-    first.reset();
-    ASSERT_EQ(sql(kLocalDB, "SELECT group_concat(sample) FROM (SELECT sample FROM hour_testdeviceshistory WHERE uuid = "
-                            "'en0' ORDER BY sample)"),
-              "1,2,3");
-    // Newest first, as the ring holds them.
-    std::vector<double> stored;
-    for (int sample = 3; sample >= 1; --sample)
-        stored.push_back(std::atof(
-            sql(kLocalDB, "SELECT rx FROM hour_testdeviceshistory WHERE uuid = 'en0' AND sample = " + std::to_string(sample))
-                .c_str()));
-    HistoryDatabaseController::resetForTesting();
+    struct Case {
+        double seconds;  // run before the stop; an hour-level row every 6 s
+        int rows;
+    } cases[] = {{21, 3}, {9, 1}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.rows) + " rows");
+        dispatch::MainLoop::resetForTesting();
+        HistoryDatabaseController::resetForTesting();
+        std::filesystem::remove(fs::resolve(kLocalDB));
+        std::filesystem::remove(fs::resolve(kLongTermDB));
+        platform::Clock::useVirtual(kStart + 0.5);
+        auto first = std::make_shared<fwtest::TestDevicesCollector>();
+        startCollector(*first);
+        dispatch::MainLoop::runFor(k.seconds);
+        first->runDatabaseQueue();
+        flush();
+        first->cleanup();
+        first.reset();
+        std::string expected;
+        for (int sample = 1; sample <= k.rows; ++sample) expected += (sample > 1 ? "," : "") + std::to_string(sample);
+        ASSERT_EQ(sql(kLocalDB, "SELECT group_concat(sample) FROM (SELECT sample FROM hour_testdeviceshistory WHERE "
+                                "uuid = 'en0' ORDER BY sample)"),
+                  expected);
+        // Newest first, as the ring holds them.
+        std::vector<double> stored;
+        for (int sample = k.rows; sample >= 1; --sample)
+            stored.push_back(std::atof(sql(kLocalDB, "SELECT rx FROM hour_testdeviceshistory WHERE uuid = 'en0' AND "
+                                                     "sample = " + std::to_string(sample))
+                                           .c_str()));
+        HistoryDatabaseController::resetForTesting();
 
-    auto again = std::make_shared<fwtest::TestDevicesCollector>();
-    startCollector(*again);
-    ASSERT_EQ(again->idForInterval(1), 3) << "no interval passed: no gap row";
-    auto item = again->newItemWithKey("en0");
-    bool replied = false;
-    again->loadPreviousSamplesForItem(item, [&] { replied = true; });
-    ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return replied; }, 30));
-    for (int slot = 0; slot < 3; ++slot) {
-        EXPECT_EQ(item->sampleAtIndex(slot, 1).sampleID, 3 - slot) << "slot " << slot;
-        EXPECT_EQ(item->sampleAtIndex(slot, 1).empty, 0) << "slot " << slot;
-        EXPECT_NEAR(item->sampleAtIndex(slot, 1).values[0], stored[size_t(slot)], 1e-9) << "slot " << slot;
+        auto again = std::make_shared<fwtest::TestDevicesCollector>();
+        startCollector(*again);
+        ASSERT_EQ(again->idForInterval(1), k.rows) << "no interval passed: no gap row";
+        auto item = again->newItemWithKey("en0");
+        bool replied = false;
+        again->loadPreviousSamplesForItem(item, [&] { replied = true; });
+        ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return replied; }, 30));
+        for (int slot = 0; slot < k.rows; ++slot) {
+            EXPECT_EQ(item->sampleAtIndex(slot, 1).sampleID, k.rows - slot) << "slot " << slot;
+            EXPECT_EQ(item->sampleAtIndex(slot, 1).empty, 0) << "slot " << slot;
+            EXPECT_NEAR(item->sampleAtIndex(slot, 1).values[0], stored[size_t(slot)], 1e-9) << "slot " << slot;
+        }
+        EXPECT_EQ(item->sampleAtIndex(k.rows, 1).empty, 1);
+        again->cleanup();
     }
-    EXPECT_EQ(item->sampleAtIndex(3, 1).empty, 1);
-    again->cleanup();
 }
 
 TEST_F(LazyItemLoadTest, FullRingsReadRowsAndAddNone) {
@@ -375,13 +391,15 @@ TEST_F(LazyItemLoadTest, FullRingsReadRowsAndAddNone) {
 }
 
 TEST_F(LazyItemLoadTest, RightAfterAFirstStartTheLoadEndsAtOnce) {
-    auto c = prepared();
+    auto c = std::make_shared<fwtest::TestDevicesCollector>();
+    startCollector(*c);
     auto item = c->newItemWithKey("en0");
     bool replied = false;
     c->loadPreviousSamplesForItem(item, [&] { replied = true; });
-    EXPECT_TRUE(replied) << "no level has reached sample number 2";
+    EXPECT_TRUE(replied) << "no level holds a row yet";
     EXPECT_TRUE(item->loadedHistory());
     c->loadPreviousSamplesForItem(nullptr, [] { FAIL(); });
+    c->cleanup();
 }
 
 TEST_F(LazyItemLoadTest, ARequestStartsTheLoadAndAnswersWithLoadingThenWithTheItem) {
