@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <vector>
@@ -190,7 +191,7 @@ bool singleLink(const struct stat& st, const std::string& shown, std::string& wh
     return false;
 }
 
-bool copyFileData(int from, int to, const std::string& shown, std::string& why) {
+bool copyFileData(int from, int to, const std::string& shown, uint64_t* budget, std::string& why) {
     std::vector<char> buffer(1 << 16);
     for (;;) {
         ssize_t n = ::read(from, buffer.data(), buffer.size());
@@ -200,6 +201,14 @@ bool copyFileData(int from, int to, const std::string& shown, std::string& why) 
             return false;
         }
         if (n == 0) return true;
+        // A file that grows while it is read counts with what it has become.
+        if (budget) {
+            if (uint64_t(n) > *budget) {
+                why = shown + " takes the copy over its limit";
+                return false;
+            }
+            *budget -= uint64_t(n);
+        }
         for (ssize_t done = 0; done < n;) {
             ssize_t w = ::write(to, buffer.data() + done, size_t(n - done));
             if (w < 0 && errno == EINTR) continue;
@@ -215,7 +224,7 @@ bool copyFileData(int from, int to, const std::string& shown, std::string& why) 
 mode_t copiedMode(mode_t mode) { return mode & 0755; }
 
 bool copyAt(int sourceFolder, const std::string& sourceName, int destFolder, const std::string& destName,
-            const std::string& shown, int depth, std::string& why) {
+            const std::string& shown, int depth, uint64_t* budget, std::string& why) {
     if (depth > kDeepestTree) {
         why = shown + " lies deeper than " + std::to_string(kDeepestTree) + " folders";
         return false;
@@ -241,12 +250,17 @@ bool copyAt(int sourceFolder, const std::string& sourceName, int destFolder, con
         return false;
     }
     if (S_ISREG(opened.st_mode)) {
+        // Its length is known before a byte is written (a sparse file counts in full).
+        if (budget && uint64_t(opened.st_size) > *budget) {
+            why = shown + " takes the copy over its limit";
+            return false;
+        }
         Descriptor out(::openat(destFolder, destName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!out) {
             why = "cannot make the copy of " + shown + ": " + systemError(errno);
             return false;
         }
-        if (!copyFileData(source.get(), out.get(), shown, why)) return false;
+        if (!copyFileData(source.get(), out.get(), shown, budget, why)) return false;
         if (::fchmod(out.get(), copiedMode(opened.st_mode)) != 0) {
             why = "cannot set the mode of the copy of " + shown + ": " + systemError(errno);
             return false;
@@ -265,7 +279,7 @@ bool copyAt(int sourceFolder, const std::string& sourceName, int destFolder, con
     std::vector<std::string> names;
     if (!entriesOf(source.get(), names, shown, why)) return false;
     for (const auto& n : names)
-        if (!copyAt(source.get(), n, made.get(), n, shown + "/" + n, depth + 1, why)) return false;
+        if (!copyAt(source.get(), n, made.get(), n, shown + "/" + n, depth + 1, budget, why)) return false;
     if (::fchmod(made.get(), copiedMode(opened.st_mode) | 0700) != 0) {
         why = "cannot set the mode of the copy of " + shown + ": " + systemError(errno);
         return false;
@@ -515,10 +529,15 @@ bool installModesTree(const std::string& path, std::string& why) {
 }
 
 bool copyTreeTo(const std::string& source, int folder, const std::string& name, std::string& why) {
+    return copyTreeTo(source, folder, name, UINT64_MAX, why);
+}
+
+bool copyTreeTo(const std::string& source, int folder, const std::string& name, uint64_t largest, std::string& why) {
     Descriptor parent;
     std::string leaf;
     if (!openParent(source, parent, leaf, why)) return false;
-    if (copyAt(parent.get(), leaf, folder, name, source, 0, why)) return true;
+    uint64_t budget = largest;
+    if (copyAt(parent.get(), leaf, folder, name, source, 0, largest == UINT64_MAX ? nullptr : &budget, why)) return true;
     std::string ignored;
     removeAt(folder, name, name, 0, ignored);
     return false;

@@ -9,6 +9,7 @@
 #include "codesign/MOLCodesignChecker.h"
 #include "helper/FileTree.h"
 #include "helper/HelperPolicy.h"
+#include "platform/codesign/CodeFile.h"
 #include "platform/codesign/Requirement.h"
 #include "platform/values/PropertyList.h"
 
@@ -99,7 +100,8 @@ bool HelperStaging::stage(const std::string& application, std::string& why) {
         why = folder_ + " cannot be made root's";
         return false;
     }
-    if (!copyTreeTo(application, folder.get(), lastOf(application), why)) {
+    // No larger application passes the check below: a caller's tree is not copied past that.
+    if (!copyTreeTo(application, folder.get(), lastOf(application), codesign::kLargestBundle, why)) {
         why = "the application " + application + " cannot be staged: " + why;
         return false;
     }

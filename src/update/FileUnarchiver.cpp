@@ -14,10 +14,47 @@ namespace {
 
 std::mutex gToolMutex;
 std::string gTool = "/usr/bin/bsdtar";
+uint64_t gLargest = FileUnarchiver::kLargestUnpacked;
 
 std::string tool() {
     std::lock_guard lock(gToolMutex);
     return gTool;
+}
+
+uint64_t largest() {
+    std::lock_guard lock(gToolMutex);
+    return gLargest;
+}
+
+// The verbose listing (numeric owners, so the first five fields are mode, links, owner, group
+// and size): only files, folders and links are unpacked, and no more bytes than `limit` in all.
+// bsdtar writes no more of an entry than its listed size, so the sum holds for what is written.
+bool entriesFit(const std::string& listing, uint64_t limit, std::string& why) {
+    std::stringstream lines(listing);
+    std::string line;
+    uint64_t total = 0;
+    while (std::getline(lines, line)) {
+        std::stringstream fields(line);
+        std::string mode, links, owner, group, size;
+        if (!(fields >> mode >> links >> owner >> group >> size) || mode.size() != 10) {
+            why = "unreadable entry \"" + line + "\"";
+            return false;
+        }
+        if (std::string("-dlh").find(mode[0]) == std::string::npos) {
+            why = "entry \"" + line + "\" is no file, folder or link";
+            return false;
+        }
+        if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos) {
+            why = "entry \"" + line + "\" has no size";
+            return false;
+        }
+        total += std::stoull(size);
+        if (total > limit) {
+            why = "its entries hold more than " + std::to_string(limit) + " bytes";
+            return false;
+        }
+    }
+    return true;
 }
 
 // An entry name that would land outside the folder: absolute, or with a ".." component.
@@ -58,6 +95,15 @@ bool FileUnarchiver::unarchive(const std::string& archivePath) {
             return false;
         }
     }
+    std::string details, why;
+    if (runTool({bsdtar, "-t", "-v", "--numeric-owner", "-f", archivePath}, &details) != 0) {
+        SystemLog("Could not read the archive %@", archivePath);
+        return false;
+    }
+    if (!entriesFit(details, largest(), why)) {
+        SystemLog("Refusing archive %@: %@", archivePath, why);
+        return false;
+    }
     int status = runTool({bsdtar, "-x", "-f", archivePath, "-C", folderOf(archivePath)});
     if (status != 0) {
         SystemLog("Unpacking %@ failed (status %d)", archivePath, status);
@@ -69,6 +115,11 @@ bool FileUnarchiver::unarchive(const std::string& archivePath) {
 void FileUnarchiver::setToolForTesting(const std::string& path) {
     std::lock_guard lock(gToolMutex);
     gTool = path.empty() ? std::string("/usr/bin/bsdtar") : path;
+}
+
+void FileUnarchiver::setLargestUnpackedForTesting(uint64_t bytes) {
+    std::lock_guard lock(gToolMutex);
+    gLargest = bytes ? bytes : kLargestUnpacked;
 }
 
 }  // namespace telvo::update

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "foundation/KXRVersions.h"
 #include "platform/bundle/MainBundle.h"
@@ -352,6 +353,9 @@ void UpdateCheckerCore::processURLResponse(const std::string& data) {
 bool UpdateCheckerCore::isBuildSupported(const xml::XmlElement& element) {
     const int64_t build = integerAttribute(element, "build");
     if (build == 0 || build <= currentVersionBuild) return false;
+    // The offer keeps the build as a 32-bit integer: a larger one would be offered as another,
+    // maybe older, build than the one compared here.
+    if (build > std::numeric_limits<int32_t>::max()) return false;
     if (!isUpdateTypeSupported(integerAttribute(element, "type"))) return false;
     if (!isPlatformSupported(element.attribute("platform"))) return false;
     return userInitiated || build != skippedBuild();

@@ -227,6 +227,58 @@ TEST_F(DownloadTest, RefusesArchivesThatWriteOutside) {
     EXPECT_NE(access("/tmp/escaped", F_OK), 0);
 }
 
+// What an archive holds beyond names: entries that are no file, folder or link, and more bytes
+// unpacked than any application that could pass its check (a few kilobytes of zeros deflate
+// to megabytes; the limit is made small here). Nothing of a refused archive is written.
+TEST_F(DownloadTest, RefusesSpecialEntriesAndArchivesTooLargeWhenUnpacked) {
+    if (access("/usr/bin/bsdtar", X_OK) != 0) GTEST_SKIP() << "bsdtar (libarchive-tools) is missing";
+    struct RestoreLimit {
+        ~RestoreLimit() { FileUnarchiver::setLargestUnpackedForTesting(0); }
+    } restore;
+    FileUnarchiver::setLargestUnpackedForTesting(uint64_t(1) << 20);
+    const std::string deflated = "def big(name, size):\n"
+                                 "    i = zipfile.ZipInfo(name)\n"
+                                 "    i.external_attr = 0o100644 << 16\n"
+                                 "    i.create_system = 3\n"
+                                 "    i.compress_type = zipfile.ZIP_DEFLATED\n"
+                                 "    z.writestr(i, bytes(size))\n";
+    struct Case {
+        const char* why;
+        std::string script;
+        bool unpacked;
+    } cases[] = {
+        {"device", "add('Telvo Server.app/x', 'x', 0o100644)\nadd('Telvo Server.app/tty', '', 0o020644)\n", false},
+        {"socket", "add('Telvo Server.app/x', 'x', 0o100644)\nadd('Telvo Server.app/s', '', 0o140644)\n", false},
+        {"one large file", deflated + "big('Telvo Server.app/x', 2 << 20)\n", false},
+        {"many files", deflated + "for n in range(5): big('Telvo Server.app/x%d' % n, 300 << 10)\n", false},
+        {"within the limit", deflated + "for n in range(3): big('Telvo Server.app/x%d' % n, 300 << 10)\n", true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string folder = root + "/tmp/large" + std::to_string(n++);
+        fs::createDirectories(folder, 0700);
+        ASSERT_TRUE(makeZip(folder + "/u.zip", c.script)) << c.why;
+        auto engine = makeEngine();
+        engine->archivePath = folder + "/u.zip";
+        EXPECT_EQ(engine->payloadPath(), c.unpacked ? folder + "/Telvo Server.app" : "") << c.why;
+        EXPECT_EQ(fs::exists(folder + "/Telvo Server.app"), c.unpacked) << c.why;
+    }
+
+    // A zip keeps no FIFO (bsdtar makes it an empty file); a tar does, and is unpacked as well.
+    const std::string folder = root + "/tmp/fifo";
+    fs::createDirectories(folder, 0700);
+    writeText(folder + "/t.py", "import tarfile, io, sys\n"
+                                "t = tarfile.open(sys.argv[1], 'w')\n"
+                                "i = tarfile.TarInfo('Telvo Server.app/x'); i.size = 1; t.addfile(i, io.BytesIO(b'x'))\n"
+                                "i = tarfile.TarInfo('Telvo Server.app/pipe'); i.type = tarfile.FIFOTYPE; t.addfile(i)\n"
+                                "t.close()\n");
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + folder + "/t.py' '" + folder + "/u.tar'").c_str()), 0);
+    auto engine = makeEngine();
+    engine->archivePath = folder + "/u.tar";
+    EXPECT_EQ(engine->payloadPath(), "");
+    EXPECT_FALSE(fs::exists(folder + "/Telvo Server.app"));
+}
+
 TEST_F(DownloadTest, LibcurlIsLoadedByTheFirstTransfer) {
     // Transfers on several threads at once, the first of them loading the library: every one is
     // answered, and the library stays for the next.

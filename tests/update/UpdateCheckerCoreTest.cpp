@@ -155,6 +155,36 @@ TEST_F(UpdateCheckerCoreTest, OfferRule) {
     }
 }
 
+// The offered build is a 32-bit integer: a feed build beyond that range would pass the offer
+// rule and then be offered as a smaller, even an older, build than the running one.
+TEST_F(UpdateCheckerCoreTest, BuildsBeyondThirtyTwoBitsAreNeverOffered) {
+    struct Case {
+        std::vector<std::string> elements;
+        int64_t offered;  // 0: none
+    } cases[] = {
+        {{"<b build=\"4294967396\" url=\"https://x/100.zip\"/>"}, 0},  // 2^32 + 100
+        {{"<b build=\"2147483648\" url=\"https://x/neg.zip\"/>"}, 0},
+        {{"<b build=\"9223372036854775807\"/>"}, 0},
+        {{"<b build=\"4294967396\" url=\"https://x/100.zip\"/>", "<b build=\"310\" url=\"https://x/310.zip\"/>"}, 310},
+        {{"<b build=\"2147483647\" url=\"https://x/max.zip\"/>"}, 2147483647},
+    };
+    for (const auto& c : cases) {
+        server->setAnswer("/telvoserver3/version.php", feedOf(c.elements));
+        delegate.events.clear();
+        auto engine = makeEngine();
+        check(*engine);
+        const std::string first = c.elements.front();
+        if (!c.offered) {
+            EXPECT_EQ(delegate.events, std::vector<std::string>{"none"}) << first;
+            continue;
+        }
+        ASSERT_EQ(delegate.events, std::vector<std::string>{"available"}) << first;
+        EXPECT_EQ(engine->newVersionBuild, c.offered) << first;
+        EXPECT_EQ(engine->updateInfo["build"].doubleValue(), double(c.offered)) << first;
+        EXPECT_EQ(engine->url, "https://x/" + std::string(c.offered == 310 ? "310" : "max") + ".zip") << first;
+    }
+}
+
 TEST_F(UpdateCheckerCoreTest, PlatformTestComparesOrderedPairs) {
     struct Case {
         const char* system;
