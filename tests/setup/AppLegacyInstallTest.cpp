@@ -222,14 +222,15 @@ TEST_F(AppLegacyInstallTest, AFailedStepOrARefusedRightKeepsTheApplicationOnItsE
     EXPECT_EQ(recordedPids(), std::set<pid_t>{pid}) << recordText();
     EXPECT_TRUE(std::filesystem::exists(hostPath(app)));
 
-    // Refused: the tool does not run (with the file gone it would make the folder), page 2 again.
-    std::filesystem::remove(hostPath(inTheWay));
+    // Refused: the tool does not run (it would write the job files again), page 2 again.
+    const double jobWritten = ctimeOf(kAgentJob);
+    ASSERT_GT(jobWritten, 0);
     rule("NO");
     forgetRecord();
     script({"retryButton"});
     ASSERT_TRUE(waitRecorded(pid, "pressed retryButton")) << recordText();
     EXPECT_TRUE(waitRecorded(pid, "shown errorPage")) << recordText() << running.output();
-    EXPECT_FALSE(std::filesystem::exists(hostPath(inTheWay)));
+    EXPECT_EQ(ctimeOf(kAgentJob), jobWritten);
 
     // Uninstall refused: page 4, everything stays.
     script({"actionUninstall", "uninstallButton"});
