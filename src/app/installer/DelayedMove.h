@@ -6,7 +6,7 @@
 
 namespace telvo::app {
 
-// Host paths. False (errno kept) when the child could not be made.
+// Host paths. False when the child could not be made.
 bool moveLater(const std::string& from, const std::string& to, bool copy, double delaySeconds);
 
 }  // namespace telvo::app

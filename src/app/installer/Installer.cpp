@@ -237,17 +237,23 @@ void Installer::pluginInstall() {
     });
 }
 
-void Installer::pluginInstallFinished(uint64_t operation, long value) {
+std::shared_ptr<setup::SetupBundleClient> Installer::takeReply(uint64_t operation, long value) {
     auto it = pending_.find(operation);
-    if (it == pending_.end()) return;
+    if (it == pending_.end()) return nullptr;
     std::shared_ptr<setup::SetupBundleClient> client = it->second;
     pending_.erase(it);
     if (operation != operation_) {
         // An operation the user started again meanwhile: its pages belong to the newer one.
         SystemLog("A reply (%ld) of an earlier operation came late", value);
         if (value == -1) client->destroy();
-        return;
+        return nullptr;
     }
+    return client;
+}
+
+void Installer::pluginInstallFinished(uint64_t operation, long value) {
+    std::shared_ptr<setup::SetupBundleClient> client = takeReply(operation, value);
+    if (!client) return;
     if (value == -1) {
         SystemLog("%@", "Installer finished with error");
         client->destroy();
@@ -295,15 +301,8 @@ void Installer::uninstall() {
 }
 
 void Installer::pluginUninstallFinished(uint64_t operation, long value) {
-    auto it = pending_.find(operation);
-    if (it == pending_.end()) return;
-    std::shared_ptr<setup::SetupBundleClient> client = it->second;
-    pending_.erase(it);
-    if (operation != operation_) {
-        SystemLog("A reply (%ld) of an earlier operation came late", value);
-        if (value == -1) client->destroy();
-        return;
-    }
+    std::shared_ptr<setup::SetupBundleClient> client = takeReply(operation, value);
+    if (!client) return;
     if (value == -1) {
         client->destroy();
         uninstallFailed();

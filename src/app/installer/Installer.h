@@ -99,6 +99,9 @@ private:
     // maker's, or made none. An earlier object is kept until its reply came.
     bool loadInstaller(bool logLines);
     void pluginInstall();
+    // The plug-in object of a reply, taken out of the pending ones; null when the reply is of
+    // no pending operation or of an earlier one (logged; its object destroyed after -1).
+    std::shared_ptr<setup::SetupBundleClient> takeReply(uint64_t operation, long value);
     void pluginInstallFinished(uint64_t operation, long value);
     void pluginUninstallFinished(uint64_t operation, long value);
     // Runs the older route; `uninstall` selects the tool's argument.

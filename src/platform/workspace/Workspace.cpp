@@ -1,19 +1,17 @@
 #include "platform/workspace/Workspace.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "platform/fs/Root.h"
+#include "platform/workspace/DetachedChild.h"
 #include "platform/values/Format.h"
 #include "platform/values/PropertyList.h"
 
@@ -29,73 +27,6 @@ void setError(ErrorPtr* error, long code, const std::string& message) {
 
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Runs argv detached: a grandchild in its own session, reparented away from us, so that no
-// zombie is left. Answers whether exec succeeded (checked through a close-on-exec pipe) when
-// there is no delay; with a delay, whether the child was made.
-bool spawnDetached(const std::vector<std::string>& argv, double delaySeconds, ErrorPtr* error) {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) {
-        setError(error, errno, std::strerror(errno));
-        return false;
-    }
-    pid_t child = fork();
-    if (child < 0) {
-        close(report[0]);
-        close(report[1]);
-        setError(error, errno, std::strerror(errno));
-        return false;
-    }
-    if (child == 0) {
-        setsid();
-        pid_t grandchild = fork();
-        if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
-        int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, 0);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-        }
-        if (delaySeconds > 0) {
-            // Report the start now; the exec comes later.
-            int ok = 0;
-            (void)!write(report[1], &ok, sizeof ok);
-            close(report[1]);
-            timespec wait{time_t(delaySeconds), long(std::fmod(delaySeconds, 1.0) * 1e9)};
-            while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-            }
-        }
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        int code = errno;
-        (void)!write(report[1], &code, sizeof code);
-        _exit(127);
-    }
-    close(report[1]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    int code = -1;
-    ssize_t n;
-    while ((n = read(report[0], &code, sizeof code)) < 0 && errno == EINTR) {
-    }
-    close(report[0]);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        setError(error, -1, "could not start " + argv[0]);
-        return false;
-    }
-    if (n == sizeof code && code != 0) {
-        setError(error, code, "could not start " + argv[0] + ": " + std::strerror(code));
-        return false;
-    }
-    return true;
 }
 
 // Runs a tool by argument vector, its output discarded; its exit status, -1 when it did not exit.
