@@ -2,12 +2,10 @@
 // "/Applications" shows its first window) and its uninstall (Uninstall pressed, until the
 // process ended), five runs each, as a real user under our launcher in a fresh root. The
 // counters give each half's seconds; the goal is under 10 s each.
-#include <benchmark/benchmark.h>
-#include <unistd.h>
-
 #include <chrono>
 
 #include "AppInstallFixture.h"
+#include "FreshRootBench.h"
 
 using namespace telvo;
 using namespace telvo::testing;
@@ -24,21 +22,8 @@ public:
 };
 
 void BM_AppInstallAndUninstallFromDownloads(benchmark::State& state) {
-    if (geteuid() != 0) {
-        state.SkipWithError("needs root: useradd, the system launcher and the helper");
-        return;
-    }
-    AppInstallBench fixture;
-    fixture.SetUp();
-    if (!fixture.ready()) {
-        state.SkipWithError("the fresh root could not be set up (see above)");
-        fixture.TearDown();
-        return;
-    }
-    fixture.setPolicy(std::string(kBlessRight) + " allow\n");
-    const std::string app = fixture.makeApplication(fixture.home_ + "/Downloads/Telvo Server.app");
-    double installs = 0, uninstalls = 0;
-    for (auto _ : state) {
+    runFreshRootBench<AppInstallBench>(state, [&](AppInstallBench& fixture, const std::string& app, double& install,
+                                                  double& uninstall) {
         auto start = std::chrono::steady_clock::now();
         fixture.script({"installButton"});
         helper::Client& first = fixture.launch(app);
@@ -50,7 +35,7 @@ void BM_AppInstallAndUninstallFromDownloads(benchmark::State& state) {
         fixture.waitExit(first, 30);
         if (!relaunched) {
             state.SkipWithError(("the install did not relaunch: " + fixture.recordText()).c_str());
-            break;
+            return false;
         }
         // The uninstall, from the new copy.
         fixture.script({"actionUninstall", "uninstallButton"});
@@ -60,18 +45,13 @@ void BM_AppInstallAndUninstallFromDownloads(benchmark::State& state) {
         waitUntil([&] { return !alive(second); }, 30);
         if (!quit) {
             state.SkipWithError(("the uninstall did not end the application: " + fixture.recordText()).c_str());
-            break;
+            return false;
         }
         fixture.forgetRecord();
-        double in = std::chrono::duration<double>(middle - start).count();
-        double un = std::chrono::duration<double>(end - back).count();
-        installs += in;
-        uninstalls += un;
-        state.SetIterationTime(in + un);
-    }
-    state.counters["install_s"] = benchmark::Counter(installs, benchmark::Counter::kAvgIterations);
-    state.counters["uninstall_s"] = benchmark::Counter(uninstalls, benchmark::Counter::kAvgIterations);
-    fixture.TearDown();
+        install = std::chrono::duration<double>(middle - start).count();
+        uninstall = std::chrono::duration<double>(end - back).count();
+        return true;
+    });
 }
 BENCHMARK(BM_AppInstallAndUninstallFromDownloads)->Iterations(5)->UseManualTime()->Unit(benchmark::kSecond);
 

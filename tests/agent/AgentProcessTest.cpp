@@ -2,17 +2,14 @@
 // TELVO_AGENT_FIRST_CHECK) against the HTTPS test server named by a root-owned agent.plist,
 // and many version requests leaving its memory flat.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <fstream>
 #include <thread>
 
+#include "AgentProcess.h"
 #include "HttpsTestServer.h"
 #include "agent/AppDelegate.h"
 #include "platform/fs/Root.h"
@@ -53,8 +50,6 @@ TEST(AgentProcessTest, FirstCheckFromTheSettingsFileAndFlatMemoryUnderRequests) 
     server.setAnswer("/telvoserver3/version.php", "<versions></versions>");
     const std::string root = makeTemporaryFolder("telvo-agent-process-");
     fs::createDirectories(root + "/etc/telvo", 0755);
-    fs::createDirectories(root + "/home", 0700);
-    fs::createDirectories(root + "/tmp", 0700);
     writeText(root + "/etc/telvo/ca.pem", readText(server.caFile()));
     writeText(root + AgentSettings::kPath,
               "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>UpdateFeed</key><string>" +
@@ -65,24 +60,12 @@ TEST(AgentProcessTest, FirstCheckFromTheSettingsFileAndFlatMemoryUnderRequests) 
     notify::DistributedNotificationListener watcher;
     ASSERT_TRUE(watcher.isListening());
 
-    const std::string log = root + "/agent.log";
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        setenv("TELVO_ROOT", root.c_str(), 1);
-        setenv("HOME", (root + "/home").c_str(), 1);
-        setenv("TMPDIR", (root + "/tmp").c_str(), 1);
-        setenv("TELVO_AGENT_FIRST_CHECK", "1", 1);
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        execl(program.c_str(), "TelvoServerAgent", (char*)nullptr);
-        _exit(127);
-    }
+    AgentProcess agent(program, root, {{"TELVO_AGENT_FIRST_CHECK", "1"}});
+    const pid_t pid = agent.pid();
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(watcher.waitFor(AppDelegate::kAvailable, 60));
     EXPECT_TRUE(watcher.waitFor(AppDelegate::kVersionResponse, 60));
-    EXPECT_TRUE(waitUntil([&] { return readText(log).find("No Updates 0 270") != std::string::npos; })) << readText(log);
+    EXPECT_TRUE(waitUntil([&] { return agent.log().find("No Updates 0 270") != std::string::npos; })) << agent.log();
     EXPECT_NE(server.posts().find("version=3.03&build=270&platform=10.13&"), std::string::npos) << server.posts();
 
     // 10,000 requests, a few at a time (a datagram socket queues only a few); every answer comes
@@ -107,9 +90,7 @@ TEST(AgentProcessTest, FirstCheckFromTheSettingsFileAndFlatMemoryUnderRequests) 
 #endif
     EXPECT_EQ(watcher.count(AppDelegate::kAvailable), 1u);
 
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    agent.stop();
     fs::setRootForTesting("");
     removeTree(root);
 }

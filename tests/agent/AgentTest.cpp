@@ -24,6 +24,7 @@
 #include "platform/time/Clock.h"
 #include "platform/workspace/Workspace.h"
 #include "platform/xpc/Connection.h"
+#include "support/FreshInstallRoot.h"
 #include "update/HttpTransfer.h"
 
 namespace telvo::agent::test {
@@ -305,12 +306,7 @@ void serveUpdateZip(HttpsTestServer& server, const std::string& root, const std:
                     int offered = 271) {
     const auto& pki = telvo::testing::TestPki::shared();
     ASSERT_TRUE(pki.ok) << pki.failure;
-    const std::string anchors = root + "/etc/telvo/codesign/anchors";
-    ASSERT_EQ(telvo::testing::run("mkdir -p '" + anchors + "' && chmod 755 '" + root + "/etc' '" + root +
-                                  "/etc/telvo' '" + root + "/etc/telvo/codesign' '" + anchors + "' && cp " +
-                                  pki.pem("anchor") + " '" + anchors + "/maker.pem' && chmod 644 '" + anchors +
-                                  "/maker.pem'"),
-              0);
+    ASSERT_TRUE(telvo::testing::installMakersAnchor(root, pki.pem("anchor")));
     const std::string stage = root + "/stage-" + variant;
     const std::string bundle = stage + "/Telvo Server.app";
     ASSERT_EQ(telvo::testing::run("rm -rf '" + stage + "' && mkdir -p '" + bundle + "/Contents/MacOS' '" + bundle +

@@ -3,12 +3,9 @@
 // agent answers as that version.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-#include <signal.h>
-
+#include "AgentProcess.h"
 #include "HttpsTestServer.h"
 #include "agent/AppDelegate.h"
 #include "platform/fs/Root.h"
@@ -19,7 +16,6 @@ namespace telvo::agent::test {
 namespace {
 
 using update::test::makeTemporaryFolder;
-using update::test::readText;
 using update::test::removeTree;
 
 const std::string kPlugin = "/Contents/Resources/SetupBundle.bundle";
@@ -36,29 +32,13 @@ struct Expected {
 notify::DistributedNotification versionOfAgent(const std::string& program) {
     notify::DistributedNotification response;
     const std::string root = makeTemporaryFolder("telvo-bundle-agent-");
-    fs::createDirectories(root + "/home", 0700);
-    fs::createDirectories(root + "/tmp", 0700);
     fs::setRootForTesting(root);
     {
         notify::DistributedNotificationListener watcher;
         EXPECT_TRUE(watcher.isListening());
-        const std::string log = root + "/agent.log";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            setenv("TELVO_ROOT", root.c_str(), 1);
-            setenv("HOME", (root + "/home").c_str(), 1);
-            setenv("TMPDIR", (root + "/tmp").c_str(), 1);
-            unsetenv("DBUS_SESSION_BUS_ADDRESS");
-            execl(program.c_str(), "TelvoServerAgent", (char*)nullptr);
-            _exit(127);
-        }
-        EXPECT_TRUE(watcher.waitFor(AppDelegate::kVersionResponse, 60, &response)) << readText(log);
-        kill(pid, SIGTERM);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        AgentProcess agent(program, root);
+        EXPECT_GT(agent.pid(), 0);
+        EXPECT_TRUE(watcher.waitFor(AppDelegate::kVersionResponse, 60, &response)) << agent.log();
     }
     fs::setRootForTesting("");
     removeTree(root);

@@ -42,16 +42,6 @@ protected:
     }
     std::string socketPasscode() { return ask("passcode")["passcode"].stringValue(); }
     Value socketPreference(const std::string& key) { return ask("preference", {{"pkey", Value(key)}})["value"]; }
-    std::vector<std::string> shown() {
-        std::vector<std::string> out;
-        for (int i = 1; i <= 5; ++i) out.push_back(widget<app::ImageView>(("passcode" + std::to_string(i)).c_str())->imageName().toStdString());
-        return out;
-    }
-    static std::vector<std::string> digitsOf(const std::string& code) {
-        std::vector<std::string> out;
-        for (char c : code) out.push_back(std::string("passcode-") + c);
-        return out;
-    }
     void click(const char* name) { QTest::mouseClick(widget<QAbstractButton>(name), Qt::LeftButton); }
 };
 
@@ -77,12 +67,12 @@ TEST_F(AppLegacyPanelsTest, PortPasscodeAndBonjourOverTheSocket) {
 
     // Randomize: the reply to "generatepasscode" reads the panel again.
     const std::string first = socketPasscode();
-    ASSERT_TRUE(waitFor([&] { return shown() == digitsOf(first); }));
+    ASSERT_TRUE(waitFor([&] { return passcodeImages() == passcodeImagesOf(first); }));
     click("passcodeEdit");
     std::string second;
     EXPECT_TRUE(waitFor([&] {
         second = socketPasscode();
-        return second != first && shown() == digitsOf(second);
+        return second != first && passcodeImages() == passcodeImagesOf(second);
     }));
 
     // A password typed on the sheet.

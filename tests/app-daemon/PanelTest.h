@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "AppDaemonFixture.h"
+#include "app/cells/ImageView.h"
 #include "app/connection/ServiceProxy.h"
 #include "platform/authorization/Authorization.h"
 #include "platform/authorization/ScriptedBackend.h"
@@ -89,6 +90,19 @@ protected:
         caller().send("setObject:forKey:", {value, Value(key)});
         // Calls are answered in order: once this one is, the store happened.
         caller().call("objectForKey:reply:", {Value(key)});
+    }
+
+    // The images the five passcode digit views show.
+    std::vector<std::string> passcodeImages() {
+        std::vector<std::string> out;
+        for (int i = 1; i <= 5; ++i) out.push_back(widget<app::ImageView>(("passcode" + std::to_string(i)).c_str())->imageName().toStdString());
+        return out;
+    }
+    // The images that show `code`, one a digit.
+    static std::vector<std::string> passcodeImagesOf(const std::string& code) {
+        std::vector<std::string> out;
+        for (char c : code) out.push_back(std::string("passcode-") + c);
+        return out;
     }
 };
 

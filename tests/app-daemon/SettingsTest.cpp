@@ -24,16 +24,6 @@ protected:
         EXPECT_NE(a, nullptr) << name;
         return a;
     }
-    std::vector<std::string> digits() {
-        std::vector<std::string> out;
-        for (int i = 1; i <= 5; ++i) out.push_back(widget<app::ImageView>(("passcode" + std::to_string(i)).c_str())->imageName().toStdString());
-        return out;
-    }
-    static std::vector<std::string> digitsOf(const std::string& code) {
-        std::vector<std::string> out;
-        for (char c : code) out.push_back(std::string("passcode-") + c);
-        return out;
-    }
     // The daemon, with no "bonjour enabled" stored (removed after its start, so that it
     // publishes nothing), and the application connected to it.
     void startWithoutBonjourKey() {
@@ -107,7 +97,7 @@ TEST_F(AppSettingsTest, ResetAuthorizationsMakesEveryDeviceProveItselfAgain) {
 
 TEST_F(AppSettingsTest, AfterADaemonRestartTheItemAndThePasscodeAreReadAgain) {
     startWithoutBonjourKey();
-    ASSERT_TRUE(waitFor([&] { return bonjour()->isChecked() && digits() == digitsOf(passcode()); }));
+    ASSERT_TRUE(waitFor([&] { return bonjour()->isChecked() && passcodeImages() == passcodeImagesOf(passcode()); }));
     // Changed behind the application's back: nothing tells it.
     setPreference("bonjour enabled", Value(0));
     caller().send("setPasscode:", {Value("54321")});
@@ -119,7 +109,7 @@ TEST_F(AppSettingsTest, AfterADaemonRestartTheItemAndThePasscodeAreReadAgain) {
     ASSERT_TRUE(waitFor([&] { return statusImage() == "notconnected"; }, 20));
     ASSERT_TRUE(startDaemon());
     EXPECT_TRUE(waitFor([&] { return statusImage() == "connected"; }, 20));
-    EXPECT_TRUE(waitFor([&] { return !bonjour()->isChecked() && digits() == digitsOf("54321"); }, 20));
+    EXPECT_TRUE(waitFor([&] { return !bonjour()->isChecked() && passcodeImages() == passcodeImagesOf("54321"); }, 20));
 }
 
 }  // namespace

@@ -2,39 +2,27 @@
 // "Telvo Server.app" 3.03 (270) with our driver as its program, run as a `useradd -m` user. It
 // checks, downloads and installs the signed 3.04 (271), whose program is a probe that records
 // its start, and quits; the probe starts about a second later. With "/Applications" root's,
-// the same runs through real polkit in a private mount namespace (polkit-install.sh).
+// the same runs through real polkit in a private mount namespace
+// (tests/platform/authorization/polkit-namespace.sh).
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "UpdateWindowsFixture.h"
 #include "codesign/TestPki.h"
 #include "platform/values/PropertyList.h"
+#include "support/CommandOutput.h"
 #include "update/HostFiles.h"
 
 namespace telvo::app::testing {
 namespace {
 
+using telvo::testing::commandOutput;
 using telvo::testing::run;
 using update::test::readText;
-
-std::string output(const std::string& command, int& status) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    status = pclose(p);
-    return out;
-}
 
 double valueAfter(const std::string& text, const std::string& word) {
     const size_t at = text.find(word + " ");
@@ -52,7 +40,7 @@ protected:
         user = "tvupd" + std::to_string(getpid());
         if (run("useradd -m -s /bin/sh " + user + " >/dev/null 2>&1") != 0) GTEST_SKIP() << "cannot add a test user";
         added = true;
-        uid = std::to_string(std::strtol(output("id -u " + user, status).c_str(), nullptr, 10));
+        uid = std::to_string(std::strtol(commandOutput("id -u " + user, status).c_str(), nullptr, 10));
         home = "/home/" + user;
         // The installed application: our driver as its program, the user's.
         ASSERT_EQ(run("cp '" TELVO_INSTALL_DRIVER "' '" + bundlePath + "/Contents/MacOS/Telvo Server'"), 0);
@@ -87,7 +75,7 @@ protected:
 
 TEST_F(InstallProcessTest, TheUserInstallsRelaunchesAndQuits) {
     ASSERT_EQ(run("chown -R " + user + " '" + root + "/Applications'"), 0);
-    const std::string out = output("timeout 180 " + driverCommand() + " 2>&1", status);
+    const std::string out = commandOutput("timeout 180 " + driverCommand() + " 2>&1", status);
     const std::string driver = readText(records + "/driver.log");
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << driver << out;
     EXPECT_NE(driver.find("exit 0"), std::string::npos) << driver;
@@ -108,19 +96,19 @@ TEST_F(InstallProcessTest, TheUserInstallsRelaunchesAndQuits) {
 
 TEST_F(InstallProcessTest, WithARootsApplicationsFolderPolkitDecides) {
     int unshareStatus = 0;
-    output("unshare -m true 2>&1", unshareStatus);
+    commandOutput("unshare -m true 2>&1", unshareStatus);
     if (unshareStatus != 0) GTEST_SKIP() << "cannot make a mount namespace here (unshare -m)";
     // "/Applications" is root's: the copy needs the administrator; the old copy is root's too.
     ASSERT_EQ(run("chown -R root:root '" + root + "/Applications' && chmod 755 '" + root + "/Applications'"), 0);
     ASSERT_EQ(run("mkdir -p '" + root + "/bin' && cp '" TELVO_TRAMPOLINE "' '" + root +
                   "/bin/telvo-privileged-exec' && chmod 755 '" + root + "/bin' '" + root + "/bin/telvo-privileged-exec'"),
               0);
-    const std::string command = "unshare -m bash '" TELVO_SOURCE_DIR "/tests/app/update/polkit-install.sh' " + user +
-                                " '" + root + "/bin/telvo-privileged-exec' '" TELVO_SOURCE_DIR
+    const std::string command = "unshare -m bash '" TELVO_SOURCE_DIR "/tests/platform/authorization/polkit-namespace.sh' --driver " +
+                                user + " '" + root + "/bin/telvo-privileged-exec' '" TELVO_SOURCE_DIR
                                 "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy' '" + records + "' '" + bundlePath +
                                 "/Contents/Info.plist' " +
                                 driverCommand(" --trampoline '" + root + "/bin/telvo-privileged-exec'") + " 2>&1";
-    const std::string out = output(command, status);
+    const std::string out = commandOutput(command, status);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
     // NO first: an alert, nothing copied, no relaunch, the application did not quit.

@@ -16,6 +16,7 @@
 #include "platform/dispatch/MainLoop.h"
 #include "platform/fs/Root.h"
 #include "platform/values/PropertyList.h"
+#include "support/FreshInstallRoot.h"
 #include "update/HttpTransfer.h"
 #include "update/KXRUpdaterLocalizedString.h"
 #include "update/LocalizationManager.h"
@@ -178,12 +179,7 @@ void UpdateWindowsTest::setLanguages(const std::vector<std::string>& languages) 
 void UpdateWindowsTest::trustTestMaker() {
     const auto& pki = telvo::testing::TestPki::shared();
     ASSERT_TRUE(pki.ok) << pki.failure;
-    const std::string anchors = root + "/etc/telvo/codesign/anchors";
-    ASSERT_EQ(telvo::testing::run("mkdir -p '" + anchors + "' && chmod 755 '" + root + "/etc' '" + root +
-                                  "/etc/telvo' '" + root + "/etc/telvo/codesign' '" + anchors + "' && cp " +
-                                  pki.pem("anchor") + " '" + anchors + "/maker.pem' && chmod 644 '" + anchors +
-                                  "/maker.pem'"),
-              0);
+    ASSERT_TRUE(telvo::testing::installMakersAnchor(root, pki.pem("anchor")));
 }
 
 std::string UpdateWindowsTest::servePayload(const std::string& variant, const std::string& zip) {

@@ -5,45 +5,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
-namespace {
+#include "support/CommandOutput.h"
 
-std::string run(const std::string& command, int& status) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) {
-        status = -1;
-        return out;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    status = pclose(p);
-    return out;
-}
+namespace {
 
 bool hasLine(const std::string& out, const std::string& line) {
     return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
 }
 
+class AuthorizationPolkitTest : public ::testing::Test {
+protected:
+    // Runs polkit-namespace.sh in a new mount namespace with the probe, the trampoline, the
+    // policy file and `mode`; its output in `out`. Skips when it cannot run here.
+    void runScript(const std::string& mode) {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root: it mounts, adds a test user and starts polkitd";
+        int status = 0;
+        telvo::testing::commandOutput("unshare -m true 2>&1", status);
+        if (status != 0) GTEST_SKIP() << "cannot make a mount namespace here (unshare -m)";
+        const std::string command = std::string("unshare -m bash ") + TELVO_SOURCE_DIR +
+                                    "/tests/platform/authorization/polkit-namespace.sh " + TELVO_BINARY_DIR +
+                                    "/tests/programs/authorization-probe/authorization_probe " + TELVO_BINARY_DIR +
+                                    "/programs/telvo-privileged-exec/telvo-privileged-exec " + TELVO_SOURCE_DIR +
+                                    "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy " + mode + " 2>&1";
+        out = telvo::testing::commandOutput(command, status);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    }
+    bool ran() const { return !IsSkipped() && !HasFailure(); }
+    std::string out;
+};
+
 }  // namespace
 
-TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root: it mounts, adds a test user and starts polkitd";
-    int status = 0;
-    run("unshare -m true 2>&1", status);
-    if (status != 0) GTEST_SKIP() << "cannot make a mount namespace here (unshare -m)";
-
-    std::string command = std::string("unshare -m bash ") + TELVO_SOURCE_DIR +
-                          "/tests/platform/authorization/polkit-namespace.sh " + TELVO_BINARY_DIR +
-                          "/tests/programs/authorization-probe/authorization_probe " + TELVO_BINARY_DIR +
-                          "/programs/telvo-privileged-exec/telvo-privileged-exec " + TELVO_SOURCE_DIR +
-                          "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy 2>&1";
-    std::string out = run(command, status);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+TEST_F(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) {
+    runScript("");
+    if (!ran()) return;
 
     // No rule: the administrator (the user) is asked once for the execute right, on the
     // probe's terminal, and pkexec finds the answer kept for the probe's process.
@@ -75,20 +73,9 @@ TEST(AuthorizationPolkitTest, ANonRootUserRunsAToolAsRootOnlyWhenPolkitSaysYes) 
     EXPECT_TRUE(hasLine(out, "noauth.authorized=-60005")) << out;
 }
 
-TEST(AuthorizationPolkitTest, AnAuthenticatedCopyReplacesTheApplicationOnlyWhenPolkitSaysYes) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root: it mounts, adds a test user and starts polkitd";
-    int status = 0;
-    run("unshare -m true 2>&1", status);
-    if (status != 0) GTEST_SKIP() << "cannot make a mount namespace here (unshare -m)";
-
-    std::string command = std::string("unshare -m bash ") + TELVO_SOURCE_DIR +
-                          "/tests/platform/authorization/polkit-namespace.sh " + TELVO_BINARY_DIR +
-                          "/tests/programs/authorization-probe/authorization_probe " + TELVO_BINARY_DIR +
-                          "/programs/telvo-privileged-exec/telvo-privileged-exec " + TELVO_SOURCE_DIR +
-                          "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy install 2>&1";
-    std::string out = run(command, status);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << out;
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+TEST_F(AuthorizationPolkitTest, AnAuthenticatedCopyReplacesTheApplicationOnlyWhenPolkitSaysYes) {
+    runScript("install");
+    if (!ran()) return;
     const size_t at = out.find("user.uid=");
     ASSERT_NE(at, std::string::npos) << out;
     const std::string uid = out.substr(at + 9, out.find('\n', at) - at - 9);

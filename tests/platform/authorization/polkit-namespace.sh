@@ -2,17 +2,27 @@
 # Real polkit for the authorization stand-in, inside the private mount namespace that the
 # caller made (unshare -m): tmpfs over /run/dbus, /etc/polkit-1/rules.d and
 # /usr/share/polkit-1/actions, a system bus on /run/dbus/system_bus_socket and polkitd, our
-# policy file with the trampoline's path, and a throw-away non-root user (polkitd authorises
-# root whatever a rule says). The machine's own bus and rules are never touched. The user has a
-# password and is the only administrator polkit knows here, so that with no rule polkit's text
-# agent asks for that password on the probe's own terminal.
+# policy file with the trampoline's path, and a non-root user as the only administrator polkit
+# knows here (polkitd authorises root whatever a rule says). The machine's own bus and rules are
+# never touched.
 # Prints "<phase>.<key>=<value>" lines (and the tools' output after "<phase>."); exits 77 with a
 # "SKIP:" line when something it needs is missing.
 #   polkit-namespace.sh <probe> <trampoline> <policy file> [install]
-# With "install", only the update window's copy into place with administrator rights is run
-# (the user's home in the work folder, the destination under the work folder's root).
+# The user is a throw-away one with a password, so that with no rule polkit's text agent asks for
+# that password on the probe's own terminal. With "install", only the update window's copy into
+# place with administrator rights is run (the user's home in the work folder, the destination
+# under the work folder's root).
+#   polkit-namespace.sh --driver <user> <trampoline> <policy file> <records folder> <Info.plist> <driver command...>
+# The update windows' install as the caller's user (left as it is), through the trampoline as
+# given: the driver runs twice, with a rule that says NO for our action, then with one that says
+# YES.
 set -u
-probe=$1 trampoline=$2 policy=$3 mode=${4:-}
+if [ "${1:-}" = --driver ]; then
+  mode=driver user=$2 tramp=$3 policy=$4 records=$5 info=$6
+  shift 6
+else
+  probe=$1 trampoline=$2 policy=$3 mode=${4:-}
+fi
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*"; exit 1; }
@@ -20,33 +30,39 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ "$(readlink /proc/self/ns/mnt)" != "$(readlink /proc/1/ns/mnt)" ] || fail "not inside a private mount namespace"
 [ -x /usr/lib/polkit-1/polkitd ] || skip "polkitd is missing (Debian package polkitd; scripts/install-deps.sh)"
 [ -u /usr/bin/pkexec ] || skip "pkexec is missing (Debian package pkexec; scripts/install-deps.sh)"
-for tool in pkcheck dbus-daemon dbus-send useradd userdel setpriv; do
+tools="dbus-daemon dbus-send setpriv setsid"
+[ "$mode" = driver ] || tools="$tools pkcheck useradd userdel"
+for tool in $tools; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
 done
 
-user=tvauth$$
 work=$(mktemp -d /tmp/telvo-authz-XXXXXX)
 polkitd_pid=
+made_user=
 cleanup() {
   [ -n "${sleeper:-}" ] && kill "$sleeper" 2>/dev/null && wait "$sleeper" 2>/dev/null
   [ -n "$polkitd_pid" ] && kill "$polkitd_pid" 2>/dev/null && wait "$polkitd_pid" 2>/dev/null
   [ -f /run/dbus/pid ] && kill "$(cat /run/dbus/pid)" 2>/dev/null
   # -f: a process of the user that is still ending must not leave the user behind.
-  userdel -f "$user" 2>/dev/null
+  [ -n "$made_user" ] && userdel -f "$user" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-password=tv-$RANDOM-$$-$RANDOM
-useradd --no-create-home --no-user-group --shell /usr/sbin/nologin "$user" || skip "cannot add a test user"
-echo "$user:$password" | chpasswd || fail "cannot set the test user's password"
-uid=$(id -u "$user") gid=$(id -g "$user")
-# The user runs copies, so that the build tree need not be open to it.
-chmod 755 "$work"
-mkdir "$work/bin" "$work/root"
-cp "$probe" "$work/bin/probe" && cp "$trampoline" "$work/bin/telvo-privileged-exec" || fail "cannot copy the programs"
-chmod 755 "$work/bin"/*
-tramp=$work/bin/telvo-privileged-exec
+if [ "$mode" != driver ]; then
+  user=tvauth$$
+  password=tv-$RANDOM-$$-$RANDOM
+  useradd --no-create-home --no-user-group --shell /usr/sbin/nologin "$user" || skip "cannot add a test user"
+  made_user=1
+  echo "$user:$password" | chpasswd || fail "cannot set the test user's password"
+  uid=$(id -u "$user") gid=$(id -g "$user")
+  # The user runs copies, so that the build tree need not be open to it.
+  chmod 755 "$work"
+  mkdir "$work/bin" "$work/root"
+  cp "$probe" "$work/bin/probe" && cp "$trampoline" "$work/bin/telvo-privileged-exec" || fail "cannot copy the programs"
+  chmod 755 "$work/bin"/*
+  tramp=$work/bin/telvo-privileged-exec
+fi
 
 for folder in /run/dbus /etc/polkit-1/rules.d /usr/share/polkit-1/actions; do
   mkdir -p "$folder" && mount -t tmpfs -o mode=0755 tmpfs "$folder" || skip "cannot mount a tmpfs over $folder"
@@ -87,6 +103,30 @@ as_user() {  # runs as the test user, without a terminal, with a small environme
 phase() { sed -e "s/\x1b\[[0-9;]*m//g" -e "s/^/$1./"; }
 
 dbus-daemon --system --fork >/dev/null || skip "cannot start a system bus"
+
+if [ "$mode" = driver ]; then
+  build() { tr -d '\n' <"$info" | sed -n 's|.*<key>CFBundleVersion</key>[[:space:]]*<string>\([0-9]*\)</string>.*|\1|p'; }
+  rules NO
+  start_polkitd
+  setsid --wait "$@" >"$work/no.out" 2>&1
+  echo "no.exit=$?"
+  sed 's/^/no.driver=/' "$records/driver.log"
+  echo "no.build=$(build)"
+  # A relaunch would come a second after the install; there must be none.
+  sleep 1.5
+  echo "no.probe=$(cat "$records/probe.log" 2>/dev/null)"
+  sed 's/^/no.out=/' "$work/no.out"
+  rm -f "$records/driver.log"
+
+  rules YES
+  start_polkitd
+  setsid --wait "$@" >"$work/yes.out" 2>&1
+  echo "yes.exit=$?"
+  sed 's/^/yes.driver=/' "$records/driver.log"
+  echo "yes.build=$(build)"
+  sed 's/^/yes.out=/' "$work/yes.out"
+  exit 0
+fi
 
 if [ "$mode" = install ]; then
   home=$work/home
