@@ -104,5 +104,49 @@ TEST_F(AppConnectionTest, StoppedDaemonTimesThePollOutAndLateRepliesAreDropped) 
     EXPECT_EQ(rows().size(), 1u);
 }
 
+
+// A device names itself before it proves anything: whatever it sends is shown as one line of
+// plain text in its own cell.
+TEST_F(AppConnectionTest, HostileDeviceNamesShowAsOneLineOfPlainText) {
+    ASSERT_TRUE(startDaemon());
+    startApp();
+    ASSERT_TRUE(waitFor([&] { return statusImage() == "connected"; }));
+
+    struct Case {
+        std::string sent;  // as it stands in the attribute (entities are the daemon's to decode)
+        std::string shown;
+    };
+    const std::vector<Case> cases = {
+        {"Evil&#10;127.0.0.9&#13;second", "Evil\xEF\xBF\xBD" "127.0.0.9\xEF\xBF\xBD" "second"},
+        {"tab&#9;del&#127;end", "tab\xEF\xBF\xBD" "del\xEF\xBF\xBD" "end"},
+        {"&lt;b&gt;bold&lt;/b&gt;&amp;amp;co", "<b>bold</b>&co"},
+        {"\xE2\x80\xAE" "evil\xE2\x80\xA8line\xC2\x85" "end", "\xE2\x80\xAE" "evil\xEF\xBF\xBDline\xEF\xBF\xBD" "end"},
+    };
+    std::vector<std::unique_ptr<testclient::ProtocolClient>> clients;
+    for (const Case& c : cases) {
+        auto client = std::make_unique<testclient::ProtocolClient>();
+        std::string error;
+        ASSERT_TRUE(client->connect("127.0.0.1", port_, &error)) << error;
+        ASSERT_TRUE(client->send(testclient::ProtocolClient::hello(false)));
+        ASSERT_TRUE(client->send("<?xml version=\"1.0\" encoding=\"UTF-8\"?><tvx type=\"101\" uuid=\"HOSTILE-" +
+                                 std::to_string(clients.size()) + "\" version=\"1.0\" name=\"" + c.sent + "\"></tvx>"));
+        clients.push_back(std::move(client));
+    }
+    auto shown = [&](const std::string& name) {
+        for (const auto& row : rows())
+            if (row[1] == name) return true;
+        return false;
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(waitFor([&] { return shown(c.shown); }, 30)) << c.shown;
+    for (const auto& row : rows()) {
+        for (const std::string& cell : row) {
+            for (unsigned char ch : cell) EXPECT_FALSE(ch < 0x20 || ch == 0x7f) << cell;
+            EXPECT_EQ(cell.find("\xE2\x80\xA8"), std::string::npos) << cell;
+        }
+    }
+    screenshot("main-hostile-names");
+}
+
 }  // namespace
 }  // namespace telvo::testing

@@ -21,12 +21,17 @@
 #include "app/delegate/WebPages.h"
 #include "app/installer/Installer.h"
 #include "app/overlay/OverlayController.h"
+#include "app/controls/LocalizedButton.h"
+#include "app/controls/LocalizedTextField.h"
+#include "app/update/ReleaseNotesView.h"
 #include "app/update/UpdateChecker.h"
 #include "foundation/KXRVersions.h"
 #include "helper/ToolTable.h"
 #include "platform/authorization/Authorization.h"
 #include "platform/defaults/UserDefaults.h"
 #include "platform/values/PropertyList.h"
+#include "update/HttpTransfer.h"
+#include "update/HttpsTestServer.h"
 
 namespace telvo::testing {
 namespace {
@@ -66,6 +71,11 @@ protected:
     // An application at the logical path whose plug-in says `pluginBuild` (none for 0).
     std::string bundleWithPlugin(const std::string& app, long pluginBuild) {
         std::filesystem::create_directories(host(app + "/Contents/Resources"));
+        // The build's artwork, so that the pages and windows look as they do for the user.
+        for (const auto& entry : std::filesystem::directory_iterator(std::string(kBundle) + "/Contents/Resources"))
+            if (entry.path().extension() == ".png")
+                std::filesystem::copy_file(entry.path(), host(app + "/Contents/Resources/" + entry.path().filename().string()),
+                                           std::filesystem::copy_options::overwrite_existing);
         if (pluginBuild > 0) {
             std::filesystem::create_directories(host(app + "/Contents/Resources/SetupBundle.bundle/Contents"));
             EXPECT_TRUE(plist::writeFile(Value(ValueDictionary{{"CFBundleVersion", Value(std::to_string(pluginBuild))}}),
@@ -235,6 +245,8 @@ TEST_F(InstallerTest, DoneRemovesTheOverlayAndShowsTheWelcomeWindowOnce) {
     QTest::mouseClick(button("doneButton"), Qt::LeftButton);
     EXPECT_TRUE(waitFor([&] { return !app::OverlayController::sharedOverlayController().isShowing(); }, 10));
     EXPECT_TRUE(delegate().welcomeWindow()->isVisible());
+    serveFor(0.2);
+    screenshot("welcome");
     EXPECT_TRUE(welcomeShownKey());
     delegate().welcomeWindow()->close();
     // Another completion (a reinstall) does not show it again.
@@ -395,7 +407,38 @@ TEST_F(InstallerTest, StartUpConfiguresTheUpdateCheckerAndTheMenuChecksAsTheUser
     ASSERT_TRUE(waitFor([&] { return checker->alert() != nullptr && checker->alert()->isVisible(); }));
     EXPECT_FALSE(checker->downloadingWindow->isVisible());
     EXPECT_EQ(checker->alert()->text(), QStringLiteral("Update Error!"));
+    screenshot("update-error");
     checker->alert()->close();
+}
+
+TEST_F(InstallerTest, AnOfferedUpdateShowsItsWindowWithTheNotesAndRemindHidesIt) {
+    update::test::HttpsTestServer server;
+    if (!server.failure().empty()) GTEST_SKIP() << "no HTTPS test server: " << server.failure();
+    server.addFile("notes.html",
+                   "<html><body><h1>What is new</h1><p>Faster sampling and a clearer log.</p></body></html>");
+    server.setAnswer("/telvoserver3/version.php",
+                     "<?xml version=\"1.0\"?><versions><b version=\"3.04\" build=\"271\" url=\"" +
+                         server.url("/files/Telvo%20Server%203.04.zip") + "\" releasenotes=\"" +
+                         server.url("/files/notes.html") + "\"/></versions>");
+    installed(0, true);
+    markInstalled();
+    ASSERT_TRUE(startDaemon());
+    startApp();
+    app::UpdateChecker* checker = app::UpdateChecker::sharedUpdateChecker();
+    ASSERT_TRUE(waitFor([&] { return !checker->active; }));
+    update::setCAFile(server.caFile());
+    checker->feed = server.url("/telvoserver3/version.php");
+    action("actionCheckForUpdates")->trigger();
+    ASSERT_NE(checker->updateWindow, nullptr);
+    ASSERT_TRUE(waitFor([&] { return checker->updateWindow->isVisible(); }, 30));
+    ASSERT_TRUE(waitFor([&] { return checker->webview->toPlainText().contains("Faster sampling"); }, 30));
+    const QString offer = checker->updateWindowLine2->text();
+    EXPECT_TRUE(offer.contains(" 3.04 is now available--you have 3.03.")) << offer.toStdString();
+    serveFor(0.2);
+    screenshot("update-available");
+    QTest::mouseClick(checker->updateWindowRemindButton, Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return !checker->updateWindow->isVisible(); }, 10));
+    update::setCAFile("");
 }
 
 TEST_F(InstallerTest, TheFeedComesFromTheSettingsFileOnlyWhenOnlyRootMayWriteIt) {

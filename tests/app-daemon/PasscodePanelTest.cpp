@@ -1,6 +1,8 @@
 // The passcode panel against the real daemon: the digits, the lock and the password kind as
 // the daemon holds them; Randomize and the kind switched with the right allowed, refused or
 // cancelled; the password sheet.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QTest>
 
@@ -218,6 +220,44 @@ TEST_F(AppPasscodePanelTest, PasswordSheetSavesWhatWasTypedAndCancelSendsNothing
     EXPECT_TRUE(sent().empty()) << sent().front().operation;
     EXPECT_EQ(passcode(), "pa ss");
     EXPECT_EQ(label()->text(), "pa ss");
+}
+
+// What a user pastes into the one-line field: a password copied with its line end (or across
+// lines) is saved without the line breaks nobody can type at a device, one longer than the
+// daemon keeps (1023 bytes) is cut in the field at a character's end; other text as it came.
+// What the daemon then holds is what the field and the label show.
+TEST_F(AppPasscodePanelTest, PastedPasswordsAreSavedAsTheFieldShowsThem) {
+    startConnected();
+    setPreference("passcodeType", Value(1));
+    reread();
+    ASSERT_TRUE(waitFor([&] { return label()->isVisible(); }));
+    struct Case {
+        std::string pasted, stored;
+    };
+    const std::vector<Case> cases = {
+        {"secret\n", "secret"},
+        {"one\r\ntwo\xE2\x80\xA8three", "onetwothree"},
+        {"p\xC3\xA4sswort \xE2\x9C\x93 \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D", "p\xC3\xA4sswort \xE2\x9C\x93 \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"},
+        {"<b>not bold</b> &amp;", "<b>not bold</b> &amp;"},
+        {std::string(3000, 'w'), std::string(1023, 'w')},
+        {std::string(1022, 'w') + "\xC3\xA4z", std::string(1022, 'w')},
+        {std::string(1019, 'w') + "\xF0\x9F\x94\x91\xF0\x9F\x94\x91", std::string(1019, 'w') + "\xF0\x9F\x94\x91"},
+    };
+    auto* field = widget<QLineEdit>("passwordField");
+    auto* save = widget<app::TVSButton>("passwordSave");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored.substr(0, 40));
+        QTest::mouseClick(edit(), Qt::LeftButton);
+        ASSERT_TRUE(waitFor([&] { return field->isVisible(); }, 10));
+        field->clear();
+        QGuiApplication::clipboard()->setText(QString::fromStdString(c.pasted));
+        field->paste();
+        EXPECT_EQ(field->text().toStdString(), c.stored);
+        QTest::mouseClick(save, Qt::LeftButton);
+        EXPECT_TRUE(waitFor([&] { return passcode() == c.stored; }, 10)) << passcode().size() << " characters: " << passcode().substr(0, 40);
+        EXPECT_EQ(label()->text().toStdString(), c.stored);
+        if (c.stored == std::string(1023, 'w')) screenshot("password-long");
+    }
 }
 
 }  // namespace

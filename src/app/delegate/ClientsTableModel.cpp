@@ -3,6 +3,18 @@
 #include "app/delegate/Formatters.h"
 
 namespace telvo::app {
+namespace {
+
+// A device's name comes from the device itself, before it has proved anything. The view would
+// break a cell's text at a line or paragraph separator and pass other controls on to the
+// font: each becomes U+FFFD, so that every row reads as one line of what was sent.
+QString oneLine(QString text) {
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control || c.unicode() == 0x2028 || c.unicode() == 0x2029) c = QChar(0xFFFD);
+    return text;
+}
+
+}  // namespace
 
 void ClientsTableModel::setDaemonClients(const Value& list) {
     std::vector<Value> rows;
@@ -34,7 +46,7 @@ int ClientsTableModel::columnCount(const QModelIndex& parent) const { return par
 QVariant ClientsTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole || !index.isValid() || size_t(index.row()) >= clients_.size() || index.column() > 3)
         return {};
-    return QString::fromStdString(clients_[size_t(index.row())][kKeys[index.column()]].stringValue());
+    return oneLine(QString::fromStdString(clients_[size_t(index.row())][kKeys[index.column()]].stringValue()));
 }
 
 QVariant ClientsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

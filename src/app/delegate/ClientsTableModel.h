@@ -2,7 +2,8 @@
 // The rows of the main window's clients table: one dictionary per connected client with the
 // daemon's keys "address" and "hostname" (each only when known) and the display texts of
 // "sent" and "time". The columns show those four keys in that order; a missing key shows an
-// empty cell. Rows cannot be selected. Each replacement of the rows is one model reset.
+// empty cell; a line break or other control character in a cell shows as U+FFFD. Rows cannot
+// be selected. Each replacement of the rows is one model reset.
 #include <QAbstractTableModel>
 #include <QString>
 #include <vector>

@@ -2,6 +2,7 @@
 #include "app/passcode/TVSPasscodeController.h"
 
 #include <QLineEdit>
+#include <algorithm>
 
 #include "app/AliveGuard.h"
 #include "app/cells/ButtonCell.h"
@@ -31,6 +32,40 @@ Value request(const char* key, ValueDictionary fields = {}) {
     return Value(std::move(fields));
 }
 
+bool isLineBreak(QChar c) {
+    const char16_t u = c.unicode();
+    return u == '\n' || u == '\r' || u == 0x0085 || u == 0x2028 || u == 0x2029;
+}
+
+// A password pasted with its line end (or across lines) would keep breaks that nobody can type
+// at a device: the one-line field drops them. What goes beyond the bytes the daemon keeps is
+// cut at a character's end, in the field, before anything is saved. The cursor keeps its place
+// in what remains.
+void fitPasswordField(QLineEdit* field) {
+    const QString text = field->text();
+    const bool breaks = std::any_of(text.begin(), text.end(), isLineBreak);
+    if (!breaks && text.toUtf8().size() <= TVSPasscodeController::kMaximumPasswordBytes) return;
+    const int cursor = field->cursorPosition();
+    QString kept;
+    int keptBeforeCursor = 0;
+    qsizetype bytes = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        if (isLineBreak(text[i])) continue;
+        // A surrogate pair is one character of four bytes.
+        const bool pair = text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const QStringView character = QStringView(text).mid(i, pair ? 2 : 1);
+        const char16_t u = text[i].unicode();
+        const qsizetype size = pair ? 4 : u < 0x80 ? 1 : u < 0x800 ? 2 : 3;
+        if (bytes + size > TVSPasscodeController::kMaximumPasswordBytes) break;
+        bytes += size;
+        kept.append(character);
+        if (i < cursor) keptBeforeCursor += int(character.size());
+        if (pair) ++i;
+    }
+    field->setText(kept);
+    field->setCursorPosition(qMin(keptBeforeCursor, int(kept.size())));
+}
+
 std::optional<QString> codeOf(const Value& value) {
     if (!value.isString()) return std::nullopt;
     return QString::fromStdString(value.string());
@@ -51,7 +86,10 @@ TVSPasscodeController::TVSPasscodeController(Ui::MainMenu& ui, INAppStoreWindow*
     sheet_->setAttribute(Qt::WA_StyledBackground);
     sheet_->setStyleSheet(QStringLiteral("#passwordSheet { background: #f4f5f7; border: 1px solid #8e939b; }"));
     // An empty password is never sent: the daemon keeps the old one in its place.
-    auto saveFollowsText = [this](const QString& text) { ui_.passwordSave->setEnabled(!text.isEmpty()); };
+    auto saveFollowsText = [this](const QString&) {
+        fitPasswordField(ui_.passwordField);
+        ui_.passwordSave->setEnabled(!ui_.passwordField->text().isEmpty());
+    };
     connect(ui.passwordField, &QLineEdit::textChanged, this, saveFollowsText);
     connect(ui.passwordField, &QLineEdit::returnPressed, this, [this] {
         if (ui_.passwordSave->isEnabled()) save();

@@ -30,6 +30,9 @@ class TVSPasscodeController : public QObject {
     Q_OBJECT
 public:
     static constexpr const char* kPasscodeUpdated = "PasscodeUpdated";
+    // The daemon's keychain gives back at most this many bytes of a password (UTF-8): the
+    // sheet's field takes no more, so that what is saved is what devices must type.
+    static constexpr qsizetype kMaximumPasswordBytes = 1023;
 
     // Takes the panel's widgets and the password sheet (which it owns from then on) from the
     // main interface file, and sets itself up (awakeFromNib).
