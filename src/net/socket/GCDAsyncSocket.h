@@ -385,6 +385,7 @@ private:
     void ssl_continueSSLHandshake();
     void ssl_shouldTrustPeer(bool shouldTrust, int stateIndex);
     void flushSSLBuffers();
+    void noteClosedBySSLFlush(int32_t status);
     int32_t sslReadWithBuffer(uint8_t* buffer, size_t* length);
     int32_t sslWriteWithBuffer(const uint8_t* buffer, size_t* length);
     void doHandshakeTimeout();

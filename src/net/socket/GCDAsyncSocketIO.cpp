@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <type_traits>
+#include <vector>
 
 #include "net/socket/GCDAsyncSocket.h"
 #include "net/socket/TlsEngine.h"
@@ -27,6 +28,12 @@ namespace {
 // per write.
 constexpr size_t kTLSReadChunk = 32768;
 constexpr size_t kTLSWriteChunk = 32768;
+
+// The thread's landing place for a TLS read step bound for the pre-buffer (see doReadData).
+std::vector<uint8_t>& tlsReadStaging() {
+    thread_local std::vector<uint8_t> buffer(kTLSReadChunk);
+    return buffer;
+}
 
 }  // namespace
 
@@ -304,7 +311,13 @@ void GCDAsyncSocket::doReadData() {
             size_t defaultReadLength =
                 estimatedBytesAvailable <= kTLSReadChunk ? kTLSReadChunk : estimatedBytesAvailable + 16384;
             size_t bytesToRead = packet->optimalReadLengthWithDefault(defaultReadLength, &readIntoPreBuffer);
-            if (readIntoPreBuffer) {
+            // A step asks for 32768 bytes and mostly gets a message of a few hundred: they are
+            // read into a buffer of the thread's and only what came goes to the pre-buffer,
+            // which keeps its size instead of growing to the length asked and back each time.
+            const bool staged = readIntoPreBuffer && bytesToRead <= kTLSReadChunk;
+            if (staged) {
+                buffer = tlsReadStaging().data();
+            } else if (readIntoPreBuffer) {
                 preBuffer_.ensureCapacityForWrite(bytesToRead);
                 buffer = preBuffer_.writeBuffer();
             } else {
@@ -317,6 +330,10 @@ void GCDAsyncSocket::doReadData() {
                 result = sslContext_->read(buffer + bytesRead, bytesToRead - bytesRead, &loopBytesRead);
                 bytesRead += loopBytesRead;
             } while (result == tls::noErr && bytesRead < bytesToRead);
+            if (staged && bytesRead > 0) {
+                preBuffer_.ensureCapacityForWrite(bytesRead);
+                std::memcpy(preBuffer_.writeBuffer(), buffer, bytesRead);
+            }
             if (result != tls::noErr) {
                 if (result == tls::errSSLWouldBlock) {
                     waiting = true;

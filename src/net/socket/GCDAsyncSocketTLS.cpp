@@ -231,9 +231,28 @@ void GCDAsyncSocket::flushSSLBuffers() {
         size_t bytesRead = 0;
         int32_t result = sslContext_->read(preBuffer_.writeBuffer(), estimated, &bytesRead);
         if (bytesRead > 0) preBuffer_.didWrite(bytesRead);
-        if (result != tls::noErr) break;
+        if (result != tls::noErr) {
+            if (result == tls::errSSLClosedGraceful || result == tls::errSSLClosedAbort) noteClosedBySSLFlush(result);
+            break;
+        }
         estimated = estimate();
     }
+}
+
+// The peer's close alert can be taken here, with no read current (or reads paused): its bytes
+// are gone from the descriptor then, and no end of stream need follow (another process may
+// hold the peer's descriptor open), so nothing would tell of the close again. It is kept as a
+// read step would keep it and the end-of-stream step runs in a block of its own (the flush
+// runs inside read steps and the end-of-stream step itself).
+void GCDAsyncSocket::noteClosedBySSLFlush(int32_t status) {
+    if (flags_ & kSocketHasReadEOF) return;
+    sslErrCode_ = status;
+    std::weak_ptr<GCDAsyncSocket> weakSelf = weak_from_this();
+    socketQueue_->async([weakSelf] {
+        auto self = weakSelf.lock();
+        if (!self || !(self->flags_ & kConnected) || (self->flags_ & kSocketHasReadEOF)) return;
+        self->doReadEOF();
+    });
 }
 
 int32_t GCDAsyncSocket::sslReadWithBuffer(uint8_t* buffer, size_t* length) {

@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+
+#include <chrono>
+#include <thread>
 
 #include "SocketTestSupport.h"
 #include "net/socket/TlsStatus.h"
@@ -48,6 +53,64 @@ void exchangeMessages(EchoServer& server, const std::string& host, uint16_t port
     ASSERT_TRUE(server.disconnects[0].error);
     EXPECT_EQ(server.disconnects[0].error->domain, "GCDAsyncSocketErrorDomain");
     EXPECT_EQ(server.disconnects[0].error->code, 7);  // the client closed
+}
+
+TEST_F(SocketTLS, ACloseAlertTakenWithNoReadCurrentClosesTheSocket) {
+    // The peer sends its close alert and keeps its descriptor open (another process holding a
+    // copy does that): no end of stream follows, so the alert alone must close the socket, even
+    // when it arrives while no read is current and the session buffers' flush takes it.
+    auto server = EchoServer::make({});
+    uint16_t port = server->listen();
+    ASSERT_NE(port, 0);
+    RawClient raw(AF_INET, port);
+    ASSERT_TRUE(raw.isOpen());
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, raw.fd());
+    ASSERT_EQ(SSL_connect(ssl), 1);
+    ASSERT_TRUE(server->waitFor([&] { return server->secured == 1; }));
+
+    // The delegate queue held: the message's read completes, and no next read is queued.
+    server->queue->suspend();
+    const std::string message = "<tvx>one</tvx>";
+    ASSERT_EQ(SSL_write(ssl, message.data(), int(message.size())), int(message.size()));
+    GCDAsyncSocketPtr connection;
+    {
+        std::lock_guard<std::mutex> lock(server->mutex);
+        ASSERT_EQ(server->connections.size(), 1u);
+        connection = server->connections[0];
+    }
+    // Bytes waiting on the server's end of the connection (on its queue, where the descriptor is
+    // known); none once it has closed.
+    auto waiting = [&] {
+        int available = 0;
+        connection->performBlock([&] {
+            int fd = connection->socketFD();
+            if (fd >= 0 && ioctl(fd, FIONREAD, &available) != 0) available = -1;
+        });
+        return available;
+    };
+    auto drained = [&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (waiting() != 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return waiting() == 0;
+    };
+    ASSERT_TRUE(drained());
+    SSL_shutdown(ssl);  // the alert; the descriptor stays open
+    ASSERT_TRUE(drained());
+    server->queue->resume();
+
+    EXPECT_TRUE(server->waitFor([&] { return server->disconnects.size() == 1; }, 15))
+        << "the close alert went unnoticed";
+    std::lock_guard<std::mutex> lock(server->mutex);
+    EXPECT_EQ(server->reads, (std::vector<std::string>{message}));
+    if (!server->disconnects.empty()) {
+        ASSERT_TRUE(server->disconnects[0].error);
+        EXPECT_EQ(server->disconnects[0].error->code, 7);  // closed by the peer
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
 }
 
 TEST_F(SocketTLS, EchoesMessagesToOpenSSLClientOnIPv4) {

@@ -99,6 +99,7 @@ void EventLoop::updateLocked(int fd) {
 void EventLoop::threadMain() {
     constexpr int kBatch = 64;
     epoll_event events[kBatch];
+    std::vector<std::pair<std::shared_ptr<FdWatcher>, uint32_t>> ready;
     for (;;) {
         int n = epoll_wait(epoll_, events, kBatch, -1);
         if (n < 0) {
@@ -107,14 +108,15 @@ void EventLoop::threadMain() {
             return;
         }
         for (int i = 0; i < n; ++i) {
-            std::vector<std::pair<std::shared_ptr<FdWatcher>, uint32_t>> ready;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 auto key = keys_.find(events[i].data.u64);
                 if (key == keys_.end()) continue;  // removed meanwhile
                 int fd = key->second;
                 uint32_t got = events[i].events;
-                for (uint64_t id : descriptors_[fd].watches) {
+                auto d = descriptors_.find(fd);
+                if (d == descriptors_.end()) continue;
+                for (uint64_t id : d->second.watches) {
                     auto& watch = watches_[id];
                     if (!watch.interest) continue;
                     bool hit = (got & watch.interest) || (got & (EPOLLHUP | EPOLLERR)) ||
@@ -126,6 +128,8 @@ void EventLoop::threadMain() {
                 updateLocked(fd);
             }
             for (auto& [watcher, got] : ready) watcher->onReady(got);
+            // Released here, outside the lock: the last owner of a watcher may be this list.
+            ready.clear();
         }
     }
 }

@@ -5,9 +5,9 @@
 // handler has run. Several watches may share a descriptor (a socket's read and write
 // sources).
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace telvo::dispatch::detail {
@@ -48,9 +48,9 @@ private:
     std::mutex mutex_;
     int epoll_ = -1;
     uint64_t nextId_ = 1;
-    std::map<uint64_t, Watch> watches_;
-    std::map<int, Descriptor> descriptors_;
-    std::map<uint64_t, int> keys_;
+    std::unordered_map<uint64_t, Watch> watches_;
+    std::unordered_map<int, Descriptor> descriptors_;
+    std::unordered_map<uint64_t, int> keys_;
 };
 
 }  // namespace telvo::dispatch::detail

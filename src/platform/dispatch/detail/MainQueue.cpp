@@ -43,9 +43,11 @@ void MainQueue::async(Block block) {
         std::lock_guard<std::mutex> lock(mutex_);
         items_.push_back(Item{std::move(block), nullptr});
         queued_.store(items_.size(), std::memory_order_release);
-        cv_.notify_all();
         handler = wakeHandler_;
     }
+    // Told after the lock is released: a sleeper woken inside it would only block on the lock.
+    // The queue lives for the whole process, so nothing is told after it is gone.
+    cv_.notify_all();
     if (handler) (*handler)();
 }
 
@@ -68,9 +70,9 @@ void MainQueue::sync(const Block& block) {
         std::lock_guard<std::mutex> lock(mutex_);
         items_.push_back(Item{Block(), state});
         queued_.store(items_.size(), std::memory_order_release);
-        cv_.notify_all();
         handler = wakeHandler_;
     }
+    cv_.notify_all();
     if (handler && !isMainThread()) (*handler)();
     if (isMainThread()) {
         // This thread drives the main queue and runs none of its blocks now: run the
@@ -94,9 +96,11 @@ void MainQueue::suspend() {
 }
 
 void MainQueue::resume() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (suspendCount_ == 0) return;
-    if (--suspendCount_ == 0) cv_.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (suspendCount_ == 0 || --suspendCount_ > 0) return;
+    }
+    cv_.notify_all();
 }
 
 bool MainQueue::runOne() {
@@ -144,21 +148,26 @@ bool MainQueue::wait(bool untilIdle, std::optional<std::chrono::steady_clock::ti
     }
     std::unique_lock<std::mutex> lock(mutex_);
     // Counted before the idle check: an activityEnd() after it sees us and takes the lock.
-    sleepers_.fetch_add(1, std::memory_order_seq_cst);
+    // Only a wait for idleness is counted: the end of an activity means nothing to the others,
+    // and waking them for it would cost the main loop a wake-up for every block run anywhere.
+    if (untilIdle) sleepers_.fetch_add(1, std::memory_order_seq_cst);
     auto ready = [&] { return runnableLocked() || (untilIdle && activity() == 0); };
     if (deadline) {
         cv_.wait_until(lock, *deadline, ready);
     } else {
-        // The slice is a second line of defence against a lost wake-up.
-        while (!ready()) cv_.wait_for(lock, std::chrono::milliseconds(100));
+        // No time slice: every change that makes `ready` true is made under the lock and told
+        // (async, sync, resume), or, for the end of the last activity, told after seeing this
+        // sleeper counted (wake), so an idle process sleeps here until there is work.
+        cv_.wait(lock, ready);
     }
-    sleepers_.fetch_sub(1, std::memory_order_seq_cst);
+    if (untilIdle) sleepers_.fetch_sub(1, std::memory_order_seq_cst);
     return runnableLocked();
 }
 
 void MainQueue::wake() {
     if (sleepers_.load(std::memory_order_seq_cst) == 0) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    // Taken and released: a sleeper counted has reached its wait by then, and hears this.
+    { std::lock_guard<std::mutex> lock(mutex_); }
     cv_.notify_all();
 }
 

@@ -60,8 +60,8 @@ private:
     std::deque<Item> items_;
     int suspendCount_ = 0;
     std::atomic<size_t> queued_{0};  // items_.size(), readable without the lock
-    std::atomic<int> sleepers_{0};
-    std::shared_ptr<std::function<void()>> wakeHandler_;  // guarded by mutex_   // threads inside wait(), so that wake() may skip the lock
+    std::atomic<int> sleepers_{0};  // threads inside wait() for idleness, so that wake() may skip the lock
+    std::shared_ptr<std::function<void()>> wakeHandler_;  // guarded by mutex_
 };
 
 }  // namespace telvo::dispatch::detail

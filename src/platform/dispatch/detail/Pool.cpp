@@ -59,23 +59,26 @@ void Pool::spawnLocked() {
 }
 
 void Pool::submit(std::function<void()> task) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    tasks_.push_back(std::move(task));
-    queued_.fetch_add(1, std::memory_order_release);
-    if (needsWorkerLocked()) {
-        spawnLocked();
-        return;
-    }
-    cv_.notify_one();
-    if (static_cast<int>(tasks_.size()) > idle_) {
-        // Every worker is busy: the watcher makes sure they are not all stuck.
-        if (!watcherRunning_) {
-            watcherRunning_ = true;
-            startThread("telvo-watcher", [this] { watcherMain(); });
-        } else {
-            watcherCv_.notify_one();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tasks_.push_back(std::move(task));
+        queued_.fetch_add(1, std::memory_order_release);
+        if (needsWorkerLocked()) {
+            spawnLocked();
+            return;
+        }
+        if (static_cast<int>(tasks_.size()) > idle_) {
+            // Every worker is busy: the watcher makes sure they are not all stuck.
+            if (!watcherRunning_) {
+                watcherRunning_ = true;
+                startThread("telvo-watcher", [this] { watcherMain(); });
+            } else {
+                watcherCv_.notify_one();
+            }
         }
     }
+    // Told after the lock is released, so that the worker woken does not block on it at once.
+    cv_.notify_one();
 }
 
 void Pool::watcherMain() {
