@@ -22,9 +22,10 @@ const std::string& testIdentityPEM();
 Value serverTLSSettings();
 inline Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline std::string text(const Bytes& b) { return std::string(b.begin(), b.end()); }
+// Never destroyed: a socket's queue may still read it while the process exits.
 inline const Bytes& terminator() {
-    static const Bytes t = bytes("</tvx>");
-    return t;
+    static const Bytes* t = new Bytes(bytes("</tvx>"));
+    return *t;
 }
 
 int openDescriptorCount();
