@@ -140,16 +140,22 @@ struct RefusingPort {
     int fd4 = -1, fd6 = -1;
     uint16_t port = 0;
     RefusingPort() {
-        fd4 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        Bytes a4 = loopbackAddress(AF_INET, 0);
-        ::bind(fd4, reinterpret_cast<const sockaddr*>(a4.data()), socklen_t(a4.size()));
-        sockaddr_in bound{};
-        socklen_t len = sizeof bound;
-        ::getsockname(fd4, reinterpret_cast<sockaddr*>(&bound), &len);
-        port = ntohs(bound.sin_port);
-        fd6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        Bytes a6 = loopbackAddress(AF_INET6, port);
-        if (::bind(fd6, reinterpret_cast<const sockaddr*>(a6.data()), socklen_t(a6.size())) != 0) port = 0;
+        // The IPv6 side of a port the system chose for IPv4 may be taken by another process:
+        // try again with another port.
+        for (int attempt = 0; attempt < 50 && port == 0; ++attempt) {
+            if (fd4 >= 0) ::close(fd4);
+            if (fd6 >= 0) ::close(fd6);
+            fd4 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            Bytes a4 = loopbackAddress(AF_INET, 0);
+            ::bind(fd4, reinterpret_cast<const sockaddr*>(a4.data()), socklen_t(a4.size()));
+            sockaddr_in bound{};
+            socklen_t len = sizeof bound;
+            ::getsockname(fd4, reinterpret_cast<sockaddr*>(&bound), &len);
+            const uint16_t chosen = ntohs(bound.sin_port);
+            fd6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            Bytes a6 = loopbackAddress(AF_INET6, chosen);
+            if (::bind(fd6, reinterpret_cast<const sockaddr*>(a6.data()), socklen_t(a6.size())) == 0) port = chosen;
+        }
     }
     ~RefusingPort() {
         ::close(fd4);
