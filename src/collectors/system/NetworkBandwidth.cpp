@@ -84,7 +84,9 @@ void NetworkStatCollectorMac::takeIdentifiers() {
         std::lock_guard<std::mutex> lock(fileResults_->mutex);
         found.swap(fileResults_->identifiers);
     }
-    for (const auto& [name, identifier] : found) {
+    for (const auto& entry : found) {
+        const std::string& name = entry.first;
+        const auto identifier = entry.second;
         askedIdentifiers_.erase(name);
         // A failed insert is not remembered: the name is asked for again by its next row.
         if (identifier < 0) continue;
