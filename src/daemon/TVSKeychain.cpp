@@ -143,7 +143,7 @@ std::optional<std::string> TVSKeychain::getPasswordForUsername(const std::option
         if (error) *error = statusError(status);
         return std::nullopt;
     }
-    if (data.size() > 1023) data.resize(1023);
+    if (data.size() > kMaximumPasswordBytes) data.resize(kMaximumPasswordBytes);
     if (auto zero = data.find('\0'); zero != std::string::npos) data.resize(zero);
     if (!isValidUTF8(data)) return std::nullopt;
     return data;
@@ -221,6 +221,34 @@ bool TVSKeychain::storeUsername(const std::optional<std::string>& account, const
              kKeychainPath, keychain::statusMessage(status), int(status));
     }
     return false;
+}
+
+bool TVSKeychain::storeUsernameDurably(const std::optional<std::string>& account,
+                                       const std::optional<std::string>& password,
+                                       const std::optional<std::string>& service, ErrorPtr* error) {
+    unlock();
+    if (missing(account) || missing(password) || missing(service)) {
+        if (error) *error = makeError(kErrorDomain, kMissingArgument, "Missing account, password or service name");
+        return false;
+    }
+    std::lock_guard lock(pendingMutex_);
+    // A value of the same item still waiting stays in effect until this one is in the file.
+    flushPendingLocked();
+    ErrorPtr writeError;
+    keychain::OSStatus status = writePasswordLocked(*service, *account, *password, &writeError);
+    if (error) *error = writeError;
+    if (status != keychain::errSecSuccess) return false;
+    pending_.erase({*service, *account});
+    return true;
+}
+
+std::string TVSKeychain::whyPasswordWouldNotReadBack(const std::string& password) {
+    if (password.size() > kMaximumPasswordBytes)
+        return format("it is %ld bytes long, and at most %ld are kept", long(password.size()),
+                      long(kMaximumPasswordBytes));
+    if (password.find('\0') != std::string::npos) return "it holds a zero byte";
+    if (!isValidUTF8(password)) return "it is not UTF-8 text";
+    return {};
 }
 
 bool TVSKeychain::deleteItemForUsername(const std::optional<std::string>& account,

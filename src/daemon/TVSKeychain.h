@@ -28,6 +28,9 @@ public:
     static constexpr const char* kKeychainPath = "/Library/Application Support/Telvo Server/TelvoServer.keychain";
     static constexpr const char* kErrorDomain = "TVSKeychain";
     static constexpr long kMissingArgument = -2000;
+    // A password reads back as at most this many bytes, up to its first zero byte, and as none
+    // when those bytes are not UTF-8.
+    static constexpr size_t kMaximumPasswordBytes = 1023;
     // Label prefix by which the daemon's identity is recognised.
     static constexpr const char* kIdentityLabelPrefix = "TelvoServer2";
     // Where an unreadable keychain file is kept.
@@ -44,6 +47,13 @@ public:
                                                       const std::optional<std::string>& service, ErrorPtr* error);
     bool storeUsername(const std::optional<std::string>& account, const std::optional<std::string>& password,
                        const std::optional<std::string>& service, bool updateExisting, ErrorPtr* error);
+    // As storeUsername, all or nothing: true once the file holds the password. A password the
+    // file does not take is not kept in memory; the one in effect before stays.
+    bool storeUsernameDurably(const std::optional<std::string>& account, const std::optional<std::string>& password,
+                              const std::optional<std::string>& service, ErrorPtr* error);
+    // Why a password would not read back as it is (too long, a zero byte inside, not UTF-8),
+    // or empty when it would.
+    static std::string whyPasswordWouldNotReadBack(const std::string& password);
     keychain::ItemRef getKeychainItemReferenceForUsername(const std::optional<std::string>& account,
                                                           const std::optional<std::string>& service, ErrorPtr* error);
     bool deleteItemForUsername(const std::optional<std::string>& account, const std::optional<std::string>& service,

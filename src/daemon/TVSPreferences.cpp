@@ -208,13 +208,27 @@ ErrorPtr TVSPreferences::setPasscode(const std::string& passcode) {
         DLog("Refused to set an empty passcode; the passcode is unchanged");
         return makeError(TVSKeychain::kErrorDomain, TVSKeychain::kMissingArgument, "The passcode is empty");
     }
+    // One that would read back otherwise than given would lock out every device typing it.
+    if (std::string why = TVSKeychain::whyPasswordWouldNotReadBack(passcode); !why.empty()) {
+        DLog("Refused to set the passcode: %@; the passcode is unchanged", why);
+        return makeError(TVSKeychain::kErrorDomain, keychain::errSecParam, "The passcode cannot be kept: " + why);
+    }
     ErrorPtr error;
-    TVSKeychain::sharedKeychain().storeUsername(std::string(kPasscodeAccount), passcode, std::string(kPasscodeService),
-                                                true, &error);
-    return nullptr;
+    if (TVSKeychain::sharedKeychain().storeUsernameDurably(std::string(kPasscodeAccount), passcode,
+                                                           std::string(kPasscodeService), &error))
+        return nullptr;
+    const std::string why = error ? error->message : std::string("unknown error");
+    DLog("Unable to store the new passcode in the keychain %@: %@ (%ld); the passcode is unchanged",
+         TVSKeychain::kKeychainPath, why, error ? long(error->code) : 0L);
+    return makeError(TVSKeychain::kErrorDomain, error ? error->code : keychain::errSecIO,
+                     "The passcode could not be stored: " + why);
 }
 
-void TVSPreferences::createPasscode() { setPasscode(passcode::generate()); }
+void TVSPreferences::createPasscode() {
+    ErrorPtr error;
+    TVSKeychain::sharedKeychain().storeUsername(std::string(kPasscodeAccount), passcode::generate(),
+                                                std::string(kPasscodeService), true, &error);
+}
 
 void TVSPreferences::verifyPasscode() {
     if (!passcode()) createPasscode();

@@ -60,10 +60,14 @@ public:
 
     // The passcode from the private keychain; none when there is no item or it cannot be read.
     std::optional<std::string> passcode();
-    // Stores a new passcode. An empty one is refused (logged, and answered as the error); the
-    // passcode in effect stays. A write the disk refuses is no error: the new passcode is in
-    // effect, held in memory until a write succeeds (the keychain logs it once).
+    // Stores a new passcode, all or nothing: answers null once the keychain file holds it.
+    // Refused (logged, and answered as the error) with the passcode in effect kept: an empty
+    // one, one that would not read back as given (over 1023 bytes, a zero byte, not UTF-8),
+    // and one the keychain file does not take (a full or read-only disk).
     ErrorPtr setPasscode(const std::string& passcode);
+    // Stores a new random passcode. A write the disk refuses leaves it in effect all the same,
+    // held in memory until a write succeeds (the keychain logs it once): a daemon started on
+    // a full disk still has a passcode.
     void createPasscode();
     void verifyPasscode();
     void upgradePasscode();

@@ -209,7 +209,8 @@ TEST_F(KeychainTest, IdentityIsMadeOnceAndFoundByItsLabel) {
 
 // The preferences file and the keychain on a file system that fills up: the changes stay in
 // effect in memory, each file says once that it cannot be written, and they are written at
-// the stop once there is room again.
+// the stop once there is room again. A passcode set by the caller is the exception: it is
+// refused, and the one in effect stays.
 TEST_F(KeychainTest, OnAFullDiskSettingsAndPasscodeStayInMemoryAndAreWrittenAtTheStop) {
     const std::string library = host("/Library");
     std::filesystem::create_directories(library);
@@ -233,11 +234,20 @@ TEST_F(KeychainTest, OnAFullDiskSettingsAndPasscodeStayInMemoryAndAreWrittenAtTh
     TVSPreferences& preferences = TVSPreferences::sharedPreferences();
     preferences.setObject(Value("kept"), "test key");
     preferences.setObject(Value(2), "second key");
-    preferences.setPasscode("13579");
+    const std::optional<std::string> before = preferences.passcode();
+    ErrorPtr refused = preferences.setPasscode("13579");
+    ASSERT_TRUE(refused) << "a passcode the disk does not take is an error to the caller";
+    EXPECT_NE(refused->message.find("could not be stored"), std::string::npos) << refused->description();
+    EXPECT_EQ(preferences.passcode(), before) << "the passcode in effect stays";
+    EXPECT_FALSE(TVSKeychain::sharedKeychain().hasPendingWrites());
+    // A generated one stays in effect in memory.
+    preferences.createPasscode();
+    const std::optional<std::string> generated = preferences.passcode();
+    ASSERT_TRUE(generated);
+    EXPECT_EQ(generated->size(), 5u);
     EXPECT_TRUE(preferences.hasUnwrittenChanges());
     EXPECT_TRUE(TVSKeychain::sharedKeychain().hasPendingWrites());
     EXPECT_EQ(preferences.objectForKey("test key").stringValue(), "kept");
-    EXPECT_EQ(preferences.passcode(), std::optional<std::string>("13579")) << "the new passcode is in effect";
     auto count = [&](const std::string& part) {
         int n = 0;
         for (const auto& m : logMessages()) n += m.find(part) != std::string::npos;
@@ -246,6 +256,7 @@ TEST_F(KeychainTest, OnAFullDiskSettingsAndPasscodeStayInMemoryAndAreWrittenAtTh
     EXPECT_EQ(count("Unable to write the preferences file"), 1) << "one line, not one per change";
     EXPECT_EQ(count("Unable to write the keychain"), 1);
     EXPECT_EQ(count("(No space left on device)"), 1);
+    EXPECT_EQ(count("Unable to store the new passcode"), 1);
 
     // Room again; the stop writes what waited.
     std::filesystem::remove(filler);
@@ -257,5 +268,5 @@ TEST_F(KeychainTest, OnAFullDiskSettingsAndPasscodeStayInMemoryAndAreWrittenAtTh
     telvo::testing::resetDaemonSingletons();
     EXPECT_EQ(TVSPreferences::sharedPreferences().objectForKey("test key").stringValue(), "kept");
     EXPECT_EQ(TVSPreferences::sharedPreferences().integerForKey("second key"), 2);
-    EXPECT_EQ(TVSPreferences::sharedPreferences().passcode(), std::optional<std::string>("13579"));
+    EXPECT_EQ(TVSPreferences::sharedPreferences().passcode(), generated);
 }
