@@ -31,6 +31,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <regex>
 #include <set>
@@ -343,7 +344,11 @@ BENCHMARK(BM_DaemonProcessLists)
 // Starts the program on a root that sees this machine; answers its pid and the passcode once
 // it listens.
 pid_t startDaemon(const std::string& root, uint16_t port, std::string& passcode) {
-    const std::string program = TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
+    // TELVO_BENCH_DAEMON names another build of the program, for comparing two builds with the
+    // same benchmark binary.
+    const char* other = std::getenv("TELVO_BENCH_DAEMON");
+    const std::string program =
+        other && *other ? std::string(other) : TELVO_BINARY_DIR "/programs/TelvoServerDaemon/TelvoServerDaemon";
     const pid_t pid = bench::startDaemonUnderRoot(program, root, port);
     for (int attempt = 0; attempt < 150; ++attempt) {
         testclient::ProtocolClient probe;

@@ -15,9 +15,6 @@ constexpr auto kIdleExit = std::chrono::seconds(3);
 // how many it adds at a time.
 constexpr auto kStallInterval = std::chrono::milliseconds(250);
 constexpr int kAddedPerStall = 4;
-// A worker that ran out of tasks looks for a new one this long before it sleeps: handing
-// work back and forth between threads then costs no wake-up.
-constexpr auto kSpin = std::chrono::microseconds(50);
 const std::string kWorkerName = "telvo-worker";
 thread_local bool isWorker = false;
 }  // namespace
@@ -62,7 +59,6 @@ void Pool::submit(std::function<void()> task) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         tasks_.push_back(std::move(task));
-        queued_.fetch_add(1, std::memory_order_release);
         if (needsWorkerLocked()) {
             spawnLocked();
             return;
@@ -102,7 +98,6 @@ bool Pool::runOne() {
         if (tasks_.empty()) return false;
         task = std::move(tasks_.front());
         tasks_.pop_front();
-        queued_.fetch_sub(1, std::memory_order_release);
         ++started_;
     }
     task();
@@ -119,12 +114,8 @@ void Pool::workerMain() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         if (tasks_.empty()) {
-            lock.unlock();
-            auto until = std::chrono::steady_clock::now() + kSpin;
-            while (queued_.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until)
-                std::this_thread::yield();
-            lock.lock();
-            if (!tasks_.empty()) continue;
+            // A worker that ran out of tasks sleeps at once: with many sockets' queues served
+            // here, spinning for the next one cost more in yields than the wake-ups it saved.
             bool woke = cv_.wait_for(lock, kIdleExit, [this] { return !tasks_.empty(); });
             if (!woke && idle_ > kKeptIdle) {
                 --idle_;
@@ -135,7 +126,6 @@ void Pool::workerMain() {
         }
         auto task = std::move(tasks_.front());
         tasks_.pop_front();
-        queued_.fetch_sub(1, std::memory_order_release);
         ++started_;
         --idle_;
         lock.unlock();

@@ -6,7 +6,6 @@
 // (every worker blocked elsewhere). Blocks that wait never starve the others, while a storm
 // of short tasks does not multiply threads. Workers idle for a few seconds beyond a couple
 // end.
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -48,7 +47,6 @@ private:
     std::condition_variable cv_;
     std::condition_variable watcherCv_;
     std::deque<std::function<void()>> tasks_;
-    std::atomic<long> queued_{0};  // tasks_.size(), readable without the lock
     unsigned long started_ = 0;    // tasks taken by workers so far
     int idle_ = 0;
     int threads_ = 0;
