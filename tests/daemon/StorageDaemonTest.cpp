@@ -158,11 +158,18 @@ TEST_F(StorageDaemonTest, RootDiskWritesCountedAndHistoryKeptAcrossARestart) {
     }
     EXPECT_TRUE(withheld);
 
-    // "disks" lists "/" as the boot volume.
-    ASSERT_TRUE(client.send(ProtocolClient::statRequest("disks", "-1")));
-    auto disks = client.readStatReply();
-    ASSERT_TRUE(disks);
-    EXPECT_NE(statElement(disks->payload, "disks", 0).find("boot=\"1\""), std::string::npos) << disks->payload;
+    // "disks" lists "/" as the boot volume, once the volumes collector has its first rows (its
+    // first look at the mounts may come after the disk statistics').
+    std::string volumes;
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         volumes.find("<item ") == std::string::npos && std::chrono::steady_clock::now() < deadline;) {
+        ASSERT_TRUE(client.send(ProtocolClient::statRequest("disks", "-1")));
+        auto disks = client.readStatReply();
+        ASSERT_TRUE(disks);
+        volumes = statElement(disks->payload, "disks", 0);
+        if (volumes.find("<item ") == std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_NE(volumes.find("boot=\"1\""), std::string::npos) << volumes;
 
     // 64 MiB written and synced; the daemon's counter moves as the kernel's does. Other writers
     // on a busy machine move both, so the kernel's counter is read on both sides of each of the
