@@ -14,6 +14,7 @@
 #include "app/cells/LabelCell.h"
 #include "app/cells/PopUpButtonCell.h"
 #include "app/passcode/TVSPasscodeController.h"
+#include "support/ReadOnlyBindMount.h"
 
 namespace telvo::testing {
 namespace {
@@ -220,6 +221,39 @@ TEST_F(AppPasscodePanelTest, PasswordSheetSavesWhatWasTypedAndCancelSendsNothing
     EXPECT_TRUE(sent().empty()) << sent().front().operation;
     EXPECT_EQ(passcode(), "pa ss");
     EXPECT_EQ(label()->text(), "pa ss");
+}
+
+// A password the daemon cannot store (its keychain folder read-only): the label goes back to
+// the password in effect, which still logs a device in; once the file can be written the same
+// sheet saves it.
+TEST_F(AppPasscodePanelTest, APasswordTheDaemonCannotStoreIsNotShownAsSaved) {
+    startConnected();
+    setPreference("passcodeType", Value(1));
+    setCode("kept pass");
+    reread();
+    ASSERT_TRUE(waitFor([&] { return label()->text() == "kept pass"; }));
+    const std::string folder = host("/Library/Application Support/Telvo Server");
+    ReadOnlyBindMount readOnly(folder);
+    if (!readOnly.failure().empty()) GTEST_SKIP() << readOnly.failure();
+
+    auto* field = widget<QLineEdit>("passwordField");
+    auto* save = widget<app::TVSButton>("passwordSave");
+    QTest::mouseClick(edit(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return field->isVisible(); }, 10));
+    field->setText("lost pass");
+    clearSent();
+    QTest::mouseClick(save, Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return sent("passcode:").size() >= 1; }, 10)) << "the panel reads the daemon's password again";
+    EXPECT_TRUE(waitFor([&] { return label()->text() == "kept pass"; }, 10)) << label()->text().toStdString();
+    EXPECT_EQ(passcode(), "kept pass");
+
+    readOnly.undo();
+    QTest::mouseClick(edit(), Qt::LeftButton);
+    ASSERT_TRUE(waitFor([&] { return field->isVisible(); }, 10));
+    EXPECT_EQ(field->text(), "kept pass");
+    field->setText("lost pass");
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_TRUE(waitFor([&] { return passcode() == "lost pass" && label()->text() == "lost pass"; }, 10));
 }
 
 // What a user pastes into the one-line field: a password copied with its line end (or across

@@ -247,10 +247,16 @@ void TVSPasscodeController::save() {
     if (text.isEmpty()) return;
     passcode_ = text;
     const std::string code = text.toStdString();
-    if (serviceRoute())
+    // The daemon may refuse it (a keychain file it cannot write): what it holds is read back
+    // after its answer, so that the panel never shows a password that is not in effect.
+    if (serviceRoute()) {
         TVSXPCAction([&](ServiceProxy& proxy) { proxy.call("setPasscode:", {Value(code)}, nullptr, ignore); });
-    else
-        TVSXPCConnection::sharedXPCConnection().sendIPCRequest(request("setpasscode", {{"passcode", Value(code)}}), nullptr);
+        // The daemon answers calls in order: this reads what the call left.
+        readPasscode();
+    } else {
+        TVSXPCConnection::sharedXPCConnection().sendIPCRequest(request("setpasscode", {{"passcode", Value(code)}}),
+                                                               whileAlive(alive_, [this](const Value&) { readPasscode(); }));
+    }
     updatePasscodeTypeDisplay();
     updatePasscodeDisplay();
 }

@@ -3,7 +3,6 @@
 // refused with a log line and an error to the caller, and the passcode in effect stays (a
 // client logs in with it).
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include <atomic>
 #include <cerrno>
@@ -24,6 +23,7 @@
 #include "daemon/control/TVSXPCServer.h"
 #include "platform/dispatch/MainLoop.h"
 #include "ProtocolClient.h"
+#include "support/ReadOnlyBindMount.h"
 
 namespace telvo {
 namespace {
@@ -237,19 +237,8 @@ TEST_F(RefusedPasscodeTest, OneThatWouldNotReadBackAsGivenIsRefusedAndOneThatFit
 TEST_F(RefusedPasscodeTest, OneTheKeychainFileDoesNotTakeIsAnErrorAndTheOldOneStays) {
     const std::string folder = host("/Library/Application Support/Telvo Server");
     ASSERT_TRUE(std::filesystem::exists(folder + "/TelvoServer.keychain"));
-    if (::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0)
-        GTEST_SKIP() << "a read-only bind mount is needed (mount as root): " << std::strerror(errno);
-    struct Unmount {
-        std::string path;
-        bool mounted = true;
-        void now() {
-            if (mounted) ::umount2(path.c_str(), MNT_DETACH);
-            mounted = false;
-        }
-        ~Unmount() { now(); }
-    } unmount{folder};
-    if (::mount(nullptr, folder.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
-        GTEST_SKIP() << "the bind mount cannot be made read-only: " << std::strerror(errno);
+    testing::ReadOnlyBindMount readOnly(folder);
+    if (!readOnly.failure().empty()) GTEST_SKIP() << readOnly.failure();
 
     ServiceCaller caller(TVSXPCServer::kServiceName);
     Outcome outcome = setThroughService(caller, "13579");
@@ -269,7 +258,7 @@ TEST_F(RefusedPasscodeTest, OneTheKeychainFileDoesNotTakeIsAnErrorAndTheOldOneSt
     EXPECT_FALSE(TVSKeychain::sharedKeychain().hasPendingWrites()) << "nothing waits to overwrite the old one later";
 
     // Writable again: stored in the file as usual.
-    unmount.now();
+    readOnly.undo();
     outcome = setThroughService(caller, "97531");
     EXPECT_FALSE(outcome.error) << outcome.error->description();
     EXPECT_EQ(outcome.readBack, std::optional<Value>(Value("97531")));
