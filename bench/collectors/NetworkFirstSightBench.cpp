@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "NetworkBenchLinks.h"
 #include "collectors/system/NetworkStatCollectorMac.h"
 #include "history/HistoryDatabaseController.h"
 #include "platform/dispatch/MainLoop.h"
@@ -26,19 +27,6 @@ namespace {
 
 const std::string kBandwidthDB = "/Library/Application Support/Telvo Server/databases/bandwidth.db";
 
-netstate::LinkInfo link(int index, const std::string& name) {
-    netstate::LinkInfo l;
-    l.index = index;
-    l.name = name;
-    l.type = 1;
-    l.flags = IFF_UP;
-    l.operstate = 6;
-    l.carrier = 1;
-    l.address = {0x02, 0xab, 0x00, 0x10, uint8_t(index >> 8), uint8_t(index)};
-    l.hasStats = true;
-    return l;
-}
-
 // Arg: milliseconds the bandwidth file's queue is busy with earlier work when the tick comes.
 void BM_NetworkTickFirstSightOfAnInterface(benchmark::State& state) {
     const auto busy = std::chrono::milliseconds(state.range(0));
@@ -47,13 +35,8 @@ void BM_NetworkTickFirstSightOfAnInterface(benchmark::State& state) {
     fs::setRootForTesting(root);
     fs::createDirectories("/Library/Application Support/Telvo Server/databases");
     platform::Clock::useVirtual(1700000010);
-    netstate::DynamicStore::setSourceForTesting(std::make_shared<netstate::FixtureSource>());
-    auto links = std::make_shared<std::vector<netstate::LinkInfo>>();
-    NetworkStatCollectorMac::setLinkReaderForTesting([links](std::vector<netstate::LinkInfo>& out) {
-        out = *links;
-        return true;
-    });
     {
+        bench::FixtureNetwork net;
         auto c = NetworkStatCollectorMac::sharedNetworkCollector();
         c->setBandwidthDatabasePath(kBandwidthDB);
         c->setBandwidthMonitoringEnabled(true);
@@ -63,7 +46,8 @@ void BM_NetworkTickFirstSightOfAnInterface(benchmark::State& state) {
         int index = 2;
         for (auto _ : state) {
             state.PauseTiming();
-            links->push_back(link(index, "veth" + std::to_string(index)));
+            net.links->push_back(bench::upEthernetLink(index, "veth" + std::to_string(index),
+                                                      {0x02, 0xab, 0x00, 0x10, uint8_t(index >> 8), uint8_t(index)}));
             ++index;
             if (busy.count() > 0) file->queue()->async([busy] { std::this_thread::sleep_for(busy); });
             platform::Clock::advance(1);
@@ -77,8 +61,6 @@ void BM_NetworkTickFirstSightOfAnInterface(benchmark::State& state) {
         }
         state.counters["interfaces"] = double(c->bandwidthItems().size());
     }
-    NetworkStatCollectorMac::resetForTesting();
-    netstate::DynamicStore::resetForTesting();
     HistoryDatabaseController::resetForTesting();
     dispatch::MainLoop::resetForTesting();
     fs::setRootForTesting("");

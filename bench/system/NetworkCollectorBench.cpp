@@ -8,6 +8,7 @@
 #include <net/if.h>
 #include <sys/socket.h>
 
+#include "NetworkBenchLinks.h"
 #include "collectors/system/NetworkStatCollectorMac.h"
 #include "platform/netstate/DynamicStore.h"
 #include "platform/netstate/FixtureSource.h"
@@ -19,22 +20,13 @@ using namespace telvo;
 
 namespace {
 
-struct EightInterfaces {
-    std::shared_ptr<std::vector<netstate::LinkInfo>> links = std::make_shared<std::vector<netstate::LinkInfo>>();
-    std::shared_ptr<netstate::FixtureSource> store = std::make_shared<netstate::FixtureSource>();
-
+// Eight up Ethernet links, each with an IPv4 and a link-local IPv6 address, the first the
+// primary with the default route.
+struct EightInterfaces : bench::FixtureNetwork {
     EightInterfaces() {
         netstate::NetworkDumps d;
         for (int i = 1; i <= 8; ++i) {
-            netstate::LinkInfo l;
-            l.index = i + 1;
-            l.name = "eth" + std::to_string(i);
-            l.type = 1;
-            l.flags = IFF_UP;
-            l.operstate = 6;
-            l.carrier = 1;
-            l.address = {2, 0, 0, 0, 0, uint8_t(i)};
-            l.hasStats = true;
+            const netstate::LinkInfo l = bench::upEthernetLink(i + 1, "eth" + std::to_string(i), {2, 0, 0, 0, 0, uint8_t(i)});
             links->push_back(l);
             netstate::InterfaceAddress a;
             a.interfaceIndex = l.index;
@@ -55,16 +47,6 @@ struct EightInterfaces {
         d.links = *links;
         d.dnsServers = {"10.0.1.1"};
         for (const auto& [k, v] : netstate::buildNetworkKeys(d)) store->setValue(k, v);
-        netstate::DynamicStore::setSourceForTesting(store);
-        auto shared = links;
-        NetworkStatCollectorMac::setLinkReaderForTesting([shared](std::vector<netstate::LinkInfo>& out) {
-            out = *shared;
-            return true;
-        });
-    }
-    ~EightInterfaces() {
-        NetworkStatCollectorMac::resetForTesting();
-        netstate::DynamicStore::resetForTesting();
     }
 };
 

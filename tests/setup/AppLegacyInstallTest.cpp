@@ -16,11 +16,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "AppInstallFixture.h"
 #include "platform/authorization/Authorization.h"
+#include "support/PrivatePolkit.h"
 
 using namespace telvo;
 using namespace telvo::testing;
@@ -42,23 +44,15 @@ protected:
     void SetUp() override {
         AppInstallFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        if (access("/usr/lib/polkit-1/polkitd", X_OK) != 0 || access("/usr/bin/pkcheck", X_OK) != 0)
-            GTEST_SKIP() << "polkitd and pkcheck are needed (scripts/install-deps.sh)";
-        struct stat pkexec {};
-        if (::stat("/usr/bin/pkexec", &pkexec) != 0 || !(pkexec.st_mode & S_ISUID))
-            GTEST_SKIP() << "a set-user-id pkexec is needed (scripts/install-deps.sh)";
-        if (std::system("command -v dbus-daemon >/dev/null && command -v dbus-send >/dev/null") != 0)
-            GTEST_SKIP() << "dbus-daemon and dbus-send are needed";
+        if (const std::string why = PrivatePolkit::missing(true); !why.empty()) GTEST_SKIP() << why;
         // polkit answers the application, not the scripted backend.
         std::filesystem::remove(hostPath("/etc/telvo/authorization/scripted.policy"));
-        for (const char* folder : {"/etc/polkit-1/rules.d", "/usr/share/polkit-1/actions", "/usr/libexec"}) {
-            std::error_code ignored;
-            std::filesystem::create_directories(folder, ignored);
-            ASSERT_EQ(::mount("tmpfs", folder, "tmpfs", 0, "mode=0755,size=16m"), 0) << folder;
-        }
-        // Our actions, and the built trampoline at the place they name, root's.
-        std::filesystem::copy_file(std::string(TELVO_SOURCE_DIR) + "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy",
-                                   "/usr/share/polkit-1/actions/com.kestro.telvoserver.policy");
+        PrivatePolkit::Options options;
+        options.moreFolders = {"/usr/libexec"};
+        options.tmpfsSize = "16m";
+        std::string why;
+        ASSERT_TRUE(polkit_.start(options, why)) << why;
+        // The built trampoline at the place our actions name, root's.
         std::filesystem::create_directories("/usr/libexec/telvo");
         std::filesystem::copy_file(std::string(TELVO_BINARY_DIR) + "/programs/telvo-privileged-exec/telvo-privileged-exec",
                                    authorization::kTrampolinePath);
@@ -66,41 +60,18 @@ protected:
         // What pkexec's agent helper would be looked up as (nobody is asked here anyway).
         std::error_code ignored;
         std::filesystem::create_symlink("../lib/polkit-1/polkit-agent-helper-1", "/usr/libexec/polkit-agent-helper-1", ignored);
-        ASSERT_EQ(std::system("dbus-daemon --system --fork >/dev/null"), 0);
-        dbus_ = true;
     }
     void TearDown() override {
-        stopPolkitd();
-        if (dbus_) std::system("kill $(cat /run/dbus/pid) 2>/dev/null");
+        polkit_.stop();
         AppInstallFixture::TearDown();
     }
     // polkit's answer for the administrator right of this test's user: "YES" or "NO".
     void rule(const char* result) {
-        std::ofstream("/etc/polkit-1/rules.d/00-telvo-test.rules", std::ios::trunc)
-            << "polkit.addAdminRule(function(action, subject) { return [\"unix-user:" << user_ << "\"]; });\n"
-            << "polkit.addRule(function(action, subject) {\n"
+        std::ostringstream text;
+        text << PrivatePolkit::onlyAdministrator(user_) << "polkit.addRule(function(action, subject) {\n"
             << "    if (action.id == \"com.kestro.telvoserver.admin\" && subject.user == \"" << user_ << "\")\n"
             << "        return polkit.Result." << result << ";\n});\n";
-        stopPolkitd();
-        polkitd_ = fork();
-        if (polkitd_ == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execl("/usr/lib/polkit-1/polkitd", "polkitd", "--no-debug", nullptr);
-            _exit(127);
-        }
-        ASSERT_TRUE(waitUntil([] {
-            return std::system("dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "
-                               "org.freedesktop.DBus.NameHasOwner string:org.freedesktop.PolicyKit1 2>/dev/null "
-                               "| grep -q 'boolean true'") == 0;
-        }, 60)) << "polkitd did not come up";
-    }
-    void stopPolkitd() {
-        if (polkitd_ <= 0) return;
-        kill(polkitd_, SIGTERM);
-        waitpid(polkitd_, nullptr, 0);
-        polkitd_ = -1;
+        ASSERT_TRUE(polkit_.useRules(text.str())) << "polkitd did not come up";
     }
     bool agentListed() {
         return launchctl(root_, {"list"}, uid_).output.find("\t" + kAgentLabel + "\n") != std::string::npos;
@@ -124,8 +95,7 @@ protected:
         return copy;
     }
 
-    pid_t polkitd_ = -1;
-    bool dbus_ = false;
+    PrivatePolkit polkit_;
 };
 
 TEST_F(AppLegacyInstallTest, UnloadsRunsTheToolLoadsRelaunchesAndTrashesTheOldCopyUnderAFreeName) {

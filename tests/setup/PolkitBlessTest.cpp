@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
 #include "SetupFixture.h"
+#include "support/PrivatePolkit.h"
 
 using namespace telvo;
 using namespace telvo::testing;
@@ -26,68 +28,30 @@ protected:
     void SetUp() override {
         SetupFixture::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
-        if (access("/usr/lib/polkit-1/polkitd", X_OK) != 0 || access("/usr/bin/pkcheck", X_OK) != 0)
-            GTEST_SKIP() << "polkitd and pkcheck are needed (scripts/install-deps.sh)";
-        if (std::system("command -v dbus-daemon >/dev/null && command -v dbus-send >/dev/null") != 0)
-            GTEST_SKIP() << "dbus-daemon and dbus-send are needed";
+        if (const std::string why = PrivatePolkit::missing(false); !why.empty()) GTEST_SKIP() << why;
         // polkit answers, not the scripted backend.
         std::filesystem::remove(hostPath("/etc/telvo/authorization/scripted.policy"));
-        // polkit's own actions (the stock one that pkexec runs a program under) stay known.
-        const std::string stock = "/usr/share/polkit-1/actions/org.freedesktop.policykit.policy";
-        std::string stockText;
-        {
-            std::ifstream in(stock);
-            stockText.assign((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        }
-        for (const char* folder : {"/etc/polkit-1/rules.d", "/usr/share/polkit-1/actions"}) {
-            std::error_code ignored;
-            std::filesystem::create_directories(folder, ignored);
-            ASSERT_EQ(::mount("tmpfs", folder, "tmpfs", 0, "mode=0755,size=1m"), 0) << folder;
-        }
-        if (!stockText.empty()) std::ofstream(stock) << stockText;
-        std::filesystem::copy_file(std::string(TELVO_SOURCE_DIR) + "/programs/telvo-privileged-exec/com.kestro.telvoserver.policy",
-                                   "/usr/share/polkit-1/actions/com.kestro.telvoserver.policy");
-        ASSERT_EQ(std::system("dbus-daemon --system --fork >/dev/null"), 0);
-        dbus_ = true;
+        PrivatePolkit::Options options;
+        options.keepStockActions = true;
+        std::string why;
+        ASSERT_TRUE(polkit_.start(options, why)) << why;
     }
     void TearDown() override {
-        stopPolkitd();
-        if (dbus_) std::system("kill $(cat /run/dbus/pid) 2>/dev/null");
+        polkit_.stop();
         SetupFixture::TearDown();
     }
     // The answer for the blesshelper action, and for polkit's stock action that runs a program
     // as root (pkexec of a program no action of ours names).
     void rule(const char* result, const char* execResult = "NO") {
-        std::ofstream("/etc/polkit-1/rules.d/00-telvo-test.rules", std::ios::trunc)
-            << "polkit.addAdminRule(function(action, subject) { return [\"unix-user:" << user_ << "\"]; });\n"
-            << "polkit.addRule(function(action, subject) {\n"
+        std::ostringstream text;
+        text << PrivatePolkit::onlyAdministrator(user_) << "polkit.addRule(function(action, subject) {\n"
             << "    if (action.id == \"com.kestro.telvoserver.blesshelper\" && subject.user == \"" << user_ << "\")\n"
             << "        return polkit.Result." << result << ";\n"
             << "    if (action.id == \"org.freedesktop.policykit.exec\" && subject.user == \"" << user_ << "\")\n"
             << "        return polkit.Result." << execResult << ";\n});\n";
-        stopPolkitd();
-        polkitd_ = fork();
-        if (polkitd_ == 0) {
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execl("/usr/lib/polkit-1/polkitd", "polkitd", "--no-debug", nullptr);
-            _exit(127);
-        }
-        ASSERT_TRUE(waitUntil([] {
-            return std::system("dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus "
-                               "org.freedesktop.DBus.NameHasOwner string:org.freedesktop.PolicyKit1 2>/dev/null "
-                               "| grep -q 'boolean true'") == 0;
-        }, 60)) << "polkitd did not come up";
+        ASSERT_TRUE(polkit_.useRules(text.str())) << "polkitd did not come up";
     }
-    void stopPolkitd() {
-        if (polkitd_ <= 0) return;
-        kill(polkitd_, SIGTERM);
-        waitpid(polkitd_, nullptr, 0);
-        polkitd_ = -1;
-    }
-    pid_t polkitd_ = -1;
-    bool dbus_ = false;
+    PrivatePolkit polkit_;
 };
 
 TEST_F(PolkitBlessTest, AYesRuleBlessesAndANoRuleAnswersMinusOne) {

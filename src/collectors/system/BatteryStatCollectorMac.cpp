@@ -20,6 +20,22 @@ constexpr double kBluetoothInterval = 10.0;
 std::string withoutLeadingBlank(const std::string& s) { return !s.empty() && s[0] == ' ' ? s.substr(1) : s; }
 
 bool differs(float a, float b) { return std::isnan(a) || std::isnan(b) || a != b; }
+bool cyclesDiffer(int64_t a, int64_t b) { return a != b; }
+
+constexpr const char* kInsertCycles = "insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)";
+constexpr const char* kInsertHealth = "insert into battery_health (time, uuid, health) values (?, ?, ?)";
+
+// One value of a new item once its last stored one has come: with no reading taken meanwhile
+// the item takes the stored value; a reading meanwhile is kept and needs a change row (the
+// answer) when nothing was stored or it differs from what was.
+template <typename T>
+bool takeStored(const std::optional<T>& stored, bool readMeanwhile, T& current, bool (*differ)(T, T)) {
+    if (!readMeanwhile) {
+        if (stored) current = *stored;
+        return false;
+    }
+    return !stored || differ(current, *stored);
+}
 
 }  // namespace
 
@@ -100,24 +116,10 @@ void BatteryStatCollectorMac::loadStoredValues(const std::shared_ptr<BatteryStat
             auto it = weakItem.lock();
             if (!self || !it) return;
             it->storedValuesPending = false;
-            if (stored->cycles) {
-                if (!it->cyclesRead) it->cycles = *stored->cycles;
-                else if (it->cycles != *stored->cycles)
-                    self->writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", it->key(),
-                                      Value(it->cycles));
-            } else if (it->cyclesRead) {
-                self->writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", it->key(),
-                                  Value(it->cycles));
-            }
-            if (stored->health) {
-                if (!it->healthRead) it->health = *stored->health;
-                else if (differs(it->health, *stored->health))
-                    self->writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", it->key(),
-                                      Value(double(it->health)));
-            } else if (it->healthRead) {
-                self->writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", it->key(),
-                                  Value(double(it->health)));
-            }
+            if (takeStored(stored->cycles, it->cyclesRead, it->cycles, cyclesDiffer))
+                self->writeChange(kInsertCycles, it->key(), Value(it->cycles));
+            if (takeStored(stored->health, it->healthRead, it->health, differs))
+                self->writeChange(kInsertHealth, it->key(), Value(double(it->health)));
             it->cyclesRead = it->healthRead = false;
         });
 }
@@ -163,10 +165,9 @@ void BatteryStatCollectorMac::updateStats() {
             item->healthRead = item->healthRead || differs(item->health, health);
         } else {
             if (item->cycles != cycles)
-                writeChange("insert into battery_cycles (time, uuid, cycles) values (?, ?, ?)", key, Value(item->cycles));
+                writeChange(kInsertCycles, key, Value(item->cycles));
             if (differs(item->health, health))
-                writeChange("insert into battery_health (time, uuid, health) values (?, ?, ?)", key,
-                            Value(double(item->health)));
+                writeChange(kInsertHealth, key, Value(double(item->health)));
         }
         if (item->source != source)
             writeChange("insert into battery_sources (time, uuid, source) values (?, ?, ?)", key, Value(item->source));

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <fstream>
 
 #include "BatteryFixture.h"
 #include "QueueGate.h"
@@ -321,6 +322,56 @@ TEST_F(BatteryStatCollectorTest, ANewSourceDoesNotWaitForABusyFileAndItsStoredVa
     settleRows();
     EXPECT_EQ(sqlNumber(db, "select count(*) from battery_cycles"), 1);
     EXPECT_EQ(sqlNumber(db, "select count(*) from battery_health"), 2);
+}
+
+// A new source's first reading told against its stored cycles and health, each value alike:
+// the same as stored writes nothing, another or none stored writes a row, and no reading takes
+// the stored value.
+TEST_F(BatteryStatCollectorTest, FirstReadingsAgainstStoredCyclesAndHealth) {
+    const std::string& db = fwtest::kLocalDB;
+    struct Case {
+        const char* why;
+        const char* table;
+        const char* stored;  // the stored value, or nullptr for none
+        const char* file;    // the reading's file, removed when `read` is false
+        bool read;
+        const char* rows;    // the table's values afterwards
+        double value;        // the item's value afterwards
+    } cases[] = {
+        {"cycles as stored", "battery_cycles", "300", "cycle_count", true, "300", 300},
+        {"other cycles", "battery_cycles", "250", "cycle_count", true, "250\n300", 300},
+        {"no cycles stored", "battery_cycles", nullptr, "cycle_count", true, "300", 300},
+        {"no cycles read", "battery_cycles", "250", "cycle_count", false, "250", 250},
+        {"health as stored", "battery_health", "96.15384674072266", "energy_full", true, "96.15", 96.15},
+        {"other health", "battery_health", "90", "energy_full", true, "90.0\n96.15", 96.15},
+        {"no health stored", "battery_health", nullptr, "energy_full", true, "96.15", 96.15},
+        {"no health read", "battery_health", "90", "energy_full", false, "90.0", 90},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::string column = std::string(c.table) == "battery_cycles" ? "cycles" : "health";
+        const std::string file = std::string("/sys/class/power_supply/BAT0/") + c.file;
+        std::ifstream in(machine_ + file);
+        const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!c.read) removeMachineFile(file);
+        auto collector = BatteryStatCollectorMac::sharedBatteryCollector();
+        startCollector(*collector);
+        sql(db, "delete from battery_cycles");
+        sql(db, "delete from battery_health");
+        if (c.stored)
+            sql(db, std::string("insert into ") + c.table + " (time, uuid, " + column + ") values (1, 'BAT0', " +
+                        c.stored + ")");
+        samples(*collector, 1);
+        settleRows();
+        const std::string shown = column == "cycles" ? "cycles" : "round(health, 2)";
+        EXPECT_EQ(sql(db, "select " + shown + " from " + c.table + " where uuid = 'BAT0' order by rowid"), c.rows);
+        auto battery = item(*collector, "BAT0");
+        ASSERT_TRUE(battery);
+        EXPECT_NEAR(column == "cycles" ? double(battery->cycles) : double(battery->health), c.value, 0.01);
+        writeMachineFile(file, saved);
+        dispatch::MainLoop::runUntilIdle();
+        BatteryStatCollectorMac::resetForTesting();
+    }
 }
 
 TEST_F(BatteryStatCollectorTest, TimeHeldUnknownForTenSecondsAfterAChange) {
