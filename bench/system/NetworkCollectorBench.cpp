@@ -89,25 +89,11 @@ BENCHMARK(BM_NetworkRescan);
 // 20 live interfaces, and 1000 more names that came and went over a simulated day (one every
 // 86.4 s, each live for a few seconds), as on a container host; then the cost of one tick and
 // the heap the collector holds for them.
-struct ChurnedInterfaces {
-    std::shared_ptr<std::vector<netstate::LinkInfo>> links = std::make_shared<std::vector<netstate::LinkInfo>>();
-    std::shared_ptr<netstate::FixtureSource> store = std::make_shared<netstate::FixtureSource>();
+struct ChurnedInterfaces : bench::FixtureNetwork {
     netstate::NetworkDumps dumps;
 
-    static netstate::LinkInfo link(int index, const std::string& name) {
-        netstate::LinkInfo l;
-        l.index = index;
-        l.name = name;
-        l.type = 1;
-        l.flags = IFF_UP;
-        l.operstate = 6;
-        l.carrier = 1;
-        l.address = {2, 0, 0, 0, uint8_t(index >> 8), uint8_t(index)};
-        l.hasStats = true;
-        return l;
-    }
     void add(int index, const std::string& name) {
-        links->push_back(link(index, name));
+        links->push_back(bench::upEthernetLink(index, name, {2, 0, 0, 0, uint8_t(index >> 8), uint8_t(index)}));
         netstate::InterfaceAddress a;
         a.interfaceIndex = index;
         a.family = AF_INET;
@@ -135,18 +121,8 @@ struct ChurnedInterfaces {
         r.type = 1;
         dumps.routes.push_back(r);
         publish();
-        netstate::DynamicStore::setSourceForTesting(store);
-        auto shared = links;
-        NetworkStatCollectorMac::setLinkReaderForTesting([shared](std::vector<netstate::LinkInfo>& out) {
-            out = *shared;
-            return true;
-        });
     }
-    ~ChurnedInterfaces() {
-        NetworkStatCollectorMac::resetForTesting();
-        netstate::DynamicStore::resetForTesting();
-        platform::Clock::useReal();
-    }
+    ~ChurnedInterfaces() { platform::Clock::useReal(); }
 };
 
 double heapInUse() {
