@@ -110,7 +110,9 @@ std::string shownPath(const std::vector<std::string>& components, size_t count) 
 }
 
 // The names in an opened folder, "." and ".." left out.
-bool entriesOf(int folder, std::vector<std::string>& names, const std::string& shown, std::string& why) {
+// The names in a folder; more than `most` of them fail.
+bool entriesOf(int folder, std::vector<std::string>& names, const std::string& shown, std::string& why,
+               uint64_t most = UINT64_MAX) {
     names.clear();
     int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -125,7 +127,13 @@ bool entriesOf(int folder, std::vector<std::string>& names, const std::string& s
     }
     errno = 0;
     while (dirent* e = ::readdir(d)) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        if (names.size() >= most) {
+            ::closedir(d);
+            why = shown + " holds more files and folders than the copy may take";
+            return false;
+        }
+        names.emplace_back(e->d_name);
     }
     bool ok = errno == 0;
     if (!ok) why = shown + ": " + systemError(errno);
@@ -191,7 +199,14 @@ bool singleLink(const struct stat& st, const std::string& shown, std::string& wh
     return false;
 }
 
-bool copyFileData(int from, int to, const std::string& shown, uint64_t* budget, std::string& why) {
+// What a bounded copy may still take: bytes of file data, and files and folders (an empty
+// file costs an inode all the same).
+struct CopyBudget {
+    uint64_t bytes;
+    uint64_t entries;
+};
+
+bool copyFileData(int from, int to, const std::string& shown, CopyBudget* budget, std::string& why) {
     std::vector<char> buffer(1 << 16);
     for (;;) {
         ssize_t n = ::read(from, buffer.data(), buffer.size());
@@ -203,11 +218,11 @@ bool copyFileData(int from, int to, const std::string& shown, uint64_t* budget, 
         if (n == 0) return true;
         // A file that grows while it is read counts with what it has become.
         if (budget) {
-            if (uint64_t(n) > *budget) {
+            if (uint64_t(n) > budget->bytes) {
                 why = shown + " takes the copy over its limit";
                 return false;
             }
-            *budget -= uint64_t(n);
+            budget->bytes -= uint64_t(n);
         }
         for (ssize_t done = 0; done < n;) {
             ssize_t w = ::write(to, buffer.data() + done, size_t(n - done));
@@ -224,10 +239,17 @@ bool copyFileData(int from, int to, const std::string& shown, uint64_t* budget, 
 mode_t copiedMode(mode_t mode) { return mode & 0755; }
 
 bool copyAt(int sourceFolder, const std::string& sourceName, int destFolder, const std::string& destName,
-            const std::string& shown, int depth, uint64_t* budget, std::string& why) {
+            const std::string& shown, int depth, CopyBudget* budget, std::string& why) {
     if (depth > kDeepestTree) {
         why = shown + " lies deeper than " + std::to_string(kDeepestTree) + " folders";
         return false;
+    }
+    if (budget) {
+        if (budget->entries == 0) {
+            why = shown + " takes the copy over its limit of files and folders";
+            return false;
+        }
+        --budget->entries;
     }
     struct stat st {};
     if (::fstatat(sourceFolder, sourceName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -251,7 +273,7 @@ bool copyAt(int sourceFolder, const std::string& sourceName, int destFolder, con
     }
     if (S_ISREG(opened.st_mode)) {
         // Its length is known before a byte is written (a sparse file counts in full).
-        if (budget && uint64_t(opened.st_size) > *budget) {
+        if (budget && uint64_t(opened.st_size) > budget->bytes) {
             why = shown + " takes the copy over its limit";
             return false;
         }
@@ -277,7 +299,7 @@ bool copyAt(int sourceFolder, const std::string& sourceName, int destFolder, con
         return false;
     }
     std::vector<std::string> names;
-    if (!entriesOf(source.get(), names, shown, why)) return false;
+    if (!entriesOf(source.get(), names, shown, why, budget ? budget->entries : UINT64_MAX)) return false;
     for (const auto& n : names)
         if (!copyAt(source.get(), n, made.get(), n, shown + "/" + n, depth + 1, budget, why)) return false;
     if (::fchmod(made.get(), copiedMode(opened.st_mode) | 0700) != 0) {
@@ -529,15 +551,16 @@ bool installModesTree(const std::string& path, std::string& why) {
 }
 
 bool copyTreeTo(const std::string& source, int folder, const std::string& name, std::string& why) {
-    return copyTreeTo(source, folder, name, UINT64_MAX, why);
+    return copyTreeTo(source, folder, name, UINT64_MAX, UINT64_MAX, why);
 }
 
-bool copyTreeTo(const std::string& source, int folder, const std::string& name, uint64_t largest, std::string& why) {
+bool copyTreeTo(const std::string& source, int folder, const std::string& name, uint64_t largest, uint64_t mostEntries,
+                std::string& why) {
     Descriptor parent;
     std::string leaf;
     if (!openParent(source, parent, leaf, why)) return false;
-    uint64_t budget = largest;
-    if (copyAt(parent.get(), leaf, folder, name, source, 0, largest == UINT64_MAX ? nullptr : &budget, why)) return true;
+    CopyBudget budget{largest, mostEntries};
+    if (copyAt(parent.get(), leaf, folder, name, source, 0, &budget, why)) return true;
     std::string ignored;
     removeAt(folder, name, name, 0, ignored);
     return false;

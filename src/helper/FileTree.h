@@ -76,8 +76,10 @@ bool installModesTree(const std::string& path, std::string& why);
 // permission bits without group and other write and without special bits. On failure the
 // partial copy is removed.
 bool copyTreeTo(const std::string& source, int folder, const std::string& name, std::string& why);
-// The same, failing once the files of the tree hold more than `largest` bytes together.
-bool copyTreeTo(const std::string& source, int folder, const std::string& name, uint64_t largest, std::string& why);
+// The same, failing once the files of the tree hold more than `largest` bytes together or the
+// tree holds more than `mostEntries` files and folders.
+bool copyTreeTo(const std::string& source, int folder, const std::string& name, uint64_t largest, uint64_t mostEntries,
+                std::string& why);
 
 // Renames `from` to `to` (both reached without a link). When `to` is a folder, `from` goes into
 // it under its own name, as "mv" does; otherwise it replaces `to`.

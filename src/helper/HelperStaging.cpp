@@ -101,7 +101,8 @@ bool HelperStaging::stage(const std::string& application, std::string& why) {
         return false;
     }
     // No larger application passes the check below: a caller's tree is not copied past that.
-    if (!copyTreeTo(application, folder.get(), lastOf(application), codesign::kLargestBundle, why)) {
+    if (!copyTreeTo(application, folder.get(), lastOf(application), codesign::kLargestBundle,
+                    codesign::kMostBundleEntries, why)) {
         why = "the application " + application + " cannot be staged: " + why;
         return false;
     }

@@ -188,7 +188,7 @@ TEST_F(BundleSealTest, FoldersAreSealedByNameAndModeAgainstTheBundlesOwner) {
 }
 
 // A FIFO or a huge file where the checker reads gives a clear error at once: it is never
-// opened blocking, never read whole, and the sealed files' total is capped.
+// opened blocking, never read whole, and the sealed files' total and number are capped.
 TEST_F(BundleSealTest, FifosAndHugeFilesGiveAClearErrorWithinASecond) {
     ErrorPtr error;
     ASSERT_TRUE(sign(&error)) << error->message;
@@ -211,6 +211,9 @@ TEST_F(BundleSealTest, FifosAndHugeFilesGiveAClearErrorWithinASecond) {
          "larger than 1 GiB"},
         {"sealed files over 4 GiB", "truncate -s 5G '" + host_ + "/Contents/Resources/data'",
          "echo data > '" + host_ + "/Contents/Resources/data'", "", "more than 4 GiB"},
+        {"100001 empty files", "mkdir '" + host_ + "/Contents/Resources/many' && cd '" + host_ +
+             "/Contents/Resources/many' && seq 1 100001 | xargs touch",
+         "rm -rf '" + host_ + "/Contents/Resources/many'", "", "more than 100000 files and folders"},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(asUser(c.change), 0) << c.what;

@@ -196,35 +196,47 @@ TEST_F(InstallerHelperTest, TheUsersSignedApplicationInstallsThroughTheHelperSta
     EXPECT_EQ(launchd.stop(), 0);
 }
 
-// The user plants a sparse file of 5 GiB in the application it installs from: root stages no
-// byte of it (no application that large passes the check), so root's disk is not filled.
+// The user plants a sparse file of 5 GiB, or 100001 empty files, in the application it
+// installs from: root stages no byte and no inode past the limit (no application that large
+// passes the check), so root's disk is not filled.
 TEST_F(InstallerHelperTest, AnApplicationTooLargeToCheckIsNotStaged) {
     const std::string app = signedApplication();
-    const std::string huge = app + "/Contents/Resources/huge";
-    ASSERT_EQ(std::system(("truncate -s 5G '" + host(huge) + "' && chown " + user_ + ": '" + host(huge) + "'").c_str()), 0);
-    LaunchdProcess launchd(root_, 0, {});
-    ASSERT_TRUE(launchd.start()) << launchd.log();
-    const std::string program = host(app + "/Contents/MacOS/Telvo Server");
-    auto c = client(program, {
-        HelperCommand::make("copy", {{"file", Value(app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerDaemon")},
-                                     {"dest", Value(kSupport + "/TelvoServerDaemon")}}).dictionary(),
-        HelperCommand::make("finish", {{"reply", Value(true)}}).dictionary(),
-    });
-    c->send("go");
-    ASSERT_TRUE(c->waitFor("done\n", 120)) << c->output() << launchd.log();
-    EXPECT_TRUE(c->has("reply 1 '1'\n")) << c->output();
-    EXPECT_TRUE(waitUntil([&] { return launchd.logged("huge takes the copy over its limit"); }, 30)) << launchd.log();
-    EXPECT_FALSE(std::filesystem::exists(host(kSupport + "/TelvoServerDaemon")));
-    // The staged copy went with the connection; nothing of the huge file stays with root.
-    EXPECT_TRUE(waitUntil([&] {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(host("/var/db/telvo/installerhelper"), ec)) {
-            (void)e;
-            return false;
-        }
-        return true;
-    }, 30));
-    EXPECT_EQ(launchd.stop(), 0);
+    struct Case {
+        const char* name;
+        std::string plant, logged;
+    } cases[] = {
+        {"huge", "truncate -s 5G huge", "huge takes the copy over its limit"},
+        {"many", "mkdir many && (cd many && seq 1 100001 | xargs touch)", "many holds more files and folders than the copy may take"},
+    };
+    const std::string resources = host(app + "/Contents/Resources");
+    for (const Case& planted : cases) {
+        SCOPED_TRACE(planted.name);
+        ASSERT_EQ(std::system(("cd '" + resources + "' && " + planted.plant + " && chown -R " + user_ + ": " + planted.name).c_str()), 0);
+        LaunchdProcess launchd(root_, 0, {});
+        ASSERT_TRUE(launchd.start()) << launchd.log();
+        const std::string program = host(app + "/Contents/MacOS/Telvo Server");
+        auto c = client(program, {
+            HelperCommand::make("copy", {{"file", Value(app + "/Contents/Resources/SetupBundle.bundle/Contents/Resources/TelvoServerDaemon")},
+                                         {"dest", Value(kSupport + "/TelvoServerDaemon")}}).dictionary(),
+            HelperCommand::make("finish", {{"reply", Value(true)}}).dictionary(),
+        });
+        c->send("go");
+        ASSERT_TRUE(c->waitFor("done\n", 120)) << c->output() << launchd.log();
+        EXPECT_TRUE(c->has("reply 1 '1'\n")) << c->output();
+        EXPECT_TRUE(waitUntil([&] { return launchd.logged(planted.logged); }, 30)) << launchd.log();
+        EXPECT_FALSE(std::filesystem::exists(host(kSupport + "/TelvoServerDaemon")));
+        // The staged copy went with the connection; nothing of what was planted stays with root.
+        EXPECT_TRUE(waitUntil([&] {
+            std::error_code ec;
+            for (const auto& e : std::filesystem::directory_iterator(host("/var/db/telvo/installerhelper"), ec)) {
+                (void)e;
+                return false;
+            }
+            return true;
+        }, 30));
+        EXPECT_EQ(launchd.stop(), 0);
+        ASSERT_EQ(std::system(("rm -rf '" + resources + "/" + planted.name + "'").c_str()), 0);
+    }
 }
 
 TEST_F(InstallerHelperTest, MissingOlderOrSwappedSourcesAreCountedAndAnUnloadDuringASleepEndsTheHelperAtOnce) {

@@ -39,6 +39,10 @@ struct Sealing {
     uint64_t total = 0;
 };
 
+bool tooMany(ErrorPtr* error) {
+    return resourceError(error, "the bundle holds more than " + std::to_string(kMostBundleEntries) + " files and folders");
+}
+
 bool walk(int folder, const std::string& relative, std::vector<SealedFile>& files, Sealing& sealing, int depth,
           ErrorPtr* error) {
     if (depth > kDeepestFolder) return resourceError(error, relative + " lies too deep in the bundle");
@@ -50,14 +54,22 @@ bool walk(int folder, const std::string& relative, std::vector<SealedFile>& file
             if (listed >= 0) ::close(listed);
             return resourceError(error, "cannot read folder " + relative);
         }
+        bool many = false;
         while (dirent* e = readdir(dir)) {
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+            if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+            if (files.size() + names.size() >= kMostBundleEntries) {
+                many = true;
+                break;
+            }
+            names.emplace_back(e->d_name);
         }
         closedir(dir);
+        if (many) return tooMany(error);
     }
     for (const auto& name : names) {
         const std::string r = relative + "/" + name;
         if (r == kBundleSignaturePath) continue;
+        if (files.size() >= kMostBundleEntries) return tooMany(error);
         struct stat st{};
         if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return resourceError(error, "cannot inspect " + r);
         SealedFile f;

@@ -29,6 +29,9 @@ private:
 // hold together.
 constexpr uint64_t kLargestExecutable = uint64_t(1) << 30;
 constexpr uint64_t kLargestBundle = uint64_t(4) << 30;
+// The most files, folders and links one bundle may hold, whatever their size (empty files
+// cost an inode and a record each).
+constexpr size_t kMostBundleEntries = 100000;
 // The largest signature file of a bundle.
 constexpr uint64_t kLargestSignature = uint64_t(16) << 20;
 
