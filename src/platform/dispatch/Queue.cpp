@@ -74,7 +74,9 @@ void* Queue::getSpecific(const void* key) {
 }
 
 void Queue::asyncHereIfIdle(Block block) {
-    if (servedByEventThread()) {
+    // Never on the main thread: it carries the collectors' ticks, and a socket's reads and
+    // writes (TLS, system calls) need nothing of theirs.
+    if (servedByEventThread() && !detail::isMainThread()) {
         if (auto* serial = dynamic_cast<detail::SerialQueue*>(this); serial && serial->runIfIdle(block)) return;
     }
     async(std::move(block));

@@ -19,6 +19,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/Source.h"
+#include "platform/dispatch/detail/Context.h"
 #include "platform/dispatch/detail/MainQueue.h"
 
 namespace telvo::dispatch {
@@ -62,25 +63,33 @@ TEST_F(DispatchTest, AnIdleQueueServedByTheEventThreadRunsABlockOnTheCallersThre
     std::vector<int> order;
     std::thread::id callerThread, ranOn, laterOn;
     bool sawQueue = false, sawCaller = false;
-    caller->sync([&] {
-        callerThread = std::this_thread::get_id();
-        served->asyncHereIfIdle([&] {
-            ranOn = std::this_thread::get_id();
-            sawQueue = served->isCurrent() && Queue::current() == served;
-            sawCaller = caller->isCurrent();
-            order.push_back(1);
-            served->async([&] { order.push_back(2); });
-            served->async([&] {
-                laterOn = std::this_thread::get_id();
-                order.push_back(3);
+    std::thread([&] {
+        caller->sync([&] {
+            callerThread = std::this_thread::get_id();
+            served->asyncHereIfIdle([&] {
+                ranOn = std::this_thread::get_id();
+                sawQueue = served->isCurrent() && Queue::current() == served;
+                sawCaller = caller->isCurrent();
+                order.push_back(1);
+                served->async([&] { order.push_back(2); });
+                served->async([&] {
+                    laterOn = std::this_thread::get_id();
+                    order.push_back(3);
+                });
             });
+            EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
         });
-        EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-    });
+    }).join();
     EXPECT_EQ(ranOn, callerThread);
     EXPECT_EQ(laterOn, callerThread);
     EXPECT_TRUE(sawQueue);
     EXPECT_TRUE(sawCaller);
+
+    // Never on the main thread, which carries the collectors' ticks: queued as async does.
+    std::atomic<bool> onMain{true};
+    caller->sync([&] { served->asyncHereIfIdle([&] { onMain = detail::isMainThread(); }); });
+    served->sync([] {});
+    EXPECT_FALSE(onMain.load());
 
     // Busy: the block waits its turn behind what is queued, on a worker.
     Semaphore release(0);
