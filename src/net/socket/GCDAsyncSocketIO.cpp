@@ -192,7 +192,10 @@ void GCDAsyncSocket::queueRead(std::shared_ptr<GCDAsyncReadPacket> packet) { que
 
 template <class Packet>
 void GCDAsyncSocket::queuePacket(std::shared_ptr<Packet> packet) {
-    socketQueue_->async([self = shared_from_this(), packet = std::move(packet)] {
+    // A read or write queued while the socket queue is idle starts on the caller's thread (a
+    // session's reply is encrypted and sent by the queue that made it), without a worker's
+    // wake-up; behind anything queued it waits its turn.
+    socketQueue_->asyncHereIfIdle([self = shared_from_this(), packet = std::move(packet)] {
         // Only a started socket that still takes new reads and writes queues them.
         if (!(self->flags_ & kSocketStarted) || (self->flags_ & kForbidReadsWrites)) return;
         if constexpr (std::is_same_v<Packet, GCDAsyncReadPacket>) {

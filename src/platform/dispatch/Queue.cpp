@@ -73,6 +73,15 @@ void* Queue::getSpecific(const void* key) {
     return queue ? queue->specific(key) : nullptr;
 }
 
+void Queue::asyncHereIfIdle(Block block) {
+    // Never on the main thread: it carries the collectors' ticks, and a socket's reads and
+    // writes (TLS, system calls) need nothing of theirs.
+    if (servedByEventThread() && !detail::isMainThread()) {
+        if (auto* serial = dynamic_cast<detail::SerialQueue*>(this); serial && serial->runIfIdle(block)) return;
+    }
+    async(std::move(block));
+}
+
 void Queue::after(double seconds, Block block) {
     using platform::Clock;
     // Never, for a delay that is infinite or centuries long.

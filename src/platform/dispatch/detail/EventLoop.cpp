@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/epoll.h>
+#include "platform/dispatch/detail/MainQueue.h"
 #include "platform/dispatch/detail/Threads.h"
 
 namespace telvo::dispatch::detail {
@@ -54,7 +55,7 @@ void EventLoop::remove(uint64_t id) {
     auto& list = d->second.watches;
     list.erase(std::remove(list.begin(), list.end(), id), list.end());
     if (list.empty()) {
-        if (d->second.registered) epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        if (d->second.inSet) epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
         keys_.erase(d->second.key);
         descriptors_.erase(d);
     } else {
@@ -74,16 +75,16 @@ void EventLoop::updateLocked(int fd) {
     for (uint64_t id : d->second.watches) wanted |= watches_[id].interest;
     auto& descriptor = d->second;
     if (wanted == descriptor.registered) return;
-    // With no interest the descriptor leaves the set: hang-ups would be reported otherwise.
-    if (wanted == 0) {
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        descriptor.registered = 0;
-        return;
-    }
+    // One-shot: a report disarms the descriptor in the kernel, so that the watch that took it
+    // arms it again with one call once its handler has run. A descriptor nobody waits for
+    // stays in the set disarmed (at most one hang-up is reported after that), rather than
+    // leaving and joining it again.
     epoll_event event{};
-    event.events = wanted | EPOLLRDHUP;
+    // The peer's end of its stream concerns readers only: a writer waiting on a half-closed
+    // connection would be told of it again and again.
+    event.events = wanted | ((wanted & EPOLLIN) ? uint32_t(EPOLLRDHUP) : 0u) | uint32_t(EPOLLONESHOT);
     event.data.u64 = descriptor.key;
-    int op = descriptor.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    int op = descriptor.inSet ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
     if (epoll_ctl(epoll_, op, fd, &event) != 0) {
         if (op == EPOLL_CTL_MOD && errno == ENOENT) {
             epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
@@ -93,6 +94,7 @@ void EventLoop::updateLocked(int fd) {
             std::fprintf(stderr, "dispatch: cannot watch descriptor %d: %s\n", fd, std::strerror(errno));
         }
     }
+    descriptor.inSet = true;
     descriptor.registered = wanted;
 }
 
@@ -107,6 +109,9 @@ void EventLoop::threadMain() {
             std::fprintf(stderr, "dispatch: epoll_wait failed: %s\n", std::strerror(errno));
             return;
         }
+        // Sessions' blocks queued on the main queue while this batch is handled wake the
+        // main thread once, when the batch is done.
+        MainQueue::WakeBatch batch;
         for (int i = 0; i < n; ++i) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -116,6 +121,8 @@ void EventLoop::threadMain() {
                 uint32_t got = events[i].events;
                 auto d = descriptors_.find(fd);
                 if (d == descriptors_.end()) continue;
+                // The report disarmed it.
+                d->second.registered = 0;
                 for (uint64_t id : d->second.watches) {
                     auto& watch = watches_[id];
                     if (!watch.interest) continue;

@@ -1,5 +1,5 @@
 #pragma once
-// The one thread that waits for descriptor readiness (level-triggered epoll) on behalf of
+// The one thread that waits for descriptor readiness (level-triggered, one-shot epoll) on behalf of
 // every read, write and signal source. Each watch names an interest; when its descriptor is
 // ready the interest is cleared and the watcher told, and the watcher sets it again once its
 // handler has run. Several watches may share a descriptor (a socket's read and write
@@ -40,7 +40,8 @@ private:
     struct Descriptor {
         uint64_t key = 0;  // epoll's tag for this registration
         std::vector<uint64_t> watches;
-        uint32_t registered = 0;
+        uint32_t registered = 0;  // the events it is armed for in the kernel; 0: disarmed
+        bool inSet = false;       // added to the epoll set
     };
     void updateLocked(int fd);
     void threadMain();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <utility>
 #include "platform/dispatch/detail/Activity.h"
 #include "platform/dispatch/detail/QueueAccess.h"
 
@@ -24,6 +25,10 @@ public:
 private:
     uint64_t saved_;
 };
+
+// Open WakeBatch scopes on this thread, and whether a block was queued within them.
+thread_local int wakeBatches = 0;
+thread_local bool wakeDeferred = false;
 
 // The queue object lives for the whole process; the shared pointer never frees it.
 QueuePtr& holder() {
@@ -45,10 +50,39 @@ void MainQueue::async(Block block) {
         queued_.store(items_.size(), std::memory_order_release);
         handler = wakeHandler_;
     }
-    // Told after the lock is released: a sleeper woken inside it would only block on the lock.
-    // The queue lives for the whole process, so nothing is told after it is gone.
+    notifyQueued(handler, false);
+}
+
+void MainQueue::notifyQueued(const std::shared_ptr<std::function<void()>>& handler, bool now) {
+    if (!now && wakeBatches > 0) {
+        wakeDeferred = true;
+        return;
+    }
+    // Told after the lock is released: a sleeper woken inside it would only block on the
+    // lock and be woken a second time.
     cv_.notify_all();
     if (handler) (*handler)();
+}
+
+MainQueue::WakeBatch::WakeBatch() { ++wakeBatches; }
+
+MainQueue::WakeBatch::~WakeBatch() {
+    if (--wakeBatches == 0) wakeNow();
+}
+
+void MainQueue::WakeBatch::beforeBlocking() {
+    if (wakeBatches > 0) wakeNow();
+}
+
+void MainQueue::WakeBatch::wakeNow() {
+    if (!std::exchange(wakeDeferred, false)) return;
+    MainQueue& queue = instance();
+    std::shared_ptr<std::function<void()>> handler;
+    {
+        std::lock_guard<std::mutex> lock(queue.mutex_);
+        handler = queue.wakeHandler_;
+    }
+    queue.notifyQueued(handler, true);
 }
 
 void MainQueue::setWakeHandler(std::function<void()> handler) {
@@ -72,7 +106,9 @@ void MainQueue::sync(const Block& block) {
         queued_.store(items_.size(), std::memory_order_release);
         handler = wakeHandler_;
     }
+    // A caller that waits wakes the main thread at once, and with it whatever its batch queued.
     cv_.notify_all();
+    if (wakeBatches > 0) wakeDeferred = false;
     if (handler && !isMainThread()) (*handler)();
     if (isMainThread()) {
         // This thread drives the main queue and runs none of its blocks now: run the

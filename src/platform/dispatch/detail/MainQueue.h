@@ -42,6 +42,23 @@ public:
     // Only the one instance behind instance() exists.
     MainQueue();
 
+    // While one lives on a thread, blocks that thread queues with async wake the main thread
+    // only when the scope ends: the event thread queues a session's block and finishes its
+    // turn before the main thread, woken at once, would take its processor from it.
+    class WakeBatch {
+    public:
+        WakeBatch();
+        ~WakeBatch();
+        WakeBatch(const WakeBatch&) = delete;
+        WakeBatch& operator=(const WakeBatch&) = delete;
+        // A thread about to wait inside the dispatch layer wakes the main thread first for
+        // what its batch queued: the wait may be for one of those blocks.
+        static void beforeBlocking();
+
+    private:
+        static void wakeNow();
+    };
+
 private:
     struct SyncState {
         const Block* block = nullptr;
@@ -53,6 +70,8 @@ private:
         std::shared_ptr<SyncState> sync;
     };
     bool runnableLocked() const { return suspendCount_ == 0 && !items_.empty(); }
+    // Wakes the main thread for queued blocks, now or at the end of the thread's batch.
+    void notifyQueued(const std::shared_ptr<std::function<void()>>& handler, bool now);
 
     std::mutex mutex_;
     std::condition_variable cv_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <thread>
+#include "platform/dispatch/detail/MainQueue.h"
 #include "platform/dispatch/detail/Threads.h"
 
 namespace telvo::dispatch::detail {
@@ -20,6 +21,7 @@ thread_local bool isWorker = false;
 }  // namespace
 
 Pool::BlockingScope::BlockingScope() : counted_(isWorker) {
+    MainQueue::WakeBatch::beforeBlocking();
     if (!counted_) return;
     Pool& pool = instance();
     std::lock_guard<std::mutex> lock(pool.mutex_);

@@ -15,6 +15,9 @@ namespace telvo::dispatch::detail {
 namespace {
 // Blocks one drain runs before it hands its worker back, so that busy queues take turns.
 constexpr int kBlocksPerTurn = 64;
+// Blocks queued meanwhile that a thread running a block of an idle queue (runIfIdle) runs after
+// it before a worker takes the queue over.
+constexpr int kBlocksHere = 8;
 }
 
 SerialQueue::SerialQueue(const std::string& label) : Queue(label, true) { QueueAccess::initialise(*this); }
@@ -74,13 +77,13 @@ bool SerialQueue::runIfIdle(const Block& block) {
         owned_ = true;
         activityBegin();
     }
-    {
-        ChainScope scope(Chain{this});
-        block();
-    }
+    // As a sync would: the caller's queues stay on the chain, this one innermost.
+    PushScope scope(this);
+    block();
     activityEnd();
-    // Blocks queued meanwhile go to a worker.
-    release();
+    // Blocks queued meanwhile (mostly by the block itself) run here too, a few of them; the
+    // rest go to a worker.
+    serve(kBlocksHere);
     return true;
 }
 
@@ -96,7 +99,11 @@ void SerialQueue::release() {
 void SerialQueue::drain() {
     nameThisThread(label());
     ChainScope scope(Chain{this});
-    for (int n = 0; n < kBlocksPerTurn; ++n) {
+    serve(kBlocksPerTurn);
+}
+
+void SerialQueue::serve(int limit) {
+    for (int n = 0; n < limit; ++n) {
         Item item;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -117,13 +124,8 @@ void SerialQueue::drain() {
         item.block = nullptr;
         activityEnd();
     }
-    // Still owned: another turn later.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!items_.empty() && suspendCount_ == 0) {
-        scheduleLocked();
-    } else {
-        owned_ = false;
-    }
+    // Still owned: another turn later, on a worker.
+    release();
 }
 
 void SerialQueue::suspend() {

@@ -15,8 +15,9 @@ public:
     void sync(const Block& block) override;
     void suspend() override;
     void resume() override;
-    // Runs the block at once on the calling thread, as this queue, when nothing of the queue
-    // is queued or running and it is not suspended; false (and nothing run) otherwise.
+    // Runs the block at once on the calling thread, as this queue (innermost on the caller's
+    // chain, as a sync), when nothing of the queue is queued or running and it is not
+    // suspended, followed by a few blocks queued meanwhile; false (and nothing run) otherwise.
     bool runIfIdle(const Block& block);
 
 private:
@@ -29,6 +30,9 @@ private:
     };
     void scheduleLocked();
     void drain();
+    // Runs up to `limit` queued blocks on this thread, which owns the queue; then the queue is
+    // released, or handed to a worker while blocks remain.
+    void serve(int limit);
     void release();
 
     std::mutex mutex_;
