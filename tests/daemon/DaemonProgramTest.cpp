@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <pthread.h>
 #include <regex>
 #include <sched.h>
@@ -427,18 +429,29 @@ namespace {
 
 // 200 clients, 20 of which ask every second and never read: the others are still
 // answered every second, and the daemon samples every second (no gap in the cpu samples the
-// clients receive).
+// clients receive). The run lasts until every reading client has its replies, however long
+// a loaded machine takes for them (up to a generous deadline); what is checked is how they
+// came, not how many fitted in a fixed time.
 TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks) {
     start();
     const std::string code = passcode();
     ASSERT_FALSE(code.empty());
-    constexpr int kClients = 200, kStalled = 20;
-    constexpr double kWindow = 20;
-    std::atomic<int> loggedIn{0}, failed{0};
-    std::atomic<bool> go{false}, finish{false};
+    constexpr int kClients = 200, kStalled = 20, kReading = kClients - kStalled;
+    // Replies each reading client waits for: about twenty seconds of asking once a second.
+    constexpr int kReplies = 20;
+    // A client held up by the stalled ones for a few seconds, again and again, is a fault; a
+    // reply on a busy machine comes well within this of the one before.
+    constexpr double kGapBound = 6;
+    const auto deadline = std::chrono::seconds(240);
     std::mutex lock;
+    std::condition_variable changed;  // under `lock`: a log-in ended, a client is through, go
+    int loggedIn = 0, failed = 0;
+    int through = 0;  // reading clients with their kReplies replies, or ended without them
+    bool go = false;
+    std::atomic<bool> finish{false};
     std::map<long, long> cpuTimes;  // level-0 cpu sample id to its time, from every reply
     std::vector<double> worstGap(kClients, 0);
+    std::vector<int> worstGapAt(kClients, 0);  // the reply that ended it (1: the first)
     std::vector<int> replies(kClients, 0);
     std::vector<std::string> errors;
     // The level-0 cpu samples of a reply: id to time.
@@ -468,10 +481,16 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
                 std::lock_guard<std::mutex> hold(lock);
                 errors.push_back(std::to_string(n) + ": " + error);
                 ++failed;
+                if (n >= kStalled) ++through;
+                changed.notify_all();
                 return;
             }
-            ++loggedIn;
-            while (!go && !finish) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                ++loggedIn;
+                changed.notify_all();
+                changed.wait(hold, [&] { return go || finish; });
+            }
             if (n < kStalled) {
                 // Asks every second as the others do, and never reads.
                 for (auto next = std::chrono::steady_clock::now(); !finish; next += std::chrono::seconds(1)) {
@@ -481,7 +500,8 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
                 return;
             }
             long have = 0;
-            // The first reply is counted from the start of the window.
+            bool counted = false;  // in `through`
+            // The first reply is counted from the start of the run.
             auto last = std::chrono::steady_clock::now();
             auto next = last;
             while (!finish) {
@@ -496,35 +516,54 @@ TEST_F(DaemonProgramTest, ClientsThatNeverReadHoldUpNeitherTheOthersNorTheTicks)
                     // hold up every other one.
                     std::lock_guard<std::mutex> hold(lock);
                     ++replies[n];
-                    worstGap[n] = std::max(worstGap[n], std::chrono::duration<double>(now - last).count());
+                    const double gap = std::chrono::duration<double>(now - last).count();
+                    if (gap > worstGap[n]) {
+                        worstGap[n] = gap;
+                        worstGapAt[n] = replies[n];
+                    }
                     last = now;
                     for (const auto& [id, time] : samples) {
                         cpuTimes[id] = time;
                         have = std::max(have, id);
                     }
+                    if (!counted && replies[n] >= kReplies) {
+                        counted = true;
+                        ++through;
+                        changed.notify_all();
+                    }
                 }
                 std::this_thread::sleep_until(next);
             }
+            std::lock_guard<std::mutex> hold(lock);
+            if (!counted) {
+                ++through;
+                changed.notify_all();
+            }
         });
-    for (int i = 0; i < 6000 && loggedIn + failed < kClients; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    go = true;
-    std::this_thread::sleep_for(std::chrono::duration<double>(kWindow));
+    bool allThrough = false;
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait_for(hold, std::chrono::seconds(120), [&] { return loggedIn + failed == kClients; });
+        go = true;
+        changed.notify_all();
+        allThrough = changed.wait_for(hold, deadline, [&] { return through == kReading; });
+    }
     finish = true;
+    changed.notify_all();
     for (auto& t : threads) t.join();
-    EXPECT_EQ(failed.load(), 0) << (errors.empty() ? "" : errors.front());
-    ASSERT_EQ(loggedIn.load(), kClients);
+    EXPECT_EQ(failed, 0) << (errors.empty() ? "" : errors.front());
+    ASSERT_EQ(loggedIn, kClients);
+    EXPECT_TRUE(allThrough) << "not every reading client had " << kReplies << " replies within the deadline";
     for (int n = kStalled; n < kClients; ++n) {
         SCOPED_TRACE(n);
-        // About one a second (twenty in the window) on a quiet machine and on one running the
-        // whole suite beside other builds alike; these bounds still fail a client held up by
-        // the stalled ones for a few seconds.
-        EXPECT_GE(replies[n], int(kWindow / 4));
-        EXPECT_LT(worstGap[n], kWindow * 0.3);
+        // Answered all along: a client whose replies stopped ended short of them.
+        EXPECT_GE(replies[n], kReplies);
+        EXPECT_LT(worstGap[n], kGapBound) << "before reply " << worstGapAt[n] << " of " << replies[n];
     }
     // Every tick took its sample: the ids follow one another, and each sample's time (whole
     // seconds, as the tick took it) is its tick's second, or the next one for a tick that ran
     // late by half a second or more. A tick missed moves every later sample a second on.
-    ASSERT_GE(cpuTimes.size(), size_t(kWindow / 2));
+    ASSERT_GE(cpuTimes.size(), size_t(kReplies / 2));
     long base = cpuTimes.begin()->second - cpuTimes.begin()->first;
     for (const auto& [id, time] : cpuTimes) base = std::min(base, time - id);
     long lastOnTime = 0;

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -18,6 +18,18 @@ using namespace telvo;
 
 namespace {
 
+// The whole of a /proc file; empty when the process went away meanwhile (its files then
+// fail to read with ESRCH, which a std::ifstream turns into an exception).
+std::string procText(const std::string& path) {
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+    ::close(fd);
+    return text;
+}
+
 // The pids of /proc whose stat does not say zombie, read directly.
 std::set<int> livePids() {
     std::set<int> out;
@@ -25,8 +37,7 @@ std::set<int> livePids() {
     if (!dir) return out;
     while (dirent* e = readdir(dir)) {
         if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string text((std::istreambuf_iterator<char>(in)), {});
+        const std::string text = procText(std::string("/proc/") + e->d_name + "/stat");
         const size_t close = text.rfind(')');
         if (close == std::string::npos || close + 2 >= text.size()) continue;
         const char state = text[close + 2];
@@ -36,6 +47,17 @@ std::set<int> livePids() {
     return out;
 }
 
+// A child of the test, killed and reaped however the test ends: one left running would keep
+// the test's output open, and the test runner would wait for it until its time-out.
+struct Reaped {
+    pid_t pid;
+    ~Reaped() {
+        if (pid <= 0) return;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
 }  // namespace
 
 TEST(ProcessSmokeTest, ProcessListHoldsEveryProcessOfThisMachine) {
@@ -44,10 +66,12 @@ TEST(ProcessSmokeTest, ProcessListHoldsEveryProcessOfThisMachine) {
     if (child == 0) {
         for (;;) pause();
     }
+    Reaped childGuard{child};
     ASSERT_GT(child, 0);
     // A child that has exited and is not waited for stays a zombie until the end of the test.
     const pid_t zombie = fork();
     if (zombie == 0) _exit(0);
+    Reaped zombieGuard{zombie};
     ASSERT_GT(zombie, 0);
     for (int i = 0; i < 5000 && livePids().count(zombie); ++i) usleep(1000);
     ProcessStatCollector c;
@@ -75,7 +99,9 @@ TEST(ProcessSmokeTest, ProcessListHoldsEveryProcessOfThisMachine) {
     ASSERT_TRUE(c.processForPid(child));
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
+    childGuard.pid = -1;
     waitpid(zombie, nullptr, 0);
+    zombieGuard.pid = -1;
     c.update();
     EXPECT_FALSE(c.processForPid(child));
     EXPECT_TRUE(c.childrenChanged());
