@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchFixture.h"
+#include "platform/dispatch/Watchdog.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Semaphore.h"
 #include "platform/dispatch/Source.h"
@@ -26,32 +27,7 @@ namespace telvo::dispatch {
 namespace {
 
 using testing::DispatchTest;
-
-// Stops the test program loudly should a wait it guards never end.
-class Watchdog {
-public:
-    explicit Watchdog(const char* what) : thread_([this, what] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: %s did not end within 60 s\n", what);
-            std::abort();
-        }
-    }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
+using testing::Watchdog;
 
 TEST_F(DispatchTest, AnIdleQueueServedByTheEventThreadRunsABlockOnTheCallersThread) {
     auto served = Queue::createSerial("served");

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/dispatch/DispatchFixture.h"
+#include "platform/dispatch/Watchdog.h"
 #include "platform/dispatch/MainLoop.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/detail/MainQueue.h"
@@ -20,32 +21,7 @@ namespace telvo::dispatch {
 namespace {
 
 using testing::DispatchTest;
-
-// Aborts the test program should the wait it guards not end within a minute.
-class Watchdog {
-public:
-    explicit Watchdog(const char* what) : thread_([this, what] {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::seconds(60), [this] { return done_; })) {
-            std::fprintf(stderr, "watchdog: %s did not end within 60 s\n", what);
-            std::abort();
-        }
-    }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
+using testing::Watchdog;
 
 // Serves the main queue, sleeping without a deadline, until `done`.
 template <class Done>
