@@ -274,6 +274,10 @@ TEST_F(ScriptedAuthorizationTest, ARunWaitsForItsToolAndAnswersItsStatusInAFixed
     // child-ended signal ignored, which it leaves as it found it.
     pid_t earlier = spawn({"/bin/true"});
     ASSERT_GT(earlier, 0);
+    // Ended (left unreaped) before the signal is ignored: a child that ends while it is ignored
+    // is reaped by the kernel at once.
+    siginfo_t ended {};
+    ASSERT_EQ(waitid(P_PID, id_t(earlier), &ended, WEXITED | WNOWAIT), 0);
     struct sigaction ignore {}, previous {}, after {};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGCHLD, &ignore, &previous);
