@@ -149,9 +149,23 @@ void RemoteClient::authorisationDeadline() {
 void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data, long) {
     // Reading a message changes no collector state: replies made meanwhile stay shared.
     ReplyCache::shared().blockChangesNothing();
-    bytesReceived_ += double(data.size());
+    bytesReceived_.fetch_add(double(data.size()), std::memory_order_relaxed);
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     if (processXML(bytes)) queueRead(kReadTimeout);
+}
+
+bool RemoteClient::socketTakesReadOnSocketQueue(const GCDAsyncSocketPtr&, const Bytes& data, long) {
+    // Only what is safe from any thread is touched here. The main queue hands this session
+    // nothing while its socket reads (it queues the next read after answering the last
+    // message), so a reply written here keeps its place after the answers before it.
+    if (!authenticated_.load() || !socket_) return false;
+    std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    ReplyCache::Prepared shared = ReplyCache::shared().findReady(
+        bytes, protocolVersion_.load(std::memory_order_relaxed), allowsCompression_.load(std::memory_order_relaxed));
+    if (!shared || !replies_->sendPreparedIfIdle(shared)) return false;
+    bytesReceived_.fetch_add(double(data.size()), std::memory_order_relaxed);
+    queueRead(kReadTimeout);
+    return true;
 }
 
 void RemoteClient::socketDidDisconnect(const GCDAsyncSocketPtr&, const ErrorPtr& error) {
@@ -180,7 +194,7 @@ bool RemoteClient::isAuthorized() const {
 bool RemoteClient::processXML(std::string_view bytes) {
     if (authenticated_) {
         // The same request text, asked since nothing changed, has the same reply.
-        ReplyCache::Prepared shared = ReplyCache::shared().find(bytes, protocolVersion_, allowsCompression_);
+        ReplyCache::Prepared shared = ReplyCache::shared().find(bytes, protocolVersion(), allowsCompression());
         if (shared) {
             statTree_ = Value(ValueDictionary{});
             replies_->sendPrepared(std::move(shared));
@@ -337,19 +351,19 @@ void RemoteClient::sendStatResponse() {
         if (type == "processes" && !collector->enabled()) collector->setEnabled(true);
         Value entry = statTree_[type];
         if (collector->config().has("xmlSessionBased") && collector->session() <= entry["session"].intValue()) continue;
-        entry.set("protocol", Value(static_cast<long long>(protocolVersion_)));
+        entry.set("protocol", Value(static_cast<long long>(protocolVersion())));
         for (StatNodePtr& node : collector->xmlReplyNodesFromAttributes(entry))
             if (node) nodes.push_back(std::move(node));
     }
     statTree_ = Value(ValueDictionary{});
     if (!requestText_.empty()) {
-        ReplyCache::Prepared reply = ReplyCache::shared().store(requestText_, protocolVersion_, allowsCompression_, nodes);
+        ReplyCache::Prepared reply = ReplyCache::shared().store(requestText_, protocolVersion(), allowsCompression(), nodes);
         if (reply) {
             replies_->sendPrepared(std::move(reply));
             return;
         }
     }
-    replies_->sendReply(std::move(nodes), allowsCompression_);
+    replies_->sendReply(std::move(nodes), allowsCompression());
 }
 
 void RemoteClient::sendData(const std::string& bytes) { replies_->send(bytes); }

@@ -55,6 +55,9 @@ public:
 
     void socketDidSecure(const GCDAsyncSocketPtr& sock) override;
     void socketDidReadData(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
+    // On the socket's queue: a statistics request whose reply was made already for another
+    // session, while nothing it shows can have changed, is answered there.
+    bool socketTakesReadOnSocketQueue(const GCDAsyncSocketPtr& sock, const Bytes& data, long tag) override;
     void socketDidDisconnect(const GCDAsyncSocketPtr& sock, const ErrorPtr& error) override;
     // No progress report is wanted: the main queue is spared a block per write.
     bool respondsToWriteReports() const override { return false; }
@@ -80,10 +83,10 @@ public:
 
     const std::optional<std::string>& hostname() const { return hostname_; }
     const std::optional<std::string>& deviceUUID() const { return deviceUUID_; }
-    int64_t protocolVersion() const { return protocolVersion_; }
+    int64_t protocolVersion() const { return protocolVersion_.load(std::memory_order_relaxed); }
     int64_t clientPlatform() const { return clientPlatform_; }
     float clientVersion() const { return clientVersion_; }
-    bool allowsCompression() const { return allowsCompression_; }
+    bool allowsCompression() const { return allowsCompression_.load(std::memory_order_relaxed); }
     bool authenticated() const { return authenticated_.load(); }
     // True while a passcode guess waits for its check.
     bool passcodeWaiting() const { return ticket_.has_value(); }
@@ -94,7 +97,7 @@ public:
     // On the main queue: closes the session unless it was authorised meanwhile.
     void closeEvicted();
     double bytesSent() const;
-    double bytesReceived() const { return bytesReceived_; }
+    double bytesReceived() const { return bytesReceived_.load(std::memory_order_relaxed); }
     const GCDAsyncSocketPtr& socket() const { return socket_; }
 
 private:
@@ -116,14 +119,15 @@ private:
     std::string address_;
     std::optional<std::string> hostname_;
     std::optional<std::string> deviceUUID_;
-    int64_t protocolVersion_ = 2;
+    // Set on the main queue by the hello; read by the socket's queue too.
+    std::atomic<int64_t> protocolVersion_{2};
     int64_t clientPlatform_ = 0;
     float clientVersion_ = 0;
-    bool allowsCompression_ = false;
+    std::atomic<bool> allowsCompression_{false};
     std::atomic<bool> authenticated_{false};
     std::atomic<bool> evicted_{false};
     double connectionTime_ = 0;
-    double bytesReceived_ = 0;
+    std::atomic<double> bytesReceived_{0};
     Value statTree_;
     // The text of the statistics request being answered, for the shared replies.
     std::string_view requestText_;

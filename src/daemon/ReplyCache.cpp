@@ -60,6 +60,8 @@ void ReplyCache::blockChangesNothing() {
     if (block == 0 || block == lastQuietBlock_) return;
     lastQuietBlock_ = block;
     ++quietBlocks_;
+    // Every block since the entries were made changed nothing: they hold in this block too.
+    if (window() == entriesWindow_) servable_.store(block, std::memory_order_seq_cst);
 }
 
 uint64_t ReplyCache::window() const { return dispatch::MainLoop::currentBlockNumber() - quietBlocks_; }
@@ -69,20 +71,24 @@ bool ReplyCache::open() {
     // Only a block that changes nothing may share: one that does may change it after the reply.
     if (block == 0 || block != lastQuietBlock_) return false;
     if (window() != entriesWindow_) {
+        std::lock_guard<std::mutex> lock(mutex_);
         entries_.clear();
         bytes_ = 0;
         entriesWindow_ = window();
     }
+    servable_.store(block, std::memory_order_seq_cst);
     return true;
 }
 
 ReplyCache::Prepared ReplyCache::formOf(Entry& entry, bool compress) {
     Prepared& form = compress ? entry.compressed : entry.plain;
     if (form) return form;
+    // Made outside the lock: only the main queue changes entries, other threads only read.
     Prepared made = fromDocument(entry.document, compress);
     const size_t size = made.frame->size();
     // A form that does not fit is made for this session only.
     if (bytes_ + size > kMaxBytes) return made;
+    std::lock_guard<std::mutex> lock(mutex_);
     bytes_ += size;
     form = std::move(made);
     if (entry.plain && entry.compressed) {
@@ -113,9 +119,26 @@ ReplyCache::Prepared ReplyCache::store(std::string_view request, int64_t protoco
     if (bytes_ + request.size() + entry.document.size() > kMaxBytes) return fromDocument(entry.document, compress);
     entry.request.assign(request);
     entry.protocol = protocol;
-    bytes_ += entry.request.size() + entry.document.size();
-    entries_.push_back(std::move(entry));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bytes_ += entry.request.size() + entry.document.size();
+        entries_.push_back(std::move(entry));
+    }
     return formOf(entries_.back(), compress);
+}
+
+ReplyCache::Prepared ReplyCache::findReady(std::string_view request, int64_t protocol, bool compress) {
+    // The entries hold while the last main-queue block to start is the one that last found
+    // them holding. A block that starts after this look (a collector's tick) may change what
+    // a reply shows; the reply taken here is the one of the moment of the look.
+    const uint64_t servable = servable_.load(std::memory_order_seq_cst);
+    if (servable == 0 || servable != dispatch::MainLoop::blocksStarted()) return {};
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Entry& entry : entries_) {
+        if (entry.protocol != protocol || entry.request != request) continue;
+        return compress ? entry.compressed : entry.plain;
+    }
+    return {};
 }
 
 size_t ReplyCache::entryCountForTesting() { return entries_.size(); }

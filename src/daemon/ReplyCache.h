@@ -6,11 +6,15 @@
 // queue has run nothing but blocks that say they change no collector state (sessions reading
 // their sockets). Any other main-queue block (a collector's tick, a history load, the update
 // pass) ends the window and the cache is emptied at its next use. Bounded in entries and in
-// bytes; a reply too large for it is made by its session as before. Main queue only, and
-// only inside main-queue blocks: work done outside one (tests calling a session directly)
-// never shares a reply.
+// bytes; a reply too large for it is made by its session as before. Replies are made and
+// kept on the main queue, only inside main-queue blocks: work done outside one (tests calling
+// a session directly) never shares a reply. A socket's own queue may take a reply made
+// already (findReady) while the last main-queue block to start is one that changed nothing,
+// so that a request asked again is answered without a hop to the main thread.
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +48,10 @@ public:
     // The reply made in this window for the request text and protocol, in the form asked;
     // empty when there is none.
     Prepared find(std::string_view request, int64_t protocol, bool compress);
+    // From any thread: the reply kept for the request text and protocol in the form asked,
+    // when one was made already and nothing a reply shows can have changed since; empty
+    // otherwise (the main queue then answers as usual).
+    Prepared findReady(std::string_view request, int64_t protocol, bool compress);
     // Makes the reply of `nodes` and keeps it for the request. A reply of too many elements,
     // or asked outside a block that changes nothing, gives a null header: the caller makes it
     // itself then (empty answer). One too large in bytes is made but not kept.
@@ -69,8 +77,13 @@ private:
     Prepared formOf(Entry& entry, bool compress);
     uint64_t window() const;
 
+    // Entries are changed on the main queue only, under the lock; other threads only read them.
+    std::mutex mutex_;
     std::vector<Entry> entries_;
     size_t bytes_ = 0;
+    // The main-queue block in which the entries were last known to hold (0: none); other
+    // threads may use them while no other block has started since.
+    std::atomic<uint64_t> servable_{0};
     uint64_t entriesWindow_ = 0;
     uint64_t quietBlocks_ = 0;      // blocks that said they changed nothing
     uint64_t lastQuietBlock_ = 0;   // the last of them, counted once

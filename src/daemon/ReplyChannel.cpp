@@ -54,6 +54,12 @@ void ReplyChannel::sendPrepared(ReplyCache::Prepared reply) {
     perform([self = shared_from_this(), reply = std::move(reply)] { self->writeReply(reply); }, true);
 }
 
+bool ReplyChannel::sendPreparedIfIdle(const ReplyCache::Prepared& reply) {
+    if (pending_.load(std::memory_order_acquire) != 0) return false;
+    writeReply(reply);
+    return true;
+}
+
 void ReplyChannel::writeReply(const ReplyCache::Prepared& reply) {
     const Bytes& frame = *reply.frame;
     bytesSent_.fetch_add(double(frame.size()), std::memory_order_relaxed);

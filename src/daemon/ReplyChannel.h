@@ -38,6 +38,10 @@ public:
     // Sends a reply made already (shared with other sessions: the bytes are not changed), after
     // everything handed over before.
     void sendPrepared(ReplyCache::Prepared reply);
+    // From any queue, while the session's queue hands nothing over (the session is waiting
+    // for its socket's next read): writes the reply at once when nothing handed over before
+    // still waits, and answers whether it did.
+    bool sendPreparedIfIdle(const ReplyCache::Prepared& reply);
     // Returns once everything handed over before has been written (tests and benchmarks).
     void drain();
 

@@ -3,12 +3,14 @@
 // are those of a session that makes its replies at once.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <mutex>
 #include <regex>
 
 #include "DaemonFixture.h"
 #include "collectors/framework/StatCollector.h"
 #include "daemon/RemoteClient.h"
+#include "daemon/ReplyChannel.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSPreferences.h"
 #include "platform/crypto/Gzip.h"
@@ -102,6 +104,39 @@ TEST_F(ReplyOrderTest, AnswersLeaveInRequestOrderWithExactLengthsAndTheSameBytes
         }
         EXPECT_NE(queued[7].find("type=\"100\""), std::string::npos);
     }
+}
+
+TEST_F(ReplyOrderTest, AReplyTakenOnTheSocketQueueNeverOvertakesOneStillBeingMade) {
+    // The sink of the channel's queue waits until the test lets it go on.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool held = true;
+    std::vector<std::string> sent;
+    auto channel = std::make_shared<ReplyChannel>(std::weak_ptr<GCDAsyncSocket>(), [&](const std::string& bytes) {
+        std::unique_lock<std::mutex> hold(lock);
+        changed.wait(hold, [&] { return !held; });
+        sent.push_back(bytes);
+    }, true);
+    // Too many elements to be made at once: it goes to the channel's queue.
+    auto big = StatNode::element("stat");
+    big->setAttribute("type", "cpu");
+    for (size_t i = 0; i <= ReplyChannel::kSmallReplyElements; ++i) big->addChild(StatNode::element("item"));
+    channel->sendReply({big}, false);
+    auto small = StatNode::element("stat");
+    small->setAttribute("type", "memory");
+    ReplyCache::Prepared ready = ReplyCache::make({small}, false);
+    EXPECT_FALSE(channel->sendPreparedIfIdle(ready));
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        held = false;
+    }
+    changed.notify_all();
+    channel->drain();
+    EXPECT_TRUE(channel->sendPreparedIfIdle(ready));
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_NE(sent[1].find("<stat type=\"cpu\">"), std::string::npos);
+    EXPECT_NE(sent[3].find("<stat type=\"memory\">"), std::string::npos);
+    EXPECT_DOUBLE_EQ(channel->bytesSent(), double(sent[0].size() + sent[1].size() + sent[2].size() + sent[3].size()));
 }
 
 }  // namespace

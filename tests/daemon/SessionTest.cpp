@@ -12,9 +12,11 @@
 #include "ProtocolClient.h"
 #include "daemon/Controller.h"
 #include "daemon/RemoteClient.h"
+#include "daemon/ReplyCache.h"
 #include "daemon/ServerManager.h"
 #include "daemon/TVSPreferences.h"
 #include "platform/dispatch/MainLoop.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/xml/XmlDocument.h"
 
 using namespace telvo;
@@ -63,6 +65,17 @@ protected:
         });
         dispatch::MainLoop::runUntil([&] { return done.load(); }, timeout);
         thread.join();
+    }
+
+    // Connects, says hello and logs in with the passcode.
+    void logIn(ProtocolClient& client, const std::string& device, bool compression) {
+        ASSERT_NO_FATAL_FAILURE(open(client, compression));
+        ASSERT_TRUE(client.send(ProtocolClient::clientDetails(device, "n")));
+        ASSERT_TRUE(client.readAnswer());
+        ASSERT_TRUE(client.send(ProtocolClient::passcode(passcode_)));
+        auto accepted = client.readAnswer();
+        ASSERT_TRUE(accepted);
+        ASSERT_EQ(accepted->type(), 103);
     }
 
     // Connects and says hello; fails the test when that does not work.
@@ -216,6 +229,54 @@ TEST_F(SessionTest, SessionBasedCollectorsAndProcessLists) {
     session->socket()->disconnect();
     ASSERT_TRUE(dispatch::MainLoop::runUntil([] { return ServerManager::sharedServerManager().clients().empty(); }, 60));
     EXPECT_FALSE(processes_->enabled());
+}
+
+TEST_F(SessionTest, ARequestAskedAgainIsAnsweredByTheSocketWhileTheMainQueueIsHeld) {
+    const std::string request = "<tvx type=\"103\"><stat type=\"cpu\" samples=\"7\"></stat>"
+                                "<stat type=\"memory\" samples=\"0\"></stat></tvx>";
+    for (bool compression : {false, true}) {
+        SCOPED_TRACE(compression ? "compressed" : "plain");
+        ReplyCache::resetForTesting();
+        ProtocolClient first, second;
+        std::optional<telvo::testclient::StatReply> made;
+        withClient([&] {
+            ASSERT_NO_FATAL_FAILURE(logIn(first, "FIRST", compression));
+            ASSERT_NO_FATAL_FAILURE(logIn(second, "SECOND", compression));
+            ASSERT_TRUE(first.send(request));
+            made = first.readStatReply();
+        });
+        ASSERT_TRUE(made);
+        const size_t asked = cpu_->requests.size();
+
+        // The main queue is held by a block that changes nothing, as another session's read
+        // is: the second client asking the same text is answered all the same, with the
+        // bytes made for the first, and no collector is asked again.
+        std::optional<telvo::testclient::StatReply> shared;
+        bool ran = false;
+        dispatch::Queue::main()->async([&] {
+            ReplyCache::shared().blockChangesNothing();
+            std::thread asking([&] {
+                if (second.send(request)) shared = second.readStatReply(60);
+            });
+            asking.join();
+            ran = true;
+        });
+        ASSERT_TRUE(dispatch::MainLoop::runUntil([&] { return ran; }, 120));
+        ASSERT_TRUE(shared) << "no reply while the main queue was held";
+        EXPECT_EQ(shared->header.text, made->header.text);
+        EXPECT_EQ(shared->payload, made->payload);
+        EXPECT_EQ(shared->compressed, compression);
+        EXPECT_EQ(cpu_->requests.size(), asked);
+
+        // The session counted what it read there.
+        auto clients = ServerManager::sharedServerManager().clients();
+        ASSERT_EQ(clients.size(), 2u);
+        double received = 0;
+        for (const auto& session : clients) received += session->bytesReceived();
+        EXPECT_GT(received, 2.0 * double(request.size()));
+        for (const auto& session : clients) session->socket()->disconnect();
+        ASSERT_TRUE(dispatch::MainLoop::runUntil([] { return ServerManager::sharedServerManager().clients().empty(); }, 60));
+    }
 }
 
 TEST_F(SessionTest, AnOverlongMessageClosesTheSession) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "DaemonFixture.h"
 #include "collectors/framework/StatCollector.h"
@@ -167,6 +168,50 @@ TEST_F(SharedReplyTest, NoReplyOutlivesTheSampleOrAChangeItWasMadeFrom) {
     ask(*second, r);
     EXPECT_EQ(second->sent, alone(true, 3, r));
     EXPECT_NE(second->sent, first->sent);
+}
+
+TEST_F(SharedReplyTest, ASocketQueueTakesAReplyOnlyWhileNoBlockStartedSinceItHeld) {
+    // What another thread (a socket's queue) is handed for the request, as header and payload.
+    auto ready = [](const std::string& request, bool compress, int protocol = 3) {
+        std::vector<std::string> got;
+        std::thread([&] {
+            ReplyCache::Prepared p = ReplyCache::shared().findReady(request, protocol, compress);
+            if (!p) return;
+            const auto split = p.frame->begin() + long(p.headerLength);
+            got = {std::string(p.frame->begin(), split), std::string(split, p.frame->end())};
+        }).join();
+        return got;
+    };
+    const std::string r = request("0", true);
+    auto first = logIn(true, 3), second = logIn(true, 3);
+    EXPECT_TRUE(ready(r, true).empty());
+    ask(*first, r);
+    EXPECT_EQ(ready(r, true), first->sent);
+    // Only the form, text and protocol made are handed out.
+    EXPECT_TRUE(ready(r, false).empty());
+    EXPECT_TRUE(ready(r, true, 2).empty());
+    EXPECT_TRUE(ready(request("1", true), true).empty());
+
+    // A block that does not say it changes nothing (a tick) ends it from its start on.
+    bool whileRunning = true;
+    dispatch::Queue::main()->async([&] {
+        whileRunning = !ready(r, true).empty();
+        cpu_->setID(cpu_->idForInterval(0) + 1, 0);
+        cpu_->updateStats();
+    });
+    dispatch::MainLoop::runUntilIdle();
+    EXPECT_FALSE(whileRunning);
+    EXPECT_TRUE(ready(r, true).empty());
+    // A session reading another request does not bring the old reply back.
+    ask(*second, request("2", false));
+    EXPECT_TRUE(ready(r, true).empty());
+    // The next session asking makes it anew, from the new sample, and that one is handed out.
+    first->sent.clear();
+    ask(*first, r);
+    EXPECT_EQ(first->sent, alone(true, 3, r));
+    EXPECT_EQ(ready(r, true), first->sent);
+    dispatch::MainLoop::runFor(1);
+    EXPECT_TRUE(ready(r, true).empty());
 }
 
 TEST_F(SharedReplyTest, TheCacheIsBoundedInBytes) {

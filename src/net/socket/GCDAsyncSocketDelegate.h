@@ -1,7 +1,8 @@
 #pragma once
 // What a socket tells its owner. Every operation is optional: the defaults do nothing (the
 // event is dropped). Each call arrives as a block on the delegate queue the owner chose, never
-// on the socket's own queue, so a delegate may call any socket operation from inside it.
+// on the socket's own queue, so a delegate may call any socket operation from inside it; the
+// one exception, socketTakesReadOnSocketQueue, says so.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,13 @@ public:
 
     // A read completed; a terminator read's data ends with the terminator.
     virtual void socketDidReadData(const GCDAsyncSocketPtr& /*sock*/, const Bytes& /*data*/, long /*tag*/) {}
+    // Called on the socket's own queue, before socketDidReadData is queued, from any thread:
+    // a delegate that can answer the read there (touching only what is safe from any thread)
+    // does so and answers true, and the read is not reported. The socket's reads and writes
+    // may be queued from inside; they run after this call. The default takes nothing.
+    virtual bool socketTakesReadOnSocketQueue(const GCDAsyncSocketPtr& /*sock*/, const Bytes& /*data*/, long /*tag*/) {
+        return false;
+    }
     virtual void socketDidReadPartialDataOfLength(const GCDAsyncSocketPtr& /*sock*/, size_t /*partialLength*/, long /*tag*/) {}
     virtual void socketDidWriteDataWithTag(const GCDAsyncSocketPtr& /*sock*/, long /*tag*/) {}
     virtual void socketDidWritePartialDataOfLength(const GCDAsyncSocketPtr& /*sock*/, size_t /*partialLength*/, long /*tag*/) {}

@@ -521,9 +521,15 @@ void GCDAsyncSocket::completeCurrentRead() {
         result.assign(begin, begin + long(packet->bytesDone));
     }
     GCDAsyncSocketPtr self = shared_from_this();
-    notifyDelegate([self, data = std::move(result), tag = packet->tag](GCDAsyncSocketDelegate& d) {
-        d.socketDidReadData(self, data, tag);
-    });
+    std::shared_ptr<GCDAsyncSocketDelegate> delegate = delegate_.lock();
+    if (!delegate || !delegate->socketTakesReadOnSocketQueue(self, result, packet->tag)) {
+        notifyDelegate([self, data = std::move(result), tag = packet->tag](GCDAsyncSocketDelegate& d) {
+            d.socketDidReadData(self, data, tag);
+        });
+    } else if (delegate.use_count() == 1 && delegateQueue_) {
+        // Its owner let it go meanwhile: it ends on its own queue, not on this one.
+        delegateQueue_->async([delegate = std::move(delegate)] {});
+    }
     endCurrentRead();
     preBuffer_.shrinkIfEmpty();
 }

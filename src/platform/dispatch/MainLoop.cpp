@@ -79,6 +79,8 @@ void MainLoop::setWakeHandler(std::function<void()> handler) {
 
 uint64_t MainLoop::currentBlockNumber() { return detail::MainQueue::currentBlockNumber(); }
 
+uint64_t MainLoop::blocksStarted() { return detail::MainQueue::blocksStarted(); }
+
 int MainLoop::runPending() {
     detail::setMainThread();
     auto& queue = detail::MainQueue::instance();

@@ -42,6 +42,11 @@ public:
     // only inside one block, and the difference of two numbers counts the blocks started
     // between them.
     static uint64_t currentBlockNumber();
+    // The number of main-queue blocks started so far, from any thread: the number of the
+    // block running on the main queue, or of the last one to run when it is idle. A block's
+    // number is counted before it starts, so a thread that reads the same number before and
+    // after a look at main-queue state saw no block start in between.
+    static uint64_t blocksStarted();
 
     // Tests: waits (a few real seconds at most) for other queues to finish their blocks while
     // dropping queued main-queue blocks, drops every delayed block and timer deadline, and

@@ -19,7 +19,7 @@ std::atomic<uint64_t> blocksStarted{0};
 // Numbers the block for the length of the scope.
 class BlockNumberScope {
 public:
-    BlockNumberScope() : saved_(runningBlock) { runningBlock = blocksStarted.fetch_add(1, std::memory_order_relaxed) + 1; }
+    BlockNumberScope() : saved_(runningBlock) { runningBlock = blocksStarted.fetch_add(1, std::memory_order_seq_cst) + 1; }
     ~BlockNumberScope() { runningBlock = saved_; }
 
 private:
@@ -167,6 +167,8 @@ bool MainQueue::runOne() {
 }
 
 uint64_t MainQueue::currentBlockNumber() { return runningBlock; }
+
+uint64_t MainQueue::blocksStarted() { return detail::blocksStarted.load(std::memory_order_seq_cst); }
 
 bool MainQueue::runnable() {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -33,6 +33,8 @@ public:
     bool runnable();
     // See MainLoop::currentBlockNumber().
     static uint64_t currentBlockNumber();
+    // See MainLoop::blocksStarted().
+    static uint64_t blocksStarted();
     void wake();
     void setWakeHandler(std::function<void()> handler);
     size_t queuedCount() { return queued_.load(std::memory_order_acquire); }
