@@ -37,10 +37,16 @@ std::string_view lastComponent(std::string_view path) {
 
 bool ProcessSource::listProcesses(std::vector<int32_t>& pids) {
     pids.clear();
-    prefix_ = ProcRoot::path("/proc/");
+    std::string prefix = ProcRoot::path("/proc/");
+    // Files kept under another root are not this one's.
+    if (prefix != prefix_) kept_.closeAll();
+    prefix_ = std::move(prefix);
     const std::string path = ProcRoot::path("/proc");
     DIR* dir = ::opendir(path.c_str());
-    if (!dir) return false;
+    if (!dir) {
+        kept_.closeAll();
+        return false;
+    }
     while (struct dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (*name < '1' || *name > '9') continue;
@@ -52,6 +58,7 @@ bool ProcessSource::listProcesses(std::vector<int32_t>& pids) {
     ::closedir(dir);
     // The kernel lists by pid already; a fixture's folder need not.
     if (!std::is_sorted(pids.begin(), pids.end())) std::sort(pids.begin(), pids.end());
+    kept_.keepOnly(pids);
     swapInUse_ = swapInUse();
     return true;
 }
@@ -86,37 +93,14 @@ const std::string& ProcessSource::pathOf(int32_t pid, const char* file) {
     return path_;
 }
 
-bool ProcessSource::readFile(int32_t pid, const char* file) {
-    buffer_.clear();
-    const int fd = ::open(pathOf(pid, file).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    if (buffer_.capacity() < 2048) buffer_.reserve(2048);
-    size_t used = 0;
-    for (;;) {
-        if (buffer_.capacity() - used < 512) buffer_.reserve(buffer_.capacity() * 2);
-        buffer_.resize(buffer_.capacity());
-        const ssize_t n = ::read(fd, buffer_.data() + used, buffer_.size() - used);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            buffer_.clear();
-            errno = saved;
-            return false;
-        }
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-        // The kernel writes these files whole into a buffer that can take them: a read that
-        // left room was the last (saving the read that would answer 0).
-        if (used < buffer_.size()) break;
-    }
-    buffer_.resize(used);
-    ::close(fd);
-    return true;
+bool ProcessSource::readFile(int32_t pid, KeptProcessFiles::File file, bool openAfterEnd) {
+    static constexpr const char* kNames[KeptProcessFiles::kFiles] = {"stat", "statm", "status", "io"};
+    const char* name = kNames[static_cast<size_t>(file)];
+    return kept_.read(pid, file, pathOf(pid, name), buffer_, openAfterEnd) == KeptProcessFiles::Read::ok;
 }
 
 ProcessSource::Result ProcessSource::readStat(int32_t pid, ProcessStat& out) {
-    if (!readFile(pid, "stat")) return errno == ENOENT || errno == ESRCH ? Result::gone : Result::failed;
+    if (!readFile(pid, KeptProcessFiles::File::stat, true)) return errno == ENOENT || errno == ESRCH ? Result::gone : Result::failed;
     // A process that ended between open and read leaves an empty file.
     if (buffer_.empty()) return Result::gone;
     return parseProcessStat(buffer_, out) ? Result::ok : Result::failed;
@@ -129,7 +113,7 @@ bool ProcessSource::readMemory(int32_t pid, double& bytes) {
     // drop at any time.
     if (!swapInUse_) {
         // "size resident shared ...", in pages; resident less shared is the anonymous part.
-        if (!readFile(pid, "statm")) return false;
+        if (!readFile(pid, KeptProcessFiles::File::statm, false)) return false;
         std::string_view text(buffer_);
         uint64_t size = 0, resident = 0, shared = 0;
         if (!parseUnsigned(text, size) || !parseUnsigned(text, resident) || !parseUnsigned(text, shared)) return false;
@@ -137,7 +121,7 @@ bool ProcessSource::readMemory(int32_t pid, double& bytes) {
         bytes = resident > shared ? static_cast<double>(resident - shared) * pageSize : 0;
         return true;
     }
-    if (!readFile(pid, "status")) return false;
+    if (!readFile(pid, KeptProcessFiles::File::status, false)) return false;
     const uint64_t anonymous = statusField(buffer_, "RssAnon");
     const uint64_t swapped = statusField(buffer_, "VmSwap");
     bytes = static_cast<double>(anonymous + swapped) * 1024.0;
@@ -145,7 +129,7 @@ bool ProcessSource::readMemory(int32_t pid, double& bytes) {
 }
 
 bool ProcessSource::readDiskBytes(int32_t pid, uint64_t& readBytes, uint64_t& writeBytes) {
-    if (!readFile(pid, "io")) return false;
+    if (!readFile(pid, KeptProcessFiles::File::io, false)) return false;
     bool haveRead = false, haveWrite = false;
     std::string_view text(buffer_), line;
     while (nextLine(text, line)) {
@@ -183,7 +167,7 @@ std::string ProcessSource::argv0Name(int32_t pid) {
     // first NUL), keeping only the start of the text after its last "/".
     static constexpr size_t kKept = kMaximumNameLength + 3;  // room to cut on a character boundary
     std::string name;
-    const int fd = ::open(pathOf(pid, "cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(pathOf(pid, "cmdline").c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return name;
     char piece[4096];
     bool ended = false;
