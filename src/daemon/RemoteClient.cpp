@@ -33,6 +33,7 @@ RemoteClient::RemoteClient(GCDAsyncSocketPtr socket) : socket_(std::move(socket)
 RemoteClientPtr RemoteClient::initWithSocket(const GCDAsyncSocketPtr& socket) {
     RemoteClientPtr client(new RemoteClient(socket));
     socket->setDelegate(std::weak_ptr<GCDAsyncSocketDelegate>(client), dispatch::Queue::main());
+    socket->setMaximumWriteBacklog(kMaximumUnsentBytes);
     client->address_ = socket->connectedHost();
     client->log("Host connected");
     client->startSSL();
@@ -151,7 +152,13 @@ void RemoteClient::socketDidReadData(const GCDAsyncSocketPtr&, const Bytes& data
     ReplyCache::shared().blockChangesNothing();
     bytesReceived_.fetch_add(double(data.size()), std::memory_order_relaxed);
     std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    if (processXML(bytes)) queueRead(kReadTimeout);
+    if (!processXML(bytes)) return;
+    // The next message is read once the answers handed over so far are with the socket,
+    // which reads no further while too much of them waits there.
+    std::weak_ptr<RemoteClient> weak = weak_from_this();
+    replies_->afterReplies([weak] {
+        if (auto self = weak.lock()) self->queueRead(kReadTimeout);
+    });
 }
 
 bool RemoteClient::socketTakesReadOnSocketQueue(const GCDAsyncSocketPtr&, const Bytes& data, long) {

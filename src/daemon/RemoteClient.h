@@ -34,6 +34,9 @@ public:
     static constexpr double kFirstReadTimeout = 120;
     static constexpr double kReadTimeout = 600;
     static constexpr double kWriteTimeout = 120;
+    // While more than this many bytes of answers wait to be sent, the session reads no
+    // further message: a client that sends without reading holds no more than that.
+    static constexpr size_t kMaximumUnsentBytes = 1024 * 1024;
     // A session that is not authorised this long after its handshake is closed; the
     // handshake itself may take as long.
     static constexpr double kAuthorisationTimeout = 60;

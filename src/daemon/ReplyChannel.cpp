@@ -54,6 +54,8 @@ void ReplyChannel::sendPrepared(ReplyCache::Prepared reply) {
     perform([self = shared_from_this(), reply = std::move(reply)] { self->writeReply(reply); }, true);
 }
 
+void ReplyChannel::afterReplies(dispatch::Block block) { perform(std::move(block), true); }
+
 bool ReplyChannel::sendPreparedIfIdle(const ReplyCache::Prepared& reply) {
     if (pending_.load(std::memory_order_acquire) != 0) return false;
     writeReply(reply);

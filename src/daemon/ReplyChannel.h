@@ -42,6 +42,9 @@ public:
     // for its socket's next read): writes the reply at once when nothing handed over before
     // still waits, and answers whether it did.
     bool sendPreparedIfIdle(const ReplyCache::Prepared& reply);
+    // Runs the block once everything handed over before has been written: at once when
+    // nothing waits, otherwise on the channel's queue after it.
+    void afterReplies(dispatch::Block block);
     // Returns once everything handed over before has been written (tests and benchmarks).
     void drain();
 

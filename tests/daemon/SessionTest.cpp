@@ -279,6 +279,42 @@ TEST_F(SessionTest, ARequestAskedAgainIsAnsweredByTheSocketWhileTheMainQueueIsHe
     }
 }
 
+TEST_F(SessionTest, AClientThatSendsWithoutReadingIsReadNoFurtherUntilItReads) {
+    const std::string request = "<tvx type=\"103\"><stat type=\"cpu\" samples=\"0\"></stat>"
+                                "<stat type=\"memory\" samples=\"0\"></stat></tvx>";
+    std::string batch;
+    for (int i = 0; i < 100; ++i) batch += request;
+    // Far more than the socket buffers on both sides and the session's bound together take.
+    constexpr size_t kFlood = 256u << 20;
+    ProtocolClient client;
+    size_t sent = 0;
+    bool blocked = false;
+    withClient([&] {
+        ASSERT_NO_FATAL_FAILURE(logIn(client, "FLOOD", false));
+        while (sent < kFlood) {
+            if (!client.send(batch, 5)) {
+                blocked = true;
+                break;
+            }
+            sent += batch.size();
+        }
+    });
+    ASSERT_TRUE(blocked) << "the daemon read " << sent << " bytes of requests from a client that read nothing";
+    auto clients = ServerManager::sharedServerManager().clients();
+    ASSERT_EQ(clients.size(), 1u);
+    const RemoteClientPtr session = clients[0];
+    const double read = session->bytesReceived();
+    EXPECT_LT(read, double(kFlood) / 8) << "requests read while their answers could not be sent";
+
+    // Taking some answers lets the session read on.
+    withClient([&] {
+        for (int i = 0; i < 2000; ++i) ASSERT_TRUE(client.readStatReply(30)) << "answer " << i;
+    });
+    EXPECT_TRUE(dispatch::MainLoop::runUntil([&] { return session->bytesReceived() > read; }, 60));
+    session->socket()->disconnect();
+    ASSERT_TRUE(dispatch::MainLoop::runUntil([] { return ServerManager::sharedServerManager().clients().empty(); }, 60));
+}
+
 TEST_F(SessionTest, AnOverlongMessageClosesTheSession) {
     withClient([&] {
         ProtocolClient client;

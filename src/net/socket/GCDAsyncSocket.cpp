@@ -299,6 +299,7 @@ bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, Err
     if (!isIdleFor("accept", error)) return false;
     readQueue_.clear();
     writeQueue_.clear();
+    writeBacklog_ = 0;
 
     Bytes address4, address6;
     getInterfaceAddress(&address4, &address6, interface, port);
@@ -362,6 +363,7 @@ bool GCDAsyncSocket::acceptOnUrlImpl(const std::string& url, ErrorPtr* error) {
     if (!isIdleFor("accept", error)) return false;
     readQueue_.clear();
     writeQueue_.clear();
+    writeBacklog_ = 0;
 
     const Bytes address = getInterfaceAddressFromUrl(url);
     if (address.empty()) {
@@ -456,6 +458,7 @@ void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
     dropDeadline(writeDeadline_);
     readQueue_.clear();
     writeQueue_.clear();
+    writeBacklog_ = 0;
     preBuffer_.reset();
     if (sslPreBuffer_) sslPreBuffer_->reset();
     lastSSLHandshakeError_ = 0;

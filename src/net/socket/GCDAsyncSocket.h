@@ -157,6 +157,11 @@ public:
     void disconnectAfterWriting();
     void disconnectAfterReadingAndWriting();
 
+    // While more than `bytes` handed to writes are not yet written, no further read starts:
+    // a peer that does not take what it is sent is not read either, and what it can make the
+    // socket hold stays bounded. 0 (the default) sets no bound.
+    void setMaximumWriteBacklog(size_t bytes);
+
     // State and addresses (read from the descriptor each time; "" and 0 when unknown).
     bool isDisconnected() const;
     bool isConnected() const;
@@ -428,6 +433,11 @@ private:
     dispatch::SourcePtr handshakeTimer_;
     std::deque<ReadEntry> readQueue_;
     std::deque<WriteEntry> writeQueue_;
+    // Bytes of the writes queued and current not yet completed, and the bound above which no
+    // read starts; whether a queued read waits for the backlog to go down.
+    size_t writeBacklog_ = 0;
+    size_t maximumWriteBacklog_ = 0;
+    bool readWaitsForWrites_ = false;
     std::optional<ReadEntry> currentRead_;
     std::optional<WriteEntry> currentWrite_;
     uint64_t socketFDBytesAvailable_ = 0;

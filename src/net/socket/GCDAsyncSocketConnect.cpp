@@ -115,6 +115,7 @@ bool GCDAsyncSocket::preConnect(const std::string& interface, ErrorPtr* error) {
     // Requests made while the socket was closed were refused; nothing stale is left.
     readQueue_.clear();
     writeQueue_.clear();
+    writeBacklog_ = 0;
     return true;
 }
 
@@ -123,6 +124,7 @@ bool GCDAsyncSocket::preConnectWithUrl(ErrorPtr* error) {
     if (!isIdleFor("connect", error)) return false;
     readQueue_.clear();
     writeQueue_.clear();
+    writeBacklog_ = 0;
     return true;
 }
 

@@ -202,6 +202,7 @@ void GCDAsyncSocket::queuePacket(std::shared_ptr<Packet> packet) {
             self->readQueue_.push_back(packet);
             self->maybeDequeueRead();
         } else {
+            self->writeBacklog_ += packet->buffer ? packet->buffer->size() : 0;
             self->writeQueue_.push_back(packet);
             self->maybeDequeueWrite();
         }
@@ -225,6 +226,11 @@ void GCDAsyncSocket::maybeDequeueWrite() { maybeDequeue(false); }
 void GCDAsyncSocket::maybeDequeue(bool read) {
     if (!isOnCorrectQueue()) socketProgrammingError("Must be dispatched on socketQueue");
     if ((read ? currentRead_.has_value() : currentWrite_.has_value()) || !(flags_ & kConnected)) return;
+    if (read && maximumWriteBacklog_ > 0 && writeBacklog_ > maximumWriteBacklog_ && !readQueue_.empty()) {
+        // The peer does not take what it was sent: its next message is not read until it does.
+        readWaitsForWrites_ = true;
+        return;
+    }
     if (read ? !readQueue_.empty() : !writeQueue_.empty()) {
         if (read ? takeHead(readQueue_, currentRead_, kStartingReadTLS)
                  : takeHead(writeQueue_, currentWrite_, kStartingWriteTLS))
@@ -657,7 +663,23 @@ void GCDAsyncSocket::endCurrentRead() {
 }
 void GCDAsyncSocket::endCurrentWrite() {
     writeDeadline_.due = kNoDeadline;
+    if (auto packet = packetOf<GCDAsyncWritePacket>(currentWrite_); packet && packet->buffer)
+        writeBacklog_ -= std::min(writeBacklog_, packet->buffer->size());
     currentWrite_.reset();
+    if (readWaitsForWrites_ && writeBacklog_ <= maximumWriteBacklog_) {
+        readWaitsForWrites_ = false;
+        socketQueue_->async([self = shared_from_this()] { self->maybeDequeueRead(); });
+    }
+}
+
+void GCDAsyncSocket::setMaximumWriteBacklog(size_t bytes) {
+    runAsync([this, bytes] {
+        maximumWriteBacklog_ = bytes;
+        if (readWaitsForWrites_ && (bytes == 0 || writeBacklog_ <= bytes)) {
+            readWaitsForWrites_ = false;
+            maybeDequeueRead();
+        }
+    });
 }
 void GCDAsyncSocket::setupReadTimerWithTimeout(double timeout) {
     if (timeout >= 0) armDeadline(&GCDAsyncSocket::readDeadline_, timeout, &GCDAsyncSocket::doReadTimeout);

@@ -156,10 +156,10 @@ bool ProtocolClient::connect(const std::string& host, uint16_t port, std::string
 
 std::string ProtocolClient::cipher() const { return ssl_ ? SSL_get_cipher(ssl_) : ""; }
 
-bool ProtocolClient::send(const std::string& bytes) {
+bool ProtocolClient::send(const std::string& bytes, double timeout) {
     if (!ssl_) return false;
     size_t done = 0;
-    double deadline = nowSeconds() + 30;
+    double deadline = nowSeconds() + timeout;
     while (done < bytes.size()) {
         int rc = SSL_write(ssl_, bytes.data() + done, int(bytes.size() - done));
         if (rc > 0) {

@@ -42,7 +42,8 @@ public:
     void setSourceAddress(const std::string& address) { source_ = address; }
     bool isConnected() const { return ssl_ != nullptr; }
 
-    bool send(const std::string& bytes);
+    // Sends it whole; false on close or when it has not all gone within `timeout` seconds.
+    bool send(const std::string& bytes, double timeout = 30);
     // One message up to and including "</tvx>"; none on time-out (real seconds) or close.
     std::optional<Answer> readAnswer(double timeout = 60);
     std::optional<StatReply> readStatReply(double timeout = 60);
