@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <stdio.h>
 
 #include "daemon/BonjourManager.h"
 #include "daemon/Controller.h"
@@ -55,6 +56,10 @@ void DaemonFixture::TearDown() {
 std::vector<std::string> DaemonFixture::logMessages() const {
     std::vector<std::string> messages;
     if (!log_) return messages;
+    // The daemon's threads write lines into the same stream meanwhile: the stream is held
+    // while it is read from the start and put back at its end, or a line written in between
+    // lands at the read position (over older lines, or where the next read does not look).
+    flockfile(log_);
     std::fflush(log_);
     long end = std::ftell(log_);
     std::string text(size_t(end), '\0');
@@ -62,6 +67,7 @@ std::vector<std::string> DaemonFixture::logMessages() const {
     size_t n = std::fread(text.data(), 1, text.size(), log_);
     text.resize(n);
     std::fseek(log_, 0, SEEK_END);
+    funlockfile(log_);
     size_t start = 0;
     while (start < text.size()) {
         size_t newline = text.find('\n', start);
