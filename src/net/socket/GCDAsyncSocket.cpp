@@ -297,9 +297,7 @@ bool GCDAsyncSocket::acceptImpl(const std::string& interface, uint16_t port, Err
         return false;
     }
     if (!isIdleFor("accept", error)) return false;
-    readQueue_.clear();
-    writeQueue_.clear();
-    writeBacklog_ = 0;
+    dropQueuedReadsAndWrites();
 
     Bytes address4, address6;
     getInterfaceAddress(&address4, &address6, interface, port);
@@ -361,9 +359,7 @@ bool GCDAsyncSocket::acceptOnUrl(const std::string& url, ErrorPtr* error) {
 bool GCDAsyncSocket::acceptOnUrlImpl(const std::string& url, ErrorPtr* error) {
     if (!hasDelegateFor("accept", error)) return false;
     if (!isIdleFor("accept", error)) return false;
-    readQueue_.clear();
-    writeQueue_.clear();
-    writeBacklog_ = 0;
+    dropQueuedReadsAndWrites();
 
     const Bytes address = getInterfaceAddressFromUrl(url);
     if (address.empty()) {
@@ -456,9 +452,7 @@ void GCDAsyncSocket::closeWithError(const ErrorPtr& error) {
     if (currentWrite_) endCurrentWrite();
     dropDeadline(readDeadline_);
     dropDeadline(writeDeadline_);
-    readQueue_.clear();
-    writeQueue_.clear();
-    writeBacklog_ = 0;
+    dropQueuedReadsAndWrites();
     preBuffer_.reset();
     if (sslPreBuffer_) sslPreBuffer_->reset();
     lastSSLHandshakeError_ = 0;

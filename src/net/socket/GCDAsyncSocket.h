@@ -359,6 +359,8 @@ private:
     void doWriteData();
     void completeCurrentWrite();
     void endCurrentWrite();
+    // Forgets every queued read and write (not the current ones) and the write backlog.
+    void dropQueuedReadsAndWrites();
     void setupWriteTimerWithTimeout(double timeout);
     void doWriteTimeout();
     void doWriteTimeoutWithExtension(double extension);

@@ -113,18 +113,14 @@ bool GCDAsyncSocket::preConnect(const std::string& interface, ErrorPtr* error) {
     connectInterface4_ = std::move(interface4);
     connectInterface6_ = std::move(interface6);
     // Requests made while the socket was closed were refused; nothing stale is left.
-    readQueue_.clear();
-    writeQueue_.clear();
-    writeBacklog_ = 0;
+    dropQueuedReadsAndWrites();
     return true;
 }
 
 bool GCDAsyncSocket::preConnectWithUrl(ErrorPtr* error) {
     if (!hasDelegateFor("connect", error)) return false;
     if (!isIdleFor("connect", error)) return false;
-    readQueue_.clear();
-    writeQueue_.clear();
-    writeBacklog_ = 0;
+    dropQueuedReadsAndWrites();
     return true;
 }
 

@@ -672,6 +672,13 @@ void GCDAsyncSocket::endCurrentWrite() {
     }
 }
 
+void GCDAsyncSocket::dropQueuedReadsAndWrites() {
+    readQueue_.clear();
+    writeQueue_.clear();
+    writeBacklog_ = 0;
+    readWaitsForWrites_ = false;
+}
+
 void GCDAsyncSocket::setMaximumWriteBacklog(size_t bytes) {
     runAsync([this, bytes] {
         maximumWriteBacklog_ = bytes;

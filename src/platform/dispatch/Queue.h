@@ -58,8 +58,8 @@ public:
     bool servedByEventThread() const { return servedByEventThread_.load(std::memory_order_relaxed); }
     // For such a queue: when it is idle, runs the block at once on the calling thread (never
     // the main thread), as this queue (innermost on the caller's chain, as in a sync), instead
-    // of waking a worker for it; otherwise, and for every other queue, queues it as async does. The caller waits
-    // for the block then, so it must hold no lock the block may take.
+    // of waking a worker for it; otherwise, and for every other queue, queues it as async
+    // does. The caller waits for the block then, so it must hold no lock the block may take.
     void asyncHereIfIdle(Block block);
 
     // Suspension counts: a suspended queue runs no new blocks until resumed as often.

@@ -106,8 +106,7 @@ bool KeptProcessFiles::keep(int32_t pid, File file, int fd) {
         kept.device = st.st_dev;
         kept.inode = st.st_ino;
     }
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), pid,
-                               [](const Entry& e, int32_t p) { return e.pid < p; });
+    auto it = position(pid);
     if (it == entries_.end() || it->pid != pid) {
         if (entries_.size() >= kMaximumProcesses) return false;
         it = entries_.insert(it, Entry{});
@@ -129,9 +128,12 @@ bool KeptProcessFiles::replaced(const Kept& kept, const std::string& path) {
     return st.st_dev != kept.device || st.st_ino != kept.inode;
 }
 
+std::vector<KeptProcessFiles::Entry>::iterator KeptProcessFiles::position(int32_t pid) {
+    return std::lower_bound(entries_.begin(), entries_.end(), pid, [](const Entry& e, int32_t p) { return e.pid < p; });
+}
+
 KeptProcessFiles::Entry* KeptProcessFiles::find(int32_t pid) {
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), pid,
-                               [](const Entry& e, int32_t p) { return e.pid < p; });
+    auto it = position(pid);
     return it != entries_.end() && it->pid == pid ? &*it : nullptr;
 }
 

@@ -67,6 +67,8 @@ private:
         Kept files[kFiles];
     };
 
+    // Where the pid's entry is, or would go (entries are by pid).
+    std::vector<Entry>::iterator position(int32_t pid);
     Entry* find(int32_t pid);
     void closeEntry(Entry& entry);
     // Whether a kept file outside procfs no longer is the file at `path`.
